@@ -1,0 +1,41 @@
+#ifndef UTIL_UEXCEPTION_H
+#define UTIL_UEXCEPTION_H
+
+#include <exception>
+#include <string>
+
+namespace util {
+
+// Every failure in the util namespace is reported with one of these. The
+// message is the whole report: what() returns it unchanged.
+class UException : public std::exception {
+ public:
+  explicit UException(const std::string& message);
+  UException(const UException& other) = default;
+  UException& operator=(const UException& other) = default;
+  ~UException() override;
+
+  const char* what() const noexcept override;
+
+ private:
+  std::string message_;
+};
+
+// Numbers that do not fit a preset width, ambiguous sexagesimal text.
+class StringException : public UException {
+ public:
+  explicit StringException(const std::string& message);
+  ~StringException() override;
+};
+
+// Text that is not a valid date, dates outside the supported years.
+class UTDateException : public UException {
+ public:
+  explicit UTDateException(const std::string& message);
+  explicit UTDateException(const char* message);
+  ~UTDateException() override;
+};
+
+}  // namespace util
+
+#endif
