@@ -1,0 +1,17 @@
+#ifndef ORV_MARRAY_H
+#define ORV_MARRAY_H
+
+// The array library: orv::MArray<T,N> with its ranges, shapes, storage blocks,
+// iterators, element-wise expressions and whole-array assignments.
+
+#include "orv/array.h"
+#include "orv/assign.h"
+#include "orv/list_init.h"
+#include "orv/marray_iter.h"
+#include "orv/memory_block.h"
+#include "orv/memory_map_block.h"
+#include "orv/range.h"
+#include "orv/range_exception.h"
+#include "orv/shape.h"
+
+#endif

@@ -1,0 +1,149 @@
+#ifndef ORV_MARRAY_ITER_H
+#define ORV_MARRAY_ITER_H
+
+#include <cstddef>
+#include <iterator>
+
+#include "orv/array.h"
+#include "orv/shape.h"
+
+namespace orv {
+
+// Walks the elements of an array or view in storage order, dimension 1
+// fastest, run by run. Per dimension it keeps where the current run started and
+// one stride past where it ends, so moving to the next run touches only the
+// dimensions that carry. `current` is null once the walk is over. The iterator
+// holds no reference of the storage: the array must outlive it.
+//
+// It is also the array leaf of element-wise expressions (valueAt and friends).
+template <typename T, int N>
+class MArrayIterConst {
+ public:
+  using value_type = T;
+  using T_numtype = T;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const T*;
+  using reference = const T&;
+  using iterator_category = std::forward_iterator_tag;
+
+  // The ended state; equal to every finished iterator.
+  MArrayIterConst() = default;
+
+  // Stands on the array's first element. An array without elements (a zero
+  // length, or no storage) gives an iterator that has already ended.
+  explicit MArrayIterConst(const MArray<T, N>& array) : shape(array.getShape()) {
+    for (int d = 0; d < N; ++d) {
+      strides[d] = shape->stride[d];
+      lengths[d] = shape->length[d];
+    }
+    innerStride = strides[0];
+    if (shape->numElements <= 0 || array.getData() == nullptr) return;
+    first = array.firstElement();
+    current = first;
+    for (int d = 0; d < N; ++d) {
+      runStart[d] = first;
+      runEnd[d] = first + static_cast<std::ptrdiff_t>(strides[d]) * lengths[d];
+    }
+  }
+
+  // Moves from the end of a finished innermost run to the start of the next,
+  // carrying into higher dimensions, or ends the walk after the last run. Does
+  // not read `current`. Ends are met by equality: positions move by exactly one
+  // stride, and strides may be negative.
+  void advanceDim() {
+    if constexpr (N == 1) {
+      current = nullptr;
+    } else {
+      int d = 1;
+      const T* p = nullptr;
+      for (; d < N; ++d) {
+        p = runStart[d] + strides[d];
+        if (p != runEnd[d]) break;
+      }
+      if (d == N) {
+        current = nullptr;
+        return;
+      }
+      current = p;
+      runStart[d] = p;
+      for (int e = d - 1; e >= 0; --e) {
+        runStart[e] = p;
+        runEnd[e] = p + static_cast<std::ptrdiff_t>(strides[e]) * lengths[e];
+      }
+    }
+  }
+
+  // Small operations of the users: dereference, one step, done test.
+  const T& operator*() const { return *current; }
+  const T* operator->() const { return current; }
+  MArrayIterConst& operator++() {
+    current += innerStride;
+    if (current == runEnd[0]) advanceDim();
+    return *this;
+  }
+  MArrayIterConst operator++(int) {
+    MArrayIterConst before(*this);
+    ++*this;
+    return before;
+  }
+  bool isDone() const { return current == nullptr; }
+  friend bool operator==(const MArrayIterConst& a, const MArrayIterConst& b) {
+    return a.current == b.current;
+  }
+
+  // Leaf operations for the evaluators: values relative to `current`.
+  T valueAt(int i) const { return current[i]; }
+  T valueAtStep(int i) const { return current[i * innerStride]; }
+  T currentValue() const { return *current; }
+  bool isStorageContiguous() const { return shape->isStorageContiguous; }
+  bool isUnitStride() const { return innerStride == 1; }
+  void advanceBy(int n) { current += static_cast<std::ptrdiff_t>(n) * innerStride; }
+  const Shape<N>* exprShape() const { return shape; }
+  static constexpr bool hasIndexOperand = false;
+
+  const T* current = nullptr;
+  const T* first = nullptr;
+  const T* runStart[N] = {};
+  const T* runEnd[N] = {};
+  int strides[N] = {};
+  int lengths[N] = {};
+  int innerStride = 0;
+  const Shape<N>* shape = nullptr;
+};
+
+// The writable iterator: same walk, write access to the current element.
+template <typename T, int N>
+class MArrayIter : public MArrayIterConst<T, N> {
+ public:
+  using pointer = T*;
+  using reference = T&;
+
+  MArrayIter() = default;
+  explicit MArrayIter(MArray<T, N>& array) : MArrayIterConst<T, N>(array) {}
+
+  T& operator*() const { return *const_cast<T*>(this->current); }
+  T* operator->() const { return const_cast<T*>(this->current); }
+  MArrayIter& operator++() {
+    MArrayIterConst<T, N>::operator++();
+    return *this;
+  }
+  MArrayIter operator++(int) {
+    MArrayIter before(*this);
+    ++*this;
+    return before;
+  }
+};
+
+template <typename T, int N>
+typename MArray<T, N>::ConstIterator MArray<T, N>::begin() const {
+  return ConstIterator(*this);
+}
+
+template <typename T, int N>
+typename MArray<T, N>::ConstIterator MArray<T, N>::end() const {
+  return ConstIterator();
+}
+
+}  // namespace orv
+
+#endif

@@ -1,0 +1,67 @@
+#ifndef ORV_SHAPE_H
+#define ORV_SHAPE_H
+
+#include <climits>
+#include <cstdint>
+
+#include "orv/range_exception.h"
+
+namespace orv {
+
+// Geometry of an N-dimensional array. Dimensions are numbered 1..N in every
+// interface and stored at positions 0..N-1 here; dimension 1 varies fastest.
+// Element (i1,...,iN) lies at the array's data pointer + sum(i_d * stride[d]).
+template <int N>
+struct Shape {
+  static_assert(N >= 1 && N <= 4, "arrays have rank 1 to 4");
+
+  int zeroOffset = 0;
+  int base[N] = {};
+  int length[N] = {};
+  int stride[N] = {};
+  bool isStorageContiguous = true;
+  int numElements = 0;
+
+  // Fresh column-major layout for the given bases and lengths. Refuses negative
+  // lengths and element counts that do not fit the 32-bit count.
+  void setContiguous(const int* bases, const int* lengths) {
+    std::int64_t count = 1;
+    for (int d = 0; d < N; ++d) {
+      if (lengths[d] < 0) throw RangeException("Negative array length");
+      count *= lengths[d];
+      if (count > INT_MAX) throw RangeException("Array size overflows");
+    }
+    std::int64_t step = 1;
+    for (int d = 0; d < N; ++d) {
+      // Strides are products of the preceding lengths; with a zero length among
+      // later ones the count can be 0 while a stride would still overflow.
+      if (step > INT_MAX) throw RangeException("Array size overflows");
+      base[d] = bases[d];
+      length[d] = lengths[d];
+      stride[d] = static_cast<int>(step);
+      step *= lengths[d];
+    }
+    recompute();
+  }
+
+  // Recomputes zeroOffset, isStorageContiguous and numElements from the bases,
+  // lengths and strides after a view changed them.
+  void recompute() {
+    std::int64_t offset = 0;
+    std::int64_t count = 1;
+    for (int d = 0; d < N; ++d) {
+      offset -= static_cast<std::int64_t>(base[d]) * stride[d];
+      count *= length[d];
+    }
+    zeroOffset = static_cast<int>(offset);
+    numElements = static_cast<int>(count);
+    isStorageContiguous = true;
+    for (int d = 1; d < N; ++d)
+      if (static_cast<std::int64_t>(stride[d]) != static_cast<std::int64_t>(stride[d - 1]) * length[d - 1])
+        isStorageContiguous = false;
+  }
+};
+
+}  // namespace orv
+
+#endif
