@@ -41,15 +41,19 @@ std::string StringFactory::toMinSecString(double value, int precision) {
   char buffer[256];
 
   // The value is rounded once, to a whole number of 10^-rounded seconds, and
-  // then split with carries, so seconds never print as 60. More decimals than
-  // nine carry no information a double could hold and are printed as zeros.
-  const int rounded = precision < 9 ? precision : 9;
+  // then split with carries, so seconds never print as 60. Decimals a double
+  // cannot hold at this magnitude (never more than nine) are printed as zeros.
+  int rounded = precision < 9 ? precision : 9;
   std::int64_t unitsPerSecond = 1;
   for (int i = 0; i < rounded; ++i) unitsPerSecond *= 10;
-  const double units = std::round(magnitude * 3600.0 * static_cast<double>(unitsPerSecond));
+  double units = std::round(magnitude * 3600.0 * static_cast<double>(unitsPerSecond));
+  while (rounded > 0 && !(units < 9.0e18)) {
+    --rounded;
+    unitsPerSecond /= 10;
+    units = std::round(magnitude * 3600.0 * static_cast<double>(unitsPerSecond));
+  }
   if (units < 9.0e18) {
     const std::int64_t count = static_cast<std::int64_t>(units);
-    const std::int64_t fraction = count % unitsPerSecond;
     const std::int64_t wholeSeconds = count / unitsPerSecond;
     const long long whole = wholeSeconds / 3600;
     const long long minutes = wholeSeconds / 60 % 60;
@@ -57,16 +61,20 @@ std::string StringFactory::toMinSecString(double value, int precision) {
     std::snprintf(buffer, sizeof buffer, "%s%02lld:%02lld:%02lld", sign, whole, minutes, seconds);
     std::string text(buffer);
     if (precision > 0) {
-      std::snprintf(buffer, sizeof buffer, ".%0*lld", rounded, static_cast<long long>(fraction));
-      text += buffer;
+      text += '.';
+      if (rounded > 0) {
+        std::snprintf(buffer, sizeof buffer, "%0*lld", rounded,
+                      static_cast<long long>(count % unitsPerSecond));
+        text += buffer;
+      }
       text.append(static_cast<std::string::size_type>(precision - rounded), '0');
     }
     if (text.size() > 255) text.resize(255);
     return text;
   }
 
-  // Values too large for a whole count (or not finite): split without rounding;
-  // whole parts of that size carry no fraction of a second anyway.
+  // Values of 9e18 seconds or more hold no fraction of a second, so the split
+  // needs no rounding; NaN and infinities also end here.
   const double whole = std::trunc(magnitude);
   const double minutes = std::trunc(60.0 * std::fmod(magnitude, 1.0));
   const double seconds = 60.0 * std::fmod(60.0 * magnitude, 1.0);

@@ -72,6 +72,8 @@ TEST(StringFactory, SexagesimalText) {
       {0.0, 0, "00:00:00"},
       {-123.25, 3, "-123:15:00.000"},
       {12.51, 12, "12:30:36.000000000000"},
+      {3e6 + 0.5 / 3600.0, 9, "3000000:00:00.500000000"},  // too large for nine decimals of rounding
+      {1e15, 1, "1000000000000000:00:00.0"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(StringFactory::toMinSecString(c.value, c.precision), c.expected)
