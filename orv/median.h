@@ -1,0 +1,296 @@
+#ifndef ORV_MEDIAN_H
+#define ORV_MEDIAN_H
+
+// Exact medians of arrays, with and without a marker value that excludes
+// flagged elements.
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <type_traits>
+
+#include "orv/marray.h"
+
+namespace orv {
+
+// The ordering of the median with a marker: elements equal to the marker come
+// after all others and are equivalent among themselves; NaN elements come after
+// every number (and before the markers), so the order is total and a sort over
+// data with NaN stays defined.
+template <class T>
+struct less_nan {
+  T marker;
+
+  bool operator()(const T& a, const T& b) const {
+    if (a == marker) return false;
+    if (b == marker) return true;
+    if constexpr (std::is_floating_point_v<T>) {
+      if (std::isnan(b)) return !std::isnan(a);
+    }
+    return a < b;
+  }
+};
+
+namespace median_detail {
+
+template <class T>
+bool isNan__(const T& x) {
+  if constexpr (std::is_floating_point_v<T>)
+    return x != x;
+  else
+    return false;
+}
+
+// Ascending order with NaN after every number: the order of the median without marker.
+template <class T>
+struct NanLast__ {
+  bool operator()(const T& a, const T& b) const { return a < b || (isNan__(b) && !isNan__(a)); }
+};
+
+// Calls run(p, n, step) for every innermost run of the array in storage order:
+// n elements at p, p + step, ...; a storage-contiguous array is one run.
+template <class T, int N, class Run>
+void forEachRun__(const MArray<T, N>& a, Run&& run) {
+  const Shape<N>& s = *a.getShape();
+  if (s.numElements <= 0 || a.getData() == nullptr) return;
+  const T* first = a.firstElement();
+  if (N == 1 || s.isStorageContiguous) {
+    run(first, s.numElements, static_cast<std::ptrdiff_t>(s.stride[0]));
+    return;
+  }
+  int index[N] = {};
+  for (;;) {
+    std::ptrdiff_t offset = 0;
+    for (int d = 1; d < N; ++d) offset += static_cast<std::ptrdiff_t>(index[d]) * s.stride[d];
+    run(first + offset, s.length[0], static_cast<std::ptrdiff_t>(s.stride[0]));
+    int d = 1;
+    while (d < N && ++index[d] == s.length[d]) index[d++] = 0;
+    if (d == N) return;
+  }
+}
+
+// The element at position k (0-based) in storage order, dimension 1 fastest.
+template <class T, int N>
+const T& elementAt__(const MArray<T, N>& a, std::int64_t k) {
+  const Shape<N>& s = *a.getShape();
+  std::ptrdiff_t offset = 0;
+  for (int d = 0; d < N; ++d) {
+    offset += static_cast<std::ptrdiff_t>(k % s.length[d]) * s.stride[d];
+    k /= s.length[d];
+  }
+  return a.firstElement()[offset];
+}
+
+// The values of ranks h-1 and h (0-based, ranks counted among the elements that
+// are not skipped) under `less`: `count` = h + 1 smallest elements are kept in a
+// heap at t (the largest on top), as a partial sort would keep them.
+template <class T, int N, class Less, class Skip>
+void heapSelect__(const MArray<T, N>& a, T* t, int count, Less less, Skip skip, T& belowTop, T& top) {
+  int filled = 0;
+  forEachRun__(a, [&](const T* p, int n, std::ptrdiff_t step) {
+    for (int i = 0; i < n; ++i) {
+      const T& x = p[i * step];
+      if (skip(x)) continue;
+      if (filled < count) {
+        t[filled++] = x;
+        if (filled == count) std::make_heap(t, t + count, less);
+      } else if (less(x, t[0])) {
+        std::pop_heap(t, t + count, less);
+        t[count - 1] = x;
+        std::push_heap(t, t + count, less);
+      }
+    }
+  });
+  top = t[0];
+  if (count > 1) {
+    std::pop_heap(t, t + count, less);
+    belowTop = t[0];
+  } else {
+    belowTop = top;
+  }
+}
+
+// Bounds that no element passes: no lower or no upper pivot.
+template <class T>
+T lowestBound__() {
+  if constexpr (std::numeric_limits<T>::has_infinity)
+    return -std::numeric_limits<T>::infinity();
+  else
+    return std::numeric_limits<T>::lowest();
+}
+template <class T>
+T highestBound__() {
+  if constexpr (std::numeric_limits<T>::has_infinity)
+    return std::numeric_limits<T>::infinity();
+  else
+    return std::numeric_limits<T>::max();
+}
+
+// Below this element count the heap selection is used directly.
+inline constexpr int bandMinElements = 1 << 16;
+
+// Fast exact selection of the values of ranks h-1 and h (0-based, among the m
+// elements that differ from the marker, NaN after every number) with buf of
+// h + 1 elements as the only storage:
+//  1. a pseudo-random sample (fixed seed) is sorted in buf, and two pivots lo and
+//     hi are taken a safe margin (5 sigma) below and above the wanted ranks;
+//  2. one pass counts the elements below lo, equal to lo and equal to hi, and
+//     copies those strictly between into buf; NaN and values above hi are only
+//     counted implicitly;
+//  3. the wanted ranks are then found in the counts or by nth_element in buf.
+// Returns false when the pivots missed (possible but improbable) or the band
+// would not fit; the caller then falls back to the heap selection.
+template <bool HasMarker, class T, int N>
+bool bandSelect__(const MArray<T, N>& a, T marker, int m, T* buf, int capacity, T& lowValue, T& highValue) {
+  const int n = a.numElements();
+  const int h = m / 2;
+  const int sampleWanted = std::clamp(n / 64, 1024, 16384);
+  if (capacity < sampleWanted + 1) return false;
+
+  // 1. Sample and pivots.
+  std::uint64_t state = 0x9E3779B97F4A7C15ull;
+  int sampled = 0;
+  for (int i = 0; i < sampleWanted; ++i) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    const T& x = elementAt__(a, static_cast<std::int64_t>(state % static_cast<std::uint64_t>(n)));
+    if (HasMarker && x == marker) continue;
+    buf[sampled++] = x;
+  }
+  if (sampled < 256) return false;
+  std::sort(buf, buf + sampled, NanLast__<T>());
+  const int rankLow = (m % 2 == 0) ? h - 1 : h;
+  const int rankHigh = h;
+  const int margin = static_cast<int>(2.5 * std::sqrt(static_cast<double>(sampled))) + 2;
+  const std::int64_t lowIndex = static_cast<std::int64_t>(rankLow) * sampled / m - margin;
+  const std::int64_t highIndex = static_cast<std::int64_t>(rankHigh) * sampled / m + 1 + margin;
+  T lo = lowIndex < 0 ? lowestBound__<T>() : buf[lowIndex];
+  T hi = highIndex >= sampled ? highestBound__<T>() : buf[highIndex];
+  if (isNan__(lo)) lo = highestBound__<T>();
+  if (isNan__(hi)) hi = highestBound__<T>();
+  const bool distinct = !(lo == hi);
+
+  // 2. One pass: counts and the band strictly between the pivots.
+  int below = 0, equalLow = 0, equalHigh = 0, band = 0;
+  const int bandLimit = capacity - 1;
+  bool overflow = false;
+  forEachRun__(a, [&](const T* p, int count, std::ptrdiff_t step) {
+    if (overflow) return;
+    // Local counters keep the loop free of stores that could alias the band.
+    int runBelow = 0, runEqualLow = 0, runEqualHigh = 0, k = band;
+    auto visit = [&](const T& x) {
+      const bool valid = !HasMarker || !(x == marker);
+      runBelow += valid & (x < lo);
+      runEqualLow += valid & (x == lo);
+      runEqualHigh += valid & distinct & (x == hi);
+      buf[k] = x;
+      k += valid & (x > lo) & (x < hi);
+    };
+    if (step == 1) {
+      for (int i = 0; i < count && k < bandLimit; ++i) visit(p[i]);
+    } else {
+      for (int i = 0; i < count && k < bandLimit; ++i) visit(p[i * step]);
+    }
+    below += runBelow;
+    equalLow += runEqualLow;
+    equalHigh += runEqualHigh;
+    band = k;
+    if (band >= bandLimit) overflow = true;
+  });
+  if (overflow) return false;
+
+  // 3. Resolve the two ranks.
+  auto resolve = [&](int rank, T& value) -> bool {
+    if (rank < below) return false;
+    rank -= below;
+    if (rank < equalLow) {
+      value = lo;
+      return true;
+    }
+    rank -= equalLow;
+    if (rank < band) {
+      std::nth_element(buf, buf + rank, buf + band);
+      value = buf[rank];
+      return true;
+    }
+    rank -= band;
+    if (rank < equalHigh) {
+      value = hi;
+      return true;
+    }
+    // Above hi: only NaN elements lie there when hi is the open upper bound.
+    if constexpr (std::numeric_limits<T>::has_quiet_NaN) {
+      if (hi == highestBound__<T>()) {
+        value = std::numeric_limits<T>::quiet_NaN();
+        return true;
+      }
+    }
+    return false;
+  };
+  if (!resolve(rankHigh, highValue)) return false;
+  const int bandHigh = rankHigh - below - equalLow;
+  if (rankLow != rankHigh && bandHigh >= 1 && bandHigh < band) {
+    // nth_element left every element before position bandHigh not above it.
+    lowValue = *std::max_element(buf, buf + bandHigh);
+    return true;
+  }
+  return resolve(rankLow, lowValue);
+}
+
+// The median of the m elements that are not skipped; m >= 1.
+template <bool HasMarker, class T, int N>
+double medianOf__(const MArray<T, N>& a, T marker, int m) {
+  const int h = m / 2;
+  MArray<T, 1> t(h + 1, false);
+  T* buf = t.firstElement();
+  T low{}, high{};
+  bool found = false;
+  if (a.numElements() >= bandMinElements)
+    found = bandSelect__<HasMarker>(a, marker, m, buf, h + 1, low, high);
+  if (!found) {
+    auto skip = [marker](const T& x) { return HasMarker && x == marker; };
+    if constexpr (HasMarker)
+      heapSelect__(a, buf, h + 1, less_nan<T>{marker}, skip, low, high);
+    else
+      heapSelect__(a, buf, h + 1, NanLast__<T>(), skip, low, high);
+  }
+  if (m % 2 == 1) return static_cast<double>(high);
+  // The mean of the two middle values is formed in T for floating types.
+  if constexpr (std::is_floating_point_v<T>)
+    return static_cast<double>((low + high) * static_cast<T>(0.5));
+  else
+    return (static_cast<double>(low) + static_cast<double>(high)) * 0.5;
+}
+
+}  // namespace median_detail
+
+// The exact median of all elements: the middle value in ascending order, or the
+// mean of the two middle values (formed in T) for an even count. NaN elements
+// order after every number. An empty array gives NaN.
+template <class T, int N>
+double median_exact(const MArray<T, N>& a) {
+  const int n = a.numElements();
+  if (n <= 0 || a.getData() == nullptr) return std::numeric_limits<double>::quiet_NaN();
+  return median_detail::medianOf__<false>(a, T{}, n);
+}
+
+// The exact median of the elements that differ from marker, or the marker when
+// there are none. A NaN marker equals no element, so all elements count.
+template <class T, int N>
+double median_exact(const MArray<T, N>& a, T marker) {
+  int m = 0;
+  median_detail::forEachRun__(a, [&](const T* p, int n, std::ptrdiff_t step) {
+    int valid = 0;
+    for (int i = 0; i < n; ++i) valid += p[i * step] != marker;
+    m += valid;
+  });
+  if (m == 0) return static_cast<double>(marker);
+  return median_detail::medianOf__<true>(a, marker, m);
+}
+
+}  // namespace orv
+
+#endif
