@@ -134,38 +134,34 @@ class MArray {
     data = other.data;
   }
 
-  // Restricts dimension dim (1..N) in place and rebases it to 1. Leaves the
-  // derived shape fields stale; callers recompute them.
+  // Restricts dimension dim (1..N) in place and rebases it to 1: view index 1
+  // is the range's first index, index 2 first + stride, and so on. The derived
+  // shape fields are recomputed at once, so a copy restricted this way is a
+  // complete view.
   void setrange(int dim, const Range& r) {
-    const int d = dim - 1;
-    const std::int64_t first = r.first == rangeAll ? shape.base[d] : r.first;
-    const std::int64_t last =
-        r.last == rangeAll ? static_cast<std::int64_t>(shape.base[d]) + shape.length[d] - 1 : r.last;
-    shape.base[d] = 1;
-    shape.length[d] = static_cast<int>((last - first) / r.stride + 1);
-    data = shiftPointer__(data, (first - r.stride) * shape.stride[d]);
-    shape.stride[d] = static_cast<int>(static_cast<std::int64_t>(shape.stride[d]) * r.stride);
+    setrangeOnly__(dim, r);
+    shape.recompute();
   }
 
   // This array becomes the view src(r1, r2).
   void subarray(const MArray& src, const Range& r1, const Range& r2) requires(N == 2) {
     makeReference(src);
-    setrange(1, r1);
-    setrange(2, r2);
+    setrangeOnly__(1, r1);
+    setrangeOnly__(2, r2);
     shape.recompute();
   }
 
   // Views sharing this array's storage, rebased to 1 in every dimension.
   MArray operator()(const Range& r1) const requires(N == 1) {
     MArray view(*this);
-    view.setrange(1, r1);
+    view.setrangeOnly__(1, r1);
     view.shape.recompute();
     return view;
   }
   MArray operator()(const Range& r1, const Range& r2) const requires(N == 2) {
     MArray view(*this);
-    view.setrange(1, r1);
-    view.setrange(2, r2);
+    view.setrangeOnly__(1, r1);
+    view.setrangeOnly__(2, r2);
     view.shape.recompute();
     return view;
   }
@@ -281,6 +277,20 @@ class MArray {
   static const int* ones__() {
     static const int ones[4] = {1, 1, 1, 1};
     return ones;
+  }
+
+  // The steps of setrange, in 32-bit index arithmetic widened where a product
+  // could overflow; the rangeAll markers are replaced before any length is
+  // formed from them.
+  void setrangeOnly__(int dim, const Range& r) {
+    const int d = dim - 1;
+    const std::int64_t first = r.first == rangeAll ? shape.base[d] : r.first;
+    const std::int64_t last =
+        r.last == rangeAll ? static_cast<std::int64_t>(shape.base[d]) + shape.length[d] - 1 : r.last;
+    shape.base[d] = 1;
+    shape.length[d] = static_cast<int>((last - first) / r.stride + 1);
+    data = shiftPointer__(data, (first - r.stride) * shape.stride[d]);
+    shape.stride[d] = static_cast<int>(static_cast<std::int64_t>(shape.stride[d]) * r.stride);
   }
 
   std::ptrdiff_t offset2__(int i, int j) const {

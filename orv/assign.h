@@ -12,7 +12,7 @@ namespace orv {
 template <typename T, int N>
 void MArray<T, N>::fill__(const T& x) {
   const int n = shape.numElements;
-  if (n <= 0 || data == nullptr) return;
+  if (!shape.hasElements() || data == nullptr) return;
   if (N == 1 || shape.isStorageContiguous) {
     T* p = firstElement();
     const std::ptrdiff_t s = shape.stride[0];

@@ -37,7 +37,7 @@ class MArrayIterConst {
       lengths[d] = shape->length[d];
     }
     innerStride = strides[0];
-    if (shape->numElements <= 0 || array.getData() == nullptr) return;
+    if (!shape->hasElements() || array.getData() == nullptr) return;
     first = array.firstElement();
     current = first;
     for (int d = 0; d < N; ++d) {

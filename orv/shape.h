@@ -44,6 +44,14 @@ struct Shape {
     recompute();
   }
 
+  // True when every length is positive. A view made from a range that runs the
+  // wrong way can carry a negative length; walks test this, not the product.
+  bool hasElements() const {
+    for (int d = 0; d < N; ++d)
+      if (length[d] <= 0) return false;
+    return true;
+  }
+
   // Recomputes zeroOffset, isStorageContiguous and numElements from the bases,
   // lengths and strides after a view changed them.
   void recompute() {
