@@ -1,0 +1,30 @@
+#ifndef ORV_FITS_FITS_EXCEPTION_H
+#define ORV_FITS_FITS_EXCEPTION_H
+
+#include <exception>
+#include <string>
+
+namespace orv {
+
+// The one exception type of the FITS classes. what() returns the message
+// prefixed with "FitsException: "; the full text is built once and owned by
+// the exception, so the pointer stays valid for the exception's lifetime.
+class FitsException : public std::exception {
+ public:
+  explicit FitsException(const char* message);
+  explicit FitsException(const std::string& message);
+  ~FitsException() override;
+
+  const char* what() const noexcept override;
+
+  // The message as given to the constructor, without the prefix.
+  const std::string& message() const noexcept { return msg; }
+
+ private:
+  std::string msg;
+  std::string text_;
+};
+
+}  // namespace orv
+
+#endif

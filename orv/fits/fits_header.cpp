@@ -1,0 +1,451 @@
+#include "orv/fits/fits_header.h"
+
+#include <array>
+#include <climits>
+#include <iostream>
+#include <memory>
+
+namespace orv {
+
+namespace {
+
+const char* const kCommentKey = "COMMENT ";
+const char* const kHistoryKey = "HISTORY ";
+const char* const kBlankKey = "        ";
+
+bool isCommentaryKeyword(const std::string& keyword) {
+  return keyword == kCommentKey || keyword == kHistoryKey || keyword == kBlankKey;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- construction
+
+FitsHeader::FitsHeader()
+    : quiet(false),
+      bitpix(8),
+      bytpix(1),
+      naxis(0),
+      naxisArray(nullptr),
+      extend(false),
+      pcount(0),
+      gcount(1),
+      bscale(1.0),
+      bzero(0.0),
+      dataOffset(FitsPhysical_::RECORD_LENGTH),
+      dataLength(0) {}
+
+FitsHeader::FitsHeader(const std::string& filename, bool quiet, bool allJunk) : FitsHeader() {
+  this->quiet = quiet;
+  naxis = -1;
+  dataOffset = 0;
+  try {
+    readHeader(filename, allJunk);
+  } catch (...) {
+    releaseAll__();
+    throw;
+  }
+}
+
+FitsHeader::FitsHeader(const std::string& filename, bool quiet, bool allJunk, long offset) : FitsHeader() {
+  this->quiet = quiet;
+  naxis = -1;
+  extend = true;
+  dataOffset = offset;
+  try {
+    readHeader(filename, allJunk);
+  } catch (...) {
+    releaseAll__();
+    throw;
+  }
+}
+
+FitsHeader::FitsHeader(const FitsHeader& other, bool quiet, bool) : FitsHeader() {
+  try {
+    copy(other);
+  } catch (...) {
+    releaseAll__();
+    throw;
+  }
+  this->quiet = quiet;
+}
+
+FitsHeader::FitsHeader(const FitsHeader& other) : FitsHeader(other, other.quiet, false) {}
+
+FitsHeader::FitsHeader(FitsHeader&& other) noexcept : FitsHeader() {
+  copyScalars__(other);
+  std::swap(naxisArray, other.naxisArray);
+  other.naxis = 0;
+  const auto mine = cardLists__();
+  const auto theirs = other.cardLists__();
+  for (size_t i = 0; i < mine.size(); ++i) mine[i]->swap(*theirs[i]);
+}
+
+FitsHeader& FitsHeader::operator=(const FitsHeader& other) {
+  if (&other != this) copy(other);
+  return *this;
+}
+
+FitsHeader::~FitsHeader() { releaseAll__(); }
+
+std::array<std::list<FitsCard*>*, 10> FitsHeader::cardLists__() {
+  return {&mandatoryList, &naxisList, &extensionList, &otherList, &commentList,
+          &historyList,   &blankList, &arrayList,     &userList,  &junkList};
+}
+
+std::array<const std::list<FitsCard*>*, 10> FitsHeader::cardLists__() const {
+  return {&mandatoryList, &naxisList, &extensionList, &otherList, &commentList,
+          &historyList,   &blankList, &arrayList,     &userList,  &junkList};
+}
+
+void FitsHeader::releaseAll__() {
+  delete[] naxisArray;
+  naxisArray = nullptr;
+  for (auto* list : cardLists__()) clearCardList(*list);
+}
+
+void FitsHeader::copyScalars__(const FitsHeader& other) {
+  quiet = other.quiet;
+  bitpix = other.bitpix;
+  bytpix = other.bytpix;
+  naxis = other.naxis;
+  extend = other.extend;
+  pcount = other.pcount;
+  gcount = other.gcount;
+  bscale = other.bscale;
+  bzero = other.bzero;
+  dataOffset = other.dataOffset;
+  dataLength = other.dataLength;
+}
+
+void FitsHeader::copy(const FitsHeader& other) {
+  copyScalars__(other);
+  delete[] naxisArray;
+  naxisArray = nullptr;
+  if (other.naxisArray != nullptr && other.naxis > 0) {
+    naxisArray = new int[other.naxis];
+    for (int i = 0; i < other.naxis; ++i) naxisArray[i] = other.naxisArray[i];
+  }
+  // Clones are new cards built by their constructors: the copy shares nothing.
+  const auto mine = cardLists__();
+  const auto theirs = other.cardLists__();
+  for (size_t i = 0; i < mine.size(); ++i) copyCardList(*mine[i], *theirs[i]);
+}
+
+void FitsHeader::describeSelf(std::ostream& os) {
+  os << "SIMPLE = T, BITPIX = " << bitpix << ", NAXIS = " << naxis << std::endl;
+  for (int i = 1; i <= naxis && naxisArray != nullptr; ++i)
+    os << "  NAXIS" << i << " = " << naxisArray[i - 1] << std::endl;
+}
+
+void FitsHeader::warn__(const std::string& text) const {
+  if (!quiet) std::cerr << text;
+}
+
+// ---------------------------------------------------------------- scalar access
+
+int FitsHeader::getNaxis(int i) const {
+  if (i < 1 || i > naxis || naxisArray == nullptr) throw FitsException("Request for unset NAXIS parameter");
+  return naxisArray[i - 1];
+}
+
+util::Region FitsHeader::getFullRegion() const {
+  if (naxis <= 0 || naxisArray == nullptr) return util::Region(0);
+  util::Region full(static_cast<unsigned long>(naxis));
+  for (int d = 1; d <= naxis; ++d) full.setRange(d, 1, naxisArray[d - 1]);
+  return full;
+}
+
+// ---------------------------------------------------------------- keyword access
+
+FitsCard* FitsHeader::getValueCard(const std::string& keyword) const {
+  for (const auto* list :
+       {&mandatoryList, &naxisList, &extensionList, &arrayList, &otherList, &userList, &junkList}) {
+    if (FitsCard* card = findCardInList(keyword, *list)) return card;
+  }
+  if (isCommentaryKeyword(keyword))
+    throw FitsException("use getComment or getHistory to read keyword '" + keyword + "'");
+  throw FitsException("cannot find keyword '" + keyword + "'");
+}
+
+double FitsHeader::getFloat(const std::string& keyword) const { return getValueCard(keyword)->getFloat(); }
+
+long FitsHeader::getInt(const std::string& keyword) const { return getValueCard(keyword)->getInt(); }
+
+bool FitsHeader::getBool(const std::string& keyword) const { return getValueCard(keyword)->getBool(); }
+
+std::string FitsHeader::getString(const std::string& keyword) const {
+  return getValueCard(keyword)->getString();
+}
+
+bool FitsHeader::isFixed(const std::string& keyword) const { return getValueCard(keyword)->isFixed(); }
+
+std::string FitsHeader::getComment(const std::string& keyword) const {
+  if (keyword == kCommentKey) return writeCommentsOfList(commentList);
+  if (keyword == kHistoryKey) return writeCommentsOfList(historyList);
+  if (keyword == kBlankKey) return writeCommentsOfList(blankList);
+  return getValueCard(keyword)->getComment();
+}
+
+std::string FitsHeader::getComment() const { return getComment(kCommentKey); }
+
+std::string FitsHeader::getHistory() const { return getComment(kHistoryKey); }
+
+// ---------------------------------------------------------------- editing
+
+void FitsHeader::addValueCard(FitsCard* cardPointer) {
+  std::unique_ptr<FitsCard> card(cardPointer);
+  const std::string keyword = card->getKeyword();
+
+  if (card->isMandatory()) throw FitsException("mandatory keywords may only be (re)set via constructor");
+  if (card->isCommentary()) throw FitsException("commentary card, try addCommentCard()");
+
+  if (card->isExtension()) {
+    eraseCardsFromJunkList(keyword);
+    eraseCardFromList(keyword, extensionList);
+    const int id = card->what_id();
+    // A PCOUNT or GCOUNT outside int range cannot describe a data segment
+    // here; it is stored as an impossible value (-1, 0) so that checkNaxis
+    // refuses the header instead of working with a truncated count.
+    if (id == FitsKnownList::ID_PCOUNT) {
+      const long v = card->getInt();
+      pcount = (v >= INT_MIN && v <= INT_MAX) ? static_cast<int>(v) : -1;
+    } else if (id == FitsKnownList::ID_GCOUNT) {
+      const long v = card->getInt();
+      gcount = (v >= INT_MIN && v <= INT_MAX) ? static_cast<int>(v) : 0;
+    } else if (id == FitsKnownList::ID_EXTEND) {
+      extend = card->getBool();
+    }
+    if (id == FitsKnownList::ID_EXTEND)
+      extensionList.push_front(card.release());
+    else
+      extensionList.push_back(card.release());
+    return;
+  }
+
+  if (card->isDate() || card->isOther()) {
+    eraseCardsFromJunkList(keyword);
+    eraseCardFromList(keyword, otherList);
+    if (card->isDate()) {
+      otherList.push_front(card.release());
+      return;
+    }
+    if (card->what_id() == FitsKnownList::ID_BLOCKED) {
+      warn__("BLOCKED is deprecated, discarding card when writing\n");
+    } else if (card->what_id() == FitsKnownList::ID_EPOCH) {
+      if (findCardInList("EQUINOX ", otherList) == nullptr) {
+        std::unique_ptr<FitsCard> equinox(
+            new FitsFloatCard("EQUINOX ", card->getFloat(), true, "taken from deprecated EPOCH keyword"));
+        otherList.push_back(equinox.release());
+        warn__("EPOCH is deprecated, renaming to EQUINOX when writing\n");
+      } else {
+        warn__("EPOCH is deprecated, discarding card when writing\n");
+      }
+    }
+    otherList.push_back(card.release());
+    return;
+  }
+
+  if (card->isArray()) {
+    if (card->what_id() == FitsKnownList::ID_BSCALE) bscale = card->getFloat();
+    if (card->what_id() == FitsKnownList::ID_BZERO) bzero = card->getFloat();
+    eraseCardsFromJunkList(keyword);
+    eraseCardFromList(keyword, arrayList);
+    arrayList.push_back(card.release());
+    return;
+  }
+
+  if (card->isJunk()) {
+    junkList.push_back(card.release());
+    return;
+  }
+
+  eraseCardsFromJunkList(keyword);
+  eraseCardFromList(keyword, userList);
+  userList.push_back(card.release());
+}
+
+void FitsHeader::addValueCard(const std::string& keyword, double value, std::string comment, bool fixed) {
+  addValueCard(std::make_unique<FitsFloatCard>(keyword, value, fixed, std::move(comment)).release());
+}
+
+void FitsHeader::addValueCard(const std::string& keyword, float value, std::string comment, bool fixed) {
+  addValueCard(keyword, static_cast<double>(value), std::move(comment), fixed);
+}
+
+void FitsHeader::addValueCard(const std::string& keyword, int value, std::string comment, bool fixed) {
+  addValueCard(keyword, static_cast<long>(value), std::move(comment), fixed);
+}
+
+void FitsHeader::addValueCard(const std::string& keyword, long value, std::string comment, bool fixed) {
+  addValueCard(std::make_unique<FitsIntCard>(keyword, value, fixed, std::move(comment)).release());
+}
+
+void FitsHeader::addValueCard(const std::string& keyword, bool value, std::string comment, bool fixed) {
+  addValueCard(std::make_unique<FitsBoolCard>(keyword, value, fixed, std::move(comment)).release());
+}
+
+void FitsHeader::addValueCard(const std::string& keyword, const std::string& value, std::string comment,
+                              bool fixed) {
+  addValueCard(std::make_unique<FitsStringCard>(keyword, value, fixed, std::move(comment)).release());
+}
+
+void FitsHeader::addValueCard(const std::string& keyword, const char* value, std::string comment,
+                              bool fixed) {
+  addValueCard(keyword, std::string(value), std::move(comment), fixed);
+}
+
+void FitsHeader::setBscale(double value) {
+  addValueCard("BSCALE  ", value, "REAL = DATA * BSCALE + BZERO", true);
+}
+
+void FitsHeader::setBzero(double value) { addValueCard("BZERO   ", value, "DATA-OFFSET", true); }
+
+void FitsHeader::addCommentCard(FitsCard* cardPointer) {
+  std::unique_ptr<FitsCard> card(cardPointer);
+  if (!card->isCommentary()) throw FitsException("no commentary card, try addValueCard()");
+  switch (card->what_id()) {
+    case FitsKnownList::ID_COMMENT:
+      commentList.push_back(card.release());
+      break;
+    case FitsKnownList::ID_HISTORY:
+      historyList.push_back(card.release());
+      break;
+    case FitsKnownList::ID_BLANK_KEYWORD:
+      blankList.push_back(card.release());
+      break;
+    default:
+      throw FitsException("strange! got commentary but not COMMENT, HISTORY or blank");
+  }
+}
+
+void FitsHeader::addCommentCard(const std::string& keyword, const std::string& text) {
+  if (isCommentaryKeyword(keyword))
+    addCommentCard(std::make_unique<FitsCommentCard>(keyword, text).release());
+  else
+    junkList.push_back(std::make_unique<FitsJunkCard>(keyword, text).release());
+}
+
+void FitsHeader::addComment(const std::string& text) { parseCommentToCardList(kCommentKey, text); }
+
+void FitsHeader::addHistory(const std::string& text) { parseCommentToCardList(kHistoryKey, text); }
+
+void FitsHeader::parseCommentToCardList(const std::string& keyword, const std::string& text) {
+  // Pieces end at the end of a word; the blanks between two words begin the
+  // next piece. A word longer than the window is cut at the window's end.
+  const size_t width = FitsPhysical_::COMMENT_MAX_LENGTH;
+  size_t start = 0;
+  size_t end = width;
+  while (end < text.size()) {
+    size_t last = end;
+    const size_t blank = text.rfind(' ', end);
+    if (blank != std::string::npos) {
+      const size_t word = blank == 0 ? std::string::npos : text.find_last_not_of(' ', blank);
+      if (word != std::string::npos && word >= start) last = word;
+    }
+    addCommentCard(keyword, text.substr(start, last - start + 1));
+    start = last + 1;
+    end = start + width - 1;
+  }
+  addCommentCard(keyword, start < text.size() ? text.substr(start) : std::string());
+}
+
+void FitsHeader::addJunkCard(FitsCard* card) { junkList.push_back(card); }
+
+void FitsHeader::addJunkCard(const std::string& cardImage) {
+  std::string image = cardImage;
+  image.resize(FitsPhysical_::CARD_LENGTH, ' ');
+  addJunkCard(image.substr(0, FitsPhysical_::KEYWORD_LENGTH), image.substr(FitsPhysical_::KEYWORD_LENGTH));
+}
+
+void FitsHeader::addJunkCard(const std::string& keyword, const std::string& text) {
+  junkList.push_back(std::make_unique<FitsJunkCard>(keyword, text).release());
+}
+
+int FitsHeader::eraseCard(const std::string& keyword) {
+  if (findCardInList(keyword, mandatoryList) != nullptr || findCardInList(keyword, naxisList) != nullptr)
+    throw FitsException("cannot erase mandatory card '" + keyword + "'");
+  if (keyword == kCommentKey) {
+    clearCardList(commentList);
+    return 0;
+  }
+  if (keyword == kHistoryKey) {
+    clearCardList(historyList);
+    return 0;
+  }
+  if (keyword == kBlankKey) {
+    clearCardList(blankList);
+    return 0;
+  }
+  for (auto* list : {&extensionList, &arrayList, &otherList, &userList})
+    if (eraseCardFromList(keyword, *list) == 0) return 0;
+  return eraseCardsFromJunkList(keyword) > 0 ? 0 : -1;
+}
+
+std::string FitsHeader::adjustKeyword(std::string keyword) const {
+  keyword.resize(FitsPhysical_::KEYWORD_LENGTH, ' ');
+  return keyword;
+}
+
+// ---------------------------------------------------------------- list operations
+
+void FitsHeader::clearCardList(std::list<FitsCard*>& list) {
+  for (FitsCard* card : list) delete card;
+  list.clear();
+}
+
+void FitsHeader::copyCardList(std::list<FitsCard*>& dest, const std::list<FitsCard*>& src) {
+  clearCardList(dest);
+  for (const FitsCard* card : src) {
+    std::unique_ptr<FitsCard> copy(card != nullptr ? card->clone() : nullptr);
+    dest.push_back(copy.release());
+  }
+}
+
+FitsCard* FitsHeader::findCardInList(const std::string& keyword, const std::list<FitsCard*>& list) const {
+  for (FitsCard* card : list)
+    if (card != nullptr && card->getKeyword() == keyword) return card;
+  return nullptr;
+}
+
+int FitsHeader::eraseCardFromList(const std::string& keyword, std::list<FitsCard*>& list) {
+  for (auto it = list.begin(); it != list.end(); ++it) {
+    if (*it != nullptr && (*it)->getKeyword() == keyword) {
+      delete *it;
+      list.erase(it);
+      return 0;
+    }
+  }
+  return -1;
+}
+
+int FitsHeader::eraseCardsFromJunkList(const std::string& keyword) {
+  int erased = 0;
+  for (auto it = junkList.begin(); it != junkList.end();) {
+    if (*it != nullptr && (*it)->getKeyword() == keyword) {
+      delete *it;
+      it = junkList.erase(it);
+      ++erased;
+    } else {
+      ++it;
+    }
+  }
+  return erased;
+}
+
+std::string FitsHeader::writeCardsOfList(const std::list<FitsCard*>& list) const {
+  std::string text;
+  text.reserve(list.size() * FitsPhysical_::CARD_LENGTH);
+  for (const FitsCard* card : list)
+    if (card != nullptr) text += card->writeCard();
+  return text;
+}
+
+std::string FitsHeader::writeCommentsOfList(const std::list<FitsCard*>& list) const {
+  std::string text;
+  for (const FitsCard* card : list)
+    if (card != nullptr) text += card->getComment() + "\n";
+  return text;
+}
+
+}  // namespace orv

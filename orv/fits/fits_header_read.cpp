@@ -1,0 +1,256 @@
+// Reading and validating a header from a file, record by record, and testing
+// regions against the image it describes.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "orv/fits/fits_header.h"
+#include "util/stringfac.h"
+
+namespace orv {
+
+namespace {
+
+using Phys = FitsPhysical_;
+const long kRecord = Phys::RECORD_LENGTH;
+const size_t kCard = Phys::CARD_LENGTH;
+
+// The descriptor and the current read-only window of the header file; both
+// are released on every way out of readHeader.
+class HeaderFile {
+ public:
+  explicit HeaderFile(int fd) : fd_(fd) {}
+  HeaderFile(const HeaderFile&) = delete;
+  HeaderFile& operator=(const HeaderFile&) = delete;
+  ~HeaderFile() {
+    unmap();
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  int fd() const { return fd_; }
+
+  // Maps `length` bytes from the page boundary `start` unless that window is
+  // mapped already. Returns false when mapping fails.
+  bool window(long start, size_t length) {
+    if (map_ != nullptr && start == start_ && length == length_) return true;
+    unmap();
+    void* map = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd_, static_cast<off_t>(start));
+    if (map == MAP_FAILED) return false;
+    map_ = static_cast<const char*>(map);
+    start_ = start;
+    length_ = length;
+    return true;
+  }
+
+  // The byte at file offset `offset`, which lies inside the mapped window.
+  const char* at(long offset) const { return map_ + (offset - start_); }
+
+ private:
+  void unmap() {
+    if (map_ != nullptr) ::munmap(const_cast<char*>(map_), length_);
+    map_ = nullptr;
+  }
+
+  int fd_;
+  const char* map_ = nullptr;
+  long start_ = 0;
+  size_t length_ = 0;
+};
+
+}  // namespace
+
+void FitsHeader::readHeader(const std::string& filename, bool allJunk) {
+  // Non-blocking open, so that a FIFO cannot stall the reader; only regular
+  // files are read.
+  const int fd = ::open(filename.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw FitsException("cannot open file '" + filename + "' for reading");
+  HeaderFile file(fd);
+  struct stat status;
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
+    throw FitsException("cannot open file '" + filename + "' for reading");
+  const long fileSize = static_cast<long>(status.st_size);
+  if (dataOffset >= fileSize) throw FitsException("no further extensions");
+  if (dataOffset < 0) throw FitsException("cannot map file '" + filename + "' for reading");
+
+  const long page = ::getpagesize();
+  std::string record(kRecord, '\0');
+  for (;;) {
+    const long offset = dataOffset;
+    if (offset >= fileSize)
+      throw FitsException("header of file '" + filename + "' has no END card before the end of the file");
+    const long pageStart = offset / page * page;
+    const size_t windowLength = static_cast<size_t>(((offset % page + kRecord) / page + 1) * page);
+    if (!file.window(pageStart, windowLength))
+      throw FitsException("cannot map file '" + filename + "' for reading");
+
+    // Only bytes inside the file are read (pages past its end are not
+    // backed); the rest of a cut-off record reads as NUL bytes.
+    const long available = fileSize - offset < kRecord ? fileSize - offset : kRecord;
+    std::memcpy(record.data(), file.at(offset), static_cast<size_t>(available));
+    std::memset(record.data() + available, 0, static_cast<size_t>(kRecord - available));
+
+    const size_t consumed = parseRecord(record, allJunk);
+    dataOffset += static_cast<long>(consumed);
+    if (consumed == 0) {
+      dataOffset += kRecord;
+      break;
+    }
+  }
+  checkNaxis();
+}
+
+size_t FitsHeader::parseRecord(const std::string& record, bool allJunk) {
+  size_t pos = 0;
+  if (naxis == -1)
+    pos = parseMandatory(record);
+  else if (naxisList.size() < static_cast<size_t>(naxis < 0 ? 0 : naxis))
+    pos = parseNaxis(record, 0);
+
+  static const std::string endKeyword = FitsKnownList::KEY[FitsKnownList::ID_END].keyword;
+  for (; pos < static_cast<size_t>(kRecord); pos += kCard) {
+    const std::string card = record.substr(pos, kCard);
+    if (card.compare(0, Phys::KEYWORD_LENGTH, endKeyword) == 0) {
+      if (!allJunk) {
+        // Everything after the letter D of END, to the end of the record,
+        // must be blank.
+        const size_t lastNonBlank = record.find_last_not_of(' ');
+        if (lastNonBlank != pos + 2)
+          throw FitsException(
+              "Header corrupted after END\nEND: " + util::StringFactory::toString(static_cast<int>(pos), 4) +
+              ", non blank: " + util::StringFactory::toString(static_cast<int>(lastNonBlank), 4));
+      }
+      return 0;
+    }
+    try {
+      if (allJunk) {
+        addJunkCard(card);
+        continue;
+      }
+      std::unique_ptr<FitsCard> parsed(parseCard(card));
+      if (!parsed) continue;
+      if (parsed->isJunk())
+        junkList.push_back(parsed.release());
+      else if (parsed->isComment())
+        addCommentCard(parsed.release());
+      else
+        addValueCard(parsed.release());
+    } catch (const FitsException& e) {
+      warn__(card + "\n" + e.what() + "\nAdding to junk list\n");
+      addJunkCard(card);
+    }
+  }
+  return kRecord;
+}
+
+size_t FitsHeader::parseMandatory(const std::string& record) {
+  std::unique_ptr<FitsCard> first(parseCard(record.substr(0, kCard)));
+  std::unique_ptr<FitsCard> second(parseCard(record.substr(kCard, kCard)));
+  std::unique_ptr<FitsCard> third(parseCard(record.substr(2 * kCard, kCard)));
+  clearCardList(mandatoryList);
+
+  if (dataOffset == 0) {
+    if (!first || first->what_id() != FitsKnownList::ID_SIMPLE) throw FitsException("FITS file not SIMPLE");
+    if (!first->getBool()) throw FitsException("FITS file not SIMPLE (SIMPLE not true)");
+  } else if (!first || first->what_id() != FitsKnownList::ID_XTENSION) {
+    throw FitsException("FITS extension does not start with XTENSION");
+  }
+
+  if (!second || second->what_id() != FitsKnownList::ID_BITPIX)
+    throw FitsException("FITS file has no BITPIX");
+  const long bits = second->getInt();
+  if (bits != FitsKnownList::BITPIX_CHAR && bits != FitsKnownList::BITPIX_SHORT &&
+      bits != FitsKnownList::BITPIX_INT && bits != FitsKnownList::BITPIX_FLOAT &&
+      bits != FitsKnownList::BITPIX_DOUBLE)
+    throw FitsException("FITS file has invalid BITPIX (not 8, 16, 32, -32 , -64)");
+  bitpix = static_cast<int>(bits);
+  bytpix = std::abs(bitpix) / 8;
+
+  if (!third || third->getKeyword() != "NAXIS   ") throw FitsException("FITS file has no NAXIS");
+  const long axes = third->getInt();
+  if (axes < FitsKnownList::NAXIS_LO_LIMIT || axes > FitsKnownList::NAXIS_HI_LIMIT)
+    throw FitsException("FITS file has invalid NAXIS ( < 0 or > 999)");
+  naxis = static_cast<int>(axes);
+
+  mandatoryList.push_back(first.release());
+  mandatoryList.push_back(second.release());
+  mandatoryList.push_back(third.release());
+  const size_t pos = 3 * kCard;
+  return naxis == 0 ? pos : parseNaxis(record, pos);
+}
+
+size_t FitsHeader::parseNaxis(const std::string& record, size_t pos) {
+  // Every place is taken as an NAXISn card, empty ones included (as null);
+  // checkNaxis judges them.
+  while (naxisList.size() < static_cast<size_t>(naxis) && pos < static_cast<size_t>(kRecord)) {
+    std::unique_ptr<FitsCard> card(parseCard(record.substr(pos, kCard)));
+    naxisList.push_back(card.release());
+    pos += kCard;
+  }
+  return pos;
+}
+
+void FitsHeader::checkNaxis() {
+  delete[] naxisArray;
+  naxisArray = nullptr;
+  if (naxis <= 0) {
+    dataLength = 0;
+    return;
+  }
+
+  auto refuse = [this](const char* message) {
+    clearCardList(naxisList);
+    throw FitsException(message);
+  };
+  if (naxisList.size() != static_cast<size_t>(naxis)) refuse("invalid NAXIS setting (NAXIS key missing)");
+
+  std::unique_ptr<int[]> lengths(new int[naxis]);
+  std::int64_t product = 1;
+  int axis = 1;
+  for (const FitsCard* card : naxisList) {
+    if (card == nullptr || card->what_id() != FitsKnownList::ID_NAXIS)
+      refuse("invalid NAXIS setting (NAXIS key missing)");
+    const std::string number = card->getKeyword().substr(5, 3);
+    if (std::strtol(number.c_str(), nullptr, 10) != axis)
+      refuse("invalid NAXIS list (NAXIS keys missordered)");
+    const long value = card->getInt();
+    if (value < 1) refuse("invalid or insane NAXIS setting (NAXIS negative or 0)");
+    if (value > INT_MAX) refuse("invalid or insane NAXIS setting (NAXIS above 2147483647)");
+    if (__builtin_mul_overflow(product, static_cast<std::int64_t>(value), &product))
+      refuse("invalid or insane NAXIS setting (data size beyond 64 bits)");
+    lengths[axis - 1] = static_cast<int>(value);
+    ++axis;
+  }
+
+  if (pcount < 0) throw FitsException("invalid PCOUNT (negative or beyond 2147483647)");
+  if (gcount < 1) throw FitsException("invalid GCOUNT (below 1 or beyond 2147483647)");
+  // (product + pcount) * (gcount * bytpix), each step checked in 64 bits.
+  std::int64_t length = 0;
+  if (__builtin_add_overflow(product, static_cast<std::int64_t>(pcount), &length) ||
+      __builtin_mul_overflow(length, static_cast<std::int64_t>(gcount) * bytpix, &length))
+    throw FitsException("invalid or insane NAXIS setting (data size beyond 64 bits)");
+
+  naxisArray = lengths.release();
+  dataLength = static_cast<long>(length);
+}
+
+void FitsHeader::testRegion(const util::Region& region) const {
+  const util::Region full = getFullRegion();
+  const std::string message =
+      "request for illegal region:\n" + region.toString() + " is no subarray of " + full.toString();
+  if (naxis < 0 || region.N != static_cast<unsigned long>(naxis) || (naxis > 0 && naxisArray == nullptr))
+    throw FitsException(message);
+  for (unsigned long d = 1; d <= region.N; ++d) {
+    const int start = region.getStart(d);
+    const int end = region.getEnd(d);
+    if (start < 1 || end > naxisArray[d - 1] || start > end) throw FitsException(message);
+  }
+}
+
+}  // namespace orv
