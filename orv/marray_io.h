@@ -1,0 +1,99 @@
+#ifndef ORV_MARRAY_IO_H
+#define ORV_MARRAY_IO_H
+
+// Text output of shapes and arrays, and the diagnostic dump describeSelf.
+// Numbers are written with the stream's own formatting, so a caller's precision
+// and flags apply.
+
+#include <cstddef>
+#include <iostream>
+#include <ostream>
+
+#include "orv/array.h"
+#include "orv/shape.h"
+
+namespace orv {
+
+// "( n1 x n2 ) : (first1,last1) (first2,last2) ", without a line end.
+template <int N>
+std::ostream& operator<<(std::ostream& os, const Shape<N>& shape) {
+  os << "( " << shape.length[0];
+  for (int d = 1; d < N; ++d) os << " x " << shape.length[d];
+  os << " ) : ";
+  for (int d = 0; d < N; ++d)
+    os << "(" << shape.base[d] << "," << static_cast<long long>(shape.base[d]) + shape.length[d] - 1 << ") ";
+  return os;
+}
+
+namespace io_detail {
+
+// "[ e1 e2 ... ]" for the run of dimension 1 starting at p; an array without
+// storage prints its brackets only.
+template <class T>
+void writeRun__(std::ostream& os, const T* p, int length, std::ptrdiff_t stride) {
+  os << "[ ";
+  if (p != nullptr)
+    for (int i = 0; i < length; ++i) os << p[i * stride] << " ";
+  os << "]";
+}
+
+}  // namespace io_detail
+
+// A header line "MArray<T,N> " with the shape, then the elements, dimension 1
+// along a line, without a final line end. Views print their own elements.
+template <class T, int N>
+requires(N >= 1 && N <= 3) std::ostream& operator<<(std::ostream& os, const MArray<T, N>& a) {
+  const Shape<N>& s = *a.getShape();
+  os << "MArray<T," << N << "> " << s << std::endl;
+  const T* first = a.firstElement();
+  auto at = [first](std::ptrdiff_t offset) { return first == nullptr ? first : first + offset; };
+  if constexpr (N == 1) {
+    io_detail::writeRun__(os, first, s.length[0], s.stride[0]);
+  } else if constexpr (N == 2) {
+    os << "[";
+    for (int j = 0; j < s.length[1]; ++j) {
+      io_detail::writeRun__(os, at(static_cast<std::ptrdiff_t>(j) * s.stride[1]), s.length[0], s.stride[0]);
+      if (j + 1 < s.length[1]) os << std::endl << " ";
+    }
+    os << "]";
+  } else {
+    os << "[";
+    for (int k = 0; k < s.length[2]; ++k) {
+      os << "[";
+      for (int j = 0; j < s.length[1]; ++j) {
+        const std::ptrdiff_t offset =
+            static_cast<std::ptrdiff_t>(j) * s.stride[1] + static_cast<std::ptrdiff_t>(k) * s.stride[2];
+        io_detail::writeRun__(os, at(offset), s.length[0], s.stride[0]);
+        if (j + 1 < s.length[1]) os << std::endl << "  ";
+      }
+      os << "]";
+      if (k + 1 < s.length[2]) os << std::endl << " ";
+    }
+    os << "]";
+  }
+  return os;
+}
+
+// Ten labelled lines on standard output. An array without storage shows a null
+// block, 0 references and a null data pointer for its block.
+template <class T, int N>
+void MArray<T, N>::describeSelf() const {
+  std::ostream& os = std::cout;
+  os << "  Num elements        : " << static_cast<unsigned long>(shape.numElements) << std::endl;
+  os << "  Zero offset         : " << shape.zeroOffset << std::endl;
+  os << "  Data (0,0,...)      : " << static_cast<const void*>(data) << std::endl;
+  os << "  First element       : " << static_cast<const void*>(firstElement()) << std::endl;
+  os << "  Storage Contiguous  : " << shape.isStorageContiguous << std::endl;
+  os << "  MemBlock at         : " << static_cast<const void*>(memBlock) << std::endl;
+  os << "     References       : " << (memBlock != nullptr ? memBlock->references : 0) << std::endl;
+  os << "     Data ptr         : " << static_cast<const void*>(memBlock != nullptr ? memBlock->data : nullptr)
+     << std::endl;
+  os << "  Dimensions          : " << shape << std::endl;
+  os << "  Strides             : ";
+  for (int d = 0; d < N; ++d) os << shape.stride[d] << " ";
+  os << std::endl;
+}
+
+}  // namespace orv
+
+#endif
