@@ -5,24 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/util/test_option_support.h"
 #include "util/command_line_reader.h"
 #include "util/option.h"
 #include "util/uexception.h"
 
 namespace {
 
-// Owns the texts of an argument vector for one reader.
-struct Arguments {
-  explicit Arguments(std::vector<std::string> words) : texts(std::move(words)) {
-    for (auto& text : texts) pointers.push_back(text.data());
-    pointers.push_back(nullptr);
-  }
-  int argc() const { return static_cast<int>(texts.size()); }
-  char** argv() { return pointers.data(); }
-
-  std::vector<std::string> texts;
-  std::vector<char*> pointers;
-};
+using option_test::Arguments;
 
 // Drains the reader the way the option parser does, treating the names in
 // `flags` as flags, and records "name=value" steps; a thrown message ends

@@ -1,28 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/util/test_option_support.h"
 #include "util/option.h"
 #include "util/region.h"
 #include "util/uexception.h"
 
 namespace {
 
-// Runs the action and returns the message of the UException it throws, or
-// "<nothing thrown>".
-std::string messageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const util::UException& e) {
-    return e.what();
-  }
-  return "<nothing thrown>";
-}
+using option_test::messageOf;
 
 TEST(Option, ScalarTextsAreReadLenientlyAndWrittenToTheBoundVariable) {
   struct Case {
