@@ -1,0 +1,473 @@
+#include "orv/fits/fits.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ostream>
+
+namespace orv {
+
+namespace {
+
+// Closes a file descriptor when it goes out of scope, unless released.
+class FdGuard {
+ public:
+  explicit FdGuard(int fd) : fd_(fd) {}
+  FdGuard(const FdGuard&) = delete;
+  FdGuard& operator=(const FdGuard&) = delete;
+  ~FdGuard() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+bool isBitpix(int bitpix) {
+  return bitpix == FitsKnownList::BITPIX_CHAR || bitpix == FitsKnownList::BITPIX_SHORT ||
+         bitpix == FitsKnownList::BITPIX_INT || bitpix == FitsKnownList::BITPIX_FLOAT ||
+         bitpix == FitsKnownList::BITPIX_DOUBLE;
+}
+
+// Refuses a file that ends before the span of spanLength bytes at spanOffset does: mapping
+// it would fault when the missing bytes are touched.
+void requireFileHolds(int fd, const std::string& filename, long spanOffset, long spanLength) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) throw FitsException("cannot stat file '" + filename + "'");
+  const long size = st.st_size;
+  if (spanOffset > size || spanLength > size - spanOffset)
+    throw FitsException("file '" + filename + "' is truncated: it has " + std::to_string(size) +
+                        " bytes, but its data segment needs " + std::to_string(spanLength) +
+                        " bytes from byte " + std::to_string(spanOffset));
+}
+
+// Writes all of text, going on after short writes and interruptions.
+bool writeAll(int fd, const std::string& text) {
+  const char* p = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Erases every card of a keyword (eraseCard removes one list entry at a time).
+void eraseAllCards(FitsHeader& header, const std::string& keyword) {
+  while (header.eraseCard(keyword) == 0) {
+  }
+}
+
+std::string trimTrailingBlanks(std::string text) {
+  text.erase(text.find_last_not_of(' ') + 1);
+  return text;
+}
+
+}  // namespace
+
+// =============================================================================================
+// FitsIn
+
+FitsIn::FitsIn(const std::string& filename, bool quiet, bool allJunk)
+    : FitsHeader(filename, quiet, allJunk), FitsIO(filename), allJunk(allJunk) {}
+
+FitsIn::FitsIn(const char* filename, bool quiet, bool allJunk)
+    : FitsIn(std::string(filename), quiet, allJunk) {}
+
+FitsIn::FitsIn(const std::string& filename, const util::Region& region, bool quiet, bool allJunk)
+    : FitsIn(filename, quiet, allJunk) {
+  setRegion(region);
+}
+
+FitsIn::FitsIn(const char* filename, const util::Region& region, bool quiet, bool allJunk)
+    : FitsIn(std::string(filename), region, quiet, allJunk) {}
+
+FitsIn::FitsIn(const std::string& filename, bool quiet, long offset)
+    : FitsHeader(filename, quiet, false, offset), FitsIO(filename), allJunk(false) {}
+
+FitsIn::FitsIn(const char* filename, bool quiet, long offset)
+    : FitsIn(std::string(filename), quiet, offset) {}
+
+FitsIn::FitsIn(const FitsIn& other)
+    : FitsHeader(other, false, false), FitsIO(other), allJunk(other.allJunk) {}
+
+FitsIn& FitsIn::operator=(const FitsIn& other) {
+  if (this == &other) return *this;
+  FitsHeader::operator=(other);
+  FitsIO::operator=(other);
+  allJunk = other.allJunk;
+  return *this;
+}
+
+FitsIn::~FitsIn() = default;
+
+void FitsIn::openData() {
+  if (naxis == 0) throw FitsException("No data segment associated with header (NAXIS = 0).");
+  if (!mandatoryList.empty() && mandatoryList.front()->what_id() == FitsKnownList::ID_XTENSION) {
+    const std::string type = trimTrailingBlanks(mandatoryList.front()->getString());
+    if (type != "IMAGE") throw FitsException(type + " extension not supported until now.");
+  }
+
+  // The span of the data segment to map: all of it, or first to last element of the region.
+  long spanStart = 0;
+  long spanLength = dataLength;
+  if (region) {
+    const util::Region full = getFullRegion();
+    checkRegionInside(full, *region);
+    const long first = regionLinearIndex(full, *region, false);
+    const long last = regionLinearIndex(full, *region, true);
+    spanStart = first * bytpix;
+    spanLength = (last - first + 1) * bytpix;
+  }
+
+  const int fd = ::open(filename.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw FitsException("cannot open file '" + filename + "' for reading");
+  FdGuard guard(fd);
+  requireFileHolds(fd, filename, dataOffset + spanStart, spanLength);
+  const FitsMapWindow window = fitsPageWindow(dataOffset + spanStart, spanLength);
+  void* p = ::mmap(nullptr, window.length, PROT_READ, MAP_PRIVATE, fd, window.offset);
+  if (p == MAP_FAILED) throw FitsException("cannot map file '" + filename + "' for reading");
+  map = static_cast<unsigned char*>(p);
+  mapLength = window.length;
+  mapOffset = window.offset;
+}
+
+void FitsIn::freeData() { unmap__(); }
+
+void FitsIn::setRegion(const util::Region& newRegion) {
+  if (region) {
+    region.reset();
+    unmap__();
+  }
+  testRegion(newRegion);
+  checkRegionInside(getFullRegion(), newRegion);
+  region = std::make_unique<util::Region>(newRegion);
+}
+
+void FitsIn::resetRegion() {
+  if (!region) return;
+  region.reset();
+  unmap__();
+}
+
+void FitsIn::checkRegion(unsigned long dim) const {
+  if (!region) throw FitsException("request for unset region");
+  if (dim == 0 || dim > static_cast<unsigned long>(naxis))
+    throw FitsException("request for invalid region parameter");
+}
+
+FitsHeader FitsIn::getHeader() const { return FitsHeader(filename, quiet, allJunk); }
+
+unsigned char* FitsIn::begin() {
+  ensureMapped__();
+  return map + baseOffset__();
+}
+
+unsigned char* FitsIn::end() { return begin() + dataLength; }
+
+long FitsIn::getPosition() {
+  if (position == nullptr) position = begin();
+  return position - begin();
+}
+
+void FitsIn::setPosition(long offset) { position = begin() + offset; }
+
+void FitsIn::resetPosition() { position = begin(); }
+
+long FitsIn::imageElements__() const { return fitsImageElements(naxis, naxisArray); }
+
+FitsIn FitsIn::getNextExtension() {
+  if (!extend) throw FitsException("No extension present");
+  // The next header starts after the last whole record of this data segment.
+  const long records =
+      dataLength / FitsPhysical_::RECORD_LENGTH + (dataLength % FitsPhysical_::RECORD_LENGTH != 0);
+  long bytes = 0;
+  long next = 0;
+  if (__builtin_mul_overflow(records, static_cast<long>(FitsPhysical_::RECORD_LENGTH), &bytes) ||
+      __builtin_add_overflow(dataOffset, bytes, &next))
+    throw FitsException("no further extensions");
+  return FitsIn(filename, quiet, next);
+}
+
+void FitsIn::describeSelf(std::ostream& os) {
+  os << "Fits: file='" << filename << "'\n";
+  FitsHeader::describeSelf(os);
+  os << "Data segment offset: " << dataOffset << "\n";
+  os << "Data segment length: " << dataLength << "\n";
+  if (region) os << "Region: " << region->toString() << "\n";
+  if (map) {
+    os << "Memory map @: " << static_cast<const void*>(map) << "\n";
+    os << "File offset: " << mapOffset << "\n";
+  }
+}
+
+// =============================================================================================
+// FitsExtensionIn
+
+FitsExtensionIn::FitsExtensionIn(const std::string& filename, bool quiet, bool allJunk)
+    : FitsIn(filename, quiet, allJunk) {}
+
+FitsExtensionIn::FitsExtensionIn(const char* filename, bool quiet, bool allJunk)
+    : FitsIn(filename, quiet, allJunk) {}
+
+FitsExtensionIn::~FitsExtensionIn() = default;
+
+FitsIn FitsExtensionIn::getExtension(unsigned long n) {
+  if (n == 0) throw FitsException("Use normal FitsIn methods to read primary HDU and data segment.");
+  while (extensions.size() < n) {
+    FitsIn next = extensions.empty() ? FitsIn::getNextExtension() : extensions.back().getNextExtension();
+    extensions.push_back(next);
+  }
+  extNo = n;
+  return extensions[n - 1];
+}
+
+FitsIn FitsExtensionIn::getNextExtension() { return getExtension(extNo + 1); }
+
+// =============================================================================================
+// FitsOut
+
+FitsOut::FitsOut() : FitsHeader(), FitsIO("out.fits") {}
+
+FitsOut::FitsOut(const std::string& filename) : FitsHeader(), FitsIO(filename) {}
+
+FitsOut::FitsOut(const char* filename) : FitsOut(std::string(filename)) {}
+
+FitsOut::FitsOut(const std::string& filename, const FitsHeader& header, bool quiet, bool noJunk)
+    : FitsHeader(header, quiet, false), FitsIO(filename), noJunk(noJunk) {
+  eraseObsolete();
+  // The output is always a primary image: the group counts of an extension do not apply,
+  // and the checksums of the input no longer match the new file.
+  eraseAllCards(*this, "PCOUNT  ");
+  eraseAllCards(*this, "GCOUNT  ");
+  pcount = 0;
+  gcount = 1;
+  eraseAllCards(*this, "CHECKSUM");
+  eraseAllCards(*this, "DATASUM ");
+}
+
+FitsOut::FitsOut(const char* filename, const FitsHeader& header, bool quiet, bool noJunk)
+    : FitsOut(std::string(filename), header, quiet, noJunk) {}
+
+FitsOut::~FitsOut() = default;
+
+void FitsOut::setBitpixOut(int newBitpix) {
+  if (map) throw FitsException("cannot reset bitpix while file is open");
+  bitpixOut = newBitpix;
+}
+
+void FitsOut::setOrigin(const std::string& text) {
+  origin = text;
+  addValueCard("ORIGIN  ", text, "FITS file originator", true);
+}
+
+void FitsOut::eraseObsolete() {
+  eraseAllCards(*this, "BSCALE  ");
+  bscale = 1.0;
+  eraseAllCards(*this, "BZERO   ");
+  bzero = 0.0;
+  eraseAllCards(*this, "BLOCKED ");
+  eraseAllCards(*this, "EPOCH   ");
+  eraseAllCards(*this, "ORIGIN  ");
+}
+
+void FitsOut::resetArrayKeys() {
+  if (bitpix < 0) eraseAllCards(*this, "BLANK   ");
+}
+
+int* FitsOut::region2Naxis(const util::Region& r, int& count) const {
+  count = static_cast<int>(r.N);
+  int* lengths = new int[r.N];
+  for (unsigned long d = 1; d <= r.N; ++d) lengths[d - 1] = static_cast<int>(r.getLength(d));
+  return lengths;
+}
+
+void FitsOut::resetMandatories(int newBitpix, int newNaxis, const int* lengths) {
+  if (!isBitpix(newBitpix)) throw FitsException("invalid BITPIX");
+  if (newNaxis > FitsKnownList::NAXIS_HI_LIMIT) throw FitsException("NAXIS restricted to < 1000");
+  if (newNaxis < 0) throw FitsException("NAXIS may not be negative");
+  clearCardList(mandatoryList);
+  clearCardList(naxisList);
+  auto append = [](std::list<FitsCard*>& list, std::unique_ptr<FitsCard> card) {
+    list.push_back(card.get());
+    card.release();
+  };
+  append(mandatoryList, std::make_unique<FitsBoolCard>("SIMPLE  ", true, true, ""));
+  append(mandatoryList, std::make_unique<FitsIntCard>("BITPIX  ", newBitpix, true, ""));
+  bitpix = newBitpix;
+  bytpix = std::abs(newBitpix) / 8;
+  append(mandatoryList, std::make_unique<FitsIntCard>("NAXIS   ", newNaxis, true, ""));
+  naxis = newNaxis;
+  for (int i = 1; i <= newNaxis; ++i) {
+    std::string keyword = "NAXIS" + std::to_string(i);
+    keyword.resize(8, ' ');
+    append(naxisList, std::make_unique<FitsIntCard>(keyword, lengths[i - 1], true, ""));
+  }
+  // A written image is always a primary HDU without group parameters.
+  pcount = 0;
+  gcount = 1;
+  checkNaxis();
+}
+
+int FitsOut::setGeometry(int newBitpix, int newNaxis, const int* lengths) {
+  closeData();  // a mapping of the old file must not outlive its truncation
+  resetMandatories(newBitpix, newNaxis, lengths);
+  resetArrayKeys();
+  const int fd = ::open(filename.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) throw FitsException("cannot open file '" + filename + "' for writing");
+  FdGuard guard(fd);
+  const std::string text = writeHeader(!noJunk);
+  dataOffset = static_cast<long>(text.size());
+  if (!writeAll(fd, text)) throw FitsException("cannot write to open file '" + filename + "'");
+  if (dataLength > 0) {
+    const long record = FitsPhysical_::RECORD_LENGTH;
+    long padded = 0;
+    long size = 0;
+    const bool overflow = __builtin_mul_overflow((dataLength - 1) / record + 1, record, &padded) ||
+                          __builtin_add_overflow(dataOffset, padded, &size);
+    // The data blocks are reserved, not only the size set: stores into a sparse file would
+    // fault on a full disk instead of failing here.
+    if (overflow || ::ftruncate(fd, size) != 0 || ::posix_fallocate(fd, dataOffset, padded) != 0)
+      throw FitsException("cannot (re)set file size for file '" + filename + "'");
+    if (::fsync(fd) != 0) throw FitsException("cannot sync file '" + filename + "' for writing");
+  }
+  return guard.release();
+}
+
+void FitsOut::setGeometry(int newBitpix, const util::Region& r) {
+  int count = 0;
+  std::unique_ptr<int[]> lengths(region2Naxis(r, count));
+  ::close(setGeometry(newBitpix, count, lengths.get()));
+  bitpixOut = newBitpix;
+}
+
+void FitsOut::openData(int newBitpix, int newNaxis, const int* lengths) {
+  FdGuard guard(setGeometry(newBitpix, newNaxis, lengths));
+  if (dataLength == 0) return;
+  const long length = dataOffset + dataLength;
+  void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, guard.get(), 0);
+  if (p == MAP_FAILED) throw FitsException("cannot map file for writing");
+  map = static_cast<unsigned char*>(p);
+  mapLength = length;
+  mapOffset = 0;
+  position = map + dataOffset;
+}
+
+void FitsOut::openData(int newBitpix, const util::Region& r) {
+  int count = 0;
+  std::unique_ptr<int[]> lengths(region2Naxis(r, count));
+  openData(newBitpix, count, lengths.get());
+}
+
+void FitsOut::setRegion(const util::Region& r) {
+  closeData();
+  testRegion(r);
+  if (naxis == 0) {
+    region = std::make_unique<util::Region>(r);
+    throw FitsException("No data segment associated with header (NAXIS = 0).");
+  }
+  const util::Region full = getFullRegion();
+  checkRegionInside(full, r);
+  region = std::make_unique<util::Region>(r);
+  const long first = regionLinearIndex(full, r, false);
+  const long last = regionLinearIndex(full, r, true);
+  const long spanOffset = dataOffset + first * bytpix;
+  const long spanLength = (last - first + 1) * bytpix;
+
+  const int fd = ::open(filename.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) throw FitsException("cannot open file '" + filename + "' for writing");
+  FdGuard guard(fd);
+  requireFileHolds(fd, filename, spanOffset, spanLength);
+  const FitsMapWindow window = fitsPageWindow(spanOffset, spanLength);
+  void* p = ::mmap(nullptr, window.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, window.offset);
+  if (p == MAP_FAILED) throw FitsException("cannot map file for writing");
+  map = static_cast<unsigned char*>(p);
+  mapLength = window.length;
+  mapOffset = window.offset;
+}
+
+void FitsOut::closeData() {
+  region.reset();
+  if (map == nullptr) return;
+  // Write-back errors (a full disk, an I/O error) surface here, not as a signal later.
+  const bool synced = ::msync(map, mapLength, MS_SYNC) == 0;
+  unmap__();
+  if (!synced) throw FitsException("cannot sync file '" + filename + "' for writing");
+}
+
+void FitsOut::copyData(FitsIn& in) {
+  // Creating the output truncates its file: never the one the input reads.
+  struct stat inStat, outStat;
+  if (::stat(in.filename.c_str(), &inStat) == 0 && ::stat(filename.c_str(), &outStat) == 0 &&
+      inStat.st_dev == outStat.st_dev && inStat.st_ino == outStat.st_ino)
+    throw FitsException("cannot copy file '" + in.filename + "' onto itself");
+
+  setBscale(in.getBscale());
+  setBzero(in.getBzero());
+  if (in.getRegionLength() > 0) {
+    std::vector<int> sizes;
+    for (int d = 1; d <= in.getNaxis(); ++d) {
+      in.checkRegion(d);
+      const long size = in.getRegionLength(d);
+      if (size != 1) sizes.push_back(static_cast<int>(size));
+    }
+    openData(in.getBitpix(), static_cast<int>(sizes.size()), sizes.data());
+    in.ensureMapped__();
+    requireMapped__();
+    copyRawRegionRows(map + (dataOffset - mapOffset), in.map, in.baseOffset__(), in.getBitpix(),
+                      in.getFullRegion(), *in.region);
+  } else {
+    openData(in.getBitpix(), in.getNaxis(), in.naxisArray);
+    if (in.getDataLength() > 0) {
+      in.ensureMapped__();
+      requireMapped__();
+      const long bytes = in.imageElements__() * in.getBytpix();
+      if (bytes != imageElements__() * bytpix)
+        throw FitsException("cannot copy data of file '" + in.filename + "' to file '" + filename +
+                            "': the data sizes differ");
+      std::memcpy(map + (dataOffset - mapOffset), in.map + in.baseOffset__(), bytes);
+    }
+  }
+  closeData();
+}
+
+void FitsOut::requireMapped__() const {
+  if (map == nullptr) throw FitsException("Attempt to write file of unspecified geometry.");
+}
+
+long FitsOut::imageElements__() const { return fitsImageElements(naxis, naxisArray); }
+
+unsigned char* FitsOut::begin() const {
+  requireMapped__();
+  return map + (dataOffset - mapOffset);
+}
+
+unsigned char* FitsOut::end() const { return begin() + dataLength; }
+
+long FitsOut::getPosition() const {
+  unsigned char* base = begin();
+  return position ? position - base : 0;
+}
+
+void FitsOut::setPosition(long offset) { position = begin() + offset; }
+
+void FitsOut::resetPosition() { position = begin(); }
+
+void FitsOut::describeSelf(std::ostream& os) {
+  os << "Fits: file='" << filename << "'\n";
+  FitsHeader::describeSelf(os);
+}
+
+}  // namespace orv

@@ -1,0 +1,388 @@
+// Reading images into arrays: values of every BITPIX and scaling against the raw values
+// that astropy reads, regions against numpy's slices, tile walks, and image extensions.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "orv/fits/fits.h"
+#include "tests/orv/fits/test_fits_in_support.h"
+
+using fits_test::imageFixtures;
+using fits_test::sameValue;
+
+namespace {
+
+// The expected value of a raw element: plain when BSCALE is 1 and BZERO 0, else raw * BSCALE
+// + BZERO in double (exact for the whole-number cases of the fixtures), then converted to T:
+// rounded to float, or truncated toward zero into short with NaN 0 and saturation.
+template <class T>
+T expectedValue(double raw, double bscale, double bzero) {
+  const double v = (bscale == 1.0 && bzero == 0.0) ? raw : raw * bscale + bzero;
+  if constexpr (std::is_same_v<T, float>) {
+    return static_cast<float>(v);
+  } else {
+    if (std::isnan(v)) return 0;
+    if (v >= 32767.0) return 32767;
+    if (v <= -32768.0) return -32768;
+    return static_cast<short>(std::trunc(v));
+  }
+}
+
+struct ValueCase {
+  std::string name;
+  int bitpix;
+  double bscale, bzero;
+  std::vector<int> axes;
+};
+
+std::vector<ValueCase> valueCases() {
+  std::vector<ValueCase> cases;
+  for (const std::string& line : fits_test::readLines(imageFixtures() + "/manifest.txt")) {
+    std::istringstream in(line);
+    ValueCase c;
+    in >> c.name >> c.bitpix >> c.bscale >> c.bzero;
+    for (int n; in >> n;) c.axes.push_back(n);
+    cases.push_back(c);
+  }
+  return cases;
+}
+
+template <class T, int N>
+void checkWholeRead(const ValueCase& c) {
+  SCOPED_TRACE(c.name + " into " + (std::is_same_v<T, float> ? "float" : "short"));
+  const std::string file = imageFixtures() + "/img_" + c.name + ".fits";
+  const std::vector<double> raw = fits_test::readDoubles(imageFixtures() + "/img_" + c.name + ".raw");
+  orv::FitsIn in(file, true);
+  ASSERT_EQ(in.getBitpix(), c.bitpix);
+  orv::MArray<T, N> a;
+  in >> a;
+  for (int d = 1; d <= N; ++d) EXPECT_EQ(a.length(d), c.axes[d - 1]);
+  ASSERT_EQ(static_cast<size_t>(a.numElements()), raw.size());
+  ASSERT_TRUE(a.isStorageContiguous());
+  const T* values = a.firstElement();
+  int wrong = 0;
+  for (size_t i = 0; i < raw.size() && wrong < 5; ++i) {
+    const T want = expectedValue<T>(raw[i], c.bscale, c.bzero);
+    if (!sameValue(values[i], want)) {
+      ++wrong;
+      ADD_FAILURE() << "element " << i << " raw " << raw[i] << ": got " << values[i] << ", want " << want;
+    }
+  }
+}
+
+template <class T>
+void checkWholeRead(const ValueCase& c) {
+  switch (c.axes.size()) {
+    case 1:
+      return checkWholeRead<T, 1>(c);
+    case 2:
+      return checkWholeRead<T, 2>(c);
+    case 3:
+      return checkWholeRead<T, 3>(c);
+    default:
+      FAIL() << "unexpected NAXIS";
+  }
+}
+
+TEST(FitsInValues, EveryBitpixAndScalingGivesThePartArithmetic) {
+  const std::vector<ValueCase> cases = valueCases();
+  ASSERT_GE(cases.size(), 15u);
+  for (const ValueCase& c : cases) {
+    checkWholeRead<float>(c);
+    checkWholeRead<short>(c);
+  }
+}
+
+TEST(FitsInValues, PartExamplesOfConversion) {
+  // BITPIX 16 with BZERO 32768: raw -32768 gives 0 and raw 32767 gives 65535 (the fixture's
+  // first elements); BITPIX -32 into short truncates 2.9 and -2.9 toward zero.
+  orv::FitsIn u16(imageFixtures() + "/img_u16.fits", true);
+  std::unique_ptr<float[]> f(u16.getDataArray(float()));
+  EXPECT_EQ(f[0], 0.0f);
+  EXPECT_EQ(f[1], 65535.0f);
+  orv::FitsIn f32(imageFixtures() + "/img_f32.fits", true);
+  std::unique_ptr<short[]> s(f32.getDataArray(short()));
+  EXPECT_EQ(s[0], 0);       // NaN
+  EXPECT_EQ(s[1], 32767);   // inf saturates
+  EXPECT_EQ(s[2], -32768);  // -inf saturates
+  EXPECT_EQ(s[3], 2);
+  EXPECT_EQ(s[4], -2);
+  std::unique_ptr<float[]> nan(f32.getDataArray(float()));
+  EXPECT_TRUE(std::isnan(nan[0]));
+}
+
+// Reads the region of a box into an array of the rank that the squeezed slice has.
+template <int N>
+std::vector<double> readBox(orv::FitsIn& in, const std::vector<int>& lengths) {
+  orv::MArray<float, N> a;
+  in >> a;
+  std::vector<double> values;
+  for (int d = 1; d <= N; ++d) EXPECT_EQ(a.length(d), lengths[d - 1]);
+  for (orv::MArrayIterConst<float, N> it(a); !it.isDone(); ++it) values.push_back(*it);
+  return values;
+}
+
+TEST(FitsInRegions, RandomBoxesEqualNumpySlices) {
+  const std::vector<std::string> boxes = fits_test::readLines(imageFixtures() + "/boxes.txt");
+  const std::vector<double> expected = fits_test::readDoubles(imageFixtures() + "/boxes.f64");
+  ASSERT_EQ(boxes.size(), 300u);
+  orv::FitsIn in(imageFixtures() + "/img_cube.fits", true);
+  size_t next = 0;
+  for (const std::string& line : boxes) {
+    SCOPED_TRACE(line);
+    std::istringstream text(line);
+    int bounds[6], kept;
+    for (int& b : bounds) text >> b;
+    text >> kept;
+    std::vector<int> lengths(kept);
+    long count = 1;
+    for (int& l : lengths) {
+      text >> l;
+      count *= l;
+    }
+    util::Region region(3);
+    for (int d = 0; d < 3; ++d) region.setRange(d + 1, bounds[2 * d], bounds[2 * d + 1]);
+    in.setRegion(region);
+    std::vector<double> got;
+    if (kept == 1) got = readBox<1>(in, lengths);
+    if (kept == 2) got = readBox<2>(in, lengths);
+    if (kept == 3) got = readBox<3>(in, lengths);
+    if (kept == 0) {
+      std::unique_ptr<float[]> one(in.getDataArray(float()));
+      got.push_back(one[0]);
+      orv::MArray<float, 1> a;
+      EXPECT_THROW(in >> a, orv::FitsException);
+    }
+    ASSERT_EQ(got.size(), static_cast<size_t>(count));
+    for (long i = 0; i < count; ++i) ASSERT_EQ(got[i], expected[next + i]) << "element " << i;
+    next += count;
+  }
+  EXPECT_EQ(next, expected.size());
+}
+
+TEST(FitsInRegions, WindowOfOnePixelStartsAtThePageBoundary) {
+  // One pixel at (3, 2) of a 16-bit image with NAXIS1 = 10: data byte 24.
+  const std::string dir = fits_test::makeScratchDir();
+  std::vector<std::string> cards = {"SIMPLE  =                    T", fits_test::intCard("BITPIX", 16),
+                                    fits_test::intCard("NAXIS", 2), fits_test::intCard("NAXIS1", 10),
+                                    fits_test::intCard("NAXIS2", 3)};
+  std::vector<unsigned char> bytes = fits_test::headerBytes(cards);
+  for (int i = 0; i < 30; ++i) {
+    bytes.push_back(0);
+    bytes.push_back(static_cast<unsigned char>(i));
+  }
+  bytes.resize(5760, 0);
+  fits_test::writeBytes(dir + "/p.fits", bytes);
+  util::Region pixel(2);
+  pixel.setRange(1, 3, 3);
+  pixel.setRange(2, 2, 2);
+  orv::FitsIn in(dir + "/p.fits", pixel, true);
+  std::unique_ptr<short[]> value(in.getDataArray(short()));
+  EXPECT_EQ(value[0], 12);
+  std::ostringstream text;
+  in.describeSelf(text);
+  const long page = getpagesize();
+  EXPECT_NE(text.str().find("Region: [3:3,2:2]\n"), std::string::npos);
+  EXPECT_NE(text.str().find("File offset: " + std::to_string((2880 + 24) / page * page) + "\n"),
+            std::string::npos);
+  in.freeData();
+  std::ostringstream after;
+  in.describeSelf(after);
+  EXPECT_NE(after.str().find("Region: "), std::string::npos);
+  EXPECT_EQ(after.str().find("Memory map @: "), std::string::npos);
+}
+
+// The regions a sequence of reads into an array of the given lengths visits.
+std::vector<std::string> tileWalk(orv::FitsIn& in, orv::MArray<float, 2>& a, int reads) {
+  std::vector<std::string> tiles;
+  for (int i = 0; i < reads; ++i) {
+    in >> a;
+    tiles.push_back(in.getRegionLength() ? in.getRegion().toString() : "none");
+  }
+  return tiles;
+}
+
+TEST(FitsInTiles, CubePlanesAreReadInTurnAndWrapAround) {
+  const std::string dir = fits_test::makeScratchDir();
+  std::vector<unsigned char> data(100 * 100 * 5);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i / 10000 + 1);
+  fits_test::writeByteImage(dir + "/cube.fits", {100, 100, 5}, data);
+  orv::FitsIn in(dir + "/cube.fits", true);
+  orv::MArray<float, 2> a(100, 100);
+  for (int expectedPlane : {1, 2, 3, 4, 5, 1, 2}) {
+    in >> a;
+    EXPECT_EQ(a(1, 1), expectedPlane);
+    EXPECT_EQ(a(100, 100), expectedPlane);
+  }
+}
+
+TEST(FitsInTiles, ImageOfTheArraySizeIsReadWholeEveryTime) {
+  const std::string dir = fits_test::makeScratchDir();
+  std::vector<unsigned char> data(100 * 100);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i % 251);
+  fits_test::writeByteImage(dir + "/img.fits", {100, 100}, data);
+  orv::FitsIn in(dir + "/img.fits", true);
+  orv::MArray<float, 2> a(100, 100);
+  EXPECT_EQ(tileWalk(in, a, 2), (std::vector<std::string>{"none", "none"}));
+  EXPECT_EQ(a(37, 5), (36 + 4 * 100) % 251);
+}
+
+TEST(FitsInTiles, LargeImageTilesFollowThePartOrder) {
+  const std::string dir = fits_test::makeScratchDir();
+  std::vector<unsigned char> data(2000L * 3000L);
+  for (long y = 0; y < 3000; ++y)
+    for (long x = 0; x < 2000; ++x)
+      data[y * 2000 + x] = static_cast<unsigned char>((x / 1000) + 2 * (y / 1000));
+  fits_test::writeByteImage(dir + "/large.fits", {2000, 3000}, data);
+  orv::FitsIn in(dir + "/large.fits", true);
+  orv::MArray<float, 2> a(1000, 1000);
+  std::vector<float> seen;
+  std::vector<std::string> before;
+  for (int i = 0; i < 7; ++i) {
+    before.push_back(in.getRegionLength() ? in.getRegion().toString() : "none");
+    in >> a;
+    seen.push_back(a(500, 500));
+  }
+  // The region shown is the tile the next read takes.
+  EXPECT_EQ(before, (std::vector<std::string>{"none", "[1001:2000,1:1000]", "[1:1000,1001:2000]",
+                                              "[1001:2000,1001:2000]", "[1:1000,2001:3000]",
+                                              "[1001:2000,2001:3000]", "[1:1000,1:1000]"}));
+  EXPECT_EQ(seen, (std::vector<float>{0, 1, 2, 3, 4, 5, 0}));
+}
+
+TEST(FitsInTiles, EdgeTileIsPlacedAtTheLowestIndicesAndTheRestIsZero) {
+  const std::string dir = fits_test::makeScratchDir();
+  std::vector<unsigned char> data(25 * 30, 7);
+  fits_test::writeByteImage(dir + "/edge.fits", {25, 30}, data);
+  orv::FitsIn in(dir + "/edge.fits", true);
+  orv::MArray<float, 2> a(10, 10);
+  in >> a;
+  in >> a;
+  EXPECT_EQ(in.getRegion().toString(), "[21:25,1:10]");
+  in >> a;  // columns 21 to 25: five columns, placed at 1 to 5
+  for (int y = 1; y <= 10; ++y)
+    for (int x = 1; x <= 10; ++x) ASSERT_EQ(a(x, y), x <= 5 ? 7.0f : 0.0f) << x << "," << y;
+  EXPECT_EQ(in.getRegion().toString(), "[1:10,11:20]");
+}
+
+TEST(FitsInTiles, ImageShorterThanTheArrayIsPlacedAtTheLowestIndices) {
+  const std::string dir = fits_test::makeScratchDir();
+  std::vector<unsigned char> data(4 * 3);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i + 1);
+  fits_test::writeByteImage(dir + "/small.fits", {4, 3}, data);
+  orv::FitsIn in(dir + "/small.fits", true);
+  orv::MArray<float, 2> a(6, 5);
+  in >> a;
+  for (int y = 1; y <= 5; ++y)
+    for (int x = 1; x <= 6; ++x)
+      EXPECT_EQ(a(x, y), (x <= 4 && y <= 3) ? x + 4 * (y - 1) : 0) << x << "," << y;
+  EXPECT_EQ(in.getRegionLength(), 0);
+}
+
+TEST(FitsInErrors, MessagesOfTheReaders) {
+  const std::string dir = fits_test::makeScratchDir();
+  fits_test::writeByteImage(dir + "/line.fits", {5}, {1, 2, 3, 4, 5});
+  fits_test::writeByteImage(dir + "/cube.fits", {4, 3, 1}, std::vector<unsigned char>(12, 1));
+  fits_test::writeByteImage(dir + "/empty.fits", {}, {});
+  auto message = [](auto&& action) {
+    try {
+      action();
+    } catch (const orv::FitsException& e) {
+      return std::string(e.what());
+    }
+    return std::string("no exception");
+  };
+  orv::FitsIn line(dir + "/line.fits", true);
+  orv::FitsIn cube(dir + "/cube.fits", true);
+  orv::FitsIn empty(dir + "/empty.fits", true);
+  orv::MArray<float, 2> sized(3, 3);
+  orv::MArray<float, 2> unsized;
+  EXPECT_EQ(message([&] { line >> sized; }), "FitsException: MArray cannot be filled with FITS file");
+  EXPECT_EQ(message([&] { cube >> unsized; }),
+            "FitsException: NAXIS or slice does not match MArray dimensions");
+  EXPECT_EQ(message([&] {
+              orv::MArrayIter<float, 2> it(sized);
+              line.readRegionArray(it);
+            }),
+            "FitsException: no region set");
+  EXPECT_EQ(message([&] { empty.begin(); }),
+            "FitsException: No data segment associated with header (NAXIS = 0).");
+  EXPECT_EQ(message([&] { line.checkRegion(1); }), "FitsException: request for unset region");
+  util::Region r(1);
+  r.setRange(1, 2, 4);
+  line.setRegion(r);
+  EXPECT_EQ(message([&] { line.checkRegion(2); }), "FitsException: request for invalid region parameter");
+  EXPECT_EQ(message([&] { line.getRegionStart(0); }), "FitsException: request for invalid region parameter");
+  EXPECT_EQ(message([&] { line.getNextExtension(); }), "FitsException: No extension present");
+  r.setRange(1, 4, 2);
+  EXPECT_NE(message([&] { line.setRegion(r); }).find("request for illegal region"), std::string::npos);
+}
+
+TEST(FitsInPositions, PositionsCountFromTheSegmentBase) {
+  orv::FitsIn in(imageFixtures() + "/img_i16.fits", true);
+  EXPECT_EQ(in.getPosition(), 0);
+  in.setPosition(100);
+  EXPECT_EQ(in.getPosition(), 100);
+  EXPECT_EQ(in.end() - in.begin(), in.getDataLength());
+  in.resetPosition();
+  EXPECT_EQ(in.getPosition(), 0);
+  // A copy starts unmapped and owns its region.
+  util::Region r(1);
+  r.setRange(1, 10, 20);
+  in.setRegion(r);
+  orv::FitsIn copy(in);
+  std::ostringstream text;
+  copy.describeSelf(text);
+  EXPECT_EQ(text.str().find("Memory map @: "), std::string::npos);
+  EXPECT_NE(text.str().find("Region: [10:20]"), std::string::npos);
+  in.resetRegion();
+  EXPECT_EQ(copy.getRegionLength(), 11);
+}
+
+TEST(FitsExtensions, WalkCachesHeadersAndRefusesTables) {
+  const std::string file = imageFixtures() + "/img_ext.fits";
+  const std::string moved = imageFixtures() + "/img_ext_moved.fits";
+  orv::FitsExtensionIn in(file, true);
+  EXPECT_EQ(in.getNaxis(), 0);
+  EXPECT_THROW(in.begin(), orv::FitsException);
+  orv::FitsIn table = in.getExtension(2);
+  EXPECT_EQ(in.getExtNo(), 2u);
+  try {
+    table.begin();
+    FAIL() << "a table must not be read as an image";
+  } catch (const orv::FitsException& e) {
+    EXPECT_EQ(std::string(e.what()), "FitsException: BINTABLE extension not supported until now.");
+  }
+  // Cached headers are not read again: they are still served after the file has gone.
+  ASSERT_EQ(std::rename(file.c_str(), moved.c_str()), 0);
+  orv::FitsIn image = in.getExtension(1);
+  EXPECT_EQ(in.getExtNo(), 1u);
+  EXPECT_EQ(in.getNextExtension().getNaxis(2), 5);  // the table's rows again, from the cache
+  ASSERT_EQ(std::rename(moved.c_str(), file.c_str()), 0);
+  EXPECT_EQ(image.getNaxis(1), 3);
+  EXPECT_EQ(image.getNaxis(2), 4);
+  orv::MArray<float, 2> a;
+  image >> a;
+  const std::vector<double> raw = fits_test::readDoubles(imageFixtures() + "/img_ext_image.raw");
+  ASSERT_EQ(raw.size(), 12u);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(a.firstElement()[i], raw[i]);
+  try {
+    in.getExtension(3);
+    FAIL() << "there is no third extension";
+  } catch (const orv::FitsException& e) {
+    EXPECT_EQ(std::string(e.what()), "FitsException: no further extensions");
+  }
+  EXPECT_EQ(in.getExtNo(), 2u);  // unchanged by the failure
+  try {
+    in.getExtension(0);
+    FAIL();
+  } catch (const orv::FitsException& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "FitsException: Use normal FitsIn methods to read primary HDU and data segment.");
+  }
+  orv::FitsIn primary(file, true);
+  EXPECT_NO_THROW(primary.getNextExtension());
+}
+
+}  // namespace
