@@ -3,15 +3,11 @@
 #include <vector>
 
 #include "numerics/span.h"
+#include "tests/numerics/test_sort_helpers.h"
 
 namespace {
 
-template <typename T>
-std::vector<T> elements(const orv::MArray<T, 1>& a) {
-  std::vector<T> values;
-  for (int i = a.first(1); i <= a.last(1); ++i) values.push_back(a(i));
-  return values;
-}
+using testhelp::elements;
 
 TEST(Span, DoubleValues) {
   struct Case {

@@ -5,30 +5,13 @@
 #include <vector>
 
 #include "numerics/sort.h"
+#include "tests/numerics/test_sort_helpers.h"
 
 namespace {
 
-orv::MArray<double, 1> arrayOf(const std::vector<double>& values, int base = 1) {
-  orv::MArray<double, 1> a(orv::Range(base, base + static_cast<int>(values.size()) - 1));
-  for (std::size_t k = 0; k < values.size(); ++k) a(base + static_cast<int>(k)) = values[k];
-  return a;
-}
-
-template <typename T>
-std::vector<T> elements(const orv::MArray<T, 1>& a) {
-  std::vector<T> values;
-  for (int i = a.first(1); i <= a.last(1); ++i) values.push_back(a(i));
-  return values;
-}
-
-// Keys with many duplicates: integers 0..n/4 as doubles.
-std::vector<double> randomKeys(int n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::uniform_int_distribution<int> draw(0, std::max(1, n / 4));
-  std::vector<double> keys(n);
-  for (double& k : keys) k = draw(rng);
-  return keys;
-}
+using testhelp::arrayOf;
+using testhelp::elements;
+using testhelp::randomKeys;
 
 TEST(Sort1, CopiesAndSortsOverTheSameRange) {
   for (int base : {1, 0, -3}) {

@@ -11,6 +11,7 @@
 #include "numerics/hpsort.h"
 #include "numerics/intvector.h"
 #include "numerics/quicksort.h"
+#include "tests/numerics/test_sort_helpers.h"
 
 // The allocation-failure test asks the heap for more than it has; under the
 // address sanitizer malloc must then return null as it does without it.
@@ -18,28 +19,11 @@ extern "C" const char* __asan_default_options() { return "allocator_may_return_n
 
 namespace {
 
+using testhelp::arrayOf;
+using testhelp::elements;
+using testhelp::randomKeys;
+
 using Array = orv::MArray<double, 1>;
-
-Array arrayOf(const std::vector<double>& values, int base = 1) {
-  Array a(orv::Range(base, base + static_cast<int>(values.size()) - 1));
-  for (std::size_t k = 0; k < values.size(); ++k) a(base + static_cast<int>(k)) = values[k];
-  return a;
-}
-
-std::vector<double> elements(const Array& a) {
-  std::vector<double> values;
-  for (int i = a.first(1); i <= a.last(1); ++i) values.push_back(a(i));
-  return values;
-}
-
-// Keys with many duplicates: integers 0..n/4 as doubles.
-std::vector<double> randomKeys(int n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::uniform_int_distribution<int> draw(0, std::max(1, n / 4));
-  std::vector<double> keys(n);
-  for (double& k : keys) k = draw(rng);
-  return keys;
-}
 
 enum class Routine { hpsort4, hpsort1, quicksort, quicksort4, quicksortWithoutStack };
 

@@ -6,14 +6,11 @@
 #include <vector>
 
 #include "numerics/stats.h"
+#include "tests/numerics/test_sort_helpers.h"
 
 namespace {
 
-orv::MArray<double, 1> arrayOf(const std::vector<double>& values, int base = 1) {
-  orv::MArray<double, 1> a(orv::Range(base, base + static_cast<int>(values.size()) - 1));
-  for (std::size_t k = 0; k < values.size(); ++k) a(base + static_cast<int>(k)) = values[k];
-  return a;
-}
+using testhelp::arrayOf;
 
 TEST(Stats, Examples) {
   struct Case {
