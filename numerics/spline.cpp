@@ -27,8 +27,21 @@ struct Run {
 ConstRun constRun(const orv::MArray<double, 1>& a, int index) { return {&a(index), a.stride(1)}; }
 Run run(orv::MArray<double, 1>& a, int index) { return {&a(index), a.stride(1)}; }
 
-// Number of knots of a 1-D table, 0 for an array without storage.
-int knotCount(const orv::MArray<double, 1>& a) { return a.isEmpty() ? 0 : a.length(1); }
+// Whether dimension dim of a holds the indices first..last.
+template <int N>
+bool covers(const orv::MArray<double, N>& a, int dim, int first, int last) {
+  return !a.isEmpty() && a.first(dim) <= first && a.last(dim) >= last;
+}
+
+// Number of knots of a 1-D table whose values and second derivatives cover
+// the knots' indices; 0 when it has none or they do not.
+int knotCount(const orv::MArray<double, 1>& xa, const orv::MArray<double, 1>& ya,
+              const orv::MArray<double, 1>& y2a) {
+  if (xa.isEmpty()) return 0;
+  int b = xa.first(1);
+  int e = xa.last(1);
+  return covers(ya, 1, b, e) && covers(y2a, 1, b, e) ? xa.length(1) : 0;
+}
 
 // Second derivatives of the cubic spline through n >= 2 knots (tridiagonal
 // elimination with back substitution); u is scratch for n - 1 values.
@@ -133,18 +146,21 @@ struct Splin2Scratch {
   }
 };
 
+// A grid with at least two knots in each direction, whose knot vectors and
+// second-derivative table cover the index ranges of its values.
 bool gridUsable(const orv::MArray<double, 1>& x1a, const orv::MArray<double, 1>& x2a,
                 const orv::MArray<double, 2>& ya, const orv::MArray<double, 2>& y2a) {
-  if (x1a.isEmpty() || x2a.isEmpty() || ya.isEmpty() || y2a.isEmpty()) return false;
-  return ya.length(1) >= 2 && ya.length(2) >= 2;
+  if (ya.isEmpty() || ya.length(1) < 2 || ya.length(2) < 2) return false;
+  int b1 = ya.first(1), e1 = ya.last(1), b2 = ya.first(2), e2 = ya.last(2);
+  return covers(x1a, 1, b1, e1) && covers(x2a, 1, b2, e2) && covers(y2a, 1, b1, e1) && covers(y2a, 2, b2, e2);
 }
 
 }  // namespace
 
 int spline(const orv::MArray<double, 1>& xa, const orv::MArray<double, 1>& ya, double yp1, double ypn,
            orv::MArray<double, 1>& y2a) {
-  int n = knotCount(xa);
-  if (n < 2 || ya.isEmpty() || y2a.isEmpty()) return 1;
+  int n = knotCount(xa, ya, y2a);
+  if (n < 2) return 1;
   int b = xa.first(1);
   std::vector<double> u(n - 1);
   return splineKernel(constRun(xa, b), constRun(ya, b), n, yp1, ypn, run(y2a, b), u.data());
@@ -152,8 +168,8 @@ int spline(const orv::MArray<double, 1>& xa, const orv::MArray<double, 1>& ya, d
 
 int splint(double& y, double x, const orv::MArray<double, 1>& xa, const orv::MArray<double, 1>& ya,
            const orv::MArray<double, 1>& y2a) {
-  int n = knotCount(xa);
-  if (n < 2 || ya.isEmpty() || y2a.isEmpty()) {
+  int n = knotCount(xa, ya, y2a);
+  if (n < 2) {
     y = std::numeric_limits<double>::quiet_NaN();
     return 1;
   }

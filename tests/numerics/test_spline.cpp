@@ -149,6 +149,30 @@ TEST(Spline, DegenerateTables) {
   }
 }
 
+// Values or second derivatives that do not cover the knots' indices are
+// refused rather than read out of bounds.
+TEST(Spline, TablesThatDoNotCoverTheKnotsAreRefused) {
+  auto xa = vec({1, 2, 3, 4});
+  auto shortValues = vec({0, 1, 0});
+  auto shifted = vec({0, 1, 0, 2}, 0);
+  orv::MArray<double, 1> y2(4), shortTable(3);
+  double y = 0;
+  EXPECT_NE(spline(xa, shortValues, natural, natural, y2), 0);
+  EXPECT_NE(spline(xa, shifted, natural, natural, y2), 0);
+  EXPECT_NE(spline(xa, vec({0, 1, 0, 2}), natural, natural, shortTable), 0);
+  EXPECT_NE(splint(y, 2.5, xa, shortValues, y2), 0);
+  EXPECT_TRUE(std::isnan(y));
+
+  Grid g(5, 4, 1, 1, 2);
+  orv::MArray<double, 2> smallTable(5, 3);
+  orv::MArray<double, 1> shortKnots(4);
+  EXPECT_NE(sc_splie2(g.x1, g.x2, g.z, smallTable), 0);
+  EXPECT_NE(sc_splie2(shortKnots, g.x2, g.z, g.z2), 0);
+  EXPECT_NE(sc_splin2(y, 2.0, 2.0, g.x1, g.x2, g.z, smallTable), 0);
+  EXPECT_NE(sc_splin2(y, 2.0, 2.0, shortKnots, g.x2, g.z, g.z2), 0);
+  EXPECT_TRUE(std::isnan(y));
+}
+
 TEST(Bicubic, ExactAtEveryGridNode) {
   Grid g(7, 5, 0, 3, 11);
   for (int k = g.x2.first(1); k <= g.x2.last(1); ++k) {
