@@ -90,9 +90,9 @@ int fitconst(orv::MArray<double, 1>& y, orv::MArray<double, 1>& sigma, double& c
   int used = 0;
   for (int i = 1; i <= n; ++i) {
     if (sigma(i) > 0.0) {
-      double w = 1.0 / (sigma(i) * sigma(i));
-      weightSum += w;
-      weightedValues += y(i) * w;
+      double variance = sigma(i) * sigma(i);
+      weightSum += 1.0 / variance;
+      weightedValues += y(i) / variance;
       ++used;
     }
   }

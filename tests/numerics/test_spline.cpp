@@ -122,12 +122,24 @@ TEST(Spline, DegenerateTables) {
   y2 = 0.0;
   EXPECT_NE(spline(xa, ya, natural, natural, y2), 0);
   double y = 0;
-  // The bisection never brackets x by an inner pair of equal knots (a knot
-  // value goes to the interval on its right); a table of two equal knots
-  // always does.
-  auto twin = vec({5, 5});
-  EXPECT_EQ(splint(y, 5.0, twin, vec({1, 2}), vec({0, 0})), 1);
-  EXPECT_FALSE(std::isfinite(y));
+  // An x equal to a knot goes to the interval on its right, so only an x
+  // outside the table, or a table of two equal knots, is bracketed by an
+  // equal pair.
+  struct Bracketed {
+    std::vector<double> knots;
+    double x;
+    int status;
+  };
+  const Bracketed brackets[] = {
+      {{5, 5}, 5.0, 1}, {{1, 1, 3}, 0.5, 1}, {{1, 1, 3}, 1.0, 0}, {{1, 2, 2, 4}, 2.0, 0}};
+  for (const Bracketed& c : brackets) {
+    int n = static_cast<int>(c.knots.size());
+    orv::MArray<double, 1> values(n), table(n);
+    values = 1.0;
+    table = 0.0;
+    EXPECT_EQ(splint(y, c.x, vec(c.knots), values, table), c.status) << c.x;
+    EXPECT_EQ(std::isfinite(y), c.status == 0) << c.x;
+  }
 
   struct Case {
     const char* what;
