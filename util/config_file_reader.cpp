@@ -43,7 +43,7 @@ bool parseEntry(std::string line, std::string& name, std::string& value) {
 }  // namespace
 
 ConfigFileReader::ConfigFileReader(const std::string& fileName)
-    : fileName_(fileName), finished_(true), input_(fileName) {
+    : fileName_(fileName), finished_(true), readFailed_(false), input_(fileName) {
   if (input_.is_open()) finished_ = !nextLine__();
 }
 
@@ -52,10 +52,12 @@ ConfigFileReader::~ConfigFileReader() = default;
 bool ConfigFileReader::nextLine__() {
   std::string line;
   // getline fails at the end of the file and on a read error alike; either
-  // way the reader is finished and does not try again.
+  // way the reader is finished and does not try again. A read error is
+  // remembered for isOpen().
   while (std::getline(input_, line)) {
     if (parseEntry(line, currentName_, currentValue_)) return true;
   }
+  readFailed_ = input_.bad();
   return false;
 }
 
@@ -75,6 +77,6 @@ std::string ConfigFileReader::nextOptionValue(const Option* /*option*/) {
 
 std::string ConfigFileReader::fileName() const { return fileName_; }
 
-bool ConfigFileReader::isOpen() const { return input_.is_open(); }
+bool ConfigFileReader::isOpen() const { return input_.is_open() && !readFailed_; }
 
 }  // namespace util

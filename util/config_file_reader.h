@@ -14,8 +14,8 @@ namespace util {
 // is allowed. Lines that hold no such entry are skipped. The reader stays one
 // entry ahead: the entry that nextOptionName returns is always read already.
 //
-// A file that cannot be opened gives a reader that is done at once; isOpen()
-// tells a program that it should warn about it.
+// A file that cannot be opened or read gives a reader that is done at once;
+// isOpen() tells a program that it should warn about it.
 class ConfigFileReader : public OptionReader {
  public:
   explicit ConfigFileReader(const std::string& fileName);
@@ -31,7 +31,8 @@ class ConfigFileReader : public OptionReader {
   bool done() override;
 
   std::string fileName() const;
-  // Whether the file could be opened for reading.
+  // Whether the file could be opened and read without error; false also for
+  // a name that opens but cannot be read, such as a directory.
   bool isOpen() const;
 
  private:
@@ -41,6 +42,7 @@ class ConfigFileReader : public OptionReader {
 
   std::string fileName_;
   bool finished_;
+  bool readFailed_;
   std::ifstream input_;
   std::string currentName_;
   std::string currentValue_;

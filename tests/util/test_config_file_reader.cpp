@@ -63,7 +63,8 @@ TEST(ConfigFileReader, FinishedReaderThrows) {
   const std::string missing = ::testing::TempDir() + "options_config_reader_does_not_exist";
   const TempFile emptyFile("config_reader_empty", "");
   const std::string& empty = emptyFile.path;
-  for (const std::string& path : {missing, empty}) {
+  const std::string directory = ::testing::TempDir();
+  for (const std::string& path : {missing, empty, directory}) {
     SCOPED_TRACE(path);
     util::ConfigFileReader reader(path);
     EXPECT_EQ(reader.isOpen(), path == empty);
