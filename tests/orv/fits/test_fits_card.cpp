@@ -8,24 +8,13 @@
 #include <string>
 
 #include "orv/fits/fits_card.h"
+#include "tests/orv/fits/test_fits_header_util.h"
 
 using namespace orv;
+using fits_test::messageOf;
+using fits_test::pad80;
 
-namespace {
-
-std::string pad80(const std::string& text) { return text + std::string(80 - text.size(), ' '); }
-
-// Runs `make` and returns the FitsException message, or "" when nothing was thrown.
-std::string messageOf(const std::function<void()>& make) {
-  try {
-    make();
-  } catch (const FitsException& e) {
-    return e.message();
-  }
-  return "";
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(FitsException, WhatCarriesPrefix) {
   FitsException e(std::string("boom"));

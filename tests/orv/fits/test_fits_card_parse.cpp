@@ -6,12 +6,13 @@
 #include <string>
 
 #include "orv/fits/fits_header.h"
+#include "tests/orv/fits/test_fits_header_util.h"
 
 using namespace orv;
+using fits_test::messageOf;
+using fits_test::pad80;
 
 namespace {
-
-std::string pad80(const std::string& text) { return text + std::string(80 - text.size(), ' '); }
 
 enum Kind { NONE, BOOL, INT, FLOAT, STRING, COMMENT, JUNK, ERROR };
 
