@@ -74,30 +74,37 @@ void gcf(double& gammcf, double a, double x, double& gln) {
   gammcf = gammaPrefactor__(a, x, gln) * h;
 }
 
-double gammp(double a, double x) {
-  if (x < 0.0 || a <= 0.0) std::cerr << "Invalid arguments in routine gammp" << std::endl;
+namespace {
+
+// P(a, x) and Q(a, x): the series below a + 1, the continued fraction from
+// there on, each giving one of them directly and the other as its complement.
+// `routine` names the caller in the message about invalid arguments.
+void incompleteGamma__(double a, double x, const char* routine, double& p, double& q) {
+  if (x < 0.0 || a <= 0.0) std::cerr << "Invalid arguments in routine " << routine << std::endl;
   double gln = 0.0;
   if (x < a + 1.0) {
-    double gamser = 0.0;
-    gser(gamser, a, x, gln);
-    return gamser;
+    gser(p, a, x, gln);
+    q = 1.0 - p;
+  } else {
+    gcf(q, a, x, gln);
+    p = 1.0 - q;
   }
-  double gammcf = 0.0;
-  gcf(gammcf, a, x, gln);
-  return 1.0 - gammcf;
+}
+
+}  // namespace
+
+double gammp(double a, double x) {
+  double p = 0.0;
+  double q = 0.0;
+  incompleteGamma__(a, x, "gammp", p, q);
+  return p;
 }
 
 double gammq(double a, double x) {
-  if (x < 0.0 || a <= 0.0) std::cerr << "Invalid arguments in routine gammq" << std::endl;
-  double gln = 0.0;
-  if (x < a + 1.0) {
-    double gamser = 0.0;
-    gser(gamser, a, x, gln);
-    return 1.0 - gamser;
-  }
-  double gammcf = 0.0;
-  gcf(gammcf, a, x, gln);
-  return gammcf;
+  double p = 0.0;
+  double q = 0.0;
+  incompleteGamma__(a, x, "gammq", p, q);
+  return q;
 }
 
 // The polynomial approximations below are those of Abramowitz and Stegun,
