@@ -6,11 +6,13 @@
 
 namespace {
 
+// nl - 1 in unsigned arithmetic, which wraps instead of overflowing.
+std::uintptr_t slotsBefore(long nl) { return static_cast<std::uintptr_t>(nl) - 1u; }
+
 // p is the block start moved back by nl - 1 elements. The offset is applied to
 // the address as an integer, since the moved pointer may lie outside the block.
 int* offsetBy(void* block, long nl) {
-  return reinterpret_cast<int*>(reinterpret_cast<std::uintptr_t>(block) -
-                                static_cast<std::uintptr_t>(nl - 1) * sizeof(int));
+  return reinterpret_cast<int*>(reinterpret_cast<std::uintptr_t>(block) - slotsBefore(nl) * sizeof(int));
 }
 
 }  // namespace
@@ -30,6 +32,5 @@ int* intvector(long nl, long nh) {
 
 void free_intvector(int* p, long nl, long /*nh*/) {
   if (p == nullptr) return;
-  std::free(reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(p) +
-                                    static_cast<std::uintptr_t>(nl - 1) * sizeof(int)));
+  std::free(reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(p) + slotsBefore(nl) * sizeof(int)));
 }
