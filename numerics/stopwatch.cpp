@@ -185,7 +185,7 @@ std::string Stopwatch::getTimeString_full(long t) const {
   return text;
 }
 
-void Stopwatch::printStatus() {
+void Stopwatch::printStatus() const {
   std::ostream& out = std::cout;
   // Name column width and inner width of the box.
   long nameWidth = 15;

@@ -55,7 +55,7 @@ class Stopwatch {
 
   // The status table; leaves standard output's precision at 6 after a lap
   // table and at 3 after a total line.
-  void printStatus();
+  void printStatus() const;
 
  private:
   // Message "error: stopwatch <name><suffix>" on standard error, then exit.
