@@ -64,6 +64,11 @@ class HeaderFile {
   size_t length_ = 0;
 };
 
+// The card image at `pos` of a record; parseCard pads whatever is short.
+std::string cardAt(const std::string& record, size_t pos) {
+  return pos < record.size() ? record.substr(pos, kCard) : std::string();
+}
+
 }  // namespace
 
 void FitsHeader::readHeader(const std::string& filename, bool allJunk) {
@@ -115,7 +120,7 @@ size_t FitsHeader::parseRecord(const std::string& record, bool allJunk) {
 
   static const std::string endKeyword = FitsKnownList::KEY[FitsKnownList::ID_END].keyword;
   for (; pos < static_cast<size_t>(kRecord); pos += kCard) {
-    const std::string card = record.substr(pos, kCard);
+    const std::string card = cardAt(record, pos);
     if (card.compare(0, Phys::KEYWORD_LENGTH, endKeyword) == 0) {
       if (!allJunk) {
         // Everything after the letter D of END, to the end of the record,
@@ -150,9 +155,9 @@ size_t FitsHeader::parseRecord(const std::string& record, bool allJunk) {
 }
 
 size_t FitsHeader::parseMandatory(const std::string& record) {
-  std::unique_ptr<FitsCard> first(parseCard(record.substr(0, kCard)));
-  std::unique_ptr<FitsCard> second(parseCard(record.substr(kCard, kCard)));
-  std::unique_ptr<FitsCard> third(parseCard(record.substr(2 * kCard, kCard)));
+  std::unique_ptr<FitsCard> first(parseCard(cardAt(record, 0)));
+  std::unique_ptr<FitsCard> second(parseCard(cardAt(record, kCard)));
+  std::unique_ptr<FitsCard> third(parseCard(cardAt(record, 2 * kCard)));
   clearCardList(mandatoryList);
 
   if (dataOffset == 0) {
@@ -189,7 +194,7 @@ size_t FitsHeader::parseNaxis(const std::string& record, size_t pos) {
   // Every place is taken as an NAXISn card, empty ones included (as null);
   // checkNaxis judges them.
   while (naxisList.size() < static_cast<size_t>(naxis) && pos < static_cast<size_t>(kRecord)) {
-    std::unique_ptr<FitsCard> card(parseCard(record.substr(pos, kCard)));
+    std::unique_ptr<FitsCard> card(parseCard(cardAt(record, pos)));
     naxisList.push_back(card.release());
     pos += kCard;
   }
