@@ -179,7 +179,9 @@ bool bandSelect__(const MArray<T, N>& a, T marker, int m, T* buf, int capacity, 
   bool overflow = false;
   forEachRun__(a, [&](const T* p, int count, std::ptrdiff_t step) {
     if (overflow) return;
-    // Local counters keep the loop free of stores that could alias the band.
+    // Branch-free: every element is stored at the band's end, which advances
+    // only for band members. Local counters keep the loop free of stores that
+    // could alias the band.
     int runBelow = 0, runEqualLow = 0, runEqualHigh = 0, k = band;
     auto visit = [&](const T& x) {
       const bool valid = !HasMarker || !(x == marker);
@@ -189,10 +191,20 @@ bool bandSelect__(const MArray<T, N>& a, T marker, int m, T* buf, int capacity, 
       buf[k] = x;
       k += valid & (x > lo) & (x < hi);
     };
-    if (step == 1) {
-      for (int i = 0; i < count && k < bandLimit; ++i) visit(p[i]);
-    } else {
-      for (int i = 0; i < count && k < bandLimit; ++i) visit(p[i * step]);
+    // Blocks that cannot fill the band run without the capacity test.
+    constexpr int block = 512;
+    int i = 0;
+    while (i < count && k < bandLimit) {
+      const int end = std::min(count, i + block);
+      if (bandLimit - k > end - i) {
+        if (step == 1) {
+          for (; i < end; ++i) visit(p[i]);
+        } else {
+          for (; i < end; ++i) visit(p[i * step]);
+        }
+      } else {
+        for (; i < end && k < bandLimit; ++i) visit(p[i * step]);
+      }
     }
     below += runBelow;
     equalLow += runEqualLow;
