@@ -375,3 +375,48 @@ TEST(FitsHeaderWrite, WrittenHeaderPassesFitsverifyAndReadsBack) {
   EXPECT_EQ(32768.0, back.getBzero());
   EXPECT_EQ(keywordsOfText(bytes), keywordsOfText(back.writeHeader(false)));
 }
+
+TEST(FitsHeaderRead, HeaderWrittenByAstropy) {
+  const char* script =
+      "/usr/bin/python3 -c \""
+      "from astropy.io import fits\n"
+      "import numpy as np\n"
+      "h = fits.Header()\n"
+      "h['OBJECT'] = (\\\"It's M31\\\", 'target')\n"
+      "h['EXPTIME'] = (1.5e-5, 'seconds')\n"
+      "h['GAIN'] = 2.0\n"
+      "h['BIGINT'] = 9223372036854775807\n"
+      "h['NEGINT'] = -42\n"
+      "h['FLAG'] = (True, 'a flag')\n"
+      "h['EMPTY'] = ''\n"
+      "h['LONGSTR'] = 'x' * 100\n"
+      "h['DATE-OBS'] = '2004-07-01T12:00:00.123'\n"
+      "h['TINY'] = 1e-300\n"
+      "h['HIERARCH ESO DET CHIP'] = 'CCD'\n"
+      "h['HISTORY'] = 'some history'\n"
+      "h['COMMENT'] = 'a comment'\n"
+      "fits.PrimaryHDU(np.zeros((2, 3), dtype=np.int16), header=h).writeto('header_astropy.fits', "
+      "overwrite=True)\n"
+      "\"";
+  ASSERT_EQ(0, std::system(script));
+  Header h("header_astropy.fits", true, false);
+  EXPECT_EQ(16, h.getBitpix());
+  EXPECT_EQ(12, h.getDataLength());
+  EXPECT_EQ("It''s M31", h.getString("OBJECT  "));
+  EXPECT_EQ("target", h.getComment("OBJECT  "));
+  EXPECT_EQ(1.5e-5, h.getFloat("EXPTIME "));
+  EXPECT_TRUE(h.isFixed("EXPTIME "));
+  EXPECT_EQ(2.0, h.getFloat("GAIN    "));
+  EXPECT_EQ(9223372036854775807L, h.getInt("BIGINT  "));
+  EXPECT_EQ(-42, h.getInt("NEGINT  "));
+  EXPECT_TRUE(h.getBool("FLAG    "));
+  EXPECT_EQ("", h.getString("EMPTY   "));
+  EXPECT_EQ("2004-07-01T12:00:00.123", h.getString("DATE-OBS"));
+  EXPECT_EQ(1e-300, h.getFloat("TINY    "));
+  // Long strings are not joined: the CONTINUE card stays junk, like HIERARCH.
+  EXPECT_EQ(std::string(67, 'x') + "&", h.getString("LONGSTR "));
+  EXPECT_EQ("value of 'CONTINUE' is no valid string", messageOf([&] { h.getString("CONTINUE"); }));
+  EXPECT_EQ(2u, h.junkList.size());
+  EXPECT_EQ(0u, h.getHistory().find("some history"));
+  EXPECT_EQ(0u, h.getComment().find("a comment"));
+}
