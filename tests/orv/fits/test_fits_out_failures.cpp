@@ -1,0 +1,101 @@
+// Writing where it cannot succeed: a missing directory, a read-only file, a full filesystem.
+// Each gives a FitsException naming the file, never a signal and never success.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+
+#include <csignal>
+
+#include "orv/fits/fits.h"
+#include "tests/orv/fits/test_fits_in_support.h"
+
+namespace {
+
+// The message of the FitsException that writing a float image of nx x ny to file throws, or
+// "" when the write succeeds.
+std::string writeImage(const std::string& file, int nx, int ny) {
+  try {
+    orv::MArray<float, 2> a(nx, ny);
+    a = 1.5f;
+    orv::FitsOut out(file);
+    out << a;
+  } catch (const orv::FitsException& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// A small tmpfs mounted for one test (needs root); unmounted again at the end.
+class SmallFilesystem {
+ public:
+  explicit SmallFilesystem(const char* size) : dir_(fits_test::makeScratchDir()) {
+    mounted_ = geteuid() == 0 && mount("tmpfs", dir_.c_str(), "tmpfs", 0, size) == 0;
+  }
+  ~SmallFilesystem() {
+    if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  const std::string& dir() const { return dir_; }
+  bool makeReadOnly() { return mount("tmpfs", dir_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
+
+ private:
+  std::string dir_;
+  bool mounted_ = false;
+};
+
+TEST(FitsOutFailures, MissingDirectory) {
+  const std::string file = "/nonexistent-directory-of-the-fits-tests/out.fits";
+  EXPECT_EQ(writeImage(file, 10, 10), "FitsException: cannot open file '" + file + "' for writing");
+}
+
+TEST(FitsOutFailures, ReadOnlyFile) {
+  SmallFilesystem fs("size=64k");
+  std::string file;
+  if (fs.mounted()) {
+    // Root may write any file: a read-only filesystem refuses even root.
+    file = fs.dir() + "/ro.fits";
+    fits_test::writeBytes(file, {1, 2, 3});
+    ASSERT_TRUE(fs.makeReadOnly());
+  } else {
+    file = fits_test::makeScratchDir() + "/ro.fits";
+    fits_test::writeBytes(file, {1, 2, 3});
+    chmod(file.c_str(), 0444);
+    if (access(file.c_str(), W_OK) == 0) GTEST_SKIP() << "the file stays writable for this user";
+  }
+  EXPECT_EQ(writeImage(file, 10, 10), "FitsException: cannot open file '" + file + "' for writing");
+  EXPECT_EQ(fits_test::readBytes(file), (std::vector<unsigned char>{1, 2, 3}));
+}
+
+TEST(FitsOutFailures, FullFilesystem) {
+  SmallFilesystem fs("size=64k");
+  if (!fs.mounted()) GTEST_SKIP() << "no filesystem of limited size can be mounted here";
+  // The data do not fit: reserving their blocks fails before anything is stored.
+  const std::string big = fs.dir() + "/big.fits";
+  EXPECT_EQ(writeImage(big, 200, 200), "FitsException: cannot (re)set file size for file '" + big + "'");
+  // Nothing left at all: the header cannot be written.
+  fits_test::writeBytes(fs.dir() + "/filler", std::vector<unsigned char>(80 * 1024, 1));
+  const std::string small = fs.dir() + "/small.fits";
+  EXPECT_EQ(writeImage(small, 10, 10), "FitsException: cannot write to open file '" + small + "'");
+}
+
+TEST(FitsOutFailures, FileSizeLimitAndDeviceWithoutSpace) {
+  // A process file-size limit: writes beyond it fail (the signal it raises is ignored).
+  const std::string dir = fits_test::makeScratchDir();
+  struct rlimit old;
+  getrlimit(RLIMIT_FSIZE, &old);
+  auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = {20000, old.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const std::string sized = writeImage(dir + "/limit.fits", 100, 100);
+  small.rlim_cur = 1000;
+  setrlimit(RLIMIT_FSIZE, &small);
+  const std::string header = writeImage(dir + "/limit2.fits", 10, 10);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(sized, "FitsException: cannot (re)set file size for file '" + dir + "/limit.fits'");
+  EXPECT_EQ(header, "FitsException: cannot write to open file '" + dir + "/limit2.fits'");
+  // A device that is always full.
+  EXPECT_EQ(writeImage("/dev/full", 10, 10), "FitsException: cannot write to open file '/dev/full'");
+}
+
+}  // namespace
