@@ -8,23 +8,14 @@
 #include <utility>
 #include <vector>
 
+#include "orv/marray_io.h"
+
 namespace {
 
 // Order of a square matrix: the last index of its first dimension.
 int orderOf(const orv::MArray<double, 2>& a) { return a.isEmpty() ? 0 : a.last(1); }
 
 int orderOf(const orv::MArray<double, 1>& v) { return v.isEmpty() ? 0 : v.last(1); }
-
-// The text form of a one-dimensional array: a header line with the shape,
-// then the elements between brackets.
-void printVectorText(const orv::MArray<double, 1>& v) {
-  int first = v.first(1);
-  int last = v.last(1);
-  std::cout << "MArray<T,1> ( " << v.length(1) << " ) : (" << first << "," << last << ") " << std::endl;
-  std::cout << "[ ";
-  for (int i = first; i <= last; ++i) std::cout << v(i) << " ";
-  std::cout << "]";
-}
 
 }  // namespace
 
@@ -211,7 +202,7 @@ int lu_iter(orv::MArray<double, 2>& a, orv::MArray<double, 1>& b, int m, int v) 
   if (v > 3) {
     std::cout << equalsRule << std::endl;
     std::cout << " solution of A*x=b:" << std::endl;
-    printVectorText(x);
+    std::cout << x;
     std::cout << std::endl;
   }
 
@@ -224,14 +215,14 @@ int lu_iter(orv::MArray<double, 2>& a, orv::MArray<double, 1>& b, int m, int v) 
       if (v > 3) {
         std::cout << dashRule << std::endl;
         std::cout << " improved solution no " << k << " of A*x=b:" << std::endl;
-        printVectorText(x);
+        std::cout << x;
         std::cout << std::endl;
       }
     }
     if (v > 4) {
       std::cout << dashRule << std::endl;
       std::cout << " residuum (x) = " << std::endl;
-      printVectorText(r);
+      std::cout << r;
       std::cout << std::endl;
     }
   }
