@@ -49,8 +49,14 @@ struct Civil {
 
 // The calendar fields of utc + offset seconds, offset in [0, 86400), without overflow at any utc.
 Civil civilFromSeconds(std::int64_t utc, std::int64_t offset = 0) {
-  std::int64_t days = floorDiv(utc, kSecondsPerDay);
-  std::int64_t secondOfDay = utc - days * kSecondsPerDay + offset;
+  // Day and second of day from the remainder, so that no product leaves the 64-bit range.
+  std::int64_t days = utc / kSecondsPerDay;
+  std::int64_t secondOfDay = utc % kSecondsPerDay;
+  if (secondOfDay < 0) {
+    secondOfDay += kSecondsPerDay;
+    --days;
+  }
+  secondOfDay += offset;
   if (secondOfDay >= kSecondsPerDay) {
     secondOfDay -= kSecondsPerDay;
     ++days;

@@ -1,9 +1,9 @@
-#include "util/uexception.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <stdexcept>
+
+#include "util/uexception.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -152,6 +153,14 @@ TEST(UTDate, TextAndBrokenDownConversions) {
     EXPECT_EQ(util::UTDate::mkdcftime(&winter), 0);
     EXPECT_EQ(util::UTDate::mkdcftime(&summer), -3600);
   });
+}
+
+TEST(UTDate, ExtremeStoredTimesPrintWithoutOverflow) {
+  // Expected texts from Python's calendar, shifted by whole 400-year cycles.
+  EXPECT_EQ(util::UTDate(INT64_MIN).toString(), "Sun Jan 27 08:29:52 -292277022657");
+  EXPECT_EQ(util::UTDate(INT64_MAX).toString(), "Sun Dec  4 15:30:07 292277026596");
+  EXPECT_EQ(util::FitsDate(INT64_MIN).toString(), "-292277022657-01-27T08:29:52");
+  EXPECT_EQ(util::UTTime(INT64_MIN).toString(), "08:29:52");
 }
 
 TEST(UTTime, ReadsATimeOfTodayAndPrintsIt) {
