@@ -24,12 +24,16 @@ int toInt(const std::string& text) {
 
 double toDouble(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
 
-// Narrowing a finite double beyond the float range is undefined, so such
-// values become infinities, as the conversion would give in hardware.
+// Narrowing a finite double beyond the float range is undefined, so it is
+// done here as the hardware rounds to nearest: values below the midpoint
+// between FLT_MAX and the next power of two (2^128) become FLT_MAX, the
+// others infinities.
 float toFloat(const std::string& text) {
   const double value = toDouble(text);
-  if (std::isfinite(value) && std::fabs(value) > FLT_MAX) {
-    return value > 0 ? HUGE_VALF : -HUGE_VALF;
+  const double magnitude = std::fabs(value);
+  if (std::isfinite(value) && magnitude > FLT_MAX) {
+    const float narrowed = magnitude < double{FLT_MAX} + std::ldexp(1.0, 103) ? FLT_MAX : HUGE_VALF;
+    return value > 0 ? narrowed : -narrowed;
   }
   return static_cast<float>(value);
 }

@@ -32,6 +32,11 @@ TEST(Option, ScalarTextsAreReadLenientlyAndWrittenToTheBoundVariable) {
       {"99999999999", INT_MAX, 99999999999.0, "1e+11"},
       {"-99999999999", INT_MIN, -99999999999.0, "-1e+11"},
       {"1e300", 1, 1e300, "inf"},
+      {"-1e300", -1, -1e300, "-inf"},
+      // Just above FLT_MAX, but nearer to it than to 2^128: rounds to FLT_MAX.
+      {"3.4028235e38", 3, 3.4028235e38, "3.40282e+38"},
+      {"-3.4028235e38", -3, -3.4028235e38, "-3.40282e+38"},
+      {"3.40282367e38", 3, 3.40282367e38, "inf"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
