@@ -51,19 +51,28 @@ int splineKernel(ConstRun xa, ConstRun ya, int n, double yp1, double ypn, Run y2
   for (int i = 0; i + 1 < n; ++i) {
     if (xa[i + 1] == xa[i]) status = 1;
   }
+  // The recurrences carry their previous values in locals rather than
+  // reading them back from the tables: the same arithmetic, without a store
+  // and reload in each step of the dependency chains.
+  double prevY2;
+  double prevU;
   if (yp1 > naturalEndLimit) {
-    y2a[0] = 0.0;
-    u[0] = 0.0;
+    prevY2 = 0.0;
+    prevU = 0.0;
   } else {
-    y2a[0] = -0.5;
-    u[0] = (3.0 / (xa[1] - xa[0])) * ((ya[1] - ya[0]) / (xa[1] - xa[0]) - yp1);
+    prevY2 = -0.5;
+    prevU = (3.0 / (xa[1] - xa[0])) * ((ya[1] - ya[0]) / (xa[1] - xa[0]) - yp1);
   }
+  y2a[0] = prevY2;
+  u[0] = prevU;
   for (int i = 1; i < n - 1; ++i) {
     double sig = (xa[i] - xa[i - 1]) / (xa[i + 1] - xa[i - 1]);
-    double p = sig * y2a[i - 1] + 2.0;
-    y2a[i] = (sig - 1.0) / p;
+    double p = sig * prevY2 + 2.0;
+    prevY2 = (sig - 1.0) / p;
     double du = (ya[i + 1] - ya[i]) / (xa[i + 1] - xa[i]) - (ya[i] - ya[i - 1]) / (xa[i] - xa[i - 1]);
-    u[i] = (6.0 * du / (xa[i + 1] - xa[i - 1]) - sig * u[i - 1]) / p;
+    prevU = (6.0 * du / (xa[i + 1] - xa[i - 1]) - sig * prevU) / p;
+    y2a[i] = prevY2;
+    u[i] = prevU;
   }
   double qn = 0.0;
   double un = 0.0;
@@ -71,8 +80,12 @@ int splineKernel(ConstRun xa, ConstRun ya, int n, double yp1, double ypn, Run y2
     qn = 0.5;
     un = (3.0 / (xa[n - 1] - xa[n - 2])) * (ypn - (ya[n - 1] - ya[n - 2]) / (xa[n - 1] - xa[n - 2]));
   }
-  y2a[n - 1] = (un - qn * u[n - 2]) / (qn * y2a[n - 2] + 1.0);
-  for (int k = n - 2; k >= 0; --k) y2a[k] = y2a[k] * y2a[k + 1] + u[k];
+  double next = (un - qn * prevU) / (qn * prevY2 + 1.0);
+  y2a[n - 1] = next;
+  for (int k = n - 2; k >= 0; --k) {
+    next = y2a[k] * next + u[k];
+    y2a[k] = next;
+  }
   return status;
 }
 
