@@ -8,27 +8,9 @@
 #include <vector>
 
 #include "numerics/specfun.h"
+#include "tests/numerics/test_scipy.h"
 
 namespace {
-
-// Runs a Python script under the system interpreter (which has scipy) and
-// returns what it printed.
-std::string runPython(const std::string& script) {
-  const std::string path = ::testing::TempDir() + "specfun_reference.py";
-  FILE* file = std::fopen(path.c_str(), "w");
-  if (file == nullptr) return "";
-  std::fputs(script.c_str(), file);
-  std::fclose(file);
-  FILE* pipe = popen(("/usr/bin/python3 " + path).c_str(), "r");
-  if (pipe == nullptr) return "";
-  std::string out;
-  char buffer[4096];
-  size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
-  pclose(pipe);
-  std::remove(path.c_str());
-  return out;
-}
 
 struct Point {
   double a;  // first argument (unused by one-argument functions)
@@ -93,7 +75,7 @@ TEST(Specfun, AgreesWithScipy) {
   for (const Check& c : checks)
     for (const Point& p : c.points)
       script << "a, x = " << p.a << ", " << p.x << "\nprint(repr(float(" << c.scipy << ")))\n";
-  std::istringstream reference(runPython(script.str()));
+  std::istringstream reference(runScipyScript(script.str(), "specfun_reference"));
   for (const Check& c : checks) {
     for (const Point& p : c.points) {
       double expected = 0.0;
