@@ -41,13 +41,16 @@ std::string StringFactory::toMinSecString(double value, int precision) {
   char buffer[256];
 
   // The value is rounded once, to a whole number of 10^-rounded seconds, and
-  // then split with carries, so seconds never print as 60. Decimals a double
-  // cannot hold at this magnitude (never more than nine) are printed as zeros.
-  int rounded = precision < 9 ? precision : 9;
+  // then split with carries, so seconds never print as 60. The count of units
+  // is kept below 2^53, where a double still holds every whole number;
+  // decimals beyond that (and beyond 18) carry no information at this
+  // magnitude and are printed as zeros.
+  constexpr double kExactLimit = 9007199254740992.0;  // 2^53
+  int rounded = precision < 18 ? precision : 18;
   std::int64_t unitsPerSecond = 1;
   for (int i = 0; i < rounded; ++i) unitsPerSecond *= 10;
   double units = std::round(magnitude * 3600.0 * static_cast<double>(unitsPerSecond));
-  while (rounded > 0 && !(units < 9.0e18)) {
+  while (rounded > 0 && !(units < kExactLimit)) {
     --rounded;
     unitsPerSecond /= 10;
     units = std::round(magnitude * 3600.0 * static_cast<double>(unitsPerSecond));

@@ -74,6 +74,8 @@ TEST(StringFactory, SexagesimalText) {
       {12.51, 12, "12:30:36.000000000000"},
       {3e6 + 0.5 / 3600.0, 9, "3000000:00:00.500000000"},  // too large for nine decimals of rounding
       {1e15, 1, "1000000000000000:00:00.0"},
+      {1e-12, 15, "00:00:00.000000003600000"},  // small values keep decimals beyond the ninth
+      {2.0 / 3600.0 + 1e-12, 12, "00:00:02.000000003600"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(StringFactory::toMinSecString(c.value, c.precision), c.expected)
