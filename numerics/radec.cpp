@@ -15,8 +15,9 @@ void PixelToradec(double& ra, double& dec, double x, double y, double ra0, doubl
 
 void radecToPixel(double ra, double dec, double& x, double& y, double ra0, double dec0, double x0, double y0,
                   double dx, double dy) {
-  // The offset in right ascension shrinks to a great-circle distance by the
-  // cosine of the declination, the inverse of the division in PixelToradec.
-  x = (ra - ra0) * std::cos(dec * kPi / 180.0) / dx + x0;
+  // The offset in right ascension, in pixels, shrinks to a great-circle
+  // distance by the cosine of the declination: the inverse of the division in
+  // PixelToradec.
+  x = (ra - ra0) / dx * std::cos(dec * kPi / 180.0) + x0;
   y = (dec - dec0) / dy + y0;
 }

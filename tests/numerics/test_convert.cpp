@@ -88,6 +88,8 @@ TEST(Radec, RoundTrip) {
   PixelToradec(ra, dec, 11.0, 1.0, 30.0, 60.0, 1.0, 1.0, 0.1, 0.1);
   EXPECT_DOUBLE_EQ(dec, 60.0);
   EXPECT_NEAR(ra, 32.0, 1e-12);
+  // Back: 2 degrees of right ascension at declination 60 are 2 * cos(60) / 0.1 = 10
+  // pixels, not 2 / 0.1 / cos(60) = 40.
   double x = 0.0, y = 0.0;
   radecToPixel(32.0, 60.0, x, y, 30.0, 60.0, 1.0, 1.0, 0.1, 0.1);
   EXPECT_NEAR(x, 11.0, 1e-9);

@@ -168,6 +168,17 @@ TEST(Quicksort, InsertionBelowEightThenMedianOfThreePartition) {
   }
 }
 
+// The same for the heapsort: with equal keys no row moves while the heap is
+// built, and each step of the sort-down puts the last row of the heap first
+// and the first one at the end.
+TEST(Hpsort4, HeapBuildAndSortDownOnEqualKeys) {
+  Array key(5), b(5), unused1(5), unused2(5);
+  key = 1.0;
+  for (int k = 1; k <= 5; ++k) b(k) = k;
+  hpsort4(key, b, unused1, unused2);
+  EXPECT_EQ(elements(b), (std::vector<double>{2, 3, 4, 5, 1}));
+}
+
 TEST(SortInPlace, NaNKeysStayWithinTheArray) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   for (Routine r : kRoutines) {
