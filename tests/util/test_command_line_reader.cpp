@@ -86,7 +86,7 @@ TEST(CommandLineReader, DoneAndFileArgumentsVector) {
   EXPECT_TRUE(reader.done());
   EXPECT_EQ(reader.fileArgumentsVector(), (std::vector<std::string>{"a.fits", "b.fits"}));
   EXPECT_TRUE(reader.fileArgumentsVector().empty());
-  EXPECT_THROW(reader.nextOptionName(), util::UException);
+  EXPECT_EQ(option_test::messageOf([&] { reader.nextOptionName(); }), "No more arguments left!");
 }
 
 TEST(CommandLineReader, ProgName) {
