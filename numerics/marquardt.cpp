@@ -98,6 +98,7 @@ marquardt::marquardt(const orv::MArray<double, 1>& xIn, const orv::MArray<double
   covar = 0.0;
   atry = 0.0;
   beta = 0.0;
+  da = 0.0;  // not read before a fit writes it, but never left undefined
 }
 
 marquardt::~marquardt() = default;
@@ -205,11 +206,12 @@ int marquardt::mrqcof(orv::MArray<double, 1>& p, orv::MArray<double, 2>& A, orv:
   orv::MArray<double, 1> dyda(ma);
   dyda = 0.0;
   const std::vector<int> fitted = fittedIndices__(ia, ma);
-  const int nfit = static_cast<int>(fitted.size());
-  for (int j = 1; j <= nfit; ++j) {
-    for (int k = 1; k <= j; ++k) A(j, k) = 0.0;
-    b(j) = 0.0;
-  }
+  const std::size_t nfit = fitted.size();
+  // The sums run in plain buffers (curvature row by row, lower triangle) and
+  // are written to A and b at the end, in the same order of additions.
+  std::vector<double> curvature(nfit * nfit, 0.0);
+  std::vector<double> gradient(nfit, 0.0);
+  std::vector<double> derivative(nfit, 0.0);
   chisq = 0.0;
 
   for (int i = firstUsable__; i <= lastUsable__; ++i) {
@@ -218,17 +220,25 @@ int marquardt::mrqcof(orv::MArray<double, 1>& p, orv::MArray<double, 2>& A, orv:
     if (funcs(x(i), y(i), p, yfit, dyda) == -1) return -1;
     const double w = 1.0 / (sig(i) * sig(i));
     const double dy = z(i) - yfit;
-    // Lower triangle of the fitted block, parameters in ascending order.
-    for (int j = 1; j <= nfit; ++j) {
-      const double wt = dyda(fitted[j - 1]) * w;
-      for (int k = 1; k <= j; ++k) A(j, k) += wt * dyda(fitted[k - 1]);
-      b(j) += dy * wt;
+    for (std::size_t j = 0; j < nfit; ++j) derivative[j] = dyda(fitted[j]);
+    for (std::size_t j = 0; j < nfit; ++j) {
+      const double wt = derivative[j] * w;
+      double* row = &curvature[j * nfit];
+      for (std::size_t k = 0; k <= j; ++k) row[k] += wt * derivative[k];
+      gradient[j] += dy * wt;
     }
     chisq += dy * dy * w;
   }
 
-  for (int j = 2; j <= nfit; ++j)
-    for (int k = 1; k < j; ++k) A(k, j) = A(j, k);
+  // The full symmetric block from the lower triangle.
+  for (std::size_t j = 0; j < nfit; ++j) {
+    const int row = static_cast<int>(j) + 1;
+    for (std::size_t k = 0; k <= j; ++k) {
+      const int col = static_cast<int>(k) + 1;
+      A(row, col) = A(col, row) = curvature[j * nfit + k];
+    }
+    b(row) = gradient[j];
+  }
   return 0;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "numerics/marquardt.h"
+#include "tests/numerics/test_marquardt_gauss.h"
 #include "tests/numerics/test_scipy.h"
 
 namespace {
@@ -28,42 +29,6 @@ Flags flags(const std::vector<int>& values) {
   for (size_t i = 0; i < values.size(); ++i) f(static_cast<int>(i) + 1) = values[i];
   return f;
 }
-
-// The elliptical Gaussian on a constant sky: a1 + a2 exp(-(a3 u² + a4 v²)),
-// u and v the offsets from the centre (a5, a6) turned by the angle a7.
-double gaussModel(double x, double y, const double* a, double* derivatives) {
-  const double c = std::cos(a[7]);
-  const double s = std::sin(a[7]);
-  const double u = (x - a[5]) * c + (y - a[6]) * s;
-  const double v = (y - a[6]) * c - (x - a[5]) * s;
-  const double g = std::exp(-(a[3] * u * u + a[4] * v * v));
-  const double amp = a[2] * g;
-  if (derivatives != nullptr) {
-    derivatives[1] = 1.0;
-    derivatives[2] = g;
-    derivatives[3] = -u * u * amp;
-    derivatives[4] = -v * v * amp;
-    derivatives[5] = (2 * a[3] * u * c - 2 * a[4] * v * s) * amp;
-    derivatives[6] = (2 * a[3] * u * s + 2 * a[4] * v * c) * amp;
-    derivatives[7] = 2 * (a[4] - a[3]) * u * v * amp;
-  }
-  return a[1] + amp;
-}
-
-class GaussFit : public marquardt {
- public:
-  using marquardt::marquardt;
-  int funcs(double x, double y, const Vec& p, double& yfit, Vec& dyda) override {
-    double params[8];
-    double derivatives[8];
-    for (int l = 1; l <= 7; ++l) params[l] = p(l);
-    yfit = gaussModel(x, y, params, derivatives);
-    for (int l = 1; l <= 7; ++l) dyda(l) = derivatives[l];
-    ++calls;
-    return 0;
-  }
-  int calls = 0;
-};
 
 // Parameters 1..7; entry 0 unused, as in the fitter's arrays.
 const double kTruth[8] = {0.0, 1.0, 50.0, 0.08, 0.15, 8.2, 7.6, 0.4};
