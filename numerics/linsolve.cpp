@@ -119,13 +119,16 @@ void lubacksub(orv::MArray<double, 2>& a, orv::MArray<int, 1>& p, orv::MArray<do
   for (int i = 1; i <= n - 1; ++i) {
     if (p(i) != i) std::swap(b(i), b(p(i)));
   }
+  // Forward substitution with the unit lower triangle, term by term.
   for (int i = 2; i <= n; ++i) {
     for (int j = 1; j <= i - 1; ++j) b(i) -= a(i, j) * b(j);
   }
+  // Back substitution: the products of the known unknowns are summed first,
+  // from zero in increasing column order, and the sum taken from b(i).
   for (int i = n; i >= 1; --i) {
-    double sum = b(i);
-    for (int j = i + 1; j <= n; ++j) sum -= a(i, j) * b(j);
-    b(i) = sum / a(i, i);
+    double sum = 0.0;
+    for (int j = i + 1; j <= n; ++j) sum += a(i, j) * b(j);
+    b(i) = (b(i) - sum) / a(i, i);
   }
 }
 

@@ -146,7 +146,7 @@ double poly(orv::MArray<double, 1> x, orv::MArray<double, 1> y, orv::MArray<doub
     double d = (y(i) - p) / sigma(i);
     chi2 += d * d;
   }
-  return chi2 / n;
+  return (1.0 / n) * chi2;
 }
 
 int poly2d(const orv::MArray<double, 1>& x, const orv::MArray<double, 1>& y, const orv::MArray<double, 1>& z,

@@ -253,6 +253,21 @@ TEST(Ludecomp, SubstitutionAndImprovementOnScaledHilbert) {
   for (int i = 1; i <= n; ++i) EXPECT_LE(std::fabs(r(i)), 1e-6 * 360360.0);
 }
 
+TEST(Ludecomp, BackSubstitutionSubtractsTheSummedProducts) {
+  // An LU form that is its own U (unit L, no exchanges). In row 1 the two
+  // products 2^-54 are summed first (2^-53) and then taken from 1, giving the
+  // double below 1; taking them from 1 one by one would round back to 1 twice.
+  const double tiny = std::ldexp(1.0, -54);
+  Matrix lu = matrix({{1, tiny, tiny}, {0, 1, 0}, {0, 0, 1}});
+  orv::MArray<int, 1> p(3);
+  for (int k = 1; k <= 3; ++k) p(k) = k;
+  Vector b = vector({1, 1, 1});
+  lubacksub(lu, p, b);
+  EXPECT_EQ(b(1), 1.0 - 2 * tiny);
+  EXPECT_EQ(b(2), 1.0);
+  EXPECT_EQ(b(3), 1.0);
+}
+
 TEST(Ludecomp, ResiduumSumsFromTheSmallestTermInExtendedPrecision) {
   // Row terms 1e17, 1, −1e17 and −b = −1: summed in double in index order the
   // 1 would be lost; sorted and summed in extended precision the residual is 0.

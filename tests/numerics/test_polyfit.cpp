@@ -66,6 +66,15 @@ TEST(Poly, RecoversCoefficientsHighestPowerFirst) {
   EXPECT_NEAR(cubic(0), c[3], 1e-10);
 }
 
+TEST(Poly, ResultIsTheMeanSquaredWeightedResidual) {
+  // A constant through 0, 0, 5: c = 5/3 and χ² = 16.666666666666668; the
+  // result is χ² times 1/N, which here differs in the last bit from χ²/N.
+  auto x = vec<double>({1, 2, 3}), y = vec<double>({0, 0, 5}), sigma = vec<double>({1, 1, 1});
+  orv::MArray<double, 1> coef(orv::Range(0, 0));
+  EXPECT_EQ(poly(x, y, sigma, coef, 0, 3), (1.0 / 3.0) * 16.666666666666668);
+  EXPECT_EQ(coef(0), 5.0 * (1.0 / 3.0));
+}
+
 TEST(Poly, SingularSystemIsReported) {
   // Every x the same: a straight line is undetermined.
   auto x = vec<double>({2, 2, 2}), y = vec<double>({1, 2, 3}), sigma = vec<double>({1, 1, 1});

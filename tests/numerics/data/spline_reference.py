@@ -13,8 +13,8 @@ from scipy.interpolate import CubicSpline
 rng = np.random.default_rng(20261210)
 
 
-def end(spec):
-    return (2, 0.0) if spec == "natural" else (1, float(spec))
+def end(condition):
+    return (2, 0.0) if condition == "natural" else (1, float(condition))
 
 
 def write_case(out, name, x, y, left, right):
