@@ -273,6 +273,8 @@ class MArray {
 
   // Sets every element of the array or view to x (the scalar fill).
   void fill__(const T& x);
+  template <typename T2>
+  MArray& assignArray__(const MArray<T2, N>& other);
 
   static const int* ones__() {
     static const int ones[4] = {1, 1, 1, 1};

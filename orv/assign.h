@@ -4,57 +4,119 @@
 #include <type_traits>
 
 #include "orv/array.h"
+#include "orv/eval.h"
+#include "orv/expr.h"
+#include "orv/expr_functors.h"
 #include "orv/list_init.h"
 #include "orv/marray_iter.h"
 
 namespace orv {
 
-template <typename T, int N>
-void MArray<T, N>::fill__(const T& x) {
-  const int n = shape.numElements;
-  if (!shape.hasElements() || data == nullptr) return;
-  if (N == 1 || shape.isStorageContiguous) {
-    T* p = firstElement();
-    const std::ptrdiff_t s = shape.stride[0];
-    for (int m = 0; m < n; ++m) p[m * s] = x;
-    return;
-  }
-  for (MArrayIter<T, N> it(*this); !it.isDone(); ++it) *it = x;
+// Whole-array assignments. They write element values into the storage the
+// target already has, each element once, without temporaries, and choose the
+// evaluator anew at every call (selectEvaluator).
+//
+// Aliasing: a target that is also an operand at the same positions, as in
+// A = A * x or A = merge(A == v, w, A), is well defined. Overlapping but
+// shifted operands, as in A(2:n) = A(1:n-1), are not: groups of four elements
+// are read before they are written, but later groups may read elements that
+// earlier ones have already overwritten.
+
+// Array operands must have the target's length in every dimension; elements
+// are paired by position, so a mismatch would read outside an operand.
+template <typename T, int N, typename E>
+void checkAssignable__(const MArray<T, N>& target, const TExpr<E, N>& expr) {
+  if (target.isEmpty()) throw RangeException("Assignment to an array without storage");
+  if (!expr.lengthsMatch(*target.getShape())) throw RangeException("Array shapes differ in assignment");
 }
 
 template <typename T, int N>
-ListInitializationSwitch<MArray<T, N>> MArray<T, N>::operator=(T value) {
-  if constexpr (std::is_arithmetic_v<T>) {
-    return ListInitializationSwitch<MArray>(this, value);
-  } else {
-    // Elements that can throw while copied are set at once, not in a destructor.
-    fill__(value);
-    return ListInitializationSwitch<MArray>(this, value, false);
+template <typename E>
+MArray<T, N>& MArray<T, N>::operator=(const TExpr<E, N>& expr) {
+  checkAssignable__(*this, expr);
+  TExpr<E, N> work(expr);
+  evaluateInto(*this, work);
+  return *this;
+}
+
+// A = B copies B's elements, converted to T, into A's own storage. An array
+// without storage, or one whose lengths differ from B's, cannot receive B's
+// elements: it gives up its storage and takes B's (a new block shaped like B
+// when the element types differ), as an array assigned a new array does.
+template <typename T, int N>
+template <typename T2>
+MArray<T, N>& MArray<T, N>::assignArray__(const MArray<T2, N>& other) {
+  bool sameLengths = true;
+  for (int d = 0; d < N; ++d)
+    if (shape.length[d] != other.getShape()->length[d]) sameLengths = false;
+  if (isEmpty() || !sameLengths) {
+    if constexpr (std::is_same_v<T, T2>) {
+      makeReference(other);
+      return *this;
+    } else {
+      if (other.isEmpty()) {
+        free();
+        return *this;
+      }
+      allocate__(other.getShape()->base, other.getShape()->length, false);
+    }
   }
+  TExpr<MArrayIterConst<T2, N>, N> expr{MArrayIterConst<T2, N>(other)};
+  evaluateInto(*this, expr);
+  return *this;
 }
 
 template <typename T, int N>
 template <typename T2>
 MArray<T, N>& MArray<T, N>::operator=(const MArray<T2, N>& other) {
-  MArrayIterConst<T2, N> src(other);
-  for (MArrayIter<T, N> it(*this); !it.isDone() && !src.isDone(); ++it, ++src) *it = static_cast<T>(*src);
-  return *this;
+  return assignArray__(other);
 }
 
 template <typename T, int N>
 MArray<T, N>& MArray<T, N>::operator=(const MArray& other) {
-  return operator=<T>(other);
+  return assignArray__(other);
 }
 
+// The scalar fill. Numbers and bools are filled by the returned switch at the
+// end of the statement; other element types (strings), whose copies may throw,
+// are filled at once.
+template <typename T, int N>
+ListInitializationSwitch<MArray<T, N>> MArray<T, N>::operator=(T value) {
+  if constexpr (std::is_arithmetic_v<T>) {
+    return ListInitializationSwitch<MArray>(this, value);
+  } else {
+    fill__(value);
+    return ListInitializationSwitch<MArray>(this, value, false);
+  }
+}
+
+// A literal has no stride, so the target alone decides: a flat loop over a
+// storage-contiguous array (unit stride or constant stride[1]), the strided
+// evaluator for other views.
+template <typename T, int N>
+void MArray<T, N>::fill__(const T& x) {
+  TExpr<TExprLiteral<T>, N> expr{TExprLiteral<T>(x)};
+  if (N >= 2 && !shape.isStorageContiguous)
+    eval_assign_expr_N(*this, expr);
+  else
+    eval_assign_expr_1(*this, expr);
+}
+
+// In-place scaling: A's own elements combined with the literal, through the
+// evaluator choice. /= is a true division, not a product with 1/x.
 template <typename T, int N>
 MArray<T, N>& MArray<T, N>::operator*=(T value) {
-  for (MArrayIter<T, N> it(*this); !it.isDone(); ++it) *it = *it * value;
+  using Node = TBinExprOp<MArrayIterConst<T, N>, TExprLiteral<T>, __orv_TMul<T, T>, N>;
+  TExpr<Node, N> expr{Node(MArrayIterConst<T, N>(*this), TExprLiteral<T>(value))};
+  evaluateInto(*this, expr);
   return *this;
 }
 
 template <typename T, int N>
 MArray<T, N>& MArray<T, N>::operator/=(T value) {
-  for (MArrayIter<T, N> it(*this); !it.isDone(); ++it) *it = *it / value;
+  using Node = TBinExprOp<MArrayIterConst<T, N>, TExprLiteral<T>, __orv_TDiv<T, T>, N>;
+  TExpr<Node, N> expr{Node(MArrayIterConst<T, N>(*this), TExprLiteral<T>(value))};
+  evaluateInto(*this, expr);
   return *this;
 }
 

@@ -6,6 +6,11 @@
 
 #include "orv/array.h"
 #include "orv/assign.h"
+#include "orv/eval.h"
+#include "orv/expr.h"
+#include "orv/expr_functors.h"
+#include "orv/expr_ops.h"
+#include "orv/index_expr.h"
 #include "orv/list_init.h"
 #include "orv/marray_iter.h"
 #include "orv/memory_block.h"

@@ -92,13 +92,26 @@ class MArrayIterConst {
   }
 
   // Leaf operations for the evaluators: values relative to `current`.
-  T valueAt(int i) const { return current[i]; }
-  T valueAtStep(int i) const { return current[i * innerStride]; }
-  T currentValue() const { return *current; }
+  const T& valueAt(int i) const { return current[i]; }
+  const T& valueAtStep(int i) const { return current[static_cast<std::ptrdiff_t>(i) * innerStride]; }
+  const T& currentValue() const { return *current; }
   bool isStorageContiguous() const { return shape->isStorageContiguous; }
   bool isUnitStride() const { return innerStride == 1; }
   void advanceBy(int n) { current += static_cast<std::ptrdiff_t>(n) * innerStride; }
+  // The index-aware walk: one element on; after a whole run, the next run.
+  void stepElement() { current += innerStride; }
+  void stepRun() { advanceDim(); }
   const Shape<N>* exprShape() const { return shape; }
+  template <int M>
+  bool lengthsMatch(const Shape<M>& target) const {
+    if constexpr (M != N) {
+      return false;
+    } else {
+      for (int d = 0; d < N; ++d)
+        if (lengths[d] != target.length[d]) return false;
+      return true;
+    }
+  }
   static constexpr bool hasIndexOperand = false;
 
   const T* current = nullptr;
