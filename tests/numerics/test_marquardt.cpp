@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -381,7 +382,7 @@ TEST(Marquardt, PrintedTables) {
   EXPECT_EQ(rows[9], "  a10 =                 9.5  +/-     0.3333333333333");
   EXPECT_EQ(rows[11], "  a12 =                  12  +/-                   0");
 
-  const std::string path = ::testing::TempDir() + "marquardt_result.txt";
+  const std::string path = ::testing::TempDir() + "marquardt_result_" + std::to_string(getpid()) + ".txt";
   {
     std::ofstream old(path);
     old << "old content that must go\nand more\nand more\nand more\n";

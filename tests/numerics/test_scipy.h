@@ -3,16 +3,18 @@
 
 // Runs a Python script under the system interpreter, which has numpy and
 // scipy, for reference values; returns what the script printed (empty when
-// it could not run).
+// it could not run). The script file carries the process id, so that test
+// runs of several builds at once do not take each other's files.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <string>
 
 inline std::string runScipyScript(const std::string& script, const std::string& name) {
-  const std::string path = ::testing::TempDir() + name + ".py";
+  const std::string path = ::testing::TempDir() + name + "_" + std::to_string(getpid()) + ".py";
   {
     std::ofstream out(path);
     out << script;
