@@ -98,6 +98,14 @@ std::array<const std::list<FitsCard*>*, 10> FitsHeader::cardLists__() const {
           &historyList,   &blankList, &arrayList,     &userList,  &junkList};
 }
 
+void FitsHeader::insertCard__(std::list<FitsCard*>& list, std::unique_ptr<FitsCard> card, bool atFront) {
+  if (atFront)
+    list.push_front(card.get());
+  else
+    list.push_back(card.get());
+  card.release();
+}
+
 void FitsHeader::releaseAll__() {
   delete[] naxisArray;
   naxisArray = nullptr;
@@ -217,9 +225,9 @@ void FitsHeader::addValueCard(FitsCard* cardPointer) {
       extend = card->getBool();
     }
     if (id == FitsKnownList::ID_EXTEND)
-      extensionList.push_front(card.release());
+      insertCard__(extensionList, std::move(card), true);
     else
-      extensionList.push_back(card.release());
+      insertCard__(extensionList, std::move(card));
     return;
   }
 
@@ -227,7 +235,7 @@ void FitsHeader::addValueCard(FitsCard* cardPointer) {
     eraseCardsFromJunkList(keyword);
     eraseCardFromList(keyword, otherList);
     if (card->isDate()) {
-      otherList.push_front(card.release());
+      insertCard__(otherList, std::move(card), true);
       return;
     }
     if (card->what_id() == FitsKnownList::ID_BLOCKED) {
@@ -236,13 +244,13 @@ void FitsHeader::addValueCard(FitsCard* cardPointer) {
       if (findCardInList("EQUINOX ", otherList) == nullptr) {
         std::unique_ptr<FitsCard> equinox(
             new FitsFloatCard("EQUINOX ", card->getFloat(), true, "taken from deprecated EPOCH keyword"));
-        otherList.push_back(equinox.release());
+        insertCard__(otherList, std::move(equinox));
         warn__("EPOCH is deprecated, renaming to EQUINOX when writing\n");
       } else {
         warn__("EPOCH is deprecated, discarding card when writing\n");
       }
     }
-    otherList.push_back(card.release());
+    insertCard__(otherList, std::move(card));
     return;
   }
 
@@ -251,18 +259,18 @@ void FitsHeader::addValueCard(FitsCard* cardPointer) {
     if (card->what_id() == FitsKnownList::ID_BZERO) bzero = card->getFloat();
     eraseCardsFromJunkList(keyword);
     eraseCardFromList(keyword, arrayList);
-    arrayList.push_back(card.release());
+    insertCard__(arrayList, std::move(card));
     return;
   }
 
   if (card->isJunk()) {
-    junkList.push_back(card.release());
+    insertCard__(junkList, std::move(card));
     return;
   }
 
   eraseCardsFromJunkList(keyword);
   eraseCardFromList(keyword, userList);
-  userList.push_back(card.release());
+  insertCard__(userList, std::move(card));
 }
 
 void FitsHeader::addValueCard(const std::string& keyword, double value, std::string comment, bool fixed) {
@@ -306,13 +314,13 @@ void FitsHeader::addCommentCard(FitsCard* cardPointer) {
   if (!card->isCommentary()) throw FitsException("no commentary card, try addValueCard()");
   switch (card->what_id()) {
     case FitsKnownList::ID_COMMENT:
-      commentList.push_back(card.release());
+      insertCard__(commentList, std::move(card));
       break;
     case FitsKnownList::ID_HISTORY:
-      historyList.push_back(card.release());
+      insertCard__(historyList, std::move(card));
       break;
     case FitsKnownList::ID_BLANK_KEYWORD:
-      blankList.push_back(card.release());
+      insertCard__(blankList, std::move(card));
       break;
     default:
       throw FitsException("strange! got commentary but not COMMENT, HISTORY or blank");
@@ -323,7 +331,7 @@ void FitsHeader::addCommentCard(const std::string& keyword, const std::string& t
   if (isCommentaryKeyword(keyword))
     addCommentCard(std::make_unique<FitsCommentCard>(keyword, text).release());
   else
-    junkList.push_back(std::make_unique<FitsJunkCard>(keyword, text).release());
+    insertCard__(junkList, std::make_unique<FitsJunkCard>(keyword, text));
 }
 
 void FitsHeader::addComment(const std::string& text) { parseCommentToCardList(kCommentKey, text); }
@@ -350,7 +358,7 @@ void FitsHeader::parseCommentToCardList(const std::string& keyword, const std::s
   addCommentCard(keyword, start < text.size() ? text.substr(start) : std::string());
 }
 
-void FitsHeader::addJunkCard(FitsCard* card) { junkList.push_back(card); }
+void FitsHeader::addJunkCard(FitsCard* card) { insertCard__(junkList, std::unique_ptr<FitsCard>(card)); }
 
 void FitsHeader::addJunkCard(const std::string& cardImage) {
   std::string image = cardImage;
@@ -359,7 +367,7 @@ void FitsHeader::addJunkCard(const std::string& cardImage) {
 }
 
 void FitsHeader::addJunkCard(const std::string& keyword, const std::string& text) {
-  junkList.push_back(std::make_unique<FitsJunkCard>(keyword, text).release());
+  insertCard__(junkList, std::make_unique<FitsJunkCard>(keyword, text));
 }
 
 int FitsHeader::eraseCard(const std::string& keyword) {
@@ -398,7 +406,7 @@ void FitsHeader::copyCardList(std::list<FitsCard*>& dest, const std::list<FitsCa
   clearCardList(dest);
   for (const FitsCard* card : src) {
     std::unique_ptr<FitsCard> copy(card != nullptr ? card->clone() : nullptr);
-    dest.push_back(copy.release());
+    insertCard__(dest, std::move(copy));
   }
 }
 

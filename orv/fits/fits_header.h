@@ -4,6 +4,7 @@
 #include <array>
 #include <iosfwd>
 #include <list>
+#include <memory>
 #include <string>
 
 #include "orv/fits/fits_card.h"
@@ -146,6 +147,9 @@ class FitsHeader {
   std::list<FitsCard*> junkList;
 
  private:
+  // Hands the card to the list at its back (or front). The list takes the
+  // pointer only once its node exists, so a failed insertion frees the card.
+  static void insertCard__(std::list<FitsCard*>& list, std::unique_ptr<FitsCard> card, bool atFront = false);
   // The ten card lists in declaration order.
   std::array<std::list<FitsCard*>*, 10> cardLists__();
   std::array<const std::list<FitsCard*>*, 10> cardLists__() const;

@@ -141,7 +141,7 @@ size_t FitsHeader::parseRecord(const std::string& record, bool allJunk) {
       std::unique_ptr<FitsCard> parsed(parseCard(card));
       if (!parsed) continue;
       if (parsed->isJunk())
-        junkList.push_back(parsed.release());
+        insertCard__(junkList, std::move(parsed));
       else if (parsed->isComment())
         addCommentCard(parsed.release());
       else
@@ -183,9 +183,9 @@ size_t FitsHeader::parseMandatory(const std::string& record) {
     throw FitsException("FITS file has invalid NAXIS ( < 0 or > 999)");
   naxis = static_cast<int>(axes);
 
-  mandatoryList.push_back(first.release());
-  mandatoryList.push_back(second.release());
-  mandatoryList.push_back(third.release());
+  insertCard__(mandatoryList, std::move(first));
+  insertCard__(mandatoryList, std::move(second));
+  insertCard__(mandatoryList, std::move(third));
   const size_t pos = 3 * kCard;
   return naxis == 0 ? pos : parseNaxis(record, pos);
 }
@@ -195,7 +195,7 @@ size_t FitsHeader::parseNaxis(const std::string& record, size_t pos) {
   // checkNaxis judges them.
   while (naxisList.size() < static_cast<size_t>(naxis) && pos < static_cast<size_t>(kRecord)) {
     std::unique_ptr<FitsCard> card(parseCard(cardAt(record, pos)));
-    naxisList.push_back(card.release());
+    insertCard__(naxisList, std::move(card));
     pos += kCard;
   }
   return pos;
