@@ -17,47 +17,9 @@ namespace orv {
 // operand at the same positions (A = A * x) reads each element before it is
 // overwritten.
 
-// Contiguous evaluator: every rank-1 target, and targets of higher rank that
-// are storage-contiguous with storage-contiguous operands. The element at
-// storage position i lies at the first element + i * stride[1]; operands are
-// paired by position and not measured.
-template <typename T, int N, typename E>
-void eval_assign_expr_1(MArray<T, N>& target, TExpr<E, N>& expr) {
-  const Shape<N>& shape = *target.getShape();
-  if (!shape.hasElements() || target.getData() == nullptr) return;
-  const int n = shape.numElements;
-  const int r = n & 3;
-  T* p = target.firstElement();
-  const std::ptrdiff_t s = shape.stride[0];
-  if (s == 1 && expr.isUnitStride()) {
-    for (int i = 0; i < r; ++i) p[i] = static_cast<T>(expr.valueAt(i));
-    for (int i = r; i < n; i += 4) {
-      const auto v0 = expr.valueAt(i);
-      const auto v1 = expr.valueAt(i + 1);
-      const auto v2 = expr.valueAt(i + 2);
-      const auto v3 = expr.valueAt(i + 3);
-      p[i] = static_cast<T>(v0);
-      p[i + 1] = static_cast<T>(v1);
-      p[i + 2] = static_cast<T>(v2);
-      p[i + 3] = static_cast<T>(v3);
-    }
-  } else {
-    for (int i = 0; i < r; ++i) p[i * s] = static_cast<T>(expr.valueAtStep(i));
-    for (int i = r; i < n; i += 4) {
-      const auto v0 = expr.valueAtStep(i);
-      const auto v1 = expr.valueAtStep(i + 1);
-      const auto v2 = expr.valueAtStep(i + 2);
-      const auto v3 = expr.valueAtStep(i + 3);
-      p[i * s] = static_cast<T>(v0);
-      p[(i + 1) * s] = static_cast<T>(v1);
-      p[(i + 2) * s] = static_cast<T>(v2);
-      p[(i + 3) * s] = static_cast<T>(v3);
-    }
-  }
-}
-
-// One run of the strided evaluator: n elements from `run`, the target stepping
-// by ts, the operands from their current positions.
+// One run of n elements from `run`, the target stepping by ts, the operands
+// from their current positions: unit offsets when every stride is 1, else
+// each operand at its own stride.
 template <typename T, typename E, int N>
 inline void assignRun__(T* run, std::ptrdiff_t ts, int n, bool unit, TExpr<E, N>& expr) {
   const int r = n & 3;
@@ -86,6 +48,18 @@ inline void assignRun__(T* run, std::ptrdiff_t ts, int n, bool unit, TExpr<E, N>
       run[(i + 3) * ts] = static_cast<T>(v3);
     }
   }
+}
+
+// Contiguous evaluator: every rank-1 target, and targets of higher rank that
+// are storage-contiguous with storage-contiguous operands. The element at
+// storage position i lies at the first element + i * stride[1], so the whole
+// target is one run; operands are paired by position and not measured.
+template <typename T, int N, typename E>
+void eval_assign_expr_1(MArray<T, N>& target, TExpr<E, N>& expr) {
+  const Shape<N>& shape = *target.getShape();
+  if (!shape.hasElements() || target.getData() == nullptr) return;
+  const std::ptrdiff_t s = shape.stride[0];
+  assignRun__(target.firstElement(), s, shape.numElements, s == 1 && expr.isUnitStride(), expr);
 }
 
 // Strided evaluator, ranks 2 to 4: walks the target and every array operand
