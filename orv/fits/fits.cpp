@@ -137,7 +137,10 @@ void FitsIn::openData() {
   FdGuard guard(fd);
   requireFileHolds(fd, filename, dataOffset + spanStart, spanLength);
   const FitsMapWindow window = fitsPageWindow(dataOffset + spanStart, spanLength);
-  void* p = ::mmap(nullptr, window.length, PROT_READ, MAP_PRIVATE, fd, window.offset);
+  // A whole segment is read completely: fault it in with the mapping call rather than page by
+  // page. A region's window is left to fault in lazily, as it may span many unread rows.
+  const int populate = region ? 0 : MAP_POPULATE;
+  void* p = ::mmap(nullptr, window.length, PROT_READ, MAP_PRIVATE | populate, fd, window.offset);
   if (p == MAP_FAILED) throw FitsException("cannot map file '" + filename + "' for reading");
   map = static_cast<unsigned char*>(p);
   mapLength = window.length;
@@ -359,6 +362,9 @@ void FitsOut::openData(int newBitpix, int newNaxis, const int* lengths) {
   const long length = dataOffset + dataLength;
   void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, guard.get(), 0);
   if (p == MAP_FAILED) throw FitsException("cannot map file for writing");
+  // Every page will be written: prefault them writable in one call (a hint; older kernels
+  // refuse it and the pages fault in one by one).
+  ::madvise(p, length, MADV_POPULATE_WRITE);
   map = static_cast<unsigned char*>(p);
   mapLength = length;
   mapOffset = 0;
