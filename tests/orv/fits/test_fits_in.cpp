@@ -338,7 +338,23 @@ TEST(FitsInPositions, PositionsCountFromTheSegmentBase) {
   EXPECT_NE(text.str().find("Region: [10:20]"), std::string::npos);
   in.resetRegion();
   EXPECT_EQ(copy.getRegionLength(), 11);
+  // Assignment is deep as well: the target outlives its source and maps on its own.
+  {
+    orv::FitsIn source(imageFixtures() + "/img_i16.fits", r, true);
+    source.begin();
+    in = source;
+  }
+  std::unique_ptr<short[]> values(in.getDataArray(short()));
+  EXPECT_EQ(in.getRegionLength(), 11);
 }
+
+// An offset must be passed as a long: an int would silently pick the (name, quiet, allJunk)
+// constructor, so that call does not compile.
+static_assert(std::is_constructible_v<orv::FitsIn, const char*, bool, long>);
+static_assert(std::is_constructible_v<orv::FitsIn, std::string, bool, long>);
+static_assert(!std::is_constructible_v<orv::FitsIn, const char*, bool, int>);
+static_assert(!std::is_constructible_v<orv::FitsIn, std::string, bool, int>);
+static_assert(std::is_constructible_v<orv::FitsIn, const char*, bool, bool>);
 
 TEST(FitsExtensions, WalkCachesHeadersAndRefusesTables) {
   const std::string file = imageFixtures() + "/img_ext.fits";

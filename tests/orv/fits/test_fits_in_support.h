@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -20,10 +21,21 @@
 
 namespace fits_test {
 
-// A fresh scratch directory (removed by the operating system's /tmp cleaning, or by hand).
+// Scratch directories of this test process, removed when it ends.
+struct ScratchDirectories {
+  std::vector<std::string> paths;
+  ~ScratchDirectories() {
+    std::error_code ignored;
+    for (const std::string& p : paths) std::filesystem::remove_all(p, ignored);
+  }
+};
+
+// A fresh scratch directory under /tmp.
 inline std::string makeScratchDir() {
+  static ScratchDirectories made;
   char name[] = "/tmp/orv_fits_test.XXXXXX";
   if (mkdtemp(name) == nullptr) ADD_FAILURE() << "cannot create a scratch directory";
+  made.paths.push_back(name);
   return name;
 }
 

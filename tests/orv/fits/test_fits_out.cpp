@@ -2,6 +2,7 @@
 // and astropy, header content, piece-by-piece writing, raw copies against cfitsio's imcopy.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <ctime>
@@ -345,6 +346,12 @@ TEST(FitsOutRegions, RowByRowEqualsWholeWriteAndTouchesNothingElse) {
   box.setRange(1, 5, 9);
   box.setRange(2, 3, 4);
   out.setRegion(box);
+  try {
+    out.setBitpixOut(32);
+    ADD_FAILURE() << "BITPIX changed while the file is mapped";
+  } catch (const orv::FitsException& e) {
+    EXPECT_EQ(std::string(e.what()), "FitsException: cannot reset bitpix while file is open");
+  }
   orv::MArray<short, 2> wrong(3, 3);
   wrong = short(0);
   EXPECT_THROW(out << wrong, orv::FitsException);
@@ -401,6 +408,19 @@ TEST(FitsOutCopy, RegionCopyEqualsImcopy) {
   orv::FitsOut self(fixtures + "/img_i32.fits", in, true, false);
   EXPECT_THROW(self.copyData(in), orv::FitsException);
   EXPECT_EQ(dataBytes(fixtures + "/img_i32.fits"), dataBytes(dir + "/whole.fits"));
+  // An output made from an extension header is a primary image without group counts.
+  orv::FitsExtensionIn withExtensions(fixtures + "/img_ext.fits", true);
+  orv::FitsIn extension = withExtensions.getExtension(1);
+  orv::FitsOut fromExtension(dir + "/fromext.fits", extension, true, false);
+  fromExtension.copyData(extension);
+  const std::vector<std::string> words = keywords(headerText(dir + "/fromext.fits"));
+  EXPECT_EQ(words.front(), "SIMPLE");
+  for (const char* gone : {"XTENSION", "PCOUNT", "GCOUNT"})
+    EXPECT_EQ(std::count(words.begin(), words.end(), gone), 0) << gone;
+  std::string report;
+  runCommand("fitsverify " + dir + "/fromext.fits", &report);
+  EXPECT_NE(report.find("0 warning(s) and 0 error(s)"), std::string::npos) << report;
+  EXPECT_EQ(dataBytes(dir + "/fromext.fits").size(), 2880u);
   // A single pixel gives an output without axes, into which nothing can be copied.
   util::Region pixel(3);
   for (int d = 1; d <= 3; ++d) pixel.setRange(d, 2, 2);
