@@ -1,6 +1,7 @@
 #include "orv/fits/fits_card.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "util/stringfac.h"
@@ -43,9 +44,15 @@ std::string integerText(long value, bool fixed) {
 }
 
 std::string floatText(double value, bool fixed) {
+  const int width = fixed ? 20 : 22;
   try {
-    return upperExponent(fixed ? util::StringFactory::toString(value, 20, 15)
-                               : stripLeadingBlanks(util::StringFactory::toString(value, 22, 15)));
+    std::string text = util::StringFactory::toString(value, width, 15);
+    // Next to the largest doubles, 15 digits can round beyond the double
+    // range, and the card would read back as infinity; one digit less
+    // stays inside it.
+    if (!std::isfinite(std::strtod(text.c_str(), nullptr)))
+      text = util::StringFactory::toString(value, width, 14);
+    return upperExponent(fixed ? text : stripLeadingBlanks(text));
   } catch (const util::StringException& e) {
     throw FitsException(e.what());
   }
