@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "orv/median.h"
+#include "test_reduce_elements.h"
 
 namespace {
 
@@ -26,20 +27,7 @@ MArray<T, 1> makeArray(const std::vector<T>& values) {
   return a;
 }
 
-// All elements of a 1-D or 2-D array (or view) in storage order.
-template <class T>
-std::vector<T> elements(const MArray<T, 1>& a) {
-  std::vector<T> v;
-  for (int i = 1; i <= a.length(1); ++i) v.push_back(a(i));
-  return v;
-}
-template <class T>
-std::vector<T> elements(const MArray<T, 2>& a) {
-  std::vector<T> v;
-  for (int j = 1; j <= a.length(2); ++j)
-    for (int i = 1; i <= a.length(1); ++i) v.push_back(a(i, j));
-  return v;
-}
+using reduce_test::elements;
 
 // Reference: drop the markers, order a copy (NaN after every number), take the
 // middle element or the mean of the two middle ones, formed in T.
