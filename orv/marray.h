@@ -2,7 +2,8 @@
 #define ORV_MARRAY_H
 
 // The array library: orv::MArray<T,N> with its ranges, shapes, storage blocks,
-// iterators, element-wise expressions and whole-array assignments.
+// iterators, element-wise expressions, whole-array assignments, reductions,
+// exact medians and text output.
 
 #include "orv/array.h"
 #include "orv/assign.h"
@@ -18,5 +19,10 @@
 #include "orv/range.h"
 #include "orv/range_exception.h"
 #include "orv/shape.h"
+
+// Reductions, medians and text output build on everything above.
+#include "orv/marray_io.h"
+#include "orv/median.h"
+#include "orv/reduce.h"
 
 #endif
