@@ -174,7 +174,7 @@ inline auto fitsRegionWalk__(const unsigned char* mapStart, long baseOffset, int
 template <class T, int BITPIX>
 T* getDataArray(unsigned char* data, unsigned long length, double bscale, double bzero) {
   const long n = static_cast<long>(length / (BITPIX < 0 ? -BITPIX / 8 : BITPIX / 8));
-  auto buffer = std::make_unique<T[]>(n);
+  auto buffer = std::make_unique_for_overwrite<T[]>(n);
   FitsBufferSink__<T> sink{buffer.get()};
   readDispatch__(BITPIX, chooseFitsScaling(bscale, bzero), sink, fitsSegmentWalk__(data, n));
   return buffer.release();
@@ -184,7 +184,7 @@ template <class T, int BITPIX>
 T* getRegionArray(unsigned char* base, const util::Region& full, const util::Region& region, double bscale,
                   double bzero) {
   checkRegionInside(full, region);
-  auto buffer = std::make_unique<T[]>(region.getLength());
+  auto buffer = std::make_unique_for_overwrite<T[]>(region.getLength());
   FitsBufferSink__<T> sink{buffer.get()};
   readDispatch__(BITPIX, chooseFitsScaling(bscale, bzero), sink,
                  fitsRegionWalk__(base, 0, BITPIX < 0 ? -BITPIX / 8 : BITPIX / 8, full, region));
@@ -301,13 +301,13 @@ T* FitsIn::getDataArray(T) {
   const FitsScaling s = chooseFitsScaling(bscale, bzero);
   if (region) {
     const util::Region full = getFullRegion();
-    auto buffer = std::make_unique<T[]>(region->getLength());
+    auto buffer = std::make_unique_for_overwrite<T[]>(region->getLength());
     FitsBufferSink__<T> sink{buffer.get()};
     readDispatch__(bitpix, s, sink, fitsRegionWalk__(map, baseOffset__(), bytpix, full, *region));
     return buffer.release();
   }
   const long n = imageElements__();
-  auto buffer = std::make_unique<T[]>(n);
+  auto buffer = std::make_unique_for_overwrite<T[]>(n);
   FitsBufferSink__<T> sink{buffer.get()};
   readDispatch__(bitpix, s, sink, fitsSegmentWalk__(map + baseOffset__(), n));
   return buffer.release();

@@ -114,7 +114,7 @@ void copyRawRegionArray(unsigned char* dst, unsigned char* src, int bitpix, cons
 unsigned char* getRawRegionArray(unsigned char* src, int bitpix, const util::Region& full,
                                  const util::Region& region) {
   checkRegionInside(full, region);
-  auto buffer = std::make_unique<unsigned char[]>(region.getLength() * std::abs(bitpix / 8));
+  auto buffer = std::make_unique_for_overwrite<unsigned char[]>(region.getLength() * std::abs(bitpix / 8));
   copyRawRegionArray(buffer.get(), src, bitpix, full, region);
   return buffer.release();
 }
