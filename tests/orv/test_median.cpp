@@ -133,6 +133,15 @@ TEST(MedianExact, ViewsMatchReference) {
     EXPECT_PRED2(sameValue, median_exact(view), referenceMedian(v, false, 0.0f)) << nx;
     EXPECT_PRED2(sameValue, median_exact(view, v[3]), referenceMedian(v, true, v[3])) << nx;
   }
+  // Double rank 2 with a marker on every fifth element, whole and viewed.
+  MArray<double, 2> grid(301, 300, false);
+  for (int j = 1; j <= 300; ++j)
+    for (int i = 1; i <= 301; ++i) grid(i, j) = (i + j) % 5 == 0 ? 1e20 : std::floor(uniform(rng) * 50);
+  for (const MArray<double, 2>& g : {grid, grid(Range(301, 2, -1), Range(1, 299, 2))}) {
+    const std::vector<double> v = elements(g);
+    EXPECT_PRED2(sameValue, median_exact(g), referenceMedian(v, false, 0.0));
+    EXPECT_PRED2(sameValue, median_exact(g, 1e20), referenceMedian(v, true, 1e20));
+  }
   std::vector<double> values(100001);
   for (double& x : values) x = uniform(rng);
   const MArray<double, 1> line = makeArray(values);
