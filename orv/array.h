@@ -285,6 +285,8 @@ class MArray {
   // could overflow; the rangeAll markers are replaced before any length is
   // formed from them.
   void setrangeOnly__(int dim, const Range& r) {
+    // A zero stride would divide by zero below.
+    if (r.stride == 0) throw RangeException("Range stride of 0");
     const int d = dim - 1;
     const std::int64_t first = r.first == rangeAll ? shape.base[d] : r.first;
     const std::int64_t last =

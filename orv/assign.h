@@ -83,10 +83,10 @@ MArray<T, N>& MArray<T, N>::operator=(const MArray& other) {
 template <typename T, int N>
 ListInitializationSwitch<MArray<T, N>> MArray<T, N>::operator=(T value) {
   if constexpr (std::is_arithmetic_v<T>) {
-    return ListInitializationSwitch<MArray>(this, value);
+    return ListInitializationSwitch<MArray>(*this, value);
   } else {
     fill__(value);
-    return ListInitializationSwitch<MArray>(this, value, false);
+    return ListInitializationSwitch<MArray>(*this, value, false);
   }
 }
 

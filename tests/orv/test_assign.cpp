@@ -87,6 +87,56 @@ TEST(AssignTest, FillOfNonContiguousFourDimensionalView) {
   EXPECT_EQ(a(2, 2, 3, 2), 0.0f);
 }
 
+// The fill of every element type on a non-contiguous view and through a
+// temporary view, leaving the elements outside it alone.
+template <typename T>
+void checkFillOfView(T inside, T outside) {
+  MArray<T, 2> a(5, 4);
+  a = outside;
+  a(Range(2, 4, 2), Range(2, 3)) = inside;
+  for (int j = 1; j <= 4; ++j)
+    for (int i = 1; i <= 5; ++i) {
+      const bool in = (i == 2 || i == 4) && (j == 2 || j == 3);
+      ASSERT_EQ(a(i, j), in ? inside : outside) << i << "," << j;
+    }
+  // A switch kept beyond the statement still fills the temporary view it came from.
+  {
+    auto&& kept = (a(Range(1, 1), Range::all()) = inside);
+    (void)kept;
+  }
+  EXPECT_EQ(a(1, 4), inside);
+}
+
+TEST(AssignTest, FillOfEveryElementType) {
+  checkFillOfView<bool>(true, false);
+  checkFillOfView<short>(3, -1);
+  checkFillOfView<int>(7, 0);
+  checkFillOfView<long>(1L << 40, 2);
+  checkFillOfView<float>(1.5f, -0.0f);
+  checkFillOfView<double>(2.25, 9.0);
+}
+
+TEST(AssignTest, StringLongAndHigherRankCopies) {
+  MArray<std::string, 1> s(3), t(3);
+  s(1) = "a", s(2) = "bb", s(3) = "ccc";
+  t = s(Range(3, 1, -1));
+  EXPECT_EQ(t(1), "ccc");
+  EXPECT_EQ(t(3), "a");
+  MArray<long, 1> l(4), m(4);
+  for (int i = 1; i <= 4; ++i) l(i) = 10000000000L * i;
+  m = l;
+  EXPECT_EQ(m(4), 40000000000L);
+  MArray<int, 3> i3(2, 3, 4), j3(2, 3, 4);
+  for (int m3 = 0; m3 < 24; ++m3) i3.firstElement()[m3] = m3;
+  j3 = i3;
+  EXPECT_EQ(j3(2, 3, 4), 23);
+}
+
+TEST(AssignTest, ZeroRangeStrideIsRefused) {
+  MArray<double, 1> a(4);
+  EXPECT_THROW(a(Range(1, 4, 0)), orv::RangeException);
+}
+
 TEST(AssignTest, DivisionIsTrueDivision) {
   MArray<double, 2> a(2, 2);
   a = 49.0;
