@@ -4,6 +4,8 @@
 #include <climits>
 #include <iostream>
 #include <memory>
+#include <unordered_map>
+#include <vector>
 
 namespace orv {
 
@@ -18,6 +20,58 @@ bool isCommentaryKeyword(const std::string& keyword) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- read index
+
+// Positions of the cards of the extension, other, array and user lists (one
+// card per keyword there, as the adding operations keep them) and of the
+// junk list (any number per keyword), by keyword.
+class FitsHeader::ReadIndex__ {
+ public:
+  using Where = std::list<FitsCard*>::iterator;
+
+  explicit ReadIndex__(FitsHeader& header)
+      : uniqueLists{&header.extensionList, &header.otherList, &header.arrayList, &header.userList},
+        junkList(&header.junkList) {}
+
+  // The keyword map of a list that holds one card per keyword, or null.
+  std::unordered_map<std::string, Where>* uniqueOf(const std::list<FitsCard*>& list) {
+    for (size_t i = 0; i < uniqueLists.size(); ++i)
+      if (uniqueLists[i] == &list) return &unique[i];
+    return nullptr;
+  }
+
+  bool covers(const std::list<FitsCard*>& list) { return &list == junkList || uniqueOf(list) != nullptr; }
+
+  // Records a card just inserted; false when a one-per-keyword list would
+  // hold the keyword twice, which the index cannot describe.
+  bool note(const std::list<FitsCard*>& list, Where where, const std::string& keyword) {
+    if (&list == junkList) {
+      junk[keyword].push_back(where);
+      return true;
+    }
+    auto* map = uniqueOf(list);
+    return map == nullptr || map->emplace(keyword, where).second;
+  }
+
+  std::array<const std::list<FitsCard*>*, 4> uniqueLists;
+  std::array<std::unordered_map<std::string, Where>, 4> unique;
+  const std::list<FitsCard*>* junkList;
+  std::unordered_map<std::string, std::vector<Where>> junk;
+};
+
+void FitsHeader::startReadIndex__() {
+  readIndex__.reset();
+  for (const auto* list : {&extensionList, &otherList, &arrayList, &userList, &junkList})
+    if (!list->empty()) return;
+  readIndex__ = std::make_unique<ReadIndex__>(*this);
+}
+
+void FitsHeader::stopReadIndex__() { readIndex__.reset(); }
+
+void FitsHeader::dropReadIndexFor__(const std::list<FitsCard*>& list) {
+  if (readIndex__ != nullptr && readIndex__->covers(list)) readIndex__.reset();
+}
 
 // ---------------------------------------------------------------- construction
 
@@ -99,11 +153,11 @@ std::array<const std::list<FitsCard*>*, 10> FitsHeader::cardLists__() const {
 }
 
 void FitsHeader::insertCard__(std::list<FitsCard*>& list, std::unique_ptr<FitsCard> card, bool atFront) {
-  if (atFront)
-    list.push_front(card.get());
-  else
-    list.push_back(card.get());
-  card.release();
+  const auto where = list.insert(atFront ? list.begin() : list.end(), card.get());
+  const FitsCard* inserted = card.release();
+  if (readIndex__ != nullptr && inserted != nullptr &&
+      !readIndex__->note(list, where, inserted->getKeyword()))
+    readIndex__.reset();
 }
 
 void FitsHeader::releaseAll__() {
@@ -398,6 +452,7 @@ std::string FitsHeader::adjustKeyword(std::string keyword) const {
 // ---------------------------------------------------------------- list operations
 
 void FitsHeader::clearCardList(std::list<FitsCard*>& list) {
+  dropReadIndexFor__(list);
   for (FitsCard* card : list) delete card;
   list.clear();
 }
@@ -411,12 +466,29 @@ void FitsHeader::copyCardList(std::list<FitsCard*>& dest, const std::list<FitsCa
 }
 
 FitsCard* FitsHeader::findCardInList(const std::string& keyword, const std::list<FitsCard*>& list) const {
+  if (readIndex__ != nullptr) {
+    if (const auto* map = readIndex__->uniqueOf(list)) {
+      const auto found = map->find(keyword);
+      return found == map->end() ? nullptr : *found->second;
+    }
+  }
   for (FitsCard* card : list)
     if (card != nullptr && card->getKeyword() == keyword) return card;
   return nullptr;
 }
 
 int FitsHeader::eraseCardFromList(const std::string& keyword, std::list<FitsCard*>& list) {
+  if (readIndex__ != nullptr) {
+    if (auto* map = readIndex__->uniqueOf(list)) {
+      const auto found = map->find(keyword);
+      if (found == map->end()) return -1;
+      delete *found->second;
+      list.erase(found->second);
+      map->erase(found);
+      return 0;
+    }
+  }
+  dropReadIndexFor__(list);
   for (auto it = list.begin(); it != list.end(); ++it) {
     if (*it != nullptr && (*it)->getKeyword() == keyword) {
       delete *it;
@@ -429,6 +501,17 @@ int FitsHeader::eraseCardFromList(const std::string& keyword, std::list<FitsCard
 
 int FitsHeader::eraseCardsFromJunkList(const std::string& keyword) {
   int erased = 0;
+  if (readIndex__ != nullptr) {
+    const auto found = readIndex__->junk.find(keyword);
+    if (found == readIndex__->junk.end()) return 0;
+    for (const auto where : found->second) {
+      delete *where;
+      junkList.erase(where);
+      ++erased;
+    }
+    readIndex__->junk.erase(found);
+    return erased;
+  }
   for (auto it = junkList.begin(); it != junkList.end();) {
     if (*it != nullptr && (*it)->getKeyword() == keyword) {
       delete *it;

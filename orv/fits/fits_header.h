@@ -147,9 +147,19 @@ class FitsHeader {
   std::list<FitsCard*> junkList;
 
  private:
+  // While a header is read from its file: where each keyword stands in the
+  // lists that replace cards by keyword and in the junk list, so that every
+  // card read is sorted in constant time however many cards the header has.
+  class ReadIndex__;
+  std::unique_ptr<ReadIndex__> readIndex__;
+  void startReadIndex__();
+  void stopReadIndex__();
+  // Drops the index when a list it covers changes outside its bookkeeping.
+  void dropReadIndexFor__(const std::list<FitsCard*>& list);
+
   // Hands the card to the list at its back (or front). The list takes the
   // pointer only once its node exists, so a failed insertion frees the card.
-  static void insertCard__(std::list<FitsCard*>& list, std::unique_ptr<FitsCard> card, bool atFront = false);
+  void insertCard__(std::list<FitsCard*>& list, std::unique_ptr<FitsCard> card, bool atFront = false);
   // The ten card lists in declaration order.
   std::array<std::list<FitsCard*>*, 10> cardLists__();
   std::array<const std::list<FitsCard*>*, 10> cardLists__() const;

@@ -84,6 +84,14 @@ void FitsHeader::readHeader(const std::string& filename, bool allJunk) {
   if (dataOffset >= fileSize) throw FitsException("no further extensions");
   if (dataOffset < 0) throw FitsException("cannot map file '" + filename + "' for reading");
 
+  // The index lives for this read only: while the constructor reads, every
+  // change of the lists passes through the operations that keep it.
+  struct IndexGuard {
+    FitsHeader& header;
+    ~IndexGuard() { header.stopReadIndex__(); }
+  } indexGuard{*this};
+  startReadIndex__();
+
   const long page = ::getpagesize();
   std::string record(kRecord, '\0');
   for (;;) {

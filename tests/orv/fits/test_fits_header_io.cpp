@@ -7,6 +7,8 @@
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -55,12 +57,26 @@ std::string writeFile(const std::string& name, const std::string& bytes) {
 class Header : public FitsHeader {
  public:
   using FitsHeader::arrayList;
+  using FitsHeader::blankList;
+  using FitsHeader::commentList;
+  using FitsHeader::extensionList;
   using FitsHeader::FitsHeader;
+  using FitsHeader::historyList;
   using FitsHeader::junkList;
   using FitsHeader::mandatoryList;
   using FitsHeader::naxisList;
+  using FitsHeader::otherList;
   using FitsHeader::userList;
   bool extendFlag() const { return extend; }
+
+  // The card images of the lists after the mandatory ones, list by list.
+  std::vector<std::string> listImages() const {
+    std::vector<std::string> images;
+    for (const auto* list : {&extensionList, &otherList, &commentList, &historyList, &blankList, &arrayList,
+                             &userList, &junkList})
+      images.push_back(writeCardsOfList(*list));
+    return images;
+  }
 };
 
 std::vector<std::string> keywordsOfText(const std::string& text) {
@@ -149,6 +165,64 @@ TEST(FitsHeaderRead, CardsAfterTheMandatoryOnes) {
   EXPECT_EQ(8u, allJunk.junkList.size());
   EXPECT_EQ(1.0, allJunk.getBscale());
   EXPECT_TRUE(allJunk.userList.empty());
+}
+
+TEST(FitsHeaderRead, SortsCardsLikeTheAddingOperations) {
+  // Random headers whose cards share a few keywords: reading one sorts,
+  // replaces and erases cards exactly as adding its cards one by one does.
+  const Cards pool = {"USER1   = 1",
+                      "USER2   = 'two'",
+                      "USER3   = 3.5 / c",
+                      "USER1   = 12abc",
+                      "USER2   = (1, 2) / x",
+                      "USER3   = 'open",
+                      "BSCALE  = 2.0",
+                      "BUNIT   = 'adu'",
+                      "CRVAL1  = 10.5",
+                      "PC1_1   = 1",
+                      "OBJECT  = 'M31'",
+                      "EPOCH   = 1950.0",
+                      "EQUINOX = 2000.0",
+                      "BLOCKED = T",
+                      "DATE-OBS= '2005-03-01'",
+                      "DATE    = '2006-01-01'",
+                      fixedInt("PCOUNT  ", 0),
+                      fixedInt("GCOUNT  ", 1),
+                      "EXTEND  =                    T",
+                      "NAXIS3  =                    5",
+                      "COMMENT   note",
+                      "HISTORY   step",
+                      "          blank text",
+                      "OBJECT  = 12abc",
+                      "BSCALE  = (1, 2) / y",
+                      "BLANK   = 1.5"};
+  std::mt19937 rng(20260310);
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE("seed 20260310, round " + std::to_string(round));
+    Cards cards = primary(8, {});
+    Cards images;
+    for (int i = 0; i < 200; ++i) images.push_back(pad80(pool[rng() % pool.size()]));
+    cards.insert(cards.end(), images.begin(), images.end());
+    Header read(writeFile("header_read_sorting.fits", headerText(cards)), true, false);
+
+    Header added(FitsHeader(), true, false);
+    for (const std::string& image : images) {
+      try {
+        std::unique_ptr<FitsCard> card(added.parseCard(image));
+        if (!card) continue;
+        if (card->isJunk())
+          added.addJunkCard(card.release());
+        else if (card->isComment())
+          added.addCommentCard(card.release());
+        else
+          added.addValueCard(card.release());
+      } catch (const FitsException&) {
+        added.addJunkCard(image);
+      }
+    }
+    EXPECT_EQ(added.listImages(), read.listImages());
+    EXPECT_EQ(added.getBscale(), read.getBscale());
+  }
 }
 
 TEST(FitsHeaderRead, RefusedHeaders) {
