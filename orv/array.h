@@ -1,6 +1,7 @@
 #ifndef ORV_ARRAY_H
 #define ORV_ARRAY_H
 
+#include <climits>
 #include <cstdint>
 #include <type_traits>
 
@@ -245,6 +246,9 @@ class MArray {
   requires(sizeof...(B) == N && (std::is_convertible_v<B, int> && ...)) void setBase(B... bases) {
     T* firstElem = firstElement();
     const int values[N] = {static_cast<int>(bases)...};
+    std::int64_t offset = 0;
+    for (int d = 0; d < N; ++d) offset -= static_cast<std::int64_t>(values[d]) * shape.stride[d];
+    if (offset > INT_MAX || offset < INT_MIN) throw RangeException("Array index base out of range");
     for (int d = 0; d < N; ++d) shape.base[d] = values[d];
     shape.recompute();
     data = shiftPointer__(firstElem, shape.zeroOffset);

@@ -22,12 +22,14 @@ namespace orv {
 // are read before they are written, but later groups may read elements that
 // earlier ones have already overwritten.
 
-// Array operands must have the target's length in every dimension; elements
-// are paired by position, so a mismatch would read outside an operand.
+// Array operands must have storage and the target's length in every
+// dimension; elements are paired by position, so a mismatch would read outside
+// an operand.
 template <typename T, int N, typename E>
 void checkAssignable__(const MArray<T, N>& target, const TExpr<E, N>& expr) {
   if (target.isEmpty()) throw RangeException("Assignment to an array without storage");
-  if (!expr.lengthsMatch(*target.getShape())) throw RangeException("Array shapes differ in assignment");
+  if (!expr.operandsMatch(*target.getShape()))
+    throw RangeException("Array operand without storage or of other lengths in assignment");
 }
 
 template <typename T, int N>
@@ -42,14 +44,15 @@ MArray<T, N>& MArray<T, N>::operator=(const TExpr<E, N>& expr) {
 // A = B copies B's elements, converted to T, into A's own storage. An array
 // without storage, or one whose lengths differ from B's, cannot receive B's
 // elements: it gives up its storage and takes B's (a new block shaped like B
-// when the element types differ), as an array assigned a new array does.
+// when the element types differ), as an array assigned a new array does; B
+// without storage leaves A without storage.
 template <typename T, int N>
 template <typename T2>
 MArray<T, N>& MArray<T, N>::assignArray__(const MArray<T2, N>& other) {
   bool sameLengths = true;
   for (int d = 0; d < N; ++d)
     if (shape.length[d] != other.getShape()->length[d]) sameLengths = false;
-  if (isEmpty() || !sameLengths) {
+  if (isEmpty() || other.isEmpty() || !sameLengths) {
     if constexpr (std::is_same_v<T, T2>) {
       makeReference(other);
       return *this;

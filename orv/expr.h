@@ -46,7 +46,7 @@ class TExprLiteral {
   void stepRun() {}
   std::nullptr_t exprShape() const { return nullptr; }
   template <int M>
-  bool lengthsMatch(const Shape<M>&) const {
+  bool operandsMatch(const Shape<M>&) const {
     return true;
   }
 
@@ -76,8 +76,8 @@ class TExpr {
   auto exprShape() const { return node.exprShape(); }
   // True when every array operand has the given lengths.
   template <int M>
-  bool lengthsMatch(const Shape<M>& target) const {
-    return node.lengthsMatch(target);
+  bool operandsMatch(const Shape<M>& target) const {
+    return node.operandsMatch(target);
   }
 
   E node;
@@ -130,8 +130,8 @@ class TBinExprOp {
   }
   auto exprShape() const { return firstShape__(a, b); }
   template <int M>
-  bool lengthsMatch(const Shape<M>& target) const {
-    return a.lengthsMatch(target) && b.lengthsMatch(target);
+  bool operandsMatch(const Shape<M>& target) const {
+    return a.operandsMatch(target) && b.operandsMatch(target);
   }
 
   A a;
@@ -159,8 +159,8 @@ class TUnExprOp {
   void stepRun() { a.stepRun(); }
   auto exprShape() const { return a.exprShape(); }
   template <int M>
-  bool lengthsMatch(const Shape<M>& target) const {
-    return a.lengthsMatch(target);
+  bool operandsMatch(const Shape<M>& target) const {
+    return a.operandsMatch(target);
   }
 
   A a;
@@ -215,8 +215,8 @@ class MergeExpr {
   }
   auto exprShape() const { return firstShape__(c, a, b); }
   template <int M>
-  bool lengthsMatch(const Shape<M>& target) const {
-    return c.lengthsMatch(target) && a.lengthsMatch(target) && b.lengthsMatch(target);
+  bool operandsMatch(const Shape<M>& target) const {
+    return c.operandsMatch(target) && a.operandsMatch(target) && b.operandsMatch(target);
   }
 
   Cond c;

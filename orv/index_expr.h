@@ -40,7 +40,7 @@ class IndexIterDimExpr {
   void advanceDim() {}
   std::nullptr_t exprShape() const { return nullptr; }
   template <int M>
-  bool lengthsMatch(const Shape<M>&) const {
+  bool operandsMatch(const Shape<M>&) const {
     return true;
   }
 

@@ -102,14 +102,16 @@ class MArrayIterConst {
   void stepElement() { current += innerStride; }
   void stepRun() { advanceDim(); }
   const Shape<N>* exprShape() const { return shape; }
+  // An array operand fits a target of the given shape when it has the same
+  // lengths and, if there are elements, storage to read them from.
   template <int M>
-  bool lengthsMatch(const Shape<M>& target) const {
+  bool operandsMatch(const Shape<M>& target) const {
     if constexpr (M != N) {
       return false;
     } else {
       for (int d = 0; d < N; ++d)
         if (lengths[d] != target.length[d]) return false;
-      return true;
+      return current != nullptr || !target.hasElements();
     }
   }
   static constexpr bool hasIndexOperand = false;

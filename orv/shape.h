@@ -32,6 +32,7 @@ struct Shape {
       if (count > INT_MAX) throw RangeException("Array size overflows");
     }
     std::int64_t step = 1;
+    std::int64_t offset = 0;
     for (int d = 0; d < N; ++d) {
       // Strides are products of the preceding lengths; with a zero length among
       // later ones the count can be 0 while a stride would still overflow.
@@ -39,8 +40,11 @@ struct Shape {
       base[d] = bases[d];
       length[d] = lengths[d];
       stride[d] = static_cast<int>(step);
+      offset -= static_cast<std::int64_t>(bases[d]) * step;
       step *= lengths[d];
     }
+    // Element addresses are formed from the zero offset, which must fit.
+    if (offset > INT_MAX || offset < INT_MIN) throw RangeException("Array index base out of range");
     recompute();
   }
 

@@ -226,6 +226,13 @@ TEST(AssignTest, CircularMaskMatchesBruteForce) {
   EXPECT_EQ(grid(1, 2), 11);
   EXPECT_EQ(grid(9, 8), 53);
   EXPECT_EQ(grid(2, 2), -1);
+  // Array operands step along with the index operands.
+  MArray<int, 2> offsets(5, 3);
+  for (int m = 0; m < 15; ++m) offsets.firstElement()[m] = 1000 * m;
+  view = orv::indexOperand(view, 1) + offsets;
+  EXPECT_EQ(grid(1, 2), 1);
+  EXPECT_EQ(grid(3, 2), 1002);
+  EXPECT_EQ(grid(9, 8), 14005);
 }
 
 TEST(AssignTest, IndexAwareEvaluatorLeavesEmptyTargetsAlone) {
@@ -268,6 +275,11 @@ TEST(AssignTest, ExpressionsNeedStorageAndMatchingLengths) {
   EXPECT_THROW(none = a * 2.0, orv::RangeException);
   EXPECT_THROW(a = b * 2.0, orv::RangeException);
   EXPECT_THROW(a = merge(a > 0.0, b, 1.0), orv::RangeException);
+  MArray<double, 2> freed(3, 2);
+  freed.free();  // keeps its lengths, has no storage
+  EXPECT_THROW(a = freed + 1.0, orv::RangeException);
+  a = freed;  // takes the missing storage
+  EXPECT_TRUE(a.isEmpty());
 }
 
 }  // namespace

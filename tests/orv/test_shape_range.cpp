@@ -125,6 +125,11 @@ TEST(ShapeTest, RefusesNegativeAndOverflowingSizes) {
   EXPECT_THROW((MArray<short, 4>(1024, 1024, 1024, 2)), orv::RangeException);
   EXPECT_THROW((MArray<int, 3>(65536, 65536, 0)), orv::RangeException);
   EXPECT_THROW((MArray<int, 1>(Range(5, 3))), orv::RangeException);
+  EXPECT_THROW((MArray<int, 1>(Range::all())), orv::RangeException);
+  EXPECT_THROW((MArray<int, 2>(Range(1, 2), Range(2147483000, 2147483001))), orv::RangeException);
+  MArray<int, 2> rebased(4, 4);
+  EXPECT_THROW(rebased.setBase(1, -2147483000), orv::RangeException);
+  EXPECT_EQ(rebased.first(2), 1);
   MArray<int, 1> empty(Range(5, 4));
   EXPECT_EQ(empty.numElements(), 0);
   EXPECT_FALSE(empty.isEmpty());
