@@ -14,8 +14,6 @@ using namespace orv;
 using fits_test::messageOf;
 using fits_test::pad80;
 
-namespace {}  // namespace
-
 TEST(FitsException, WhatCarriesPrefix) {
   FitsException e(std::string("boom"));
   EXPECT_STREQ("FitsException: boom", e.what());
