@@ -252,6 +252,22 @@ bool bandSelect__(const MArray<T, N>& a, T marker, int m, T* buf, int capacity, 
   return resolve(rankLow, lowValue);
 }
 
+// The mean of the two middle values as a value of T: single precision for
+// float; for integer types the half sum converted to T, so truncated toward
+// zero ({1, 2} gives 1). The integer sum is formed in a wider type, where it
+// cannot overflow; the result is the one the plain T arithmetic gives whenever
+// that does not overflow.
+template <class T>
+T meanInT__(const T& low, const T& high) {
+  if constexpr (std::is_floating_point_v<T>) {
+    return (low + high) * static_cast<T>(0.5);
+  } else if constexpr (std::numeric_limits<T>::digits <= std::numeric_limits<double>::digits) {
+    return static_cast<T>((static_cast<double>(low) + static_cast<double>(high)) * 0.5);
+  } else {
+    return static_cast<T>((static_cast<__int128>(low) + static_cast<__int128>(high)) / 2);
+  }
+}
+
 // The median of the m elements that are not skipped; m >= 1.
 template <bool HasMarker, class T, int N>
 double medianOf__(const MArray<T, N>& a, T marker, int m) {
@@ -270,18 +286,14 @@ double medianOf__(const MArray<T, N>& a, T marker, int m) {
       heapSelect__(a, buf, h + 1, NanLast__<T>(), skip, low, high);
   }
   if (m % 2 == 1) return static_cast<double>(high);
-  // The mean of the two middle values is formed in T for floating types.
-  if constexpr (std::is_floating_point_v<T>)
-    return static_cast<double>((low + high) * static_cast<T>(0.5));
-  else
-    return (static_cast<double>(low) + static_cast<double>(high)) * 0.5;
+  return static_cast<double>(meanInT__(low, high));
 }
 
 }  // namespace median_detail
 
 // The exact median of all elements: the middle value in ascending order, or the
-// mean of the two middle values (formed in T) for an even count. NaN elements
-// order after every number. An empty array gives NaN.
+// mean of the two middle values (formed in T, see meanInT__) for an even count.
+// NaN elements order after every number. An empty array gives NaN.
 template <class T, int N>
 double median_exact(const MArray<T, N>& a) {
   const int n = a.numElements();

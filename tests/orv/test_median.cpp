@@ -50,7 +50,8 @@ double referenceMedian(std::vector<T> v, bool withMarker, T marker) {
     if (h > 0) std::iter_swap(v.begin() + h - 1, std::max_element(v.begin(), v.begin() + h, nanLast));
   }
   if (v.size() % 2 == 1) return static_cast<double>(v[h]);
-  return static_cast<double>((v[h - 1] + v[h]) * static_cast<T>(0.5));
+  const T mean = static_cast<T>((v[h - 1] + v[h]) * 0.5);
+  return static_cast<double>(mean);
 }
 
 TEST(MedianExact, SmallExamples) {
@@ -80,7 +81,24 @@ TEST(MedianExact, SmallExamples) {
   // Float: the mean of the two middle values is formed in single precision.
   EXPECT_EQ(median_exact(makeArray<float>({1, 2})), 1.5);
   EXPECT_EQ(median_exact(makeArray<float>({0.1f, 0.2f})), static_cast<double>((0.1f + 0.2f) * 0.5f));
-  EXPECT_EQ(median_exact(makeArray<int>({7, 4, 1, 10})), 5.5);
+}
+
+// Integer arrays: the mean of the two middle values is a value of T, the half
+// sum truncated toward zero, and does not overflow.
+TEST(MedianExact, IntegerMeanFormedInT) {
+  const int big = std::numeric_limits<int>::max();
+  struct Case {
+    std::vector<int> values;
+    double expected;
+  };
+  const Case cases[] = {
+      {{7, 4, 1, 10}, 5},       {{1, 2}, 1},    {{-1, -2}, -1}, {{3, 5}, 4}, {{big, big - 1}, big - 1},
+      {{-big - 1, -big}, -big}, {{9, 2, 6}, 6},
+  };
+  for (const Case& c : cases) EXPECT_EQ(median_exact(makeArray(c.values)), c.expected) << c.values[0];
+  EXPECT_EQ(median_exact(makeArray<int>({-1, 7, 4, -1, 1, 10}), -1), 5);
+  const long huge = std::numeric_limits<long>::max();
+  EXPECT_EQ(median_exact(makeArray<long>({huge, huge - 2})), static_cast<double>(huge - 1));
 }
 
 TEST(MedianExact, WithMarker) {
