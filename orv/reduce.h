@@ -19,10 +19,18 @@ namespace orv {
 
 // The running value of the reduction evaluators: read once at the start, every
 // element value added in element order, stored back once at the end.
+// Integer sums wrap around in two's complement instead of overflowing.
 template <class T>
 struct sum_reduction {
   T accumulated;
-  T operator()(T v, const T& x) const { return v + x; }
+  T operator()(T v, const T& x) const {
+    if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
+      using U = std::make_unsigned_t<T>;
+      return static_cast<T>(static_cast<U>(static_cast<U>(v) + static_cast<U>(x)));
+    } else {
+      return v + x;
+    }
+  }
 };
 
 namespace reduce_detail {

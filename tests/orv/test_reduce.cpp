@@ -115,6 +115,20 @@ TEST(Reductions, RankOneSumsInIndexOrder) {
   }
 }
 
+// Integer sums wrap around in two's complement instead of overflowing.
+TEST(Reductions, IntegerSumsWrapAround) {
+  const int big = std::numeric_limits<int>::max();
+  MArray<int, 1> k(3);
+  k(1) = big;
+  k(2) = 1;
+  k(3) = 1;
+  EXPECT_EQ(orv::sum(k), -big);
+  MArray<int, 2> k2(1, 3);
+  for (int j = 1; j <= 3; ++j) k2(1, j) = k(j);
+  EXPECT_EQ(orv::sum(k2), -big);
+  EXPECT_EQ(orv::sum(k2(Range(1, 1), Range(3, 1, -2))), std::numeric_limits<int>::min());
+}
+
 // Random rank-2 data against reference loops that follow the type rules by hand
 // and add in storage order; first-dimension lengths 0..9 cover singles and groups.
 TEST(Reductions, RankTwoMatchReferenceLoops) {
