@@ -1,5 +1,7 @@
 #include "orv/fits/ascio.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <limits>
 #include <locale>
 #include <sstream>
@@ -30,6 +32,12 @@ bool nextWord(const std::string& line, std::size_t pos, std::size_t& wordStart, 
   while (pos < line.size() && !isClassicSpace(line[pos])) ++pos;
   wordEnd = pos;
   return true;
+}
+
+// A result of cols x rows elements must be countable in an int, as every array
+// is; a larger one could not be allocated, and the reader reports a memory error.
+void checkElementCount(std::int64_t cols, int rows) {
+  if (cols * rows > std::numeric_limits<int>::max()) throw IOException("A memory error occured!");
 }
 
 // Formatted extraction of one value from a field, in the classic locale: leading
@@ -123,13 +131,15 @@ void AscFile::rewind__() {
 }
 
 template <class OnRow>
-void AscFile::forEachCountedRow__(int n, OnRow&& onRow) {
+void AscFile::forEachCountedRow__(int n, OnRow&& onRow, bool allRows) {
   std::string line;
   try {
     // The count bounds the pass: lines added to the file after it was counted are not read.
     int row = 0;
     while (row < n && readNextLine__(line)) onRow(++row, line);
-    if (row == n) rewind__();
+    rewind__();
+    // A file that lost lines after they were counted cannot fill every row.
+    if (allRows && row < n) throw IOException("Unexpected EOF encountered!");
   } catch (...) {
     rewind__();
     throw;
@@ -225,13 +235,15 @@ MArray<T, 2> AscFile::readCols__(int firstCol, int lastCol) {
   if (firstCol == 0) firstCol = 1;
   if (lastCol == 0) lastCol = cols();
   // A first column more than one beyond the last reads no column.
-  const int numCols = lastCol >= firstCol ? lastCol - firstCol + 1 : 0;
+  const std::int64_t wantedCols = std::max<std::int64_t>(std::int64_t{lastCol} - firstCol + 1, 0);
   const int n = rows();
+  checkElementCount(wantedCols, n);
+  const int numCols = static_cast<int>(wantedCols);
   MArray<T, 2> values(numCols, n, false);
   forEachCountedRow__(n, [&](int row, const std::string& line) {
     for (int j = 1; j <= numCols; ++j) {
       T value;
-      if (!convertField(readColumnFromLine__(firstCol + j - 1, line), value))
+      if (!convertField(readColumnFromLine__(firstCol + (j - 1), line), value))
         throw IOException("Failed to read data from line: " + line);
       values(j, row) = value;
     }
@@ -264,6 +276,7 @@ MArray<float, 2> AscFile::readFloatColumns(const int* colList, int colListLength
   if (delimiter != 0) throw IOException("Can only read whitespace delims");
   const int numCols = colListLength > 0 ? colListLength : 0;
   const int n = rows();
+  checkElementCount(numCols, n);
   MArray<float, 2> values(numCols, n, false);
   if (numCols == 0) return values;
   const int lastWanted = colList[numCols - 1];
@@ -273,9 +286,10 @@ MArray<float, 2> AscFile::readFloatColumns(const int* colList, int colListLength
     // Walk the words up to the last wanted column, keeping the wanted ones.
     int next = 0;
     std::string skipped;
-    for (int position = 1; position <= lastWanted; ++position) {
+    // A failed stream reads nothing more: the walk stops there.
+    for (int position = 1; position <= lastWanted && !in.fail(); ++position) {
       if (next < numCols && position == colList[next]) {
-        float value;
+        float value = 0.0f;
         in >> value;
         values(next + 1, row) = value;
         ++next;
@@ -284,7 +298,9 @@ MArray<float, 2> AscFile::readFloatColumns(const int* colList, int colListLength
       }
     }
     if (in.bad()) throw IOException("Bad stream state!");
-    if (in.fail()) throw IOException("Failed to read data from line: " + line);
+    // Entries the walk never met (a list that is not strictly increasing from 1)
+    // are columns missing from the line, like words missing before the last one.
+    if (in.fail() || next < numCols) throw IOException("Failed to read data from line: " + line);
   });
   return values;
 }
@@ -295,8 +311,9 @@ int AscFile::readColumn(int col, std::vector<S>& out) {
   if (n < 0 || static_cast<std::size_t>(n) > out.max_size()) throw IOException("A memory error occured!");
   out.reserve(static_cast<std::size_t>(n));
   out.clear();
-  forEachCountedRow__(n,
-                      [&](int, const std::string& line) { out.push_back(readColumnFromLine__(col, line)); });
+  // The count of fields read tells the caller how many rows the file still held.
+  forEachCountedRow__(
+      n, [&](int, const std::string& line) { out.push_back(readColumnFromLine__(col, line)); }, false);
   return static_cast<int>(out.size());
 }
 

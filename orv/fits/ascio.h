@@ -69,9 +69,10 @@ class AscFile {
   void rewind__();
   void restrictRange__(int firstLine, int lastLine);
   // Calls onRow(row, line) for data rows 1..n of the range at most and leaves the
-  // stream at rangeStart, also when onRow throws.
+  // stream at rangeStart, also when onRow throws. With allRows, a range that
+  // ends before row n (the file lost lines after they were counted) throws.
   template <class OnRow>
-  void forEachCountedRow__(int n, OnRow&& onRow);
+  void forEachCountedRow__(int n, OnRow&& onRow, bool allRows = true);
 
   template <class T>
   MArray<T, 1> readSingleCol__(int col);

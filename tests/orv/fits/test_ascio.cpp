@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -190,8 +191,24 @@ TEST(AscFile, Messages) {
        "Failed to read data from file!"},
       {"letters run", [&] { AscFile(fixture("asc_partial.txt"), 0, "#").readFloatColumns(1, 3); },
        "Failed to read data from line: 12abc 3.7 x"},
-      {"int overflow", [&] { AscFile(fixture("asc_whitespace.txt"), 0, "#").readIntColumns(3, 3); },
-       "no exception"},
+      {"int out of range", [&] { AscFile(fixture("asc_limits.txt"), 0, "#").readIntColumn(1); },
+       "Failed to read data from file!"},
+      {"double out of range", [&] { AscFile(fixture("asc_limits.txt"), 0, "#").readDoubleColumns(2, 3); },
+       "Failed to read data from line: 99999999999 1e400 2"},
+      {"listed not increasing",
+       [&] {
+         AscFile(ragged, 0, "#").readFloatColumns(std::vector<int>{3, 1}.data(), 2);
+       },
+       "Failed to read data from line: 1 2 3 4"},
+      {"listed far column",
+       [&] {
+         AscFile(ragged, 0, "#").readFloatColumns(std::vector<int>{1, 2147483647}.data(), 2);
+       },
+       "Failed to read data from line: 1 2 3 4"},
+      {"last column INT_MAX", [&] { AscFile(ragged, 0, "#").readIntColumns(2147483647, 2147483647); },
+       "Unexpected EOF encountered!"},
+      {"result too large", [&] { AscFile(ragged, 0, "#").readIntColumns(1, 2147483647); },
+       "A memory error occured!"},
   };
   for (const Case& c : cases) EXPECT_EQ(messageOf(c.call), c.message) << c.what;
 }
@@ -269,25 +286,40 @@ TEST(AscFile, ColumnReplacement) {
   EXPECT_EQ(orv::AscFileTestAccess::replace(commas, 2, 2, "1,,3", "X"), "1,,X\n");  // runs count as one
 }
 
-// A file that grows after its rows were counted is read only up to the count.
-TEST(AscFile, ReadersStopAtTheCountedRows) {
-  const std::string name = "asc_growing_table.txt";
-  {
-    std::ofstream out(name);
-    out << "1 2\n3 4\n";
-  }
-  AscFile f(name, 0, "#");
-  ASSERT_EQ(f.rows(), 2);
-  {
-    std::ofstream out(name, std::ios::app);
-    for (int i = 0; i < 100; ++i) out << i << " " << i << "\n";
-  }
-  EXPECT_EQ(column(f.readIntColumn(1)), (std::vector<int>{1, 3}));
-  EXPECT_EQ(f.readDoubleColumns(0, 0).length(2), 2);
-  EXPECT_EQ(f.readFloatColumns(std::vector<int>{2}.data(), 1).length(2), 2);
+// Writes `before` to a scratch file, counts its rows through `file`, then
+// rewrites the file with `after` (appended or replacing it).
+void countThenChange(std::unique_ptr<AscFile>& file, const std::string& name, const std::string& before,
+                     const std::string& after, std::ios::openmode mode) {
+  std::ofstream(name) << before;
+  file = std::make_unique<AscFile>(name, 0, "#");
+  ASSERT_EQ(file->rows(), 3);
+  std::ofstream(name, mode) << after;
+}
+
+// The row count, once made, bounds every reader. Lines added later are not
+// read; when counted lines are gone the numeric readers fail instead of
+// returning unset elements, and the text reader returns the fields it found.
+TEST(AscFile, ReadersKeepTheCountedRows) {
+  const std::string name = "asc_changing_table.txt";
+  std::unique_ptr<AscFile> f;
   std::vector<std::string> text;
-  EXPECT_EQ(f.readColumn(2, text), 2);
-  EXPECT_EQ(column(f.readIntColumn(2)), (std::vector<int>{2, 4}));
+  std::string added;
+  for (int i = 0; i < 100; ++i) added += std::to_string(i) + " " + std::to_string(i) + "\n";
+  countThenChange(f, name, "1 2\n3 4\n5 6\n", added, std::ios::app);
+  EXPECT_EQ(column(f->readIntColumn(1)), (std::vector<int>{1, 3, 5}));
+  EXPECT_EQ(f->readDoubleColumns(0, 0).length(2), 3);
+  EXPECT_EQ(f->readFloatColumns(std::vector<int>{2}.data(), 1).length(2), 3);
+  EXPECT_EQ(f->readColumn(2, text), 3);
+  EXPECT_EQ(column(f->readIntColumn(2)), (std::vector<int>{2, 4, 6}));
+
+  countThenChange(f, name, "1 2\n3 4\n5 6\n", "# now shorter\n7 8\n", std::ios::trunc);
+  const std::string eof = "Unexpected EOF encountered!";
+  EXPECT_EQ(messageOf([&] { f->readIntColumn(1); }), eof);
+  EXPECT_EQ(messageOf([&] { f->readDoubleColumns(0, 0); }), eof);
+  EXPECT_EQ(messageOf([&] { f->readFloatColumns(std::vector<int>{2}.data(), 1); }), eof);
+  EXPECT_EQ(f->readColumn(2, text), 1);
+  EXPECT_EQ(text, (std::vector<std::string>{"8"}));
+  f.reset();
   std::remove(name.c_str());
 }
 

@@ -51,6 +51,8 @@ FIXTURES = {
     "asc_ragged.txt": "1 2 3 4\n5 6 7\n",
     # Fields that convert partly or not at all.
     "asc_partial.txt": "12abc 3.7 x\n",
+    # Values outside the range of int and of double.
+    "asc_limits.txt": "99999999999 1e400 2\n",
     # The header example: an empty line, two blanks, '#', a blank and a title.
     "asc_header.txt": "\n  # Title of table\n1 2\n# not header\n",
 }
