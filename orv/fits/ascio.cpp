@@ -34,10 +34,12 @@ bool nextWord(const std::string& line, std::size_t pos, std::size_t& wordStart, 
   return true;
 }
 
-// A result of cols x rows elements must be countable in an int, as every array
-// is; a larger one could not be allocated, and the reader reports a memory error.
+// A result of cols x rows elements must have lengths and an element count that
+// an int can hold, as every array; a larger one could not be allocated, and the
+// reader reports a memory error.
 void checkElementCount(std::int64_t cols, int rows) {
-  if (cols * rows > std::numeric_limits<int>::max()) throw IOException("A memory error occured!");
+  const std::int64_t limit = std::numeric_limits<int>::max();
+  if (cols > limit || cols * rows > limit) throw IOException("A memory error occured!");
 }
 
 // Formatted extraction of one value from a field, in the classic locale: leading

@@ -209,6 +209,9 @@ TEST(AscFile, Messages) {
        "Unexpected EOF encountered!"},
       {"result too large", [&] { AscFile(ragged, 0, "#").readIntColumns(1, 2147483647); },
        "A memory error occured!"},
+      {"too many columns",
+       [&] { AscFile(fixture("asc_comments_only.txt"), 0, "#").readIntColumns(-5, 2147483647); },
+       "A memory error occured!"},
   };
   for (const Case& c : cases) EXPECT_EQ(messageOf(c.call), c.message) << c.what;
 }
