@@ -304,7 +304,7 @@ double median_exact(const MArray<T, N>& a) {
 // The exact median of the elements that differ from marker, or the marker when
 // there are none. A NaN marker equals no element, so all elements count.
 template <class T, int N>
-double median_exact(const MArray<T, N>& a, T marker) {
+double median_exact(const MArray<T, N>& a, std::type_identity_t<T> marker) {
   int m = 0;
   median_detail::forEachRun__(a, [&](const T* p, int n, std::ptrdiff_t step) {
     int valid = 0;

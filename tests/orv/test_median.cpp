@@ -117,6 +117,8 @@ TEST(MedianExact, WithMarker) {
   for (const Case& c : cases) {
     EXPECT_PRED2(sameValue, median_exact(makeArray(c.values), c.marker), c.expected) << c.values.size();
   }
+  // The marker takes the element type of the array: a double blank value serves a float image.
+  EXPECT_EQ(median_exact(makeArray<float>({1e20f, 1, 2}), 1e20), 1.5);
 }
 
 // Every size from 1 to 1000, with and without a marker, against the reference.
