@@ -253,14 +253,19 @@ bool bandSelect__(const MArray<T, N>& a, T marker, int m, T* buf, int capacity, 
 }
 
 // The mean of the two middle values as a value of T: single precision for
-// float; for integer types the half sum converted to T, so truncated toward
+// float, and finite for finite values; for integer types the half sum converted to T, so truncated toward
 // zero ({1, 2} gives 1). The integer sum is formed in a wider type, where it
 // cannot overflow; the result is the one the plain T arithmetic gives whenever
 // that does not overflow.
 template <class T>
 T meanInT__(const T& low, const T& high) {
   if constexpr (std::is_floating_point_v<T>) {
-    return (low + high) * static_cast<T>(0.5);
+    const T mean = (low + high) * static_cast<T>(0.5);
+    // Only a sum beyond the largest finite value takes the halves first; below
+    // it halving commutes with the rounding and both give the same bits.
+    if (std::isinf(mean) && std::isfinite(low) && std::isfinite(high))
+      return low * static_cast<T>(0.5) + high * static_cast<T>(0.5);
+    return mean;
   } else if constexpr (std::numeric_limits<T>::digits <= std::numeric_limits<double>::digits) {
     return static_cast<T>((static_cast<double>(low) + static_cast<double>(high)) * 0.5);
   } else {

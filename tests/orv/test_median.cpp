@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -70,6 +71,9 @@ TEST(MedianExact, SmallExamples) {
       {{nan, nan, 1}, nan},
       {{-0.0, 0.0}, 0.0},
       {{-INFINITY, 1, INFINITY}, 1},
+      {{DBL_MAX, DBL_MAX}, DBL_MAX},  // the sum of the middle values does not overflow
+      {{-DBL_MAX, -DBL_MAX}, -DBL_MAX},
+      {{-INFINITY, -DBL_MAX}, -INFINITY},
   };
   for (const Case& c : cases) {
     EXPECT_PRED2(sameValue, median_exact(makeArray(c.values)), c.expected) << c.values.size();
@@ -80,6 +84,7 @@ TEST(MedianExact, SmallExamples) {
   }
   // Float: the mean of the two middle values is formed in single precision.
   EXPECT_EQ(median_exact(makeArray<float>({1, 2})), 1.5);
+  EXPECT_EQ(median_exact(makeArray<float>({FLT_MAX, FLT_MAX})), static_cast<double>(FLT_MAX));
   EXPECT_EQ(median_exact(makeArray<float>({0.1f, 0.2f})), static_cast<double>((0.1f + 0.2f) * 0.5f));
 }
 
