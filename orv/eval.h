@@ -73,7 +73,7 @@ void eval_assign_expr_N(MArray<T, N>& target, TExpr<E, N>& expr) {
   MArrayIterConst<T, N> it(target);
   const bool unit = shape.stride[0] == 1 && expr.isUnitStride();
   if (!shape.hasElements() || it.isDone()) return;
-  for (int written = 0; written != total; written += n) {
+  for (int written = 0; written < total; written += n) {
     assignRun__(const_cast<T*>(it.current), it.innerStride, n, unit, expr);
     it.current += static_cast<std::ptrdiff_t>(n) * it.innerStride;
     expr.advanceBy(n);
@@ -130,18 +130,16 @@ EvaluatorKind selectEvaluator(const MArray<T, N>& target, const MArray<T2, N>& s
   return selectEvaluator(target, TExpr<MArrayIterConst<T2, N>, N>{MArrayIterConst<T2, N>(source)});
 }
 
-// Runs the evaluator that selectEvaluator names; uses up expr.
+// Runs the evaluator that selectEvaluator names, so the choice reported there
+// is the one made here; uses up expr.
 template <typename T, int N, typename E>
 void evaluateInto(MArray<T, N>& target, TExpr<E, N>& expr) {
   if constexpr (E::hasIndexOperand) {
     eval_with_index_iter(target, expr);
-  } else if constexpr (N == 1) {
+  } else if (selectEvaluator(target, expr) == EvaluatorKind::Contiguous) {
     eval_assign_expr_1(target, expr);
   } else {
-    if (selectEvaluator(target, expr) == EvaluatorKind::Contiguous)
-      eval_assign_expr_1(target, expr);
-    else
-      eval_assign_expr_N(target, expr);
+    eval_assign_expr_N(target, expr);
   }
 }
 

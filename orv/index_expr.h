@@ -5,6 +5,7 @@
 
 #include "orv/array.h"
 #include "orv/expr.h"
+#include "orv/range_exception.h"
 
 namespace orv {
 
@@ -19,7 +20,9 @@ class IndexIterDimExpr {
   using T_numtype = V;
   static constexpr bool hasIndexOperand = true;
 
+  // A dimension outside 1..N would index past the counters.
   IndexIterDimExpr(const MArray<T, N>& array, int dimension) : dim(dimension) {
+    if (dimension < 1 || dimension > N) throw RangeException("Index operand of a dimension the array lacks");
     for (int d = 0; d < N; ++d) {
       firstIndex[d] = array.first(d + 1);
       lastIndex[d] = array.last(d + 1);

@@ -235,6 +235,12 @@ TEST(AssignTest, CircularMaskMatchesBruteForce) {
   EXPECT_EQ(grid(9, 8), 14005);
 }
 
+TEST(AssignTest, IndexOperandOfAMissingDimensionIsRefused) {
+  MArray<bool, 2> mask(3, 3);
+  EXPECT_THROW(orv::indexOperand(mask, 0), orv::RangeException);
+  EXPECT_THROW(orv::indexOperand(mask, 3), orv::RangeException);
+}
+
 TEST(AssignTest, IndexAwareEvaluatorLeavesEmptyTargetsAlone) {
   MArray<int, 2> grid(5, 4);
   grid = 7;

@@ -98,6 +98,12 @@ TEST(ExprTypeTest, ComparisonsAndArithmeticFollowTheRules) {
   EXPECT_EQ(q(1), 2.5);
   q = pow2(D) / 0;
   EXPECT_TRUE(std::isinf(q(2)));
+  // The root of a float is taken in single precision, then widened.
+  MArray<float, 1> two(3);
+  two = 2.0f;
+  q = sqrt(two);
+  EXPECT_EQ(q(3), static_cast<double>(std::sqrt(2.0f)));
+  EXPECT_NE(q(3), std::sqrt(2.0));
 }
 
 // ---- values against hand loops ---------------------------------------------
@@ -347,6 +353,7 @@ std::vector<Case<double, N>> doubleCases() {
       {"D = D", ASSIGN(o.D1), [](const Vals& v) { return v.d1; }},
       {"cast<double>(F)", ASSIGN(orv::cast<double>(o.F1)), [](const Vals& v) { return D(v.f1); }},
       {"fabs(D)", ASSIGN(fabs(o.D1)), [](const Vals& v) { return std::fabs(v.d1); }},
+      {"sqrt(F)", ASSIGN(sqrt(o.F1)), [](const Vals& v) { return D(std::sqrt(v.f1)); }},
       {"merge(B, D, f)", ASSIGN(merge(o.B, o.D1, f)), [](const Vals& v) { return v.b ? v.d1 : D(f); }},
       {"merge(B, d, d)", ASSIGN(merge(o.B, d, d3)), [](const Vals& v) { return v.b ? d : d3; }},
       {"merge(B, d / F, d)", ASSIGN(merge(o.B, d3 / o.F1, d)),
