@@ -178,6 +178,10 @@ class MArray {
     static_assert((isIndex__<A1>() + isIndex__<A2>() + isIndex__<A3>() + isIndex__<A4>() + isIndex__<A5>() +
                    isIndex__<A6>() + isIndex__<A7>()) == M - N,
                   "every source dimension takes an int or a Range, the rest NoArgument");
+    static_assert(placed__<A1, 1, M>() && placed__<A2, 2, M>() && placed__<A3, 3, M>() &&
+                      placed__<A4, 4, M>() && placed__<A5, 5, M>() && placed__<A6, 6, M>() &&
+                      placed__<A7, 7, M>(),
+                  "argument k belongs to source dimension k: NoArgument exactly past the source rank");
     MemoryBlock<T>* block = src.memBlock;
     if (block != nullptr) ++block->references;
     release__();
@@ -232,7 +236,9 @@ class MArray {
 
   // Geometry per dimension (1..N).
   int first(int dim) const { return shape.base[dim - 1]; }
-  int last(int dim) const { return shape.base[dim - 1] + shape.length[dim - 1] - 1; }
+  int last(int dim) const {
+    return static_cast<int>(static_cast<std::int64_t>(shape.base[dim - 1]) + shape.length[dim - 1] - 1);
+  }
   int length(int dim) const { return shape.length[dim - 1]; }
   int stride(int dim) const { return shape.stride[dim - 1]; }
   int numElements() const { return shape.numElements; }
@@ -241,14 +247,14 @@ class MArray {
   bool isEmpty() const { return memBlock == nullptr; }
 
   // Sets the first index of every dimension in place; the elements stay where
-  // they are, only their indices change.
+  // they are, only their indices change. Bases whose zero offset or last index
+  // would not fit an int are refused.
   template <typename... B>
   requires(sizeof...(B) == N && (std::is_convertible_v<B, int> && ...)) void setBase(B... bases) {
     T* firstElem = firstElement();
     const int values[N] = {static_cast<int>(bases)...};
-    std::int64_t offset = 0;
-    for (int d = 0; d < N; ++d) offset -= static_cast<std::int64_t>(values[d]) * shape.stride[d];
-    if (offset > INT_MAX || offset < INT_MIN) throw RangeException("Array index base out of range");
+    if (!Shape<N>::fitsIndexRange__(values, shape.length, shape.stride))
+      throw RangeException("Array index base out of range");
     for (int d = 0; d < N; ++d) shape.base[d] = values[d];
     shape.recompute();
     data = shiftPointer__(firstElem, shape.zeroOffset);
@@ -308,15 +314,32 @@ class MArray {
 
   // New block for a fresh column-major layout; the previous block, if any, is
   // released only after the new one exists.
+  // A failed allocation leaves the array as it was.
   void allocate__(const int* bases, const int* lengths, bool map) {
     Shape<N> fresh;
     fresh.setContiguous(bases, lengths);
-    MemoryBlock<T>* block = newBlock__(static_cast<std::size_t>(fresh.numElements), map);
+    const Shape<N> previous = shape;
+    shape = fresh;
+    try {
+      setupMemory(map);
+    } catch (...) {
+      shape = previous;
+      throw;
+    }
+  }
+
+  // Gives the array, whose shape is a fresh column-major layout, a new block for
+  // its elements, mapped to a temporary file when `map` is set, and points
+  // `data` at the block's start plus the zero offset. A block held before is
+  // released once the new one exists. The name does not influence the map
+  // file's name.
+  void setupMemory(bool map, const char* name = nullptr) {
+    (void)name;
+    MemoryBlock<T>* block = newBlock__(static_cast<std::size_t>(shape.numElements), map);
     ++block->references;
     release__();
     memBlock = block;
-    shape = fresh;
-    data = shiftPointer__(block->data, fresh.zeroOffset);
+    data = shiftPointer__(block->data, shape.zeroOffset);
   }
 
   void allocateFromRanges__(std::initializer_list<const Range*> ranges, bool map) {
@@ -324,6 +347,9 @@ class MArray {
     int lengths[N];
     int d = 0;
     for (const Range* r : ranges) {
+      // A marker end names an index of a dimension that does not exist yet.
+      if (r->first == rangeAll || r->last == rangeAll)
+        throw RangeException("Range without a first and last index cannot size an array");
       bases[d] = r->first;
       lengths[d] = r->length;
       ++d;
@@ -334,7 +360,7 @@ class MArray {
   static MemoryBlock<T>* newBlock__(std::size_t n, bool map) {
     if (map) {
       if constexpr (std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>) {
-        return new MemoryMapBlock<T>(n);
+        return new MemoryMapBlock<T>(static_cast<int>(n));
       } else {
         throw RangeException("Cannot map an array of this element type");
       }
@@ -343,7 +369,7 @@ class MArray {
   }
 
   void release__() {
-    if (memBlock != nullptr && --memBlock->references == 0) delete memBlock;
+    if (memBlock != nullptr) memBlock->removeReference();
   }
 
   template <typename A>
@@ -353,6 +379,10 @@ class MArray {
   template <typename A>
   static constexpr int isIndex__() {
     return std::is_integral_v<A> ? 1 : 0;
+  }
+  template <typename A, int K, int M>
+  static constexpr bool placed__() {
+    return (K > M) == std::is_same_v<A, NoArgument>;
   }
 
   template <int M>

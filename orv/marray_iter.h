@@ -49,11 +49,16 @@ class MArrayIterConst {
   // Moves from the end of a finished innermost run to the start of the next,
   // carrying into higher dimensions, or ends the walk after the last run. Does
   // not read `current`. Ends are met by equality: positions move by exactly one
-  // stride, and strides may be negative.
+  // stride, and strides may be negative. An iterator that never stood on an
+  // element (an empty array) stays ended.
   void advanceDim() {
     if constexpr (N == 1) {
       current = nullptr;
     } else {
+      if (first == nullptr) {
+        current = nullptr;
+        return;
+      }
       int d = 1;
       const T* p = nullptr;
       for (; d < N; ++d) {

@@ -18,6 +18,11 @@ class MemoryBlock {
     if (data != nullptr) delete[] data;
   }
 
+  // Drops one reference; the last one deletes the block.
+  void removeReference() {
+    if (--references == 0) delete this;
+  }
+
   MemoryBlock(const MemoryBlock&) = delete;
   MemoryBlock& operator=(const MemoryBlock&) = delete;
 

@@ -27,9 +27,10 @@ class MemoryMapBlock : public MemoryBlock<T> {
  public:
   // The name argument is accepted for interface compatibility; the file always
   // takes the template name.
-  explicit MemoryMapBlock(std::size_t n, const char* name = nullptr)
-      : MemoryBlock<T>(), lengthBytes(n * sizeof(T)), keepFile(false) {
+  explicit MemoryMapBlock(int n, const char* name = nullptr)
+      : MemoryBlock<T>(), lengthBytes(static_cast<std::size_t>(n < 0 ? 0 : n) * sizeof(T)), keepFile(false) {
     (void)name;
+    if (n < 0) throw RangeException("Negative array length");
     std::strcpy(fileName, "./orv.XXXXXX");
     const int fd = mkstemp(fileName);
     if (fd < 0) throw RangeException("Cannot open memory map file.");

@@ -25,10 +25,12 @@ struct Range {
   constexpr Range(int firstIndex, int lastIndex) : Range(firstIndex, lastIndex, 1) {}
 
   // The length is (last - first) / stride + 1, truncating toward zero; formed in
-  // 64 bits so that extreme indices do not overflow.
+  // 64 bits so that extreme indices do not overflow. A marker end stands for an
+  // index of some dimension not known here, so no length is formed from it: such
+  // a range has length 1, which, as for the whole extent, has no meaning.
   constexpr Range(int firstIndex, int lastIndex, int step)
       : first(firstIndex), last(lastIndex), stride(step), length(0) {
-    if (first == rangeAll && last == rangeAll) {
+    if (first == rangeAll || last == rangeAll) {
       length = 1;
     } else if (step != 0) {
       length = static_cast<int>((static_cast<std::int64_t>(last) - first) / step + 1);

@@ -31,21 +31,35 @@ struct Shape {
       count *= lengths[d];
       if (count > INT_MAX) throw RangeException("Array size overflows");
     }
+    int strides[N];
     std::int64_t step = 1;
-    std::int64_t offset = 0;
     for (int d = 0; d < N; ++d) {
       // Strides are products of the preceding lengths; with a zero length among
       // later ones the count can be 0 while a stride would still overflow.
       if (step > INT_MAX) throw RangeException("Array size overflows");
-      base[d] = bases[d];
-      length[d] = lengths[d];
-      stride[d] = static_cast<int>(step);
-      offset -= static_cast<std::int64_t>(bases[d]) * step;
+      strides[d] = static_cast<int>(step);
       step *= lengths[d];
     }
     // Element addresses are formed from the zero offset, which must fit.
-    if (offset > INT_MAX || offset < INT_MIN) throw RangeException("Array index base out of range");
+    if (!fitsIndexRange__(bases, lengths, strides)) throw RangeException("Array index base out of range");
+    for (int d = 0; d < N; ++d) {
+      base[d] = bases[d];
+      length[d] = lengths[d];
+      stride[d] = strides[d];
+    }
     recompute();
+  }
+
+  // True when the zero offset of the given bases with the given strides, and
+  // the last index base + length - 1 of every dimension, fit in an int. Formed
+  // exactly: four products of two ints can exceed 64 bits.
+  static bool fitsIndexRange__(const int* bases, const int* lengths, const int* strides) {
+    __int128 offset = 0;
+    for (int d = 0; d < N; ++d) {
+      offset -= static_cast<__int128>(bases[d]) * strides[d];
+      if (static_cast<std::int64_t>(bases[d]) + lengths[d] - 1 > INT_MAX) return false;
+    }
+    return offset >= INT_MIN && offset <= INT_MAX;
   }
 
   // True when every length is positive. A view made from a range that runs the
@@ -57,16 +71,19 @@ struct Shape {
   }
 
   // Recomputes zeroOffset, isStorageContiguous and numElements from the bases,
-  // lengths and strides after a view changed them.
+  // lengths and strides after a view changed them. A view made from ranges
+  // outside its source can carry any values here; they are wrapped or capped,
+  // never overflowed: the zero offset keeps the low 32 bits of the exact sum,
+  // the element count is 0 when a length is 0 or negative and at most INT_MAX.
   void recompute() {
-    std::int64_t offset = 0;
-    std::int64_t count = 1;
+    std::uint32_t offset = 0;
+    std::int64_t count = hasElements() ? 1 : 0;
     for (int d = 0; d < N; ++d) {
-      offset -= static_cast<std::int64_t>(base[d]) * stride[d];
-      count *= length[d];
+      offset -= static_cast<std::uint32_t>(base[d]) * static_cast<std::uint32_t>(stride[d]);
+      if (count <= INT_MAX) count *= length[d];
     }
     zeroOffset = static_cast<int>(offset);
-    numElements = static_cast<int>(count);
+    numElements = static_cast<int>(count > INT_MAX ? INT_MAX : count);
     isStorageContiguous = true;
     for (int d = 1; d < N; ++d)
       if (static_cast<std::int64_t>(stride[d]) != static_cast<std::int64_t>(stride[d - 1]) * length[d - 1])

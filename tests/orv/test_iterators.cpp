@@ -152,7 +152,10 @@ TEST(MArrayIterTest, OneElementAndEmptyArrays) {
   // backward range made negative are never walked.
   MArray<double, 2> empty(0, 5);
   EXPECT_TRUE((MArrayIterConst<double, 2>(empty).isDone()));
-  EXPECT_TRUE((MArrayIterConst<double, 3>(MArray<double, 3>()).isDone()));
+  MArrayIterConst<double, 3> none{MArray<double, 3>()};
+  EXPECT_TRUE(none.isDone());
+  none.advanceDim();
+  EXPECT_TRUE(none.isDone());
   MArray<double, 2> img(4, 4);
   MArray<double, 2> backwards = img(Range(3, 1), Range(3, 1));
   EXPECT_TRUE((MArrayIterConst<double, 2>(backwards).isDone()));

@@ -390,6 +390,20 @@ TEST(MArrayViewTest, RestrictionExamples) {
   EXPECT_EQ(img(Range(3, 2), Range::all()).numElements(), 0);
 }
 
+// Ranges that run backwards or far outside their source are caller errors; the
+// view still has well-defined geometry: no element when a length is negative
+// (two negative lengths must not multiply to a positive count), and a capped
+// count instead of an overflowing product.
+TEST(MArrayViewTest, CallerErrorRangesGiveDefinedGeometry) {
+  MArray<float, 2> img(6, 4);
+  const MArray<float, 2> backwards = img(Range(3, 1), Range(4, 2));
+  EXPECT_EQ(backwards.length(1), -1);
+  EXPECT_EQ(backwards.numElements(), 0);
+  MArray<char, 4> tiny(1, 1, 1, 1);
+  for (int d = 1; d <= 4; ++d) tiny.setrange(d, Range(0, 2147483646));
+  EXPECT_EQ(tiny.numElements(), 2147483647);
+}
+
 TEST(MArrayViewTest, SlicesOfTheDocumentedForms) {
   MArray<double, 4> cube(3, 4, 5, 2);
   for (int m = 0; m < cube.numElements(); ++m) cube.firstElement()[m] = m;

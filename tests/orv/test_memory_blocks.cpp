@@ -152,8 +152,9 @@ TEST_F(MapFileTest, FailureAfterCreationRemovesFileAndClosesDescriptor) {
   EXPECT_EQ(openDescriptors(), before);
 }
 
-TEST_F(MapFileTest, StringArraysAreNotMapped) {
+TEST_F(MapFileTest, StringArraysAndNegativeCountsAreNotMapped) {
   EXPECT_THROW((MArray<std::string, 1>(3, true)), orv::RangeException);
+  EXPECT_THROW((orv::MemoryMapBlock<float>(-1)), orv::RangeException);
   EXPECT_TRUE(mapFiles().empty());
 }
 

@@ -127,9 +127,19 @@ TEST(ShapeTest, RefusesNegativeAndOverflowingSizes) {
   EXPECT_THROW((MArray<int, 1>(Range(5, 3))), orv::RangeException);
   EXPECT_THROW((MArray<int, 1>(Range::all())), orv::RangeException);
   EXPECT_THROW((MArray<int, 2>(Range(1, 2), Range(2147483000, 2147483001))), orv::RangeException);
+  // Bases far out: the zero offset of a 4-D array exceeds even 64 bits.
+  const Range far(-2147483647, -2147483647);
+  EXPECT_THROW((MArray<bool, 4>(Range(-2147483647, -1), far, far, far)), orv::RangeException);
+  // A marker end has no dimension to refer to when an array is made.
+  EXPECT_THROW((MArray<int, 1>(Range(5, orv::rangeAll))), orv::RangeException);
+  EXPECT_THROW((MArray<int, 1>(Range(orv::rangeAll, 5))), orv::RangeException);
   MArray<int, 2> rebased(4, 4);
   EXPECT_THROW(rebased.setBase(1, -2147483000), orv::RangeException);
+  EXPECT_THROW(rebased.setBase(INT_MAX - 2, 1), orv::RangeException);  // last index would overflow
+  EXPECT_EQ(rebased.first(1), 1);
   EXPECT_EQ(rebased.first(2), 1);
+  MArray<int, 1> top(Range(INT_MAX - 1, INT_MAX));
+  EXPECT_EQ(top.last(1), INT_MAX);
   MArray<int, 1> empty(Range(5, 4));
   EXPECT_EQ(empty.numElements(), 0);
   EXPECT_FALSE(empty.isEmpty());
@@ -144,8 +154,11 @@ TEST(RangeTest, Fields) {
   EXPECT_EQ(orv::rangeAll, INT_MIN);
   EXPECT_EQ(Range(10, 1, -1).length, 10);
   EXPECT_EQ(Range(1, 10, 3).length, 4);
-  // Extreme indices do not overflow the length computation.
+  // Extreme indices do not overflow the length computation, nor does a marker
+  // at one end (its length, like that of the whole extent, has no meaning).
   EXPECT_EQ(Range(-1000000000, 1000000000, 1000000000).length, 3);
+  EXPECT_EQ(Range(5, orv::rangeAll).length, 1);
+  EXPECT_EQ(Range(orv::rangeAll, 5, -1).length, 1);
   static_assert(!std::is_convertible_v<int, Range>, "no implicit Range from an int");
 }
 
