@@ -100,7 +100,14 @@ class MArray {
             typename A5 = NoArgument, typename A6 = NoArgument, typename A7 = NoArgument>
   requires(M > N) MArray(const MArray<T, M>& src, A1 a1, A2 a2, A3 a3 = A3(), A4 a4 = A4(), A5 a5 = A5(),
                          A6 a6 = A6(), A7 a7 = A7()) {
-    slicearray(src, a1, a2, a3, a4, a5, a6, a7);
+    // A refused range leaves a constructor whose destructor never runs: give
+    // back the reference taken of src's block.
+    try {
+      slicearray(src, a1, a2, a3, a4, a5, a6, a7);
+    } catch (...) {
+      release__();
+      throw;
+    }
   }
 
   ~MArray() { release__(); }

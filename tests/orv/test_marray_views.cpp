@@ -399,6 +399,11 @@ TEST(MArrayViewTest, CallerErrorRangesGiveDefinedGeometry) {
   const MArray<float, 2> backwards = img(Range(3, 1), Range(4, 2));
   EXPECT_EQ(backwards.length(1), -1);
   EXPECT_EQ(backwards.numElements(), 0);
+  // A zero stride is refused, and a refused slice keeps no share of the source.
+  MArray<float, 2> src(3, 3);
+  EXPECT_THROW(src.setrange(1, Range(1, 3, 0)), orv::RangeException);
+  EXPECT_THROW((MArray<float, 1>(src, Range(1, 3, 0), 2)), orv::RangeException);
+  EXPECT_EQ(src.getMemoryBlock()->references, 1);
   MArray<char, 4> tiny(1, 1, 1, 1);
   for (int d = 1; d <= 4; ++d) tiny.setrange(d, Range(0, 2147483646));
   EXPECT_EQ(tiny.numElements(), 2147483647);
