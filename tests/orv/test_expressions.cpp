@@ -117,7 +117,7 @@ struct Vals {
   int i;
 };
 
-enum class Layout { Fresh, Based, Strided, Reversed };
+enum class Layout { Fresh, Based, Strided, Reversed, Block, FlipFirst };
 const char* layoutName(Layout l) {
   switch (l) {
     case Layout::Fresh:
@@ -128,6 +128,10 @@ const char* layoutName(Layout l) {
       return "strided view";
     case Layout::Reversed:
       return "reversed view";
+    case Layout::Block:
+      return "inner block";
+    case Layout::FlipFirst:
+      return "dimension 1 reversed";
   }
   return "";
 }
@@ -142,7 +146,9 @@ MArray<T, N> freshArray(const std::array<int, 4>& n) {
 
 // An array of the given lengths in the given layout: a fresh array, one with
 // bases -30, a view with stride 2 in dimension 1 (stride 3 in one dimension)
-// inside a larger parent, or a view reversed in every dimension.
+// inside a larger parent, a view reversed in every dimension (storage-
+// contiguous), an inner block of a larger parent (unit stride, not storage-
+// contiguous from rank 2 on), or a view reversed in dimension 1 only.
 template <typename T, int N>
 MArray<T, N> makeArray(const std::array<int, 4>& n, Layout layout) {
   if (layout == Layout::Fresh) return freshArray<T, N>(n);
@@ -163,6 +169,13 @@ MArray<T, N> makeArray(const std::array<int, 4>& n, Layout layout) {
     a.makeReference(freshArray<T, N>(parent));
     a.setrange(1, Range(2, 2 + step * (n[0] - 1), step));
     for (int d = 1; d < N; ++d) a.setrange(d + 1, Range(2, n[d] + 1));
+  } else if (layout == Layout::Block) {
+    for (int d = 0; d < N; ++d) parent[d] = n[d] + 2;
+    a.makeReference(freshArray<T, N>(parent));
+    for (int d = 0; d < N; ++d) a.setrange(d + 1, Range(2, n[d] + 1));
+  } else if (layout == Layout::FlipFirst) {
+    a.makeReference(freshArray<T, N>(parent));
+    a.setrange(1, Range(n[0], 1, -1));
   } else {
     a.makeReference(freshArray<T, N>(parent));
     for (int d = 0; d < N; ++d) a.setrange(d + 1, Range(n[d], 1, -1));
@@ -404,10 +417,19 @@ struct Scenario {
 };
 
 const Scenario scenarios[] = {
-    {Layout::Fresh, Layout::Fresh},      {Layout::Fresh, Layout::Based},    {Layout::Strided, Layout::Fresh},
-    {Layout::Fresh, Layout::Strided},    {Layout::Reversed, Layout::Fresh}, {Layout::Fresh, Layout::Reversed},
+    {Layout::Fresh, Layout::Fresh},      {Layout::Fresh, Layout::Based},
+    {Layout::Strided, Layout::Fresh},    {Layout::Fresh, Layout::Strided},
+    {Layout::Reversed, Layout::Fresh},   {Layout::Fresh, Layout::Reversed},
     {Layout::Strided, Layout::Reversed}, {Layout::Reversed, Layout::Based},
+    {Layout::Block, Layout::Fresh},      {Layout::Fresh, Layout::Block},
+    {Layout::Block, Layout::Based},      {Layout::FlipFirst, Layout::Fresh},
+    {Layout::Fresh, Layout::FlipFirst},  {Layout::Block, Layout::FlipFirst},
 };
+
+// From rank 2 on; a dimension 1 of length 0 leaves nothing to reverse.
+bool storageContiguous(Layout l, int n1) {
+  return l != Layout::Strided && l != Layout::Block && (l != Layout::FlipFirst || n1 == 0);
+}
 
 template <typename TT, int N>
 void runCases(const std::vector<Case<TT, N>>& cases, std::mt19937& rng) {
@@ -421,8 +443,8 @@ void runCases(const std::vector<Case<TT, N>>& cases, std::mt19937& rng) {
       fillRandom(o.D1, rng), fillRandom(o.D2, rng), fillRandom(o.F1, rng), fillRandom(o.F2, rng);
       fillRandom(o.S, rng), fillRandom(o.B, rng), fillRandom(o.I, rng);
       // Rank 1 always takes the contiguous evaluator; higher ranks take it
-      // when no strided view is involved (reversed views are contiguous).
-      const bool strided = sc.target == Layout::Strided || sc.operands == Layout::Strided;
+      // when target and operands are all storage-contiguous.
+      const bool strided = !storageContiguous(sc.target, n1) || !storageContiguous(sc.operands, n1);
       const EvaluatorKind expected = N == 1 || !strided ? EvaluatorKind::Contiguous : EvaluatorKind::Strided;
       for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.name << ", rank " << N << ", target " << layoutName(sc.target)
