@@ -12,26 +12,6 @@ namespace orv {
 
 namespace {
 
-// Closes a file descriptor when it goes out of scope, unless released.
-class FdGuard {
- public:
-  explicit FdGuard(int fd) : fd_(fd) {}
-  FdGuard(const FdGuard&) = delete;
-  FdGuard& operator=(const FdGuard&) = delete;
-  ~FdGuard() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
-
 bool isBitpix(int bitpix) {
   return bitpix == FitsKnownList::BITPIX_CHAR || bitpix == FitsKnownList::BITPIX_SHORT ||
          bitpix == FitsKnownList::BITPIX_INT || bitpix == FitsKnownList::BITPIX_FLOAT ||
@@ -132,9 +112,10 @@ void FitsIn::openData() {
     spanLength = (last - first + 1) * bytpix;
   }
 
+  unmap__();  // a mapping made before is replaced, not leaked
   const int fd = ::open(filename.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw FitsException("cannot open file '" + filename + "' for reading");
-  FdGuard guard(fd);
+  FitsFileDescriptor guard(fd);
   requireFileHolds(fd, filename, dataOffset + spanStart, spanLength);
   const FitsMapWindow window = fitsPageWindow(dataOffset + spanStart, spanLength);
   // A whole segment is read completely: fault it in with the mapping call rather than page by
@@ -330,7 +311,7 @@ int FitsOut::setGeometry(int newBitpix, int newNaxis, const int* lengths) {
   resetArrayKeys();
   const int fd = ::open(filename.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) throw FitsException("cannot open file '" + filename + "' for writing");
-  FdGuard guard(fd);
+  FitsFileDescriptor guard(fd);
   const std::string text = writeHeader(!noJunk);
   dataOffset = static_cast<long>(text.size());
   if (!writeAll(fd, text)) throw FitsException("cannot write to open file '" + filename + "'");
@@ -357,18 +338,20 @@ void FitsOut::setGeometry(int newBitpix, const util::Region& r) {
 }
 
 void FitsOut::openData(int newBitpix, int newNaxis, const int* lengths) {
-  FdGuard guard(setGeometry(newBitpix, newNaxis, lengths));
-  if (dataLength == 0) return;
+  FitsFileDescriptor fd(mapNewImage__(newBitpix, newNaxis, lengths));
+}
+
+int FitsOut::mapNewImage__(int newBitpix, int newNaxis, const int* lengths) {
+  FitsFileDescriptor guard(setGeometry(newBitpix, newNaxis, lengths));
+  if (dataLength == 0) return -1;
   const long length = dataOffset + dataLength;
   void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, guard.get(), 0);
   if (p == MAP_FAILED) throw FitsException("cannot map file for writing");
-  // Every page will be written: prefault them writable in one call (a hint; older kernels
-  // refuse it and the pages fault in one by one).
-  ::madvise(p, length, MADV_POPULATE_WRITE);
   map = static_cast<unsigned char*>(p);
   mapLength = length;
   mapOffset = 0;
   position = map + dataOffset;
+  return guard.release();
 }
 
 void FitsOut::openData(int newBitpix, const util::Region& r) {
@@ -394,7 +377,7 @@ void FitsOut::setRegion(const util::Region& r) {
 
   const int fd = ::open(filename.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) throw FitsException("cannot open file '" + filename + "' for writing");
-  FdGuard guard(fd);
+  FitsFileDescriptor guard(fd);
   requireFileHolds(fd, filename, spanOffset, spanLength);
   const FitsMapWindow window = fitsPageWindow(spanOffset, spanLength);
   void* p = ::mmap(nullptr, window.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, window.offset);

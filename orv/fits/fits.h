@@ -411,6 +411,17 @@ class FitsOut : public FitsHeader, public FitsIO {
   void writeRegionArray(Iter& it);
 
  private:
+  template <class T, int N>
+  friend FitsOut& operator<<(FitsOut& out, const MArray<T, N>& a);
+
+  // openData, but the descriptor of the new file is returned open (-1 when nothing was
+  // mapped) for the caller to close.
+  int mapNewImage__(int bitpix, int naxis, const int* naxisArray);
+  // openData and writeDataArray in one pass over the new file: the data are stored chunk by
+  // chunk, and the write-back of each finished chunk is started at once, so that the disk
+  // works while the next chunk is converted. closeData waits for the rest and checks it.
+  template <class Iter>
+  void writeNewImage__(Iter& it, int bitpix, int naxis, const int* naxisArray);
   void requireMapped__() const;
   // Number of elements of the whole image, the product of NAXISn (0 without axes).
   long imageElements__() const;
@@ -473,6 +484,28 @@ void FitsOut::writeDataArray(Iter& it) {
   Iter cursor(it);
   unsigned char* data = map + (dataOffset - mapOffset);
   storeDispatch__(cursor, [&](auto&& store) { store(data, n); });
+}
+
+template <class Iter>
+void FitsOut::writeNewImage__(Iter& it, int newBitpix, int newNaxis, const int* lengths) {
+  FitsFileDescriptor fd(mapNewImage__(newBitpix, newNaxis, lengths));
+  if (map == nullptr) return;
+  const long n = imageElements__();
+  checkElementCount__(it, n);
+  constexpr long chunkBytes = 4L << 20;  // large enough for long write-back runs, small for cache
+  const long chunk = chunkBytes / bytpix;
+  Iter cursor(it);
+  storeDispatch__(cursor, [&](auto&& store) {
+    long writtenBack = 0;  // file offset up to which the write-back has been started
+    for (long first = 0; first < n; first += chunk) {
+      const long count = std::min(chunk, n - first);
+      const long from = dataOffset + first * bytpix;
+      const long to = from + count * bytpix;
+      fitsPrefaultWritable(map, from, to);
+      store(map + from, count);
+      writtenBack = fitsStartWriteBack(fd.get(), writtenBack, to, first + count == n);
+    }
+  });
 }
 
 // Stores region's elements from it at the segment base `base`, converting to BITPIX.
@@ -542,6 +575,8 @@ MArray<T, N> getFitsMArray(FitsIn& file) {
   std::fill(bases, bases + N, 1);
   shape.setContiguous(bases, lengths.data());
   MArray<T, N> a(&shape);
+  // The fresh storage is written whole: fault its pages in with one call, not one by one.
+  fitsPrefaultMemory(a.firstElement(), static_cast<long>(count * sizeof(T)));
   MArrayIter<T, N> it(a);
   file.readDataArray(it);
   return a;
@@ -640,8 +675,7 @@ FitsOut& operator<<(FitsOut& out, const MArray<T, N>& a) {
   } else {
     int lengths[N];
     for (int d = 1; d <= N; ++d) lengths[d - 1] = a.length(d);
-    out.openData(out.getBitpixOut(), N, lengths);
-    out.writeDataArray(it);
+    out.writeNewImage__(it, out.getBitpixOut(), N, lengths);
   }
   out.closeData();
   return out;

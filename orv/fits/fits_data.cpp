@@ -1,5 +1,6 @@
 #include "orv/fits/fits_data.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -86,6 +87,42 @@ FitsMapWindow fitsPageWindow(long spanOffset, long spanLength) {
   w.lead = spanOffset % page;
   w.length = w.lead + spanLength;
   return w;
+}
+
+FitsFileDescriptor::~FitsFileDescriptor() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void fitsPrefaultWritable(unsigned char* map, long from, long to) {
+#ifdef MADV_POPULATE_WRITE
+  const long page = getpagesize();
+  const long start = from / page * page;
+  if (to > start) ::madvise(map + start, to - start, MADV_POPULATE_WRITE);
+#else
+  (void)map, (void)from, (void)to;
+#endif
+}
+
+void fitsPrefaultMemory(void* p, long bytes) {
+#ifdef MADV_POPULATE_WRITE
+  const auto page = static_cast<std::uintptr_t>(getpagesize());
+  const auto begin = reinterpret_cast<std::uintptr_t>(p);
+  const std::uintptr_t first = (begin + page - 1) / page * page;
+  const std::uintptr_t last = (begin + static_cast<std::uintptr_t>(bytes)) / page * page;
+  if (bytes > 0 && last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+#else
+  (void)p, (void)bytes;
+#endif
+}
+
+long fitsStartWriteBack(int fd, long from, long to, bool last) {
+  // An unfinished last page is left for a later call: starting its write-back now would
+  // write-protect it while it is still being filled.
+  const long page = getpagesize();
+  const long end = last ? to : to / page * page;
+  if (end <= from) return from;
+  ::sync_file_range(fd, from, end - from, SYNC_FILE_RANGE_WRITE);
+  return end;
 }
 
 long fitsImageElements(int naxis, const int* naxisArray) {

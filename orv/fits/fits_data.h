@@ -172,6 +172,36 @@ struct FitsMapWindow {
 };
 FitsMapWindow fitsPageWindow(long spanOffset, long spanLength);
 
+// Owns an open file descriptor and closes it when it goes out of scope, unless released.
+class FitsFileDescriptor {
+ public:
+  explicit FitsFileDescriptor(int fd) : fd_(fd) {}
+  FitsFileDescriptor(const FitsFileDescriptor&) = delete;
+  FitsFileDescriptor& operator=(const FitsFileDescriptor&) = delete;
+  ~FitsFileDescriptor();
+  int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+// Streaming stores into a shared mapping of a whole file (mapping byte k = file byte k).
+// Faults the pages that hold bytes [from, to) in writable, in one call instead of one fault a
+// page; a hint, without effect where the kernel does not offer it.
+void fitsPrefaultWritable(unsigned char* map, long from, long to);
+// Faults the whole pages inside the `bytes` bytes of memory at `p` in writable, in one call; a
+// hint, as above, for fresh storage that is about to be filled.
+void fitsPrefaultMemory(void* p, long bytes);
+// Starts the write-back of the whole pages from `from` (page-aligned) up to byte `to`, or up
+// to `to` itself when `last`, without waiting for it; returns where the next call starts. A
+// hint: the write-back is waited for, and its errors are reported, by the final sync.
+long fitsStartWriteBack(int fd, long from, long to, bool last);
+
 // Number of elements of an image, the product of its axis lengths (0 without axes).
 long fitsImageElements(int naxis, const int* naxisArray);
 

@@ -51,6 +51,10 @@ util::Region someRegion(const orv::FitsIn& in, uint8_t control) {
   util::Region r(static_cast<unsigned long>(in.getNaxis()));
   for (int d = 1; d <= in.getNaxis(); ++d) {
     const int n = in.getNaxis(d);
+    if (n < 1) {  // an empty axis holds no region; let the reader refuse 1:1
+      r.setRange(d, 1, 1);
+      continue;
+    }
     const int start = 1 + (control * 7 + d) % n;
     const int end = std::min(n, start + (control >> 4) % 5);
     r.setRange(d, start, end);

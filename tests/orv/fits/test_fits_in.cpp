@@ -327,6 +327,12 @@ TEST(FitsInPositions, PositionsCountFromTheSegmentBase) {
   EXPECT_EQ(in.end() - in.begin(), in.getDataLength());
   in.resetPosition();
   EXPECT_EQ(in.getPosition(), 0);
+  // Mapping again replaces the mapping: the file is mapped once.
+  in.openData();
+  in.openData();
+  std::string maps;
+  fits_test::runCommand("grep -c img_i16.fits /proc/" + std::to_string(getpid()) + "/maps", &maps);
+  EXPECT_EQ(maps, "1\n");
   // A copy starts unmapped and owns its region.
   util::Region r(1);
   r.setRange(1, 10, 20);

@@ -87,4 +87,31 @@ TEST(FitsRoundTrip, WriterAndReaderAgreeAndFitscopyRewritesTheFiles) {
   }
 }
 
+TEST(FitsRoundTrip, ImageOfSeveralWriteChunksFromAStridedView) {
+  // Several megabytes, so that the writer stores and flushes the data in more than one chunk;
+  // a view with stride 2 along x, so that chunks end inside runs of the array.
+  const int nx = 1031, ny = 1100;
+  orv::MArray<float, 2> storage(2 * nx, ny);
+  for (int y = 1; y <= ny; ++y)
+    for (int x = 1; x <= 2 * nx; ++x) storage(x, y) = static_cast<float>((x * 31 + y * 17) % 65536 - 32768);
+  const orv::MArray<float, 2> view = storage(orv::Range(1, 2 * nx - 1, 2), orv::Range(1, ny));
+  const std::string dir = fits_test::makeScratchDir();
+  for (int bitpix : {16, -32, -64}) {
+    SCOPED_TRACE(bitpix);
+    const std::string file = dir + "/large.fits";
+    orv::FitsOut out(file);
+    out.setBitpixOut(bitpix);
+    out << view;
+    orv::FitsIn in(file, true);
+    const long dataBytes = static_cast<long>(nx) * ny * (std::abs(bitpix) / 8);
+    EXPECT_EQ(std::filesystem::file_size(file), in.getDataOffset() + (dataBytes + 2879) / 2880 * 2880);
+    orv::MArray<float, 2> read;
+    in >> read;
+    ASSERT_EQ(read.length(1), nx);
+    ASSERT_EQ(read.length(2), ny);
+    for (int y = 1; y <= ny; ++y)
+      for (int x = 1; x <= nx; ++x) ASSERT_EQ(read(x, y), view(x, y)) << x << "," << y;
+  }
+}
+
 }  // namespace

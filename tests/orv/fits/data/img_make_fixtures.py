@@ -82,7 +82,7 @@ write("i32s3", ints(np.int32, (5, 4), [-2**31, 2**31 - 1]), bscale=3.0, bzero=7.
 write("many", rng.normal(size=(10, 12)).astype(np.float32), cards=80)
 # The same data written by cfitsio's tools.
 for name in ("u16", "f32", "s8"):
-    subprocess.run(["imcopy", path("img_%s.fits" % name), path("img_%s_cfitsio.fits" % name)],
+    subprocess.run(["imcopy", path("img_%s.fits" % name), "!" + path("img_%s_cfitsio.fits" % name)],
                    check=True, stdout=subprocess.DEVNULL)
     record("%s_cfitsio" % name)
 
