@@ -47,15 +47,20 @@ class IndexIterDimExpr {
     return true;
   }
 
-  // One element along dimension 1.
-  void stepElement() { index[0] += innerStep; }
+  // One element along dimension 1. After the last element of a run the index
+  // stands one past the last index, which wraps instead of overflowing when
+  // that is INT_MAX; the carry resets it before it is read again.
+  void stepElement() {
+    index[0] = static_cast<int>(static_cast<unsigned>(index[0]) + static_cast<unsigned>(innerStep));
+  }
 
   // The carry after a run: the next higher index that stays in range moves on
-  // and every lower one restarts; past the last run `done` is set.
+  // and every lower one restarts; past the last run `done` is set. An index is
+  // tested before it moves, so a last index of INT_MAX cannot overflow.
   void stepRun() {
     for (int d = 1; d < N; ++d) {
-      index[d] += indexStep[d];
-      if (index[d] <= lastIndex[d]) {
+      if (index[d] < lastIndex[d]) {
+        index[d] += indexStep[d];
         for (int e = 0; e < d; ++e) index[e] = firstIndex[e];
         return;
       }

@@ -2,6 +2,7 @@
 // circular mask, and which evaluator runs.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -239,6 +240,20 @@ TEST(AssignTest, IndexOperandOfAMissingDimensionIsRefused) {
   MArray<bool, 2> mask(3, 3);
   EXPECT_THROW(orv::indexOperand(mask, 0), orv::RangeException);
   EXPECT_THROW(orv::indexOperand(mask, 3), orv::RangeException);
+}
+
+// Index operands count up to a last index of INT_MAX without overflowing.
+TEST(AssignTest, IndexOperandsReachTheLargestIndex) {
+  MArray<int, 2> a(2, 2);
+  a.setBase(INT_MAX - 1, 0);
+  a = orv::indexOperand(a, 1) + 0 * orv::indexOperand(a, 2);
+  EXPECT_EQ(a(INT_MAX - 1, 1), INT_MAX - 1);
+  EXPECT_EQ(a(INT_MAX, 1), INT_MAX);
+  MArray<int, 2> b(1, 2);
+  b.setBase(0, INT_MAX - 1);
+  b = orv::indexOperand(b, 2) + 0;
+  EXPECT_EQ(b(0, INT_MAX - 1), INT_MAX - 1);
+  EXPECT_EQ(b(0, INT_MAX), INT_MAX);
 }
 
 TEST(AssignTest, IndexAwareEvaluatorLeavesEmptyTargetsAlone) {
