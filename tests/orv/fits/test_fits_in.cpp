@@ -407,4 +407,30 @@ TEST(FitsExtensions, WalkCachesHeadersAndRefusesTables) {
   EXPECT_NO_THROW(primary.getNextExtension());
 }
 
+TEST(FitsExtensions, NextHeaderFollowsTheLastWholeRecordOfTheData) {
+  using fits_test::intCard;
+  const std::string dir = fits_test::makeScratchDir();
+  for (long primaryBytes : {1L, 2880L, 2881L}) {
+    SCOPED_TRACE(primaryBytes);
+    std::vector<unsigned char> bytes =
+        fits_test::headerBytes({"SIMPLE  =                    T", intCard("BITPIX", 8), intCard("NAXIS", 1),
+                                intCard("NAXIS1", primaryBytes), "EXTEND  =                    T"});
+    bytes.resize(bytes.size() + (primaryBytes + 2879) / 2880 * 2880, 0xEE);
+    const std::vector<unsigned char> extension =
+        fits_test::headerBytes({"XTENSION= 'IMAGE   '", intCard("BITPIX", 8), intCard("NAXIS", 1),
+                                intCard("NAXIS1", 3), intCard("PCOUNT", 0), intCard("GCOUNT", 1)});
+    bytes.insert(bytes.end(), extension.begin(), extension.end());
+    bytes.insert(bytes.end(), {5, 6, 7});
+    bytes.resize((bytes.size() + 2879) / 2880 * 2880, 0);
+    fits_test::writeBytes(dir + "/two.fits", bytes);
+    orv::FitsIn primary(dir + "/two.fits", true);
+    orv::FitsIn next = primary.getNextExtension();
+    EXPECT_EQ(next.getDataOffset(), 2880 + (primaryBytes + 2879) / 2880 * 2880 + 2880);
+    orv::MArray<float, 1> a;
+    next >> a;
+    ASSERT_EQ(a.length(1), 3);
+    EXPECT_EQ(a(1) + a(2) + a(3), 18.0f);
+  }
+}
+
 }  // namespace

@@ -99,4 +99,27 @@ TEST(FitsInRobust, HeaderOfAnImageTooLargeForAnArrayCanBeRead) {
   EXPECT_THROW(in.begin(), orv::FitsException);  // and the file does not hold them either
 }
 
+TEST(FitsInRobust, GroupCountsOfAnImageDoNotOverrunTheArray) {
+  // PCOUNT and GCOUNT make the data segment longer than the image: reads still move only the
+  // image's 2 x 2 elements.
+  const std::string dir = fits_test::makeScratchDir();
+  std::vector<unsigned char> bytes = fits_test::headerBytes(
+      {"SIMPLE  =                    T", intCard("BITPIX", 8), intCard("NAXIS", 2), intCard("NAXIS1", 2),
+       intCard("NAXIS2", 2), intCard("PCOUNT", 3), intCard("GCOUNT", 2)});
+  for (unsigned char v = 1; v <= 14; ++v) bytes.push_back(v);
+  bytes.resize(5760, 0);
+  fits_test::writeBytes(dir + "/groups.fits", bytes);
+  orv::FitsIn in(dir + "/groups.fits", true);
+  ASSERT_EQ(in.getDataLength(), 14);
+  orv::MArray<float, 2> fresh;
+  in >> fresh;
+  orv::MArray<float, 2> sized(2, 2);
+  in >> sized;
+  for (const orv::MArray<float, 2>* a : {&fresh, &sized}) {
+    ASSERT_EQ(a->numElements(), 4);
+    EXPECT_EQ(a->firstElement()[0], 1.0f);
+    EXPECT_EQ(a->firstElement()[3], 4.0f);
+  }
+}
+
 }  // namespace

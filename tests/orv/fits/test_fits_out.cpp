@@ -186,6 +186,11 @@ TEST(FitsOutWhole, PartExamplesOfBytes) {
   EXPECT_EQ(bytes[in.getDataOffset() + 1], 0x80);
   // The default BITPIX is set only when unset; it cannot change while a window is mapped.
   EXPECT_EQ(out.getBitpixOut(), -32);
+  // An ORIGIN set before is kept.
+  orv::FitsOut own(dir + "/own.fits");
+  own.setOrigin("my pipeline");
+  own << a;
+  EXPECT_EQ(orv::FitsIn(dir + "/own.fits", true).getString("ORIGIN  "), "my pipeline");
 }
 
 // The header text of a file (its records up to the data).
