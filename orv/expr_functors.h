@@ -2,6 +2,7 @@
 #define ORV_EXPR_FUNCTORS_H
 
 #include <cmath>
+#include <type_traits>
 #include <utility>
 
 namespace orv {
@@ -16,14 +17,24 @@ using PromotedType = decltype(std::declval<T1>() + std::declval<T2>());
 // Element-wise functors. Stateless; their arguments are the value types of
 // their operands in operand order; T_numtype is the result type. Operands are
 // converted to the promoted type before the operation, never to the target's
-// type.
-#define ORV_ARITHMETIC_FUNCTOR(NAME, OP)                             \
-  template <typename T1, typename T2>                                \
-  struct NAME {                                                      \
-    using T_numtype = PromotedType<T1, T2>;                          \
-    static T_numtype apply(const T1& a, const T2& b) {               \
-      return static_cast<T_numtype>(a) OP static_cast<T_numtype>(b); \
-    }                                                                \
+// type. Integer sums, differences and products wrap around in two's
+// complement instead of overflowing.
+template <typename P>
+inline constexpr bool wrapsAround__ = std::is_integral_v<P> && !std::is_same_v<P, bool>;
+
+#define ORV_ARITHMETIC_FUNCTOR(NAME, OP)                                                 \
+  template <typename T1, typename T2>                                                    \
+  struct NAME {                                                                          \
+    using T_numtype = PromotedType<T1, T2>;                                              \
+    static T_numtype apply(const T1& a, const T2& b) {                                   \
+      if constexpr (wrapsAround__<T_numtype>) {                                          \
+        using U = std::make_unsigned_t<T_numtype>;                                       \
+        return static_cast<T_numtype>(static_cast<U>(static_cast<T_numtype>(a))          \
+                                          OP static_cast<U>(static_cast<T_numtype>(b))); \
+      } else {                                                                           \
+        return static_cast<T_numtype>(a) OP static_cast<T_numtype>(b);                   \
+      }                                                                                  \
+    }                                                                                    \
   };
 
 #define ORV_COMPARISON_FUNCTOR(NAME, OP)             \
@@ -39,7 +50,18 @@ using PromotedType = decltype(std::declval<T1>() + std::declval<T2>());
 ORV_ARITHMETIC_FUNCTOR(__orv_TAdd, +)
 ORV_ARITHMETIC_FUNCTOR(__orv_TSub, -)
 ORV_ARITHMETIC_FUNCTOR(__orv_TMul, *)
-ORV_ARITHMETIC_FUNCTOR(__orv_TDiv, /)
+
+// A true division in the promoted type. At least one operand must be floating
+// point: an integer quotient would trap on a zero divisor.
+template <typename T1, typename T2>
+struct __orv_TDiv {
+  using T_numtype = PromotedType<T1, T2>;
+  static_assert(!std::is_integral_v<T_numtype>, "element-wise division needs a floating-point operand");
+  static T_numtype apply(const T1& a, const T2& b) {
+    return static_cast<T_numtype>(a) / static_cast<T_numtype>(b);
+  }
+};
+
 ORV_COMPARISON_FUNCTOR(__orv_TEQ, ==)
 ORV_COMPARISON_FUNCTOR(__orv_TNE, !=)
 ORV_COMPARISON_FUNCTOR(__orv_TGT, >)

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -98,6 +99,12 @@ TEST(ExprTypeTest, ComparisonsAndArithmeticFollowTheRules) {
   EXPECT_EQ(q(1), 2.5);
   q = pow2(D) / 0;
   EXPECT_TRUE(std::isinf(q(2)));
+  // Integer arithmetic wraps around instead of overflowing.
+  MArray<int, 1> I(3), J(3);
+  I = INT_MAX;
+  J = (I + 1) - I * 2;
+  EXPECT_EQ(J(2),
+            static_cast<int>(static_cast<unsigned>(INT_MAX) + 1u - static_cast<unsigned>(INT_MAX) * 2u));
   // The root of a float is taken in single precision, then widened.
   MArray<float, 1> two(3);
   two = 2.0f;
