@@ -17,10 +17,11 @@ namespace orv {
 // evaluator anew at every call (selectEvaluator).
 //
 // Aliasing: a target that is also an operand at the same positions, as in
-// A = A * x or A = merge(A == v, w, A), is well defined. Overlapping but
-// shifted operands, as in A(2:n) = A(1:n-1), are not: groups of four elements
-// are read before they are written, but later groups may read elements that
-// earlier ones have already overwritten.
+// A = A * x or A = merge(A == v, w, A), is well defined. Operands that overlap
+// the target at other positions, shifted as in A(2:n) = A(1:n-1) or reversed
+// as in A = A(n:1:-1), are not: groups of four elements are read before they
+// are written, but later groups may read elements that earlier ones have
+// already overwritten. Copy such an operand into an array of its own first.
 
 // Array operands must have storage and the target's length in every
 // dimension; elements are paired by position, so a mismatch would read outside
