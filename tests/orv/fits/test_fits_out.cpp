@@ -400,6 +400,9 @@ TEST(FitsOutCopy, RegionCopyEqualsImcopy) {
               0)
         << output;
     EXPECT_EQ(dataBytes(dir + "/ours.fits"), dataBytes(dir + "/theirs.fits"));
+    std::string report;
+    runCommand("fitsverify " + dir + "/ours.fits", &report);
+    EXPECT_NE(report.find("0 warning(s) and 0 error(s)"), std::string::npos) << report;
     // The copy keeps the scaling, so the values read back are those of the input's region.
     orv::FitsIn copied(dir + "/ours.fits", true);
     EXPECT_EQ(copied.getBscale(), in.getBscale());
