@@ -1,5 +1,5 @@
-#ifndef NUMERICS_SPECFUN_H
-#define NUMERICS_SPECFUN_H
+#ifndef NUMERICS_SPECIAL_FUNCTIONS_H
+#define NUMERICS_SPECIAL_FUNCTIONS_H
 
 // Special functions in double precision: the logarithm of the gamma function,
 // the regularised incomplete gamma functions and the modified Bessel

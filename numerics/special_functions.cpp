@@ -1,4 +1,4 @@
-#include "numerics/specfun.h"
+#include "numerics/special_functions.h"
 
 #include <cmath>
 #include <iostream>

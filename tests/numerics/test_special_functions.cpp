@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "numerics/specfun.h"
+#include "numerics/special_functions.h"
 #include "tests/numerics/test_scipy.h"
 
 namespace {
@@ -41,7 +41,7 @@ std::vector<Point> line(const std::vector<double>& xs) { return grid({0.0}, xs);
 // instead: 2e-10 for the gamma series, and for I0 and I1 the absolute bounds
 // 1.9e-7 and 2.2e-7 of the scaled functions x^1/2 e^-x I(x), which near
 // 1/sqrt(2 pi) = 0.399 are relative bounds of 4.8e-7 and 5.6e-7.
-TEST(Specfun, AgreesWithScipy) {
+TEST(SpecialFunctions, AgreesWithScipy) {
   const std::vector<double> gammaArgs = {1e-3, 0.1, 0.5, 0.9, 1.0, 1.5, 2.0, 2.5, 3.7, 7.0, 10.5, 33.3, 50.0};
   const std::vector<double> gammaLarge = {100.0, 976.15, 1e5};
   const std::vector<double> incA = {0.3, 0.5, 1.0, 2.0, 4.5, 10.0, 30.0};
@@ -75,7 +75,7 @@ TEST(Specfun, AgreesWithScipy) {
   for (const Check& c : checks)
     for (const Point& p : c.points)
       script << "a, x = " << p.a << ", " << p.x << "\nprint(repr(float(" << c.scipy << ")))\n";
-  std::istringstream reference(runScipyScript(script.str(), "specfun_reference"));
+  std::istringstream reference(runScipyScript(script.str(), "special_functions_reference"));
   for (const Check& c : checks) {
     for (const Point& p : c.points) {
       double expected = 0.0;
@@ -87,7 +87,7 @@ TEST(Specfun, AgreesWithScipy) {
   }
 }
 
-TEST(Specfun, ExactValues) {
+TEST(SpecialFunctions, ExactValues) {
   EXPECT_NEAR(gammln(1.0), 0.0, 1e-12);
   EXPECT_NEAR(gammln(2.0), 0.0, 1e-12);
   EXPECT_NEAR(gammln(0.5), std::log(std::sqrt(M_PI)), 1e-12);
@@ -106,7 +106,7 @@ TEST(Specfun, ExactValues) {
 // Series below a + 1, continued fraction from there on: both sides of the
 // switch give P and Q that add up to 1 and agree with the routines called
 // directly.
-TEST(Specfun, SeriesAndFractionBranches) {
+TEST(SpecialFunctions, SeriesAndFractionBranches) {
   double gamser = -1.0;
   double gammcf = -1.0;
   double gln = 0.0;
@@ -119,7 +119,7 @@ TEST(Specfun, SeriesAndFractionBranches) {
   for (double x : {2.5, 2.9999, 3.0, 3.5}) EXPECT_NEAR(gammp(2.0, x) + gammq(2.0, x), 1.0, 1e-15) << x;
 }
 
-TEST(Specfun, BesselKContinuousAtTwo) {
+TEST(SpecialFunctions, BesselKContinuousAtTwo) {
   for (auto k : {&bessk0, &bessk1}) {
     const double below = k(2.0);
     const double above = k(std::nextafter(2.0, 3.0));
@@ -129,7 +129,7 @@ TEST(Specfun, BesselKContinuousAtTwo) {
 
 // Messages of bad arguments and of a series that does not converge; the
 // latter still writes its partial result.
-TEST(Specfun, Messages) {
+TEST(SpecialFunctions, Messages) {
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(gammp(1.0, -1.0), 0.0);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
