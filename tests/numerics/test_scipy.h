@@ -13,6 +13,8 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/run_command.h"
+
 inline std::string runScipyScript(const std::string& script, const std::string& name) {
   const std::string path = ::testing::TempDir() + name + "_" + std::to_string(getpid()) + ".py";
   {
@@ -20,13 +22,8 @@ inline std::string runScipyScript(const std::string& script, const std::string& 
     out << script;
     if (!out) return "";
   }
-  FILE* pipe = popen(("/usr/bin/python3 " + path).c_str(), "r");
-  if (pipe == nullptr) return "";
   std::string text;
-  char buffer[4096];
-  size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, got);
-  pclose(pipe);
+  test_support::runCommand("/usr/bin/python3 " + path, &text);
   std::remove(path.c_str());
   return text;
 }

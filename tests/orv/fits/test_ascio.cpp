@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "orv/fits/ascio.h"
+#include "tests/support/run_command.h"
 
 namespace orv {
 // Reaches the line editor, which the class keeps private.
@@ -355,12 +356,8 @@ TEST(AscFile, WhitespaceColumnsEqualNumpyLoadtxt) {
   }
   const std::string command = "/usr/bin/python3 -c \"import numpy\nfor row in numpy.loadtxt('" + table +
                               "', comments='#', ndmin=2):\n print(' '.join(repr(float(v)) for v in row))\"";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
   std::string output;
-  char buffer[4096];
-  while (std::size_t got = fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, got);
-  ASSERT_EQ(pclose(pipe), 0) << output;
+  ASSERT_EQ(test_support::runCommand(command, &output), 0) << output;
 
   AscFile f(table, 0, "#");
   const orv::MArray<double, 2> values = f.readDoubleColumns(0, 0);

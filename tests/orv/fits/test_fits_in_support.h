@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -18,6 +17,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/run_command.h"
 
 namespace fits_test {
 
@@ -41,15 +42,7 @@ inline std::string makeScratchDir() {
 
 // Runs a shell command; returns its exit status and, in output, what it printed.
 inline int runCommand(const std::string& command, std::string* output = nullptr) {
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return -1;
-  std::string text;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-  const int status = pclose(pipe);
-  if (output) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return test_support::runCommand(command + " 2>&1", output);
 }
 
 // The directory of the fixtures made by data/img_make_fixtures.py, made once per process.

@@ -1,0 +1,34 @@
+// Running external reference tools (python with numpy/scipy/astropy, fitsverify,
+// cfitsio's programs) from the tests.
+#ifndef TESTS_SUPPORT_RUN_COMMAND_H
+#define TESTS_SUPPORT_RUN_COMMAND_H
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+namespace test_support {
+
+// Runs a shell command; returns its exit status (-1 when it could not run or
+// did not exit normally) and, in output, what it wrote on standard output.
+inline int runCommand(const std::string& command, std::string* output = nullptr) {
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  std::string text;
+  char buffer[4096];
+  size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, got);
+  const int status = pclose(pipe);
+  if (output) *output = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// fitsverify's report on a file, and its exit status.
+inline int fitsverifyReport(const std::string& file, std::string* report) {
+  return runCommand("fitsverify " + file + " 2>&1", report);
+}
+
+}  // namespace test_support
+
+#endif
