@@ -1,0 +1,148 @@
+#include "brisel/cut_image.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include "orv/fits/fits.h"
+
+namespace {
+
+// Bytes of one block of rows (input or output) held at a time.
+constexpr long blockBytes = 4L << 20;
+
+// Frame columns that image j fills, firstColumn..lastColumn (empty when first > last), and
+// the input column of frame column firstColumn.
+struct ColumnSpan {
+  int firstColumn, lastColumn, firstInputColumn;
+};
+
+ColumnSpan columnSpan(const ImageTable& table, int j, const Frame& frame) {
+  ColumnSpan span;
+  span.firstColumn = std::max(1, table.xstart(j));
+  span.lastColumn = std::min(frame.width, table.xend(j));
+  span.firstInputColumn = span.firstColumn - table.xstart(j) + 1;
+  return span;
+}
+
+util::Region rowRegion(int columns, int firstRow, int lastRow) {
+  util::Region region(2);
+  region.setRange(1, 1, columns);
+  region.setRange(2, firstRow, lastRow);
+  return region;
+}
+
+// The leading `rows` rows of a block array (a view sharing its storage).
+orv::MArray<float, 2> leadingRows(const orv::MArray<float, 2>& block, int rows) {
+  if (rows == block.length(2)) return block;
+  return block(orv::Range(1, block.length(1)), orv::Range(1, rows));
+}
+
+// Fills output rows 1..rows of the block: input rows of inBlock go to the rows from
+// firstFilled on, placed by the span; everything else is 0. Both blocks are contiguous.
+void placeRows(const orv::MArray<float, 2>& inBlock, orv::MArray<float, 2>& outBlock, int rows,
+               int firstFilled, int filledRows, const ColumnSpan& span) {
+  const long width = outBlock.length(1);
+  const long inWidth = inBlock.length(1);
+  float* out = outBlock.firstElement();
+  const float* in = inBlock.firstElement();
+  const long left = span.firstColumn - 1;
+  const long count = std::max(0, span.lastColumn - span.firstColumn + 1);
+  for (int k = 1; k <= rows; ++k) {
+    float* row = out + (k - 1) * width;
+    const int inputRow = k - firstFilled;  // from 0
+    if (inputRow < 0 || inputRow >= filledRows || count == 0) {
+      std::fill(row, row + width, 0.0f);
+      continue;
+    }
+    std::fill(row, row + left, 0.0f);
+    std::memcpy(row + left, in + inputRow * inWidth + (span.firstInputColumn - 1), count * sizeof(float));
+    std::fill(row + left + count, row + width, 0.0f);
+  }
+}
+
+// One input file copied block by block into one output file.
+struct BlockCopy {
+  orv::FitsIn& in;
+  orv::FitsOut& out;
+  orv::MArray<float, 2> inBlock, outBlock;
+
+  // Reads filledRows input rows (the region inputRows, none when filledRows is 0), places them
+  // from block row firstFilled on and writes the block as the region outputRows.
+  void copy(const util::Region& inputRows, int filledRows, const util::Region& outputRows, int firstFilled,
+            const ColumnSpan& span) {
+    if (filledRows > 0) {
+      orv::MArray<float, 2> inView = leadingRows(inBlock, filledRows);
+      in.setRegion(inputRows);
+      in >> inView;
+    }
+    const int rows = static_cast<int>(outputRows.getLength(2));
+    orv::MArray<float, 2> outView = leadingRows(outBlock, rows);
+    placeRows(inBlock, outView, rows, firstFilled, filledRows, span);
+    out.setRegion(outputRows);
+    out << outView;
+  }
+};
+
+}  // namespace
+
+int cut_bitpix(const orv::FitsHeader& input) {
+  const bool scaled = input.getBscale() != 1.0 || input.getBzero() != 0.0;
+  return scaled ? -32 : input.getBitpix();
+}
+
+void set_reference_pixel(orv::FitsHeader& header, const std::string& keyword, double value) {
+  header.eraseCard(keyword);
+  if (value == std::trunc(value) && std::fabs(value) <= 2147483647.0)
+    header.addValueCard(keyword, static_cast<int>(value), "", true);
+  else
+    header.addValueCard(keyword, value, "", true);
+}
+
+void cut_image(const CutFiles& files, bool withError, const ImageTable& table, int j, const Frame& frame) {
+  const int width = frame.width;
+  const int height = frame.height;
+  const int inWidth = table.naxis1(j);
+  const int ystart = table.ystart(j);
+  const int yend = table.yend(j);
+  const ColumnSpan span = columnSpan(table, j, frame);
+  const util::Region frameRegion = rowRegion(width, 1, height);
+
+  orv::FitsIn in(files.input, false, false);
+  orv::FitsOut out(files.output, in, false, false);
+  set_reference_pixel(out, "CRPIX1  ", table.crpix1(j) + (table.xstart(j) - 1));
+  set_reference_pixel(out, "CRPIX2  ", table.crpix2(j) + (ystart - 1));
+  out.setGeometry(cut_bitpix(in), frameRegion);
+
+  // The error writer exists in any case, but only gets a file when error images are cut.
+  std::unique_ptr<orv::FitsIn> errorIn;
+  orv::FitsOut errorOut(files.errorOutput);
+  if (withError) {
+    errorIn = std::make_unique<orv::FitsIn>(files.errorInput, false, false);
+    errorOut.setGeometry(cut_bitpix(*errorIn), frameRegion);
+  }
+
+  const long rowBytes = static_cast<long>(std::max(width, inWidth)) * static_cast<long>(sizeof(float));
+  const int blockRows = static_cast<int>(std::clamp(blockBytes / rowBytes, 1L, static_cast<long>(height)));
+  BlockCopy image{in, out, orv::MArray<float, 2>(inWidth, blockRows),
+                  orv::MArray<float, 2>(width, blockRows)};
+  std::unique_ptr<BlockCopy> error;
+  if (withError)
+    error =
+        std::make_unique<BlockCopy>(BlockCopy{*errorIn, errorOut, orv::MArray<float, 2>(inWidth, blockRows),
+                                              orv::MArray<float, 2>(width, blockRows)});
+
+  for (int first = 1; first <= height; first += blockRows) {
+    const int last = static_cast<int>(std::min<long>(height, static_cast<long>(first) + blockRows - 1));
+    // Frame rows firstFilled..lastFilled of this block come from the input rows from
+    // firstFilled - ystart + 1 on.
+    const int firstFilled = std::max(first, ystart);
+    const int lastFilled = std::min(last, yend);
+    const int filledRows = std::max(0, lastFilled - firstFilled + 1);
+    const util::Region inputRows = rowRegion(inWidth, firstFilled - ystart + 1, lastFilled - ystart + 1);
+    const util::Region outputRows = rowRegion(width, first, last);
+    image.copy(inputRows, filledRows, outputRows, firstFilled - first + 1, span);
+    if (error) error->copy(inputRows, filledRows, outputRows, firstFilled - first + 1, span);
+  }
+}

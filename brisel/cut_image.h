@@ -1,0 +1,34 @@
+// Copying one image, and optionally its error image, into the common frame.
+#ifndef BRISEL_CUT_IMAGE_H
+#define BRISEL_CUT_IMAGE_H
+
+#include <string>
+
+#include "brisel/image_table.h"
+#include "orv/fits/fits_header.h"
+
+// The files of one image: the input F and its output, and the error image "e."+F and its
+// output (used only when the error images are cut).
+struct CutFiles {
+  std::string input, output;
+  std::string errorInput, errorOutput;
+};
+
+// BITPIX of a cut image: that of the input, except that a scaled input (BSCALE != 1 or
+// BZERO != 0) is written as 32-bit floats, which hold every scaled 16-bit value exactly (the
+// output carries no scaling cards).
+int cut_bitpix(const orv::FitsHeader& input);
+
+// Replaces the keyword's card by the reference pixel value: an integer card for a whole
+// number, else a floating-point card, both in the fixed format with an empty comment.
+void set_reference_pixel(orv::FitsHeader& header, const std::string& keyword, double value);
+
+// Writes image j of the table placed in the frame: frame.width x frame.height pixels, input
+// pixel (i, r) at frame pixel (i + xstart - 1, r + ystart - 1), 0 where the image does not
+// reach; pixels outside the frame are dropped. The header is that of the input with CRPIX1
+// and CRPIX2 moved by the placement, so every pixel keeps its world coordinates. With
+// withError, the error image is written the same way with a header of the writer's own
+// cards. Rows are copied in blocks of a few megabytes, so memory stays small for any size.
+void cut_image(const CutFiles& files, bool withError, const ImageTable& table, int j, const Frame& frame);
+
+#endif

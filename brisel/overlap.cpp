@@ -1,0 +1,46 @@
+#include "brisel/overlap.h"
+
+#include <algorithm>
+#include <fstream>
+#include <stdexcept>
+
+namespace {
+
+// Differences in 64 bits: a box of images far outside the frame may span more than an int.
+long long boxWidth(const OverlapBox& box) { return static_cast<long long>(box.xmax) - box.xmin; }
+long long boxHeight(const OverlapBox& box) { return static_cast<long long>(box.ymax) - box.ymin; }
+
+}  // namespace
+
+OverlapBox initial_overlap(const Frame& frame) { return OverlapBox{0, frame.width, 0, frame.height}; }
+
+void fold_image(OverlapBox& box, const ImageTable& table, int j, const Frame& frame) {
+  const bool rowInFrame = table.ystart(j) <= frame.height && table.yend(j) >= 1;
+  if (!rowInFrame) return;
+  box.xmin = std::max(box.xmin, table.xstart(j));
+  box.xmax = std::min(box.xmax, table.xend(j));
+  box.ymin = std::max(box.ymin, table.ystart(j));
+  box.ymax = std::min(box.ymax, table.yend(j));
+}
+
+std::string overlap_region_text(const OverlapBox& box) {
+  const long long w = boxWidth(box);
+  const long long h = boxHeight(box);
+  return std::to_string(box.xmin + w / 4) + ":" + std::to_string(box.xmax - w / 4) + "," +
+         std::to_string(box.ymin + h / 4) + ":" + std::to_string(box.ymax - h / 4);
+}
+
+std::string small_overlap_warning(const OverlapBox& box) {
+  const long long w = boxWidth(box);
+  const long long h = boxHeight(box);
+  if (w >= 40 && h >= 40) return "";
+  return "Warning: overlapping region in all images is small( " + std::to_string(w) + ", " +
+         std::to_string(h) + " )!\n";
+}
+
+void write_region_file(const std::string& name, const std::string& text) {
+  std::ofstream out(name, std::ios::out | std::ios::trunc | std::ios::binary);
+  out << text;
+  out.close();
+  if (!out) throw std::runtime_error("cannot write file '" + name + "'");
+}
