@@ -1,0 +1,139 @@
+// The difference-imaging engine diffima, its footprint correlation convolve2d_circ and the
+// module's Gauss-Jordan entry dia_gaussj.
+#ifndef DIA_DIA_H
+#define DIA_DIA_H
+
+#include <fstream>
+#include <string>
+
+#include "orv/fits/fits.h"
+#include "orv/marray.h"
+#include "util/region.h"
+
+// A model of the convolution kernel that turns a reference image into a current image, the
+// products prepared from the reference, and the results of a kernel and background fit over
+// cells of the field.
+//
+// Fitted parameters are numbered from 1: the background terms x^i·y^j (i + j ≤ bg_order, i
+// outer) first, then the kernel parameters, one per basis function and spatial term. Basis
+// function images are indexed −hx … hx by −hy … hy; images are indexed in image coordinates
+// (x in dimension 1, y in dimension 2). Bad arguments to the constructor end the process with
+// status 255 after a message on standard error.
+class diffima {
+ public:
+  bool conv_flag;   // read by convolve only
+  bool norm_kern;   // calc_kern divides each cell's kernel by its flux factor
+  int verbose;      // messages and diagnostic files appear above per-operation thresholds
+  double factor;    // results of the last calc_kern
+  double factor_err;
+  double constant;
+  double constant_err;
+  bool keep_zero_var;  // reference pixels with data and zero error are kept
+  int ngauss;
+  int kern_order;   // order of the spatial variation of the kernel
+  int bg_order;     // order of the background polynomial, < 0: none
+  int flux_basis;   // the flux basis is parameter nbg + flux_basis
+  float scale;      // reference scale, used when > 0 (then the flux is held at 1)
+  int cut_radius;   // radius cut around bad reference pixels
+  int nbg;          // number of background parameters
+  int mat;          // index of the last parameter
+  int mx0, mx1, my0, my1;  // fit area (m-area), inclusive
+  int bx0, bx1, by0, by1;  // basis area: the fit area widened by hx, hy, clipped to the image
+  int lef;                 // cell edge of the last calc_kern
+  int lefx, lefy;          // steps of the cell grid
+  int hx, hy;              // kernel half sizes
+  orv::Range range_x, range_y;      // −hx … hx, −hy … hy
+  orv::MArray<bool, 1> positiv;     // nbg+1 … mat: basis function has no negative value
+  orv::MArray<bool, 2> quad;        // the elliptic footprint over range_x × range_y
+  orv::MArray<bool, 2> imask;       // usable image pixels over the fit area
+  orv::MArray<int, 1> d;            // polynomial degree per Gaussian
+  orv::MArray<int, 1> good;         // usable pixels per cell
+  orv::MArray<int, 1> hits;         // stamps reaching each cell
+  orv::MArray<float, 2> image_i;    // the image over the fit area
+  orv::MArray<float, 2> e2image_i;  // its error values over the fit area
+  orv::MArray<double, 1> sig;       // σ per Gaussian
+  orv::MArray<double, 3> kern;      // range_x × range_y × cells
+  orv::MArray<double, 3> basis;     // range_x × range_y × (nbg+1 … mat)
+  orv::MArray<double, 3> quad_basis;
+  orv::MArray<double, 2> coef;      // (1 … mat) × cells
+  orv::MArray<double, 2> coef_var;
+  orv::MArray<double, 1> NB;        // normalisers, nbg+1 … mat
+  orv::MArray<double, 1> cell_factor;
+  orv::MArray<double, 1> cell_factor_err;
+  orv::MArray<double, 1> cell_constant;
+  orv::MArray<double, 1> cell_constant_err;
+  orv::MArray<double, 2> mm;        // normal matrix of the current cell
+  orv::MArray<double, 1> vv;        // its right-hand side
+  orv::MArray<float, 4> cc;         // x, y, parameter, stamp: basis-convolved references in memory
+  orv::MArray<float, 4> e2cc;       // their variances
+  orv::MArray<float, 2> kern_mosaic;
+  orv::MArray<float, 2> coef_map;
+  orv::MArray<float, 2> conv_a;
+  orv::MArray<float, 2> conv_b;
+  std::string refpath;   // put unchanged before every reference product name
+  bool use_calc_mask;    // calc_basis limits by rmask_calc instead of rmask_conv
+  bool basis_in_memory;  // keep the basis-convolved references in cc, e2cc
+  int numberofstamps;
+  orv::MArray<int, 3> stampxy;  // (1 … 2) × (0 … 1) × (1 … numberofstamps): x/y, first/last
+  bool no_ref_error;
+  bool no_image_error;
+
+  // half points to hx then hy. d and sig share the caller's storage.
+  diffima(orv::MArray<int, 1> d, orv::MArray<double, 1> sig, const int* half, int kern_order,
+          int bg_order, int flux_basis, double scale, std::string refpath, bool keep_zero_var);
+  ~diffima();
+  diffima(const diffima&) = delete;
+  diffima& operator=(const diffima&) = delete;
+
+  void set_mx_bx(int mx0, int mx1, int bx0, int bx1);
+
+  // Reference step: modified reference, masks and basis-convolved references under refpath.
+  // Returns 0, or −1 (after a message) when the area is empty or eref or the mask file do not
+  // match the reference.
+  int calc_reference(const orv::MArray<float, 2>& ref, const orv::MArray<float, 2>& eref,
+                     util::Region& area, int cut_radius, std::string varmask);
+  int calc_reference_stamps(orv::MArray<float, 2>& ref, orv::MArray<float, 2>& eref, util::Region& area,
+                            const orv::MArray<int, 3>& stamps, int cut_radius, std::string varmask);
+
+  // Kernel and background fit over cells; results in factor, factor_err, constant,
+  // constant_err. Returns 0, or −1 for an empty area or a malformed stampxy.
+  int calc_kern(const orv::MArray<float, 2>& img, const orv::MArray<float, 2>& eimg, util::Region& area,
+                int lef, bool circ, int nx, int ny);
+
+  // Full-frame convolution from the stored products: mode 1 image, else error (0 marks −1).
+  int convolve(const orv::MArray<float, 2>& img, orv::MArray<float, 2>& rk, orv::MArray<float, 2>& dif,
+               int mode);
+  // Direct correlation of the reference (or its variance) with the fitted kernels.
+  int convolve_kern(orv::Range rx, orv::Range ry, orv::MArray<float, 2>& out);
+  int convolve_kern_e(orv::Range rx, orv::Range ry, orv::MArray<float, 2>& out);
+
+  // One fixed-width row per cell of the last calc_kern.
+  void write_table(std::ofstream& os, std::string name);
+  // Writes image through out with its index bounds and a unit world-coordinate frame.
+  static void write_ima(orv::FitsOut& out, orv::MArray<float, 2>& image);
+
+ private:
+  void getpicsR(const orv::MArray<float, 2>& ref, const orv::MArray<float, 2>& eref, util::Region& region,
+                int k);
+  void getpicsRmasks(util::Region& region, std::string varmask);
+  int calc_basis(const orv::MArray<float, 2>& image_r, const orv::MArray<float, 2>& e2image_r,
+                 const orv::MArray<short, 2>& rmask_calc, const orv::MArray<short, 2>& rmask_conv,
+                 const orv::Range& rx, const orv::Range& ry, int s);
+};
+
+// Correlation of image with kernel cut to the elliptic footprint inscribed in the kernel's
+// box: result(x, y) = Σ k(i, j)·image(x + i, y + j), summed in float, j then i ascending,
+// zero taps skipped. The result has the image's index ranges and is 0 where the kernel does
+// not fit. Throws orv::RangeException for a kernel of even size.
+template <class T, class K>
+orv::MArray<T, 2> convolve2d_circ(const orv::MArray<K, 2>& kernel, const orv::MArray<T, 2>& image);
+
+// Gauss-Jordan elimination with full pivoting on the n × n matrix a and right-hand side b:
+// 0 with the solution in b and the inverse in a, −1 for a zero pivot.
+int dia_gaussj(orv::MArray<double, 2>& a, int n, orv::MArray<double, 1>& b);
+
+// Ends the process: the message and a line end on standard error, both streams flushed,
+// then exit with the status.
+[[noreturn]] void dia_fatal(const std::string& message, int status);
+
+#endif

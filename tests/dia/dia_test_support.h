@@ -1,0 +1,150 @@
+// Helpers of the difference-imaging tests: Python reference scripts, fresh directories,
+// the sky program's kernel model and small synthetic star fields.
+#ifndef TESTS_DIA_DIA_TEST_SUPPORT_H
+#define TESTS_DIA_DIA_TEST_SUPPORT_H
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "dia/dia.h"
+#include "tests/support/run_command.h"
+
+namespace dia_test {
+
+// Runs a Python script under the system interpreter (numpy, scipy, astropy); returns what it
+// printed. The script file carries the process id and a name, so parallel runs stay apart.
+inline std::string runPython(const std::string& script, const std::string& name) {
+  const std::string path = ::testing::TempDir() + "dia_" + name + "_" + std::to_string(getpid()) + ".py";
+  {
+    std::ofstream out(path);
+    out << script;
+  }
+  std::string text;
+  test_support::runCommand("/usr/bin/python3 " + path + " 2>&1", &text);
+  std::remove(path.c_str());
+  return text;
+}
+
+// A death-test pattern matching exactly the message and its line end.
+inline std::string wholeMessage(const std::string& message) {
+  std::string pattern = "^";
+  for (char c : message) {
+    if (std::string("()[]{}.*+?^$|\\").find(c) != std::string::npos) pattern += '\\';
+    pattern += c;
+  }
+  return pattern + "\n$";
+}
+
+inline std::vector<double> parseNumbers(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<double> values;
+  std::string word;
+  while (in >> word) values.push_back(std::stod(word));
+  return values;
+}
+
+// A fresh empty directory under the test temporary directory, ending in "/".
+inline std::string freshDirectory(const std::string& name) {
+  const std::string path = ::testing::TempDir() + "dia_" + name + "_" + std::to_string(getpid()) + "/";
+  std::filesystem::remove_all(path);
+  std::filesystem::create_directories(path);
+  return path;
+}
+
+// Runs the body in a directory of its own and returns to the former working directory.
+struct InDirectory {
+  std::filesystem::path previous;
+  explicit InDirectory(const std::string& dir) : previous(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir);
+  }
+  ~InDirectory() { std::filesystem::current_path(previous); }
+};
+
+inline orv::MArray<int, 1> intArray(const std::vector<int>& v) {
+  orv::MArray<int, 1> a(static_cast<int>(v.size()));
+  for (int i = 1; i <= a.length(1); ++i) a(i) = v[i - 1];
+  return a;
+}
+
+inline orv::MArray<double, 1> doubleArray(const std::vector<double>& v) {
+  orv::MArray<double, 1> a(static_cast<int>(v.size()));
+  for (int i = 1; i <= a.length(1); ++i) a(i) = v[i - 1];
+  return a;
+}
+
+// The kernel model of the sky program.
+struct Model {
+  std::vector<int> d{6, 4, 2, 0};
+  std::vector<double> sig{1.0, 3.0, 9.0, 0.1};
+  int half[2] = {17, 17};
+  int kern_order = 0;
+  int bg_order = 0;
+  int flux_basis = 1;
+  double scale = 0.0;
+  bool keep_zero_var = false;
+};
+
+inline diffima* makeEngine(const Model& m, const std::string& refpath) {
+  return new diffima(intArray(m.d), doubleArray(m.sig), m.half, m.kern_order, m.bg_order, m.flux_basis,
+                     m.scale, refpath, m.keep_zero_var);
+}
+
+// A star field nx × ny (index base 1): sky plus Gaussian stars of width 1.5 at fixed-seed
+// positions, and its error image √value.
+struct StarField {
+  orv::MArray<float, 2> image;
+  orv::MArray<float, 2> error;
+  StarField(int nx, int ny, unsigned seed = 7, int stars = 40, double sky = 100.0) : image(nx, ny), error(nx, ny) {
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<double> ux(1, nx), uy(1, ny), flux(2000, 20000);
+    std::vector<double> sx, sy, sf;
+    for (int s = 0; s < stars; ++s) {
+      sx.push_back(ux(gen));
+      sy.push_back(uy(gen));
+      sf.push_back(flux(gen));
+    }
+    for (int y = 1; y <= ny; ++y)
+      for (int x = 1; x <= nx; ++x) {
+        double v = sky;
+        for (int s = 0; s < stars; ++s) {
+          const double r2 = (x - sx[s]) * (x - sx[s]) + (y - sy[s]) * (y - sy[s]);
+          if (r2 < 100) v += sf[s] / (2 * M_PI * 2.25) * std::exp(-r2 / (2 * 2.25));
+        }
+        image(x, y) = static_cast<float>(v);
+        error(x, y) = static_cast<float>(std::sqrt(v));
+      }
+  }
+};
+
+// Writes a float image to a FITS file.
+inline void writeFits(const std::string& name, const orv::MArray<float, 2>& a) {
+  orv::FitsOut out(name);
+  out << a;
+}
+
+template <class T>
+orv::MArray<T, 2> readFits(const std::string& name) {
+  orv::FitsIn in(name);
+  orv::MArray<T, 2> a;
+  in >> a;
+  return a;
+}
+
+inline std::string fitsverifyVerdict(const std::string& file) {
+  std::string report;
+  test_support::fitsverifyReport(file, &report);
+  return report.find("0 warning(s) and 0 error(s)") != std::string::npos ? "clean" : report;
+}
+
+}  // namespace dia_test
+
+#endif
