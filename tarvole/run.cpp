@@ -1,4 +1,194 @@
-// The run of the sky program.
+// The run of the sky program: options, reference, then every image in turn through masking, the
+// chosen fitting method and the result stage.
 #include "tarvole/run.h"
 
-int tarvole_main(int, char**) { return 1; }
+#include <exception>
+#include <iostream>
+#include <list>
+#include <string>
+
+#include "orv/fits/ascio.h"
+#include "orv/fits/fits.h"
+#include "tarvole/fit_methods.h"
+#include "tarvole/masking.h"
+#include "tarvole/names.h"
+#include "tarvole/options.h"
+#include "tarvole/output_check.h"
+#include "tarvole/result_stage.h"
+
+namespace {
+
+Image read_image(const std::string& name, bool allJunk) {
+  orv::FitsIn in(name, false, allJunk);
+  Image a;
+  in >> a;
+  return a;
+}
+
+bool same_extent(const Image& a, const Image& b) {
+  return a.first(1) == b.first(1) && a.last(1) == b.last(1) && a.first(2) == b.first(2) &&
+         a.last(2) == b.last(2);
+}
+
+std::string extent_text(const Image& a) { return std::to_string(a.length(1)) + " x " + std::to_string(a.length(2)); }
+
+// A copy with the blank value replaced by 0, for the masked images written at high verbosity.
+void write_with_blanks_as_zero(const std::string& name, const Image& a, float blank) {
+  Image copy(a.getShape());
+  copy = a;
+  for (float* p = copy.firstElement(); p != copy.firstElement() + copy.numElements(); ++p)
+    if (*p == blank) *p = 0.0f;
+  orv::FitsOut out(name);
+  out << copy;
+}
+
+// One image: read, mask, fit, write. Returns false when the image failed (skipped for its extent,
+// a failed fit, a card left out).
+bool run_image(const std::string& name, const std::string& reference_name, const Image& R, const Image& eR,
+               const Image& MR, const Image& MeR, const orv::MArray<double, 1>& starX,
+               const orv::MArray<double, 1>& starY, const MethodRow& method, Pliste& P) {
+  std::cout << name << std::endl;
+  orv::FitsIn in(name, false, true);
+  Image I;
+  in >> I;
+  const std::string ename = newname(name, "e.");
+  std::cout << ename << std::endl;
+  if (!same_extent(I, R)) {
+    std::cerr << "image " << name << " has the extent " << extent_text(I) << ", the reference "
+              << extent_text(R) << ": skipped" << std::endl;
+    return false;
+  }
+  Image eI;
+  if (P.error) {
+    eI = Image();
+    eI.makeReference(read_image(ename, true));
+    if (!same_extent(eI, I)) {
+      std::cerr << "error image " << ename << " has the extent " << extent_text(eI) << ", the image "
+                << extent_text(I) << ": skipped" << std::endl;
+      return false;
+    }
+  } else {
+    eI.makeReference(error_from_values(I));
+  }
+  P.outname = newname(name, P.prefix);
+  P.errname = newname(name, "e." + P.prefix);
+
+  Image MI, MeI;
+  mask_bad_pixels(I, eI, MI, MeI, P.blank);
+  if (P.verbose > 2) {
+    write_with_blanks_as_zero(newname(P.outname, "ima_new-"), MI, P.blank);
+    write_with_blanks_as_zero(newname(P.outname, "e.ima_new-"), MeI, P.blank);
+  }
+
+  orv::MArray<double, 1> c(6);
+  Image A(I.getShape()), S(I.getShape());
+  A = P.blank;
+  S = P.blank;
+  P.abserr = 0.0;
+  P.skyerr = 0.0;
+  P.fit_failed = false;
+  if (method.announcement != nullptr) std::cout << method.announcement << std::endl;
+  FitArguments args{MR, MeR, MI, MeI, A, S, starX, starY, c, P};
+  method.call(args);
+  const bool cards_complete = result_stage(R, eR, I, eI, MR, MI, A, S, c, reference_name, name, in, P);
+  return cards_complete && !P.fit_failed;
+}
+
+int run(Pliste& P, const std::list<std::string>& files) {
+  const std::string reference_name = files.front();
+  const std::list<std::string> images(std::next(files.begin()), files.end());
+
+  std::cout << reference_name << std::endl;
+  Image R = read_image(reference_name, false);
+  Image eR;
+  if (P.error) {
+    const std::string ename = newname(reference_name, "e.");
+    std::cout << ename << std::endl;
+    eR.makeReference(read_image(ename, false));
+    if (!same_extent(eR, R)) {
+      std::cerr << "error image " << ename << " has the extent " << extent_text(eR) << ", the reference "
+                << extent_text(R) << std::endl;
+      return 1;
+    }
+  } else {
+    eR.makeReference(error_from_values(R));
+  }
+  P.cx = P.galcenter[0];
+  P.cy = P.galcenter[1];
+  const std::size_t slash = reference_name.rfind('/');
+  P.refdir = slash == std::string::npos ? "" : reference_name.substr(0, slash + 1);
+  std::cout << "center: " << P.cx << " " << P.cy << std::endl;
+  if (P.cx < R.first(1) || P.cx > R.last(1) || P.cy < R.first(2) || P.cy > R.last(2))
+    std::cerr << "warning: the center " << P.cx << " " << P.cy << " lies outside the reference "
+              << reference_name << " (" << extent_text(R) << ")" << std::endl;
+
+  orv::MArray<double, 1> starX(1), starY(1);
+  starX = 0.0;
+  starY = 0.0;
+  if (P.diffima) {
+    std::cout << " tarvole with difference imaging of stars" << std::endl;
+    if (P.inputtab.empty()) {
+      std::cout << "missing table for DIA" << std::endl;
+      return 255;
+    }
+    orv::AscFile table(P.inputtab, '\0', "#");
+    std::cout << P.inputtab << std::endl;
+    starX.makeReference(table.readDoubleColumn(2));
+    starY.makeReference(table.readDoubleColumn(3));
+  }
+
+  // Nothing is written before these checks: the chosen method must exist, and no output may
+  // fall on an input.
+  const MethodRow& method = choose_method(P);
+  if (!images.empty() && method.call == nullptr) {
+    std::cerr << "the method " << method.name << " chosen by the options is not built into this tarvole"
+              << std::endl;
+    return 1;
+  }
+  const bool reference_steps = P.ref && (P.diffima || P.fielddiffima || P.fielddiffimaY);
+  if (reference_steps) {
+    std::cerr << "the difference-imaging reference step is not built into this tarvole" << std::endl;
+    return 1;
+  }
+  const std::string clash =
+      find_output_clash(run_inputs(P, reference_name, images), planned_outputs(P, images, method));
+  if (!clash.empty()) {
+    std::cerr << clash << std::endl;
+    return 1;
+  }
+
+  Image MR, MeR;
+  mask_bad_pixels(R, eR, MR, MeR, P.blank);
+  if (P.verbose > 2) {
+    write_with_blanks_as_zero("ref_new.fits", MR, P.blank);
+    write_with_blanks_as_zero("e.ref_new.fits", MeR, P.blank);
+  }
+
+  bool all_succeeded = true;
+  for (const std::string& name : images)
+    if (!run_image(name, reference_name, R, eR, MR, MeR, starX, starY, method, P)) all_succeeded = false;
+  return all_succeeded ? 0 : 1;
+}
+
+}  // namespace
+
+int tarvole_main(int argc, char** argv) {
+  try {
+    Pliste P;
+    std::list<std::string> files;
+    const int status = read_run_options(argc, argv, P, files);
+    if (status >= 0) return status;
+    P.blank = blank_value;
+    if (files.empty()) {
+      std::cerr << std::endl << "please use fits files" << std::endl << std::endl;
+      return 255;
+    }
+    return run(P, files);
+  } catch (const std::exception& ex) {
+    std::cerr << "Caught exception : " << ex.what() << std::endl;
+    return 1;
+  } catch (...) {
+    std::cerr << "Caught exception : unknown failure" << std::endl;
+    return 1;
+  }
+}

@@ -1,0 +1,25 @@
+// The check that no file a run will write is one of its inputs.
+#ifndef TARVOLE_OUTPUT_CHECK_H
+#define TARVOLE_OUTPUT_CHECK_H
+
+#include <list>
+#include <string>
+#include <vector>
+
+#include "tarvole/fit_methods.h"
+
+// Every file the run will write for these images with the options of P and the chosen method:
+// output and error images, diagnostic images by verbosity, the masked reference, and the files
+// the method names through its row.
+std::vector<std::string> planned_outputs(const Pliste& P, const std::list<std::string>& images,
+                                         const MethodRow& method);
+
+// The files the run reads: the reference, the images and, with P.error, their "e." files.
+std::vector<std::string> run_inputs(const Pliste& P, const std::string& reference,
+                                    const std::list<std::string>& images);
+
+// A message naming an output and the input it would overwrite (the same normalised path, or the
+// same device and inode), or the empty text when there is none.
+std::string find_output_clash(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs);
+
+#endif
