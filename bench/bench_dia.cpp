@@ -1,14 +1,23 @@
 // Difference imaging's hot loops, each beside its plain reference loop in the same run:
 // the footprint correlation of a 2048² image with a kernel of the sky program's basis
 // (parameter 39: σ 3, x², about 970 non-zero taps) against the per-pixel loop, outputs
-// asserted identical.
+// asserted identical; the reference step on a 2048² reference beside its own parts (the 100
+// correlations and the 101 frame writes alone); the footprint spread of the masks against the
+// plain per-pixel spread.
+//
+// Reference products go to a directory under ORV_BENCH_DIR (default /tmp), removed afterwards.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
 
 #include <cstring>
 #include <memory>
 #include <random>
 
 #include "dia/dia.h"
+#include "dia/footprint_spread.h"
 #include "tests/dia/plain_correlation.h"
 
 namespace {
@@ -90,5 +99,134 @@ void BM_Convolve2dCircPlainLoop(benchmark::State& state) {
     state.SkipWithError("blocked and plain correlations differ");
 }
 BENCHMARK(BM_Convolve2dCircPlainLoop)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace
+
+namespace {
+
+std::string benchDirectory(const std::string& name) {
+  const char* dir = std::getenv("ORV_BENCH_DIR");
+  const std::string path =
+      std::string(dir ? dir : "/tmp") + "/orv_bench_dia_" + name + "_" + std::to_string(getpid()) + "/";
+  std::filesystem::create_directories(path);
+  return path;
+}
+
+const orv::MArray<float, 2>& error2048() {
+  static const orv::MArray<float, 2> e = [] {
+    orv::MArray<float, 2> a(kSide, kSide);
+    a = 10.0f;
+    return a;
+  }();
+  return e;
+}
+
+// The whole reference step with the sky model (background order 0): 106 files.
+void BM_CalcReference(benchmark::State& state) {
+  const std::string dir = benchDirectory("reference");
+  for (auto _ : state) {
+    std::unique_ptr<diffima> e(skyModel(0, dir));
+    util::Region whole(2);
+    whole.setRange(1, 0, 0);
+    whole.setRange(2, 0, 0);
+    if (e->calc_reference(image2048(), error2048(), whole, 0, "") != 0) state.SkipWithError("calc_reference failed");
+  }
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_CalcReference)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The masks and modified reference alone: one basis function of half size 17.
+void BM_CalcReferenceMasks(benchmark::State& state) {
+  const std::string dir = benchDirectory("masks");
+  orv::MArray<int, 1> d(1);
+  orv::MArray<double, 1> sig(1);
+  d(1) = 0;
+  sig(1) = 1.0;
+  const int half[2] = {17, 17};
+  for (auto _ : state) {
+    diffima e(d, sig, half, 0, -1, 1, 0.0, dir, false);
+    util::Region whole(2);
+    whole.setRange(1, 0, 0);
+    whole.setRange(2, 0, 0);
+    e.calc_reference(image2048(), error2048(), whole, 0, "");
+  }
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_CalcReferenceMasks)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// Its parts done directly: the 100 correlations of the sky model (basis and squared basis)
+// and 101 float frames written with FitsOut.
+void BM_ReferenceCorrelations(benchmark::State& state) {
+  std::unique_ptr<diffima> e(skyModel(0, ""));
+  for (auto _ : state)
+    for (int p = 2; p <= e->mat; ++p) {
+      orv::MArray<float, 2> g =
+          convolve2d_circ(orv::MArray<double, 2>(e->basis, orv::Range::all(), orv::Range::all(), p), image2048());
+      orv::MArray<float, 2> h = convolve2d_circ(
+          orv::MArray<double, 2>(e->quad_basis, orv::Range::all(), orv::Range::all(), p), image2048());
+      benchmark::DoNotOptimize(g.firstElement());
+      benchmark::DoNotOptimize(h.firstElement());
+    }
+}
+BENCHMARK(BM_ReferenceCorrelations)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_ReferenceWrites(benchmark::State& state) {
+  const std::string dir = benchDirectory("writes");
+  for (auto _ : state)
+    for (int f = 0; f < 101; ++f) {
+      orv::FitsOut out(dir + "frame" + std::to_string(f) + ".fits");
+      out << image2048();
+    }
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_ReferenceWrites)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The footprint spread on a 2048² frame whose left half is bad.
+const orv::MArray<bool, 2>& footprint17() {
+  static const orv::MArray<bool, 2> q = [] {
+    orv::MArray<bool, 2> a(orv::Range(-17, 17), orv::Range(-17, 17));
+    for (int y = -17; y <= 17; ++y)
+      for (int x = -17; x <= 17; ++x) a(x, y) = (x / 17.5) * (x / 17.5) + (y / 17.5) * (y / 17.5) < 1.0;
+    return a;
+  }();
+  return q;
+}
+
+bool leftHalfBad(int x, int) { return x <= kSide / 2; }
+
+orv::MArray<short, 2> onesMask() {
+  orv::MArray<short, 2> m(kSide, kSide);
+  m = 1;
+  return m;
+}
+
+void BM_FootprintSpread(benchmark::State& state) {
+  orv::MArray<short, 2> mask = onesMask();
+  const dia_spread::Box box{18, kSide - 17, 18, kSide - 17};
+  for (auto _ : state) dia_spread::spreadBad(mask, box, box, leftHalfBad, footprint17());
+  benchmark::DoNotOptimize(mask.firstElement());
+}
+BENCHMARK(BM_FootprintSpread)->Unit(benchmark::kMillisecond);
+
+void BM_FootprintSpreadPlainLoop(benchmark::State& state) {
+  orv::MArray<short, 2> mask = onesMask();
+  const orv::MArray<bool, 2>& quad = footprint17();
+  for (auto _ : state)
+    for (int y = 18; y <= kSide - 17; ++y)
+      for (int x = 18; x <= kSide - 17; ++x) {
+        if (!leftHalfBad(x, y)) continue;
+        for (int dy = -17; dy <= 17; ++dy)
+          for (int dx = -17; dx <= 17; ++dx) {
+            const int tx = x + dx, ty = y + dy;
+            if (quad(dx, dy) && tx >= 18 && tx <= kSide - 17 && ty >= 18 && ty <= kSide - 17) mask(tx, ty) = 0;
+          }
+      }
+  orv::MArray<short, 2> fast = onesMask();
+  const dia_spread::Box box{18, kSide - 17, 18, kSide - 17};
+  dia_spread::spreadBad(fast, box, box, leftHalfBad, quad);
+  if (std::memcmp(fast.firstElement(), mask.firstElement(), sizeof(short) * fast.numElements()) != 0)
+    state.SkipWithError("spreads differ");
+}
+BENCHMARK(BM_FootprintSpreadPlainLoop)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace

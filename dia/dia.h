@@ -113,9 +113,20 @@ class diffima {
   static void write_ima(orv::FitsOut& out, orv::MArray<float, 2>& image);
 
  private:
-  void getpicsR(const orv::MArray<float, 2>& ref, const orv::MArray<float, 2>& eref, util::Region& region,
+  // Fit area from the region (a bound of 0 keeps the member), clipped with the kernel margin
+  // to the image [X0 … X1] × [Y0 … Y1], and the basis area around it. True when not empty.
+  bool fixArea__(const util::Region& region, int X0, int X1, int Y0, int Y1);
+  // Refuses (message, false) an error image or mask file that does not match the reference.
+  bool checkReferenceInputs__(const orv::MArray<float, 2>& ref, const orv::MArray<float, 2>& eref,
+                              const std::string& varmask) const;
+  // Reads back the modified reference over the basis area and the masks over the fit area.
+  void readReferenceProducts__(orv::MArray<float, 2>& image_r, orv::MArray<float, 2>& e2image_r,
+                               orv::MArray<short, 2>& rmask_calc, orv::MArray<short, 2>& rmask_conv);
+
+  // Both return false after "wrong area in diffima", having written nothing.
+  bool getpicsR(const orv::MArray<float, 2>& ref, const orv::MArray<float, 2>& eref, util::Region& region,
                 int k);
-  void getpicsRmasks(util::Region& region, std::string varmask);
+  bool getpicsRmasks(util::Region& region, std::string varmask);
   int calc_basis(const orv::MArray<float, 2>& image_r, const orv::MArray<float, 2>& e2image_r,
                  const orv::MArray<short, 2>& rmask_calc, const orv::MArray<short, 2>& rmask_conv,
                  const orv::Range& rx, const orv::Range& ry, int s);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "dia/dia.h"
+#include "dia/dia_files.h"
 #include "tests/support/run_command.h"
 
 namespace dia_test {
@@ -133,10 +134,7 @@ inline void writeFits(const std::string& name, const orv::MArray<float, 2>& a) {
 
 template <class T>
 orv::MArray<T, 2> readFits(const std::string& name) {
-  orv::FitsIn in(name);
-  orv::MArray<T, 2> a;
-  in >> a;
-  return a;
+  return dia_files::readWhole<T>(name);
 }
 
 inline std::string fitsverifyVerdict(const std::string& file) {
@@ -148,3 +146,32 @@ inline std::string fitsverifyVerdict(const std::string& file) {
 }  // namespace dia_test
 
 #endif
+
+namespace dia_test {
+
+// Python text that rebuilds the basis images of a model from their formula: the function
+// basis(d, sig, hx, hy, ko, fb, nbg) returns the list of images (y, x) in parameter order,
+// after normalisation and the zero-sum rule.
+inline const char* pythonBasis() {
+  return R"(import numpy as np
+def basis(d, sig, hx, hy, ko, fb, nbg):
+  Y,X=np.mgrid[-hy:hy+1,-hx:hx+1].astype(float)
+  inside=(X/(hx+0.5))**2+(Y/(hy+0.5))**2<1
+  B=[];pos=[]
+  for n in range(len(d)):
+    for i in range(d[n]+1):
+      for j in range(d[n]-i+1):
+        b=np.where(inside,X**i*Y**j*np.exp(-(X*X+Y*Y)/(2*sig[n]**2)),0.0)
+        p=nbg+len(B)+1
+        s=0 if p==nbg+fb else ko
+        for k in range((s+1)*(s+2)//2):
+          B.append(b/np.abs(b).sum()); pos.append(bool((b>=0).all()))
+  if fb>=1:
+    f=B[fb-1].copy()
+    for q in range(len(B)):
+      if q!=fb-1 and pos[q]: B[q]=B[q]-f
+  return B
+)";
+}
+
+}  // namespace dia_test

@@ -14,30 +14,14 @@ using dia_test::Model;
 // x inner), after the normalisation and the zero-sum rule.
 std::vector<double> numpyBasis(const Model& m) {
   std::ostringstream s;
-  s << "import numpy as np\n"
-    << "d=" << "[";
+  s << "d=[";
   for (int v : m.d) s << v << ",";
   s << "]\nsig=[";
   for (double v : m.sig) s << v << ",";
-  s << "]\nhx,hy,ko,fb=" << m.half[0] << "," << m.half[1] << "," << m.kern_order << "," << m.flux_basis << "\n"
-    << "nbg=0 if " << m.bg_order << "<0 else (" << m.bg_order << "+1)*(" << m.bg_order << "+2)//2\n"
-    << R"(Y,X=np.mgrid[-hy:hy+1,-hx:hx+1].astype(float)
-inside=(X/(hx+0.5))**2+(Y/(hy+0.5))**2<1
-B=[];pos=[]
-for n in range(len(d)):
-  for i in range(d[n]+1):
-    for j in range(d[n]-i+1):
-      b=np.where(inside,X**i*Y**j*np.exp(-(X*X+Y*Y)/(2*sig[n]**2)),0.0)
-      p=nbg+len(B)+1
-      s=0 if p==nbg+fb else ko
-      for k in range((s+1)*(s+2)//2):
-        B.append(b/np.abs(b).sum()); pos.append(bool((b>=0).all()))
-if fb>=1:
-  f=B[fb-1].copy()
-  for q in range(len(B)):
-    if q!=fb-1 and pos[q]: B[q]=B[q]-f
-for b in B: print(' '.join(repr(v) for v in b.ravel()))
-)";
+  s << "]\n" << dia_test::pythonBasis() << "nbg=0 if " << m.bg_order << "<0 else (" << m.bg_order << "+1)*("
+    << m.bg_order << "+2)//2\n"
+    << "for b in basis(d,sig," << m.half[0] << "," << m.half[1] << "," << m.kern_order << "," << m.flux_basis
+    << ",nbg): print(' '.join(repr(v) for v in b.ravel()))\n";
   return dia_test::parseNumbers(dia_test::runPython(s.str(), "basis"));
 }
 
