@@ -1,0 +1,180 @@
+"""Test images for the overlap cutter, and the astropy reference check of its outputs.
+
+  brisel_images.py make DIR SPECS.json    writes the images of each SPEC into its subdirectory
+  brisel_images.py check DIR EXPECTS.json checks the cut images of each subdirectory
+
+SPECS and EXPECTS map a subdirectory of DIR to one SPEC or EXPECT (one python start serves
+many runs of the cutter).
+
+SPEC: a list of images {"name", "nx", "ny", "bitpix", "bzero" (optional), "cards" (header
+cards over the defaults below; null removes one), "error_bitpix" (optional: also write
+"e."+name), "seed"}.
+
+EXPECT: {"frame": [W, H], "images": [{"name", "out", "start": [xstart, ystart], "error"}]}:
+image "name" placed with its pixel (1, 1) at frame pixel (xstart, ystart), written as "out"
+(and "e."+out when "error" is true). The check prints one line per fault and exits with 1.
+"""
+import json
+import os
+import sys
+
+import numpy as np
+from astropy.io import fits
+from astropy.nddata import Cutout2D
+from astropy.nddata.utils import NoOverlapError
+from astropy.wcs import WCS
+
+DEFAULT_CARDS = {
+    "CTYPE1": "RA---TAN", "CTYPE2": "DEC--TAN",
+    "CRVAL1": 150.0, "CRVAL2": 2.0,
+    "CRPIX1": 50.0, "CRPIX2": 50.0,
+    "CD1_1": -1e-4, "CD1_2": 0.0, "CD2_1": 0.0, "CD2_2": 1e-4,
+}
+
+
+def image_data(nx, ny, bitpix, bzero, rng):
+    """Values that span the type, all exact in float32 (the cutter passes pixels as floats)."""
+    shape = (ny, nx)
+    if bitpix == 16 and bzero == 32768:
+        return rng.integers(0, 65536, shape).astype(np.uint16)
+    if bitpix == 16:
+        return rng.integers(-32768, 32768, shape).astype(np.int16)
+    if bitpix == 8:
+        return rng.integers(1, 256, shape).astype(np.uint8)
+    if bitpix == 32:
+        return rng.integers(-(1 << 24), 1 << 24, shape).astype(np.int32)
+    if bitpix == -32:
+        return (rng.normal(0.0, 1000.0, shape) + 0.5).astype(np.float32)
+    raise ValueError("unsupported BITPIX %d" % bitpix)
+
+
+def write_image(path, data, cards):
+    header = fits.Header()
+    for key, value in cards.items():
+        if value is not None:
+            header[key] = value
+    fits.PrimaryHDU(data=data, header=header).writeto(path, overwrite=True)
+
+
+def make(directory, spec):
+    os.makedirs(directory, exist_ok=True)
+    for image in spec:
+        rng = np.random.default_rng(image.get("seed", 1))
+        bzero = image.get("bzero", 0)
+        data = image_data(image["nx"], image["ny"], image["bitpix"], bzero, rng)
+        cards = dict(DEFAULT_CARDS)
+        cards.update(image.get("cards", {}))
+        write_image(directory + "/" + image["name"], data, cards)
+        if "error_bitpix" in image:
+            error = image_data(image["nx"], image["ny"], image["error_bitpix"], 0, rng)
+            write_image(directory + "/e." + image["name"], error, {})
+
+
+def reference_cut(data, start, frame):
+    """The frame cut from data with astropy: frame pixel (l, k) is input pixel
+    (l - xstart + 1, k - ystart + 1), 0 where the input has none."""
+    width, height = frame
+    x0, y0 = 1 - start[0], 1 - start[1]  # 0-based input position of frame pixel (1, 1)
+    centre = (x0 + (width - 1) / 2.0, y0 + (height - 1) / 2.0)
+    try:
+        cut = Cutout2D(data, centre, (height, width), mode="partial", fill_value=0)
+    except NoOverlapError:
+        return np.zeros((height, width), dtype=np.float64), True
+    placed = (cut.slices_original[1].start - cut.slices_cutout[1].start,
+              cut.slices_original[0].start - cut.slices_cutout[0].start)
+    return np.asarray(cut.data, dtype=np.float64), placed == (x0, y0)
+
+
+def expected_bitpix(header):
+    scaled = header.get("BSCALE", 1) != 1 or header.get("BZERO", 0) != 0
+    return -32 if scaled else header["BITPIX"]
+
+
+def check_values(faults, label, output, source, start, frame):
+    cut, placed = reference_cut(source[0].data.astype(np.float32).astype(np.float64), start, frame)
+    if not placed:
+        faults.append("%s: Cutout2D did not place the frame where asked" % label)
+    data = output[0].data
+    if data is None or data.shape != (frame[1], frame[0]):
+        faults.append("%s: shape %s, want %s" % (label, None if data is None else data.shape,
+                                                   (frame[1], frame[0])))
+        return
+    wrong = np.argwhere(np.asarray(data, dtype=np.float64) != cut)
+    if len(wrong):
+        k, l = wrong[0]
+        faults.append("%s: %d pixels differ from Cutout2D, first at (%d, %d): %r, want %r"
+                      % (label, len(wrong), l + 1, k + 1, data[k, l], cut[k, l]))
+    header = output[0].header
+    if header["BITPIX"] != expected_bitpix(source[0].header):
+        faults.append("%s: BITPIX %d, want %d" % (label, header["BITPIX"],
+                                                  expected_bitpix(source[0].header)))
+    for key in ("BSCALE", "BZERO"):
+        if key in header:
+            faults.append("%s: has %s" % (label, key))
+
+
+def check_wcs(faults, label, output, source, start, frame):
+    """Every frame pixel that came from an input pixel has that pixel's sky position."""
+    width, height = frame
+    nx, ny = source[0].header["NAXIS1"], source[0].header["NAXIS2"]
+    cols = np.arange(max(1, start[0]), min(width, start[0] + nx - 1) + 1)
+    rows = np.arange(max(1, start[1]), min(height, start[1] + ny - 1) + 1)
+    if len(cols) == 0 or len(rows) == 0:
+        return
+    l, k = np.meshgrid(cols, rows)
+    out_world = WCS(output[0].header).all_pix2world(l - 1.0, k - 1.0, 0)
+    in_world = WCS(source[0].header).all_pix2world(l - start[0] + 0.0, k - start[1] + 0.0, 0)
+    error = max(np.max(np.abs(out_world[0] - in_world[0])), np.max(np.abs(out_world[1] - in_world[1])))
+    if error > 1e-9:
+        faults.append("%s: sky positions differ by up to %g deg" % (label, error))
+    for axis in (1, 2):
+        value = source[0].header["CRPIX%d" % axis]
+        written = output[0].header["CRPIX%d" % axis]
+        if float(value).is_integer() and not isinstance(written, int):
+            faults.append("%s: CRPIX%d written as %r, want an integer card" % (label, axis, written))
+    for key, value in source[0].header.items():
+        if key.startswith(("CTYPE", "CRVAL", "CD")) and output[0].header.get(key) != value:
+            faults.append("%s: %s is %r, want %r" % (label, key, output[0].header.get(key), value))
+
+
+WRITER_CARDS = {"SIMPLE", "BITPIX", "NAXIS", "NAXIS1", "NAXIS2", "DATE", "ORIGIN"}
+
+
+def check(directory, expect):
+    faults = []
+    frame = expect["frame"]
+    for image in expect["images"]:
+        start = image["start"]
+        name = directory + "/" + image["name"]
+        out = directory + "/" + image["out"]
+        with fits.open(name) as source, fits.open(out) as output:
+            check_values(faults, image["out"], output, source, start, frame)
+            check_wcs(faults, image["out"], output, source, start, frame)
+        if image.get("error"):
+            label = "e." + image["out"]
+            with fits.open(directory + "/e." + image["name"]) as source, \
+                    fits.open(directory + "/" + label) as output:
+                check_values(faults, label, output, source, start, frame)
+                extra = set(output[0].header.keys()) - WRITER_CARDS
+                if extra:
+                    faults.append("%s: cards beyond the writer's own: %s" % (label, sorted(extra)))
+    return faults
+
+
+def main():
+    command, directory, spec_file = sys.argv[1:4]
+    with open(spec_file) as f:
+        specs = json.load(f)
+    faults = 0
+    for subdirectory, spec in specs.items():
+        if command == "make":
+            make(directory + "/" + subdirectory, spec)
+            continue
+        for fault in check(directory + "/" + subdirectory, spec):
+            print(subdirectory + ": " + fault)
+            faults += 1
+    return 1 if faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,130 @@
+// Shared pieces of the overlap cutter tests: scratch directories, the astropy image script,
+// and snapshots of a directory's files.
+#ifndef TESTS_BRISEL_BRISEL_TEST_SUPPORT_H
+#define TESTS_BRISEL_BRISEL_TEST_SUPPORT_H
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/run_command.h"
+
+namespace brisel_test {
+
+// A fresh directory under /tmp, removed with everything in it at the end of the scope.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    char name[] = "/tmp/brisel_test.XXXXXX";
+    if (mkdtemp(name) == nullptr) ADD_FAILURE() << "cannot create a scratch directory";
+    path_ = name;
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  ~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// One test image: its size, reference pixel, data type and further header cards (a JSON
+// fragment such as "\"CD1_1\": null, \"CDELT1\": -1e-4"; null removes a default card).
+struct TestImage {
+  std::string name;
+  int nx = 100, ny = 100;
+  double crpix1 = 50, crpix2 = 50;
+  int bitpix = -32;
+  int bzero = 0;
+  int errorBitpix = 0;  // 0: no error image "e."+name
+  std::string cards;
+};
+
+inline std::string imagesJson(const std::vector<TestImage>& images) {
+  std::ostringstream json;
+  json.precision(17);
+  json << "[";
+  for (size_t i = 0; i < images.size(); ++i) {
+    const TestImage& image = images[i];
+    json << (i ? ", " : "") << "{\"name\": \"" << image.name << "\", \"nx\": " << image.nx
+         << ", \"ny\": " << image.ny << ", \"bitpix\": " << image.bitpix << ", \"bzero\": " << image.bzero
+         << ", \"seed\": " << i + 1 << ", \"cards\": {\"CRPIX1\": " << image.crpix1
+         << ", \"CRPIX2\": " << image.crpix2 << (image.cards.empty() ? "" : ", ") << image.cards << "}";
+    if (image.errorBitpix != 0) json << ", \"error_bitpix\": " << image.errorBitpix;
+    json << "}";
+  }
+  json << "]";
+  return json.str();
+}
+
+inline void writeText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+inline std::string readText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs the image script with a command ("make" or "check") on a JSON file in dir; returns
+// its exit status, and in output what it printed.
+inline int runImageScript(const std::string& command, const std::string& dir, const std::string& json,
+                          std::string* output) {
+  const std::string jsonFile = dir + "/" + command + ".json.tmp";
+  writeText(jsonFile, json);
+  const int status =
+      test_support::runCommand("/usr/bin/python3 " ORV_SOURCE_DIR "/tests/brisel/brisel_images.py " +
+                                   command + " " + dir + " " + jsonFile + " 2>&1",
+                               output);
+  std::filesystem::remove(jsonFile);
+  return status;
+}
+
+// Image sets by subdirectory of dir ("." for dir itself), made with one start of python.
+using ImageSets = std::vector<std::pair<std::string, std::vector<TestImage>>>;
+
+inline void makeImages(const std::string& dir, const ImageSets& sets) {
+  std::string json = "{";
+  for (size_t i = 0; i < sets.size(); ++i)
+    json += (i ? ", \"" : "\"") + sets[i].first + "\": " + imagesJson(sets[i].second);
+  std::string output;
+  ASSERT_EQ(runImageScript("make", dir, json + "}", &output), 0) << output;
+}
+
+// Every regular file of a directory (by name) with its contents.
+inline std::map<std::string, std::string> snapshot(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    files[entry.path().filename().string()] = readText(entry.path().string());
+  return files;
+}
+
+// Names of the files added, removed or changed between two snapshots.
+inline std::set<std::string> changedFiles(const std::map<std::string, std::string>& before,
+                                          const std::map<std::string, std::string>& after) {
+  std::set<std::string> changed;
+  for (const auto& [name, contents] : after) {
+    auto old = before.find(name);
+    if (old == before.end() || old->second != contents) changed.insert(name);
+  }
+  for (const auto& [name, contents] : before)
+    if (after.count(name) == 0) changed.insert(name);
+  return changed;
+}
+
+}  // namespace brisel_test
+
+#endif

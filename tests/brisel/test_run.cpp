@@ -1,0 +1,253 @@
+// Runs of the overlap cutter on small astropy images: frame, cut data and world coordinates
+// against astropy (Cutout2D, WCS), output BITPIX and cards, "common.part", warnings, and
+// fitsverify on every output.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <set>
+
+#include "brisel/brisel_run.h"
+#include "tests/brisel/brisel_test_support.h"
+
+namespace {
+
+using brisel_test::TestImage;
+
+// An image expected in the frame with its pixel (1, 1) at frame pixel (xstart, ystart).
+struct Placement {
+  int xstart, ystart;
+};
+
+struct Case {
+  std::string name;
+  std::vector<TestImage> images;
+  std::vector<std::string> options;
+  int width, height;                  // of the frame
+  std::vector<Placement> placements;  // one per image
+  std::string region;                 // the contents of "common.part"
+  std::string warnings;               // standard error
+  bool garbageErrorImages = false;    // "e."+F files that are no FITS files lie beside the inputs
+};
+
+TestImage image(const std::string& name, double crpix1, double crpix2, int bitpix = -32, int bzero = 0,
+                int errorBitpix = 0, std::string cards = "") {
+  TestImage t;
+  t.name = name;
+  t.crpix1 = crpix1;
+  t.crpix2 = crpix2;
+  t.bitpix = bitpix;
+  t.bzero = bzero;
+  t.errorBitpix = errorBitpix;
+  t.cards = std::move(cards);
+  return t;
+}
+
+TestImage sized(TestImage t, int nx, int ny) {
+  t.nx = nx;
+  t.ny = ny;
+  return t;
+}
+
+const char noOverlapWarning[] = "Warning: overlapping region in all images is small( -51, 99 )!\n";
+const char crvalWarning[] =
+    "Warning: CRVAL1/CRVAL2 differ between images; the frame is placed by CRPIX alone!\n";
+const char cdeltCards[] =
+    "\"CD1_1\": null, \"CD1_2\": null, \"CD2_1\": null, \"CD2_2\": null, "
+    "\"CDELT1\": -1e-4, \"CDELT2\": 1e-4";
+
+std::vector<Case> cases() {
+  const TestImage a = image("a.fits", 50, 50);
+  return {
+      // One image is its own frame; the region is the central half of it.
+      {"one image", {sized(image("a.fits", 50, 50, 16), 120, 90)}, {}, 120, 90, {{1, 1}}, "30:91,23:68", ""},
+      // The second image 10 columns further right on the sky is cut on the left and padded on
+      // the right; error images are neither read nor written without --error.
+      {"shift by 10 columns",
+       {a, image("b.fits", 60, 50)},
+       {},
+       100,
+       100,
+       {{1, 1}, {-9, 1}},
+       "23:68,25:76",
+       "",
+       true},
+      {"border has no effect",
+       {a, image("b.fits", 60, 50)},
+       {"-b", "7"},
+       100,
+       100,
+       {{1, 1}, {-9, 1}},
+       "23:68,25:76",
+       ""},
+      {"expand holds both whole",
+       {a, image("b.fits", 60, 50)},
+       {"-e"},
+       110,
+       100,
+       {{11, 1}, {1, 1}},
+       "33:78,25:76",
+       ""},
+      // Integer images with float and integer error images, unsigned 16-bit among them.
+      {"error images expanded",
+       {image("a.fits", 50, 50, 16, 0, -32), image("b.fits", 60, 50, 16, 32768, 16)},
+       {"--error", "-e", "-p", "x_"},
+       110,
+       100,
+       {{11, 1}, {1, 1}},
+       "33:78,25:76",
+       ""},
+      // An image wholly below the frame is all zeros and leaves the box alone.
+      {"image outside the frame",
+       {a, image("b.fits", 50, 250)},
+       {},
+       100,
+       100,
+       {{1, 1}, {1, -199}},
+       "25:76,25:76",
+       ""},
+      // An image wholly left of the frame: w = -51, the numbers as they fall.
+      {"no overlap",
+       {a, image("b.fits", 200, 50)},
+       {},
+       100,
+       100,
+       {{1, 1}, {-149, 1}},
+       "-11:-38,25:76",
+       noOverlapWarning},
+      {"CDELT stands for missing CD cards",
+       {a, image("b.fits", 45, 52, -32, 0, 0, cdeltCards)},
+       {},
+       100,
+       100,
+       {{1, 1}, {6, -1}},
+       "29:77,25:74",
+       ""},
+      // Fractional reference pixels place by their truncation; the cards keep the fraction.
+      {"fractional CRPIX",
+       {image("a.fits", 55.4, 52.7, 8, 0, -32), image("b.fits", 65.9, 50.2, 32, 0, 16)},
+       {"--error"},
+       100,
+       100,
+       {{1, 1}, {-9, 3}},
+       "23:68,27:76",
+       ""},
+      {"fractional CRPIX expanded",
+       {image("a.fits", 55.4, 52.7), image("b.fits", 65.9, 50.2)},
+       {"-e"},
+       110,
+       102,
+       {{11, 1}, {1, 3}},
+       "33:78,27:76",
+       ""},
+      {"CRVAL differs",
+       {a, image("b.fits", 60, 50, -32, 0, 0, "\"CRVAL1\": 150.01")},
+       {},
+       100,
+       100,
+       {{1, 1}, {-9, 1}},
+       "23:68,25:76",
+       crvalWarning},
+  };
+}
+
+std::string optionValue(const std::vector<std::string>& options, const std::string& name,
+                        std::string fallback) {
+  for (size_t i = 0; i + 1 < options.size(); ++i)
+    if (options[i] == name) return options[i + 1];
+  return fallback;
+}
+
+bool hasFlag(const std::vector<std::string>& options, const std::string& name) {
+  for (const std::string& option : options)
+    if (option == name) return true;
+  return false;
+}
+
+// The expectations of the astropy check as JSON.
+std::string expectationJson(const Case& c, const std::string& prefix, bool withError) {
+  std::string json =
+      "{\"frame\": [" + std::to_string(c.width) + ", " + std::to_string(c.height) + "], \"images\": [";
+  for (size_t i = 0; i < c.images.size(); ++i) {
+    json += (i ? ", " : "") + std::string("{\"name\": \"") + c.images[i].name + "\", \"out\": \"" + prefix +
+            c.images[i].name + "\", \"start\": [" + std::to_string(c.placements[i].xstart) + ", " +
+            std::to_string(c.placements[i].ystart) + "], \"error\": " + (withError ? "true" : "false") + "}";
+  }
+  return json + "]}";
+}
+
+// Runs the cutter in dir without the wait; returns its status and what it printed.
+int runIn(const std::string& dir, std::vector<std::string> args, std::string& out, std::string& err) {
+  std::vector<char*> argv;
+  args.insert(args.begin(), "brisel");
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  const std::string before = std::filesystem::current_path();
+  std::filesystem::current_path(dir);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const int status = brisel_run(static_cast<int>(args.size()), argv.data(), 0);
+  out = testing::internal::GetCapturedStdout();
+  err = testing::internal::GetCapturedStderr();
+  std::filesystem::current_path(before);
+  return status;
+}
+
+// The subdirectory of a case: its name with blanks as underscores.
+std::string caseDir(const Case& c) {
+  std::string name = c.name;
+  std::replace(name.begin(), name.end(), ' ', '_');
+  return name;
+}
+
+// Runs one case in its directory and checks everything but the astropy comparison.
+void runCase(const Case& c, const std::string& dir) {
+  SCOPED_TRACE(c.name);
+  if (c.garbageErrorImages)
+    for (const TestImage& t : c.images) brisel_test::writeText(dir + "/e." + t.name, "no FITS file");
+  const auto inputs = brisel_test::snapshot(dir);
+
+  std::vector<std::string> args = c.options;
+  for (const TestImage& t : c.images) args.push_back(t.name);
+  std::string out, err;
+  ASSERT_EQ(runIn(dir, args, out, err), 0) << err;
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err, c.warnings);
+  EXPECT_EQ(brisel_test::readText(dir + "/common.part"), c.region);
+
+  // Inputs unchanged; the outputs, and nothing else, beside them.
+  const std::string prefix = optionValue(c.options, "-p", "cut_");
+  const bool withError = hasFlag(c.options, "--error");
+  std::set<std::string> expected = {"common.part"};
+  for (const TestImage& t : c.images) {
+    expected.insert(prefix + t.name);
+    if (withError) expected.insert("e." + prefix + t.name);
+  }
+  EXPECT_EQ(brisel_test::changedFiles(inputs, brisel_test::snapshot(dir)), expected);
+  for (const std::string& name : expected) {
+    if (name == "common.part") continue;
+    std::string report;
+    test_support::fitsverifyReport(dir + "/" + name, &report);
+    EXPECT_NE(report.find("Verification found 0 warning(s) and 0 error(s)"), std::string::npos)
+        << name << "\n"
+        << report;
+  }
+}
+
+TEST(BriselRun, CutsEveryImageToTheCommonFrame) {
+  brisel_test::ScratchDir scratch;
+  brisel_test::ImageSets sets;
+  for (const Case& c : cases()) sets.emplace_back(caseDir(c), c.images);
+  brisel_test::makeImages(scratch.path(), sets);
+
+  std::string expectations = "{";
+  for (const Case& c : cases()) {
+    runCase(c, scratch.path() + "/" + caseDir(c));
+    expectations += (expectations.size() > 1 ? ", \"" : "\"") + caseDir(c) + "\": " +
+                    expectationJson(c, optionValue(c.options, "-p", "cut_"), hasFlag(c.options, "--error"));
+  }
+  std::string report;
+  EXPECT_EQ(brisel_test::runImageScript("check", scratch.path(), expectations + "}", &report), 0) << report;
+}
+
+}  // namespace
