@@ -5,10 +5,13 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "orv/fits/fits.h"
 #include "orv/marray.h"
 #include "util/region.h"
+
+class Stopwatch;
 
 // A model of the convolution kernel that turns a reference image into a current image, the
 // products prepared from the reference, and the results of a kernel and background fit over
@@ -122,6 +125,20 @@ class diffima {
   // Reads back the modified reference over the basis area and the masks over the fit area.
   void readReferenceProducts__(orv::MArray<float, 2>& image_r, orv::MArray<float, 2>& e2image_r,
                                orv::MArray<short, 2>& rmask_calc, orv::MArray<short, 2>& rmask_conv);
+
+  // Gaussian, x and y exponents of the basis function and spatial exponents of one kernel
+  // parameter; kernelTerms__()[p − nbg − 1] describes parameter p.
+  struct KernelTerm {
+    int gauss, dnx, dny, delx, dely;
+  };
+  std::vector<KernelTerm> kernelTerms__() const;
+  // Cells of the grid that the fit area and cell steps describe (0 before a fit).
+  int cellCount__(int& ncx, int& ncy) const;
+  // True when the cell grid is the one of the last completed calc_kern.
+  bool fitCompleted__() const;
+  // The fit proper, from the cell grid on (steps that may throw).
+  void fitCells__(const orv::MArray<float, 2>& img, const orv::MArray<float, 2>& eimg, bool circ,
+                  Stopwatch& watch);
 
   // Both return false after "wrong area in diffima", having written nothing.
   bool getpicsR(const orv::MArray<float, 2>& ref, const orv::MArray<float, 2>& eref, util::Region& region,

@@ -1,0 +1,36 @@
+// Weighted sums of products of basis images: the normal matrix of a linear least-squares fit
+// over the pixels of a fitting rectangle.
+#ifndef DIA_NORMAL_MATRIX_H
+#define DIA_NORMAL_MATRIX_H
+
+#include <cstddef>
+#include <vector>
+
+namespace dia_normal {
+
+// Basis values of the usable pixels, one row of floats per basis image, and a double weight
+// per pixel. Rows are padded to a multiple of 4 and pixels to a multiple of 8 with zeros, so
+// that the sums run in whole vector blocks; padding adds nothing to any sum.
+class PackedBasis {
+ public:
+  PackedBasis(int rows, std::size_t pixels);
+  int rows() const { return rows_; }
+  std::size_t pixels() const { return pixels_; }
+  float* row(int i) { return values_.data() + static_cast<std::size_t>(i) * stride_; }
+  double* weights() { return weights_.data(); }
+
+  // sums[i·rows + j] += Σ_k w_k·t_ik·t_jk for 0 ≤ i ≤ j < rows, in double.
+  void addWeightedProducts(std::vector<double>& sums) const;
+
+ private:
+  int rows_;
+  int paddedRows_;
+  std::size_t pixels_;
+  std::size_t stride_;
+  std::vector<float> values_;
+  std::vector<double> weights_;
+};
+
+}  // namespace dia_normal
+
+#endif
