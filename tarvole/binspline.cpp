@@ -1,0 +1,143 @@
+// The two-dimensional binned spline surface.
+#include "tarvole/binspline.h"
+
+#include <cmath>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+
+#include "numerics/spline.h"
+#include "tarvole/spline_surface.h"
+
+namespace {
+
+// "skygrid.fits" and "skygrid.tab": the knot values, fixed names in the
+// working directory.
+void writeSkygrid(const Knots& k) {
+  writeImage("skygrid.fits", k.z);
+  std::ofstream tab("skygrid.tab");
+  for (int q = k.py0; q <= k.py1; ++q) {
+    for (int p = k.px0; p <= k.px1; ++p) tab << std::setw(15) << k.z(p, q) << " ";
+    tab << "\n";
+  }
+}
+
+// The cells' values over their d × d squares, and the knots' values over the
+// squares of half-width 3d/2, within the image box (and the covered cells).
+void writePaintedImages(const std::string& name, const orv::MArray<double, 2>& G, const CellMeans& cells,
+                        const Knots& k, PixelBox cellBox, const orv::MArray<float, 2>& Y, PixelBox imageBox,
+                        int rb, const std::string& outname) {
+  orv::MArray<float, 2> bin(Y.length(1), Y.length(2));
+  bin = 0.0f;
+  paintCells(G, cells.ax, cells.ay, rb, imageBox, bin);
+  writeImage(prefixedName(outname, name + "_binspline_bin-"), bin);
+
+  orv::MArray<float, 2> median(Y.length(1), Y.length(2));
+  median = 0.0f;
+  const PixelBox area{std::max(imageBox.x0, static_cast<int>(cells.xc(cellBox.x0)) - rb),
+                      std::min(imageBox.x1, static_cast<int>(cells.xc(cellBox.x1)) + rb),
+                      std::max(imageBox.y0, static_cast<int>(cells.yc(cellBox.y0)) - rb),
+                      std::min(imageBox.y1, static_cast<int>(cells.yc(cellBox.y1)) + rb)};
+  paintKnots(k, 3 * (2 * rb + 1) / 2, area, median);
+  writeImage(prefixedName(outname, name + "_binspline_median-"), median);
+}
+
+}  // namespace
+
+bool binsplineSurface(const std::string& name, const orv::MArray<float, 2>& X, const orv::MArray<float, 2>& Y,
+                      orv::MArray<float, 2>& out, const SurfaceSettings& s) {
+  std::ostream& os = std::cout;
+  const int rb = s.binradius;
+  const int d = 2 * rb + 1;
+  const int nx = Y.last(1), ny = Y.last(2);
+  const int v = s.verbose;
+
+  os << std::endl << " -------------------- binspline " << name << " ------------------" << std::endl;
+  printCellLayout(os, v, d, 3 * d, s.cx, s.cy, true);
+
+  // 1.-2. Cell means and cell values.
+  const CellShape cell(rb);
+  CellMeans cells;
+  cellMeans(X, Y, cell, cellAxis(s.cx, nx, d), cellAxis(s.cy, ny, d), d * d / 3, s.blank, cells);
+  const double blank = s.blank;
+  orv::MArray<double, 2> G = cellGrid(cells.ax, cells.ay, blank);
+  const bool isAbs = name == "abs", isSky = name == "sky";
+  for (int ky = cells.ay.first; ky <= cells.ay.last; ++ky)
+    for (int kx = cells.ax.first; kx <= cells.ax.last; ++kx) {
+      const double mx = cells.mx(kx, ky), my = cells.my(kx, ky);
+      if (mx == blank || my == blank || my == 0.0) continue;
+      if (isAbs) G(kx, ky) = mx / my;
+      if (isSky) G(kx, ky) = my - mx;
+    }
+
+  // 3.-4. Occupied cells and knot ranges.
+  int ix0, ix1, iy0, iy1;
+  occupiedBox(G, ix0, ix1, iy0, iy1, blank);
+  Knots k;
+  const KnotStatus status = knotRanges(ix0, ix1, iy0, iy1, k);
+  if (v > 0) {
+    os << std::endl
+       << "binning grid: " << std::endl
+       << " ix0 = " << ix0 << std::endl
+       << " ix1 = " << ix1 << std::endl
+       << " iy0 = " << iy0 << std::endl
+       << " iy1 = " << iy1 << std::endl;
+    os << std::endl
+       << "median spline grid: " << std::endl
+       << " px0 = " << k.px0 << std::endl
+       << " px1 = " << k.px1 << std::endl
+       << " py0 = " << k.py0 << std::endl
+       << " py1 = " << k.py1 << std::endl;
+  }
+  out = s.blank;
+  auto fail = [&](KnotStatus why) {
+    reportKnotFailure(why, std::cerr, s.outname);
+    os << "spline interpolation....." << std::endl
+       << " ------------------------------------------------------" << std::endl;
+    return false;
+  };
+  if (status != KnotStatus::ok) return fail(status);
+
+  // 5. Knots.
+  const KnotStatus valued = knotValues(G, cells.ax, cells.ay, s.blank, os, std::cerr, s.outname, k);
+  if (valued != KnotStatus::ok) return fail(valued);
+  os << std::endl << "binsplinebic spline interpolation..." << std::endl << std::fixed;
+  if (v > 0) {
+    os << std::endl << "x:" << std::endl << std::setprecision(1) << k.xs << std::endl;
+    os << std::endl << "y:" << std::endl << k.ys << std::endl;
+    os << std::endl << "z:" << std::endl << std::setprecision(3) << k.z << std::endl;
+    os << " aver   = " << k.sum / k.count << std::endl
+       << " sig    = " << std::sqrt(k.sumSquaredFromOne / k.count) << std::endl
+       << " median = " << orv::median_exact(k.z) << std::endl;
+    writeSkygrid(k);
+  }
+
+  // 6. Spline.
+  orv::MArray<double, 2> z2(orv::Range(k.px0, k.px1), orv::Range(k.py0, k.py1));
+  z2 = 0.0;
+  if (sc_splie2(k.xs, k.ys, k.z, z2) != 0) std::cerr << "errors in " << s.outname << std::endl;
+  if (v > 1) os << std::endl << "z'':" << std::endl << std::setprecision(3) << z2 << std::endl;
+
+  int jx0, jx1, jy0, jy1;
+  occupiedBox(Y, jx0, jx1, jy0, jy1, s.blank);
+  if (v > 0)
+    os << std::endl
+       << "image borders: " << std::endl
+       << " jx0 = " << jx0 << std::endl
+       << " jx1 = " << jx1 << std::endl
+       << " jy0 = " << jy0 << std::endl
+       << " jy1 = " << jy1 << std::endl;
+  os << "spline interpolation....." << std::endl;
+  const long errors = evaluateSurface(k, z2, out, 1, nx, 1, ny, false);
+  if (errors != 0) std::cerr << errors << " errors in " << s.outname << std::endl;
+
+  if (v > 2)
+    writePaintedImages(name, G, cells, k, {ix0, ix1, iy0, iy1}, Y, {jx0, jx1, jy0, jy1}, rb, s.outname);
+  if (v > 0) {
+    const float b = s.blank;
+    writeImage(prefixedName(s.outname, name + "_binspline-"),
+               blockMeans4(out, s.blank, [&](int x, int y) { return Y(x, y) != b; }));
+  }
+  os << " ------------------------------------------------------" << std::endl;
+  return true;
+}

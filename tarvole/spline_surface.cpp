@@ -1,0 +1,279 @@
+// Cells, knots and row-wise spline evaluation of the binned spline surfaces.
+#include "tarvole/spline_surface.h"
+
+#include <algorithm>
+#include <cmath>
+#include <ostream>
+
+#include "numerics/spline.h"
+#include "orv/fits/fits.h"
+
+CellAxis cellAxis(int centre, int extent, int d) {
+  CellAxis a;
+  a.centre = centre;
+  a.step = d;
+  a.first = -((centre - 1 - d) / d + 1);
+  a.last = (d + extent - centre) / d + 1;
+  return a;
+}
+
+CellShape::CellShape(int rb) : rb_(std::max(rb, 0)), halfWidth_(2 * std::max(rb, 0) + 1, -1) {
+  const long limit = static_cast<long>(rb_) * (rb_ + 1);
+  for (int j = -rb_; j <= rb_; ++j) {
+    int w = -1;
+    for (int i = 0; i <= rb_; ++i)
+      if (static_cast<long>(i) * i + static_cast<long>(j) * j < limit) w = i;
+    halfWidth_[j + rb_] = w;
+  }
+}
+
+orv::MArray<double, 2> cellGrid(CellAxis ax, CellAxis ay, double value) {
+  orv::MArray<double, 2> g(orv::Range(ax.first - 1, ax.last + 1), orv::Range(ay.first - 1, ay.last + 1));
+  g = value;
+  return g;
+}
+
+orv::MArray<double, 1> cellCentres(CellAxis a) {
+  orv::MArray<double, 1> c(orv::Range(a.first - 1, a.last + 1));
+  c = 0.0;
+  for (int k = a.first; k <= a.last; ++k) c(k) = a.centreOf(k);
+  return c;
+}
+
+void cellMeans(const orv::MArray<float, 2>& X, const orv::MArray<float, 2>& Y, const CellShape& cell,
+               CellAxis ax, CellAxis ay, int minCount, float blank, CellMeans& out) {
+  const int nx = Y.last(1);
+  const int ny = Y.last(2);
+  out.ax = ax;
+  out.ay = ay;
+  out.mx.makeReference(cellGrid(ax, ay, blank));
+  out.my.makeReference(cellGrid(ax, ay, blank));
+  out.xc.makeReference(cellCentres(ax));
+  out.yc.makeReference(cellCentres(ay));
+  for (int ky = ay.first; ky <= ay.last; ++ky) {
+    const int yc = ay.centreOf(ky);
+    for (int kx = ax.first; kx <= ax.last; ++kx) {
+      const int xc = ax.centreOf(kx);
+      long n = 0;
+      double sumX = 0.0, sumY = 0.0;
+      cell.forEachRun(xc, yc, nx, ny, [&](int y, int x0, int x1) {
+        const float* px = &X(x0, y);
+        const float* py = &Y(x0, y);
+        for (int i = 0; i <= x1 - x0; ++i) {
+          const float a = px[i];
+          const float b = py[i];
+          if (a != blank && b != blank) {
+            sumX += a;
+            sumY += b;
+            ++n;
+          }
+        }
+      });
+      if (n > minCount) {
+        out.mx(kx, ky) = sumX / static_cast<double>(n);
+        out.my(kx, ky) = sumY / static_cast<double>(n);
+      }
+    }
+  }
+}
+
+template <class T>
+void occupiedBox(const orv::MArray<T, 2>& a, int& x1, int& x2, int& y1, int& y2, T blank) {
+  const int X0 = a.first(1), X1 = a.last(1), Y0 = a.first(2), Y1 = a.last(2);
+  auto columnHasData = [&](int x) {
+    for (int y = Y0; y <= Y1; ++y)
+      if (!(a(x, y) == blank)) return true;
+    return false;
+  };
+  auto rowHasData = [&](int y) {
+    for (int x = X0; x <= X1; ++x)
+      if (!(a(x, y) == blank)) return true;
+    return false;
+  };
+  x1 = X0;
+  while (x1 <= X1 && !columnHasData(x1)) ++x1;
+  x2 = X1;
+  while (x2 >= X0 && !columnHasData(x2)) --x2;
+  y1 = Y0;
+  while (y1 <= Y1 && !rowHasData(y1)) ++y1;
+  y2 = Y1;
+  while (y2 >= Y0 && !rowHasData(y2)) --y2;
+}
+template void occupiedBox<float>(const orv::MArray<float, 2>&, int&, int&, int&, int&, float);
+template void occupiedBox<double>(const orv::MArray<double, 2>&, int&, int&, int&, int&, double);
+
+int firstKnot(int i0) {
+  int p = 1;
+  for (int v = 0; v >= i0; v -= 3) --p;
+  return p;
+}
+
+int lastKnot(int i1) {
+  int p = -1;
+  for (int v = 0; v <= i1; v += 3) ++p;
+  return p;
+}
+
+KnotStatus knotRanges(int ix0, int ix1, int iy0, int iy1, Knots& k) {
+  if (ix0 > ix1 || iy0 > iy1) return KnotStatus::noCells;
+  k.px0 = firstKnot(ix0);
+  k.px1 = lastKnot(ix1);
+  k.py0 = firstKnot(iy0);
+  k.py1 = lastKnot(iy1);
+  if (k.px1 <= k.px0 || k.py1 <= k.py0) return KnotStatus::tooFewKnots;
+  return KnotStatus::ok;
+}
+
+namespace {
+
+// G(kx, ky), or blank for a cell outside the array.
+double cellAt(const orv::MArray<double, 2>& G, int kx, int ky, double blank) {
+  if (kx < G.first(1) || kx > G.last(1) || ky < G.first(2) || ky > G.last(2)) return blank;
+  return G(kx, ky);
+}
+
+}  // namespace
+
+KnotStatus knotValues(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay, float blank,
+                      std::ostream& out, std::ostream& err, const std::string& outname, Knots& k) {
+  const double b = blank;
+  k.xs.makeReference(orv::MArray<double, 1>(orv::Range(k.px0, k.px1)));
+  k.ys.makeReference(orv::MArray<double, 1>(orv::Range(k.py0, k.py1)));
+  k.z.makeReference(orv::MArray<double, 2>(orv::Range(k.px0, k.px1), orv::Range(k.py0, k.py1)));
+  bool outside = false;
+  for (int p = k.px0; p <= k.px1; ++p) {
+    k.xs(p) = ax.centreOf(3 * p);
+    outside |= 3 * p < ax.first || 3 * p > ax.last;
+  }
+  for (int q = k.py0; q <= k.py1; ++q) {
+    k.ys(q) = ay.centreOf(3 * q);
+    outside |= 3 * q < ay.first || 3 * q > ay.last;
+  }
+  if (outside)
+    err << "warning: knots lie outside the cells around the centre (" << ax.centre << ", " << ay.centre
+        << "), far from the image; their windows count as blank: " << outname << std::endl;
+
+  for (int q = k.py0; q <= k.py1; ++q)
+    for (int p = k.px0; p <= k.px1; ++p) {
+      orv::MArray<double, 1> nine(9);
+      int n = 1;
+      for (int j = -1; j <= 1; ++j)
+        for (int i = -1; i <= 1; ++i) nine(n++) = cellAt(G, 3 * p + i, 3 * q + j, b);
+      double m = orv::median_exact(nine, b);
+      for (int h = 1; m == b && h <= 10; ++h) {
+        orv::MArray<double, 1> list((2 * h + 1) * (2 * h + 1));
+        list = b;
+        n = 1;
+        for (int j = -h; j <= h; ++j)
+          for (int i = -h; i <= h; ++i) {
+            const int kx = 3 * p + i, ky = 3 * q + j;
+            if (kx >= ax.first && kx <= ax.last && ky >= ay.first && ky <= ay.last)
+              list(n++) = cellAt(G, kx, ky, b);
+          }
+        m = orv::median_exact(list, b);
+        out << "h: " << h << "   " << m << std::endl;
+      }
+      k.z(p, q) = m;
+    }
+
+  if (!fillBlankKnots(k.z, b, err, outname)) return KnotStatus::noKnotValue;
+
+  k.count = 0;
+  k.sum = 0.0;
+  k.sumSquaredFromOne = 0.0;
+  for (int q = k.py0; q <= k.py1; ++q)
+    for (int p = k.px0; p <= k.px1; ++p) {
+      const double m = k.z(p, q);
+      ++k.count;
+      k.sum += m;
+      k.sumSquaredFromOne += (m - 1.0) * (m - 1.0);
+    }
+  return KnotStatus::ok;
+}
+
+void reportKnotFailure(KnotStatus status, std::ostream& err, const std::string& outname) {
+  if (status == KnotStatus::noCells)
+    err << "errors in spline: no cell holds enough data: " << outname << std::endl;
+  else if (status == KnotStatus::tooFewKnots)
+    err << "errors in spline: fewer than two knots in a direction: " << outname << std::endl;
+  else if (status == KnotStatus::noKnotValue)
+    err << "errors in spline: no knot has a value: " << outname << std::endl;
+}
+
+long evaluateSurface(const Knots& k, const orv::MArray<double, 2>& z2, orv::MArray<float, 2>& out, int x0,
+                     int x1, int y0, int y1, bool stopAtFirstFailure) {
+  x0 = std::max(x0, out.first(1));
+  x1 = std::min(x1, out.last(1));
+  y0 = std::max(y0, out.first(2));
+  y1 = std::min(y1, out.last(2));
+  if (x0 > x1 || y0 > y1) return 0;
+  BicubicSplineRow spline(k.xs, k.ys, k.z, z2);
+  long errors = 0;
+  for (int y = y0; y <= y1; ++y) {
+    spline.setRow(y);
+    float* row = &out(x0, y);
+    for (int x = x0; x <= x1; ++x) {
+      double v;
+      const int status = spline.value(v, x);
+      errors += status;
+      if (stopAtFirstFailure ? errors == 0 : status == 0) row[x - x0] = static_cast<float>(v);
+    }
+  }
+  return errors;
+}
+
+void paintCells(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay, int rb, PixelBox box,
+                orv::MArray<float, 2>& img) {
+  for (int ky = ay.first; ky <= ay.last; ++ky)
+    for (int kx = ax.first; kx <= ax.last; ++kx) {
+      const int xc = ax.centreOf(kx), yc = ay.centreOf(ky);
+      const float value = static_cast<float>(G(kx, ky));
+      for (int y = std::max(yc - rb, box.y0); y <= std::min(yc + rb, box.y1); ++y)
+        for (int x = std::max(xc - rb, box.x0); x <= std::min(xc + rb, box.x1); ++x) img(x, y) = value;
+    }
+}
+
+void paintKnots(const Knots& k, int half, PixelBox box, orv::MArray<float, 2>& img) {
+  for (int q = k.py0; q <= k.py1; ++q)
+    for (int p = k.px0; p <= k.px1; ++p) {
+      const int xs = static_cast<int>(k.xs(p)), ys = static_cast<int>(k.ys(q));
+      const float value = static_cast<float>(k.z(p, q));
+      for (int y = std::max(ys - half, box.y0); y <= std::min(ys + half, box.y1); ++y)
+        for (int x = std::max(xs - half, box.x0); x <= std::min(xs + half, box.x1); ++x) img(x, y) = value;
+    }
+}
+
+void printCellLayout(std::ostream& os, int verbose, int d, int medianSize, int cx, int cy,
+                     bool emptyBeforeMedian) {
+  if (verbose > 0)
+    os << std::endl
+       << "binning diam: " << d << " px" << std::endl
+       << "binning  ivl: " << d << " px" << std::endl;
+  os << std::endl << "center: " << std::endl << " cx: " << cx << std::endl << " cy: " << cy << std::endl;
+  if (verbose > 0) {
+    if (emptyBeforeMedian) os << std::endl;
+    os << "median diam: " << medianSize << " px" << std::endl
+       << "median  ivl: " << medianSize << " px" << std::endl;
+  }
+  os << std::endl << "binning..." << std::endl;
+}
+
+void writeImage(const std::string& name, const orv::MArray<float, 2>& a) {
+  orv::FitsOut f(name);
+  f << a;
+}
+void writeImage(const std::string& name, const orv::MArray<double, 2>& a) {
+  orv::FitsOut f(name);
+  f << a;
+}
+void writeImage(const std::string& name, const orv::MArray<double, 1>& a) {
+  orv::FitsOut f(name);
+  f << a;
+}
+
+std::string prefixedName(const std::string& name, const std::string& prefix) {
+  const std::size_t slash = name.rfind('/');
+  std::string result = name;
+  result.insert(slash == std::string::npos ? 0 : slash + 1, prefix);
+  return result;
+}
