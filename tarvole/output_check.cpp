@@ -41,6 +41,7 @@ std::vector<std::string> planned_outputs(const Pliste& P, const std::list<std::s
   Pliste current;
   current.verbose = P.verbose;
   current.error = P.error;
+  current.fitvariable = P.fitvariable;
   for (const std::string& image : images) {
     current.outname = newname(image, P.prefix);
     current.errname = newname(image, "e." + P.prefix);
