@@ -3,9 +3,12 @@
 
 #include <iostream>
 
+#include "tarvole/names.h"
 #include "tarvole/spline_surface.h"
 
-void binningCells(const orv::MArray<float, 2>& X, orv::MArray<float, 2>& out, int cx, int cy, float blank) {
+void binning(const orv::MArray<float, 2>& X, orv::MArray<float, 2>& out, const Pliste& P) {
+  const int cx = P.cx, cy = P.cy;
+  const float blank = P.blank;
   std::cout << " binning..." << std::endl;
   constexpr int radius = 30;
   constexpr int d = 2 * radius + 1;
@@ -14,7 +17,7 @@ void binningCells(const orv::MArray<float, 2>& X, orv::MArray<float, 2>& out, in
   // One image: X serves as both, so a pixel counts where X differs from blank.
   cellMeans(X, X, cell, cellAxis(cx, X.last(1), d), cellAxis(cy, X.last(2), d), d * d / 3, blank, cells);
   int jx0, jx1, jy0, jy1;
-  occupiedBox(X, jx0, jx1, jy0, jy1, blank);
+  nonan(X, jx0, jx1, jy0, jy1, blank);
   out = 0.0f;
   paintCells(cells.mx, cells.ax, cells.ay, radius, {jx0, jx1, jy0, jy1}, out);
 }

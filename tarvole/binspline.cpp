@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "numerics/spline.h"
+#include "tarvole/names.h"
 #include "tarvole/spline_surface.h"
 
 namespace {
@@ -30,7 +31,7 @@ void writePaintedImages(const std::string& name, const orv::MArray<double, 2>& G
   orv::MArray<float, 2> bin(Y.length(1), Y.length(2));
   bin = 0.0f;
   paintCells(G, cells.ax, cells.ay, rb, imageBox, bin);
-  writeImage(prefixedName(outname, name + "_binspline_bin-"), bin);
+  writeImage(newname(outname, name + "_binspline_bin-"), bin);
 
   orv::MArray<float, 2> median(Y.length(1), Y.length(2));
   median = 0.0f;
@@ -39,13 +40,13 @@ void writePaintedImages(const std::string& name, const orv::MArray<double, 2>& G
                       std::max(imageBox.y0, static_cast<int>(cells.yc(cellBox.y0)) - rb),
                       std::min(imageBox.y1, static_cast<int>(cells.yc(cellBox.y1)) + rb)};
   paintKnots(k, 3 * (2 * rb + 1) / 2, area, median);
-  writeImage(prefixedName(outname, name + "_binspline_median-"), median);
+  writeImage(newname(outname, name + "_binspline_median-"), median);
 }
 
 }  // namespace
 
-bool binsplineSurface(const std::string& name, const orv::MArray<float, 2>& X, const orv::MArray<float, 2>& Y,
-                      orv::MArray<float, 2>& out, const SurfaceSettings& s) {
+bool binspline(const std::string& name, const orv::MArray<float, 2>& X, const orv::MArray<float, 2>& Y,
+               orv::MArray<float, 2>& out, const Pliste& s) {
   std::ostream& os = std::cout;
   const int rb = s.binradius;
   const int d = 2 * rb + 1;
@@ -72,7 +73,7 @@ bool binsplineSurface(const std::string& name, const orv::MArray<float, 2>& X, c
 
   // 3.-4. Occupied cells and knot ranges.
   int ix0, ix1, iy0, iy1;
-  occupiedBox(G, ix0, ix1, iy0, iy1, blank);
+  nonan(G, ix0, ix1, iy0, iy1, blank);
   Knots k;
   const KnotStatus status = knotRanges(ix0, ix1, iy0, iy1, k);
   if (v > 0) {
@@ -119,7 +120,7 @@ bool binsplineSurface(const std::string& name, const orv::MArray<float, 2>& X, c
   if (v > 1) os << std::endl << "z'':" << std::endl << std::setprecision(3) << z2 << std::endl;
 
   int jx0, jx1, jy0, jy1;
-  occupiedBox(Y, jx0, jx1, jy0, jy1, s.blank);
+  nonan(Y, jx0, jx1, jy0, jy1, s.blank);
   if (v > 0)
     os << std::endl
        << "image borders: " << std::endl
@@ -135,7 +136,7 @@ bool binsplineSurface(const std::string& name, const orv::MArray<float, 2>& X, c
     writePaintedImages(name, G, cells, k, {ix0, ix1, iy0, iy1}, Y, {jx0, jx1, jy0, jy1}, rb, s.outname);
   if (v > 0) {
     const float b = s.blank;
-    writeImage(prefixedName(s.outname, name + "_binspline-"),
+    writeImage(newname(s.outname, name + "_binspline-"),
                blockMeans4(out, s.blank, [&](int x, int y) { return Y(x, y) != b; }));
   }
   os << " ------------------------------------------------------" << std::endl;

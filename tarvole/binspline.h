@@ -7,16 +7,7 @@
 #include <string>
 
 #include "orv/marray.h"
-
-// What the surfaces read of the run parameters.
-struct SurfaceSettings {
-  int binradius = 30;
-  int cx = 0;
-  int cy = 0;
-  float blank = 1.0e20f;
-  int verbose = 0;
-  std::string outname;
-};
+#include "tarvole/pliste.h"
 
 // The surface of name "abs" (X/Y per cell) or "sky" (Y - X per cell) at every
 // pixel of out, which has the extent of Y. Prints its progress on standard
@@ -25,13 +16,14 @@ struct SurfaceSettings {
 // standard error, when no spline can be set up (no cell with data, fewer than
 // two knots in a direction); failed set-ups and evaluations that still leave
 // a surface are reported and count as success.
-bool binsplineSurface(const std::string& name, const orv::MArray<float, 2>& X, const orv::MArray<float, 2>& Y,
-                      orv::MArray<float, 2>& out, const SurfaceSettings& s);
+// Reads binradius, cx, cy, blank, verbose and outname of P.
+bool binspline(const std::string& name, const orv::MArray<float, 2>& X, const orv::MArray<float, 2>& Y,
+               orv::MArray<float, 2>& out, const Pliste& P);
 
 // The one-dimensional member of the family: strips of 2·binradius + 1 rows
 // across the full width, knots on every third strip and a cubic spline in y;
-// every row of out takes one value. Same return as binsplineSurface.
-bool binsplineRows(const std::string& name, const orv::MArray<float, 2>& X, const orv::MArray<float, 2>& Y,
-                   orv::MArray<float, 2>& out, const SurfaceSettings& s);
+// every row of out takes one value. Same return as binspline.
+bool binsplineY(const std::string& name, const orv::MArray<float, 2>& X, const orv::MArray<float, 2>& Y,
+                orv::MArray<float, 2>& out, const Pliste& P);
 
 #endif

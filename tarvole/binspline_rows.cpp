@@ -6,6 +6,7 @@
 
 #include "numerics/spline.h"
 #include "tarvole/binspline.h"
+#include "tarvole/names.h"
 #include "tarvole/spline_surface.h"
 
 namespace {
@@ -21,8 +22,8 @@ void closeLine(std::ostream& os) {
 
 }  // namespace
 
-bool binsplineRows(const std::string& name, const orv::MArray<float, 2>& X, const orv::MArray<float, 2>& Y,
-                   orv::MArray<float, 2>& out, const SurfaceSettings& s) {
+bool binsplineY(const std::string& name, const orv::MArray<float, 2>& X, const orv::MArray<float, 2>& Y,
+                orv::MArray<float, 2>& out, const Pliste& s) {
   std::ostream& os = std::cout;
   const int br = s.binradius;
   const int d = 2 * br + 1;
@@ -127,7 +128,7 @@ bool binsplineRows(const std::string& name, const orv::MArray<float, 2>& X, cons
   if (v > 1) os << std::endl << "z'':" << std::endl << std::setprecision(3) << z2 << std::endl;
 
   int jx0, jx1, jy0, jy1;
-  occupiedBox(Y, jx0, jx1, jy0, jy1, s.blank);
+  nonan(Y, jx0, jx1, jy0, jy1, s.blank);
   if (v > 0)
     os << std::endl
        << "image borders: " << std::endl
@@ -164,12 +165,12 @@ bool binsplineRows(const std::string& name, const orv::MArray<float, 2>& X, cons
       const long yq = static_cast<long>(yk(q));
       paintRows(median, std::max(yq - 3 * d / 2, lo), std::min(yq + 3 * d / 2, hi), zk(q));
     }
-    writeImage(prefixedName(s.outname, name + "_binspline_bin-"), bin);
-    writeImage(prefixedName(s.outname, name + "_binspline_median-"), median);
+    writeImage(newname(s.outname, name + "_binspline_bin-"), bin);
+    writeImage(newname(s.outname, name + "_binspline_median-"), median);
   }
   if (v > 0) {
     const float b = s.blank;
-    writeImage(prefixedName(s.outname, name + "_binspline-"),
+    writeImage(newname(s.outname, name + "_binspline-"),
                blockMeans4(out, s.blank, [&](int x, int y) { return Y(x, y) != b; }));
   }
   closeLine(os);

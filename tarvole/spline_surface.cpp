@@ -77,31 +77,6 @@ void cellMeans(const orv::MArray<float, 2>& X, const orv::MArray<float, 2>& Y, c
   }
 }
 
-template <class T>
-void occupiedBox(const orv::MArray<T, 2>& a, int& x1, int& x2, int& y1, int& y2, T blank) {
-  const int X0 = a.first(1), X1 = a.last(1), Y0 = a.first(2), Y1 = a.last(2);
-  auto columnHasData = [&](int x) {
-    for (int y = Y0; y <= Y1; ++y)
-      if (!(a(x, y) == blank)) return true;
-    return false;
-  };
-  auto rowHasData = [&](int y) {
-    for (int x = X0; x <= X1; ++x)
-      if (!(a(x, y) == blank)) return true;
-    return false;
-  };
-  x1 = X0;
-  while (x1 <= X1 && !columnHasData(x1)) ++x1;
-  x2 = X1;
-  while (x2 >= X0 && !columnHasData(x2)) --x2;
-  y1 = Y0;
-  while (y1 <= Y1 && !rowHasData(y1)) ++y1;
-  y2 = Y1;
-  while (y2 >= Y0 && !rowHasData(y2)) --y2;
-}
-template void occupiedBox<float>(const orv::MArray<float, 2>&, int&, int&, int&, int&, float);
-template void occupiedBox<double>(const orv::MArray<double, 2>&, int&, int&, int&, int&, double);
-
 int firstKnot(int i0) {
   int p = 1;
   for (int v = 0; v >= i0; v -= 3) --p;
@@ -269,11 +244,4 @@ void writeImage(const std::string& name, const orv::MArray<double, 2>& a) {
 void writeImage(const std::string& name, const orv::MArray<double, 1>& a) {
   orv::FitsOut f(name);
   f << a;
-}
-
-std::string prefixedName(const std::string& name, const std::string& prefix) {
-  const std::size_t slash = name.rfind('/');
-  std::string result = name;
-  result.insert(slash == std::string::npos ? 0 : slash + 1, prefix);
-  return result;
 }

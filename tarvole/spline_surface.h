@@ -76,11 +76,6 @@ orv::MArray<double, 2> cellGrid(CellAxis ax, CellAxis ay, double value);
 // The centre coordinates of the cells of an axis, 0 in the margin.
 orv::MArray<double, 1> cellCentres(CellAxis a);
 
-// The occupied box of a 2-D array: first and last index in each dimension
-// whose column or row holds an element that differs from blank.
-template <class T>
-void occupiedBox(const orv::MArray<T, 2>& a, int& x1, int& x2, int& y1, int& y2, T blank);
-
 // First knot index of the knot rule (knot p on cell 3p): the smallest p with
 // 3p >= i0 for i0 <= 0, else 1. Last: the largest p with 3p <= i1 for i1 >= 0,
 // else -1.
@@ -195,8 +190,5 @@ void printCellLayout(std::ostream& os, int verbose, int d, int medianSize, int c
 void writeImage(const std::string& name, const orv::MArray<float, 2>& a);
 void writeImage(const std::string& name, const orv::MArray<double, 2>& a);
 void writeImage(const std::string& name, const orv::MArray<double, 1>& a);
-
-// The file name with prefix put in front of its file-name part.
-std::string prefixedName(const std::string& name, const std::string& prefix);
 
 #endif

@@ -26,7 +26,9 @@ TEST(Binning, ThresholdAndOccupiedBox) {
           X(100 + i, 100 + j) = blank;
           --toBlank;
         }
-    binningCells(X, out, 100, 100, blank);
+    Pliste P;
+    P.cx = P.cy = 100;
+    binning(X, out, P);
     EXPECT_EQ(out(100, 100), c.centreValue) << c.usable;
     EXPECT_EQ(out(70, 130), c.centreValue) << "the square's corner";
     EXPECT_EQ(out(161, 100), 10.0f) << "a full neighbour";

@@ -67,13 +67,13 @@ TEST(Binspline, AgreesWithIndependentRendering) {
     orv::MArray<float, 2> X, Y;
     makeImages(c, X, Y);
     orv::MArray<float, 2> out(c.nx, c.ny);
-    SurfaceSettings s;
+    Pliste s;
     s.cx = c.cx;
     s.cy = c.cy;
     s.verbose = 1;
     s.outname = "bsp_out.fits";
     testing::internal::CaptureStdout();
-    const bool ok = binsplineSurface(c.name, X, Y, out, s);
+    const bool ok = binspline(c.name, X, Y, out, s);
     const std::string printed = testing::internal::GetCapturedStdout();
     ASSERT_TRUE(ok);
     {
@@ -112,13 +112,13 @@ TEST(Binspline, NoSplineLeavesBlankSurface) {
     orv::MArray<float, 2> X(f.nx, f.ny), Y(f.nx, f.ny), out(f.nx, f.ny);
     X = 100.0f;
     Y = f.allBlank ? blank : 120.0f;
-    SurfaceSettings s;
+    Pliste s;
     s.cx = f.nx / 2;
     s.cy = f.ny / 2;
     s.outname = "fail.fits";
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    const bool ok = binsplineSurface("sky", X, Y, out, s);
+    const bool ok = binspline("sky", X, Y, out, s);
     testing::internal::GetCapturedStdout();
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_FALSE(ok) << f.what;

@@ -1,0 +1,27 @@
+// Prints and coefficients shared by the sampling-grid fits of absorption and sky gradients.
+#ifndef TARVOLE_FIT_TABLE_H
+#define TARVOLE_FIT_TABLE_H
+
+#include <ostream>
+#include <string>
+
+#include "orv/marray.h"
+#include "tarvole/sampling_grid.h"
+
+// One line per kept point: mR and mI, each in a field of 15 at precision 9.
+void printPointMeans(std::ostream& os, const SamplingPoints& pts);
+
+// The unknowns of mI (1 + b3 dx + b4 dy) = b1 mR + b2 + b5 dx + b6 dy.
+struct GradientModel {
+  double b[7] = {};  // b[1]..b[6]
+};
+
+// The table header (with the nchi column when withChi), fixed notation, and one row for the
+// iteration: b1, b2/b1, b5/b1, b6/b1, b3, b4 (and nchi), then "   " and outname.
+void printFitTable(std::ostream& os, int iteration, const GradientModel& m, bool withChi, double nchi,
+                   const std::string& outname);
+
+// c = (1/b1, b2/b1, b5/b1, b6/b1, b3, b4).
+void setGradientCoefficients(orv::MArray<double, 1>& c, const GradientModel& m);
+
+#endif
