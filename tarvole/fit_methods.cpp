@@ -1,9 +1,15 @@
 // The choice table of the fitting methods: one row per method, in the order main tests them.
 #include "tarvole/fit_methods.h"
 
+#include "tarvole/spline_methods.h"
+
 namespace {
 
 void call_fit_abs_sky(FitArguments& a) { fit_abs_sky(a.R, a.eR, a.I, a.eI, a.A, a.S, a.c, a.P); }
+void call_fit_fielddiaY(FitArguments& a) { fit_fielddiaY(a.R, a.eR, a.I, a.eI, a.A, a.S, a.c, a.P); }
+void call_sky_new(FitArguments& a) { sky_new(a.R, a.eR, a.I, a.eI, a.A, a.S, a.c, a.P); }
+void call_fit_abs_binspline(FitArguments& a) { fit_abs_binspline(a.R, a.eR, a.I, a.eI, a.A, a.S, a.c, a.P); }
+void call_very_new(FitArguments& a) { very_new(a.R, a.eR, a.I, a.eI, a.A, a.S, a.c, a.P); }
 
 }  // namespace
 
@@ -14,12 +20,12 @@ const std::vector<MethodRow>& method_table() {
       {2, "fit_fielddia", [](const Pliste& P) { return P.fielddiffima; },
        " tarvole with difference imaging in field", nullptr, nullptr},
       {3, "fit_fielddiaY", [](const Pliste& P) { return P.fielddiffimaY; },
-       " tarvole with difference imaging in field and spline in Y", nullptr, nullptr},
-      {4, "sky_new", [](const Pliste& P) { return P.skynew; }, nullptr, nullptr, nullptr},
+       " tarvole with difference imaging in field and spline in Y", call_fit_fielddiaY, fit_fielddiaY_outputs},
+      {4, "sky_new", [](const Pliste& P) { return P.skynew; }, nullptr, call_sky_new, sky_new_outputs},
       {5, "fit_abs_binspline", [](const Pliste& P) { return P.binspline || P.binsplinedez; }, nullptr,
-       nullptr, nullptr},
+       call_fit_abs_binspline, fit_abs_binspline_outputs},
       {6, "very_new", [](const Pliste& P) { return P.verynew || P.fitnew || P.const_abs || P.const_sky; },
-       nullptr, nullptr, nullptr},
+       nullptr, call_very_new, very_new_outputs},
       {7, "fit_abs_sky", [](const Pliste&) { return true; }, "\nbintarvole with free absorption:",
        call_fit_abs_sky, nullptr},
   };
