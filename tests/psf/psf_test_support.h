@@ -1,0 +1,59 @@
+// Helpers shared by the PSF tests: reference scripts under the system Python,
+// a scratch directory per test program, and FITS checks.
+#ifndef TESTS_PSF_PSF_TEST_SUPPORT_H
+#define TESTS_PSF_PSF_TEST_SUPPORT_H
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/run_command.h"
+
+namespace psf_test {
+
+// A fresh directory for this test program's files (removed by the caller or left in TempDir).
+inline std::string scratchDir(const std::string& name) {
+  const std::string dir = ::testing::TempDir() + "psf_" + name + "_" + std::to_string(getpid());
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+// Runs a Python script (numpy, scipy, astropy, photutils) in dir; returns its
+// standard output, empty when it failed.
+inline std::string runPython(const std::string& dir, const std::string& script) {
+  const std::string path = dir + "/reference.py";
+  {
+    std::ofstream out(path);
+    out << script;
+  }
+  std::string text;
+  const int status = test_support::runCommand("cd " + dir + " && /usr/bin/python3 reference.py", &text);
+  return status == 0 ? text : "";
+}
+
+// The whitespace-separated numbers of a text.
+inline std::vector<double> numbers(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<double> values;
+  double v;
+  while (in >> v) values.push_back(v);
+  return values;
+}
+
+// fitsverify finds no error and no warning in the file.
+inline void expectFitsverifyClean(const std::string& file) {
+  std::string report;
+  test_support::fitsverifyReport(file, &report);
+  EXPECT_NE(report.find("found 0 warning(s) and 0 error(s)"), std::string::npos) << file << "\n" << report;
+}
+
+}  // namespace psf_test
+
+#endif
