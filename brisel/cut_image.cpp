@@ -9,9 +9,6 @@
 
 namespace {
 
-// Bytes of one block of rows (input or output) held at a time.
-constexpr long blockBytes = 4L << 20;
-
 // Frame columns that image j fills, firstColumn..lastColumn (empty when first > last), and
 // the input column of frame column firstColumn.
 struct ColumnSpan {
@@ -100,7 +97,8 @@ void set_reference_pixel(orv::FitsHeader& header, const std::string& keyword, do
     header.addValueCard(keyword, value, "", true);
 }
 
-void cut_image(const CutFiles& files, bool withError, const ImageTable& table, int j, const Frame& frame) {
+void cut_image(const CutFiles& files, bool withError, const ImageTable& table, int j, const Frame& frame,
+               long blockBytes) {
   const int width = frame.width;
   const int height = frame.height;
   const int inWidth = table.naxis1(j);

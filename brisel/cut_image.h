@@ -28,7 +28,10 @@ void set_reference_pixel(orv::FitsHeader& header, const std::string& keyword, do
 // reach; pixels outside the frame are dropped. The header is that of the input with CRPIX1
 // and CRPIX2 moved by the placement, so every pixel keeps its world coordinates. With
 // withError, the error image is written the same way with a header of the writer's own
-// cards. Rows are copied in blocks of a few megabytes, so memory stays small for any size.
-void cut_image(const CutFiles& files, bool withError, const ImageTable& table, int j, const Frame& frame);
+// cards. Rows are copied in blocks of about blockBytes (at least one row each), so memory
+// stays small for any size.
+inline constexpr long cut_block_bytes = 4L << 20;
+void cut_image(const CutFiles& files, bool withError, const ImageTable& table, int j, const Frame& frame,
+               long blockBytes = cut_block_bytes);
 
 #endif

@@ -1,0 +1,82 @@
+// Copying one image and its error image into a frame block by block: every placement of the
+// image against the frame and every size of block give the pixels of a hand loop.
+#include <gtest/gtest.h>
+
+#include "brisel/cut_image.h"
+#include "orv/fits/fits.h"
+#include "tests/brisel/brisel_test_support.h"
+
+namespace {
+
+constexpr int kWidth = 23, kHeight = 17;
+
+// Distinct values, and a second set for the error image.
+float pixel(int i, int j, bool error) { return static_cast<float>(i + 100 * j) + (error ? 0.5f : 0.0f); }
+
+void writeImage(const std::string& file, bool error) {
+  orv::MArray<float, 2> a(kWidth, kHeight);
+  for (int j = 1; j <= kHeight; ++j)
+    for (int i = 1; i <= kWidth; ++i) a(i, j) = pixel(i, j, error);
+  orv::FitsOut out(file);
+  out.addValueCard("CRPIX1  ", 10, "", true);
+  out.addValueCard("CRPIX2  ", 8, "", true);
+  out << a;
+}
+
+struct Case {
+  int xstart, ystart;  // frame pixel of input pixel (1, 1)
+  int width, height;   // of the frame
+  int blockRows;
+};
+
+TEST(CutImage, EveryPlacementAndBlockSizeGivesTheHandLoop) {
+  const Case cases[] = {
+      {1, 1, kWidth, kHeight, 1},  {1, 1, kWidth, kHeight, 100},
+      {-4, 3, 20, 15, 3},          {5, -6, 30, 12, 4},
+      {3, 5, 30, 30, 7},           {-30, 1, 20, 17, 5},
+      {1, 40, kWidth, kHeight, 2}, {2, -20, 25, 9, 3},
+  };
+  brisel_test::ScratchDir scratch;
+  const std::string dir = scratch.path();
+  writeImage(dir + "/in.fits", false);
+  writeImage(dir + "/e.in.fits", true);
+  for (const Case& c : cases) {
+    SCOPED_TRACE("start " + std::to_string(c.xstart) + "," + std::to_string(c.ystart) + " frame " +
+                 std::to_string(c.width) + "x" + std::to_string(c.height) + " block " +
+                 std::to_string(c.blockRows));
+    ImageTable table(1);
+    table.naxis1(1) = kWidth;
+    table.naxis2(1) = kHeight;
+    table.crpix1(1) = 10;
+    table.crpix2(1) = 8;
+    table.xstart(1) = c.xstart;
+    table.xend(1) = c.xstart + kWidth - 1;
+    table.ystart(1) = c.ystart;
+    table.yend(1) = c.ystart + kHeight - 1;
+    const Frame frame{10, 8, c.width, c.height};
+    const CutFiles files{dir + "/in.fits", dir + "/out.fits", dir + "/e.in.fits", dir + "/e.out.fits"};
+    const long rowBytes = std::max(c.width, kWidth) * static_cast<long>(sizeof(float));
+    cut_image(files, true, table, 1, frame, c.blockRows * rowBytes);
+
+    for (const bool error : {false, true}) {
+      orv::FitsIn in(error ? files.errorOutput : files.output, true);
+      orv::MArray<float, 2> out;
+      in >> out;
+      ASSERT_EQ(out.length(1), c.width);
+      ASSERT_EQ(out.length(2), c.height);
+      int wrong = 0;
+      for (int k = 1; k <= c.height; ++k) {
+        for (int l = 1; l <= c.width; ++l) {
+          const int i = l - c.xstart + 1, j = k - c.ystart + 1;
+          const bool inside = i >= 1 && i <= kWidth && j >= 1 && j <= kHeight;
+          const float want = inside ? pixel(i, j, error) : 0.0f;
+          if (out(l, k) != want && ++wrong <= 3)
+            ADD_FAILURE() << (error ? "error " : "") << "pixel (" << l << ", " << k << "): " << out(l, k)
+                          << ", want " << want;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
