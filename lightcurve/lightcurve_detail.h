@@ -1,0 +1,62 @@
+#ifndef LIGHTCURVE_LIGHTCURVE_DETAIL_H
+#define LIGHTCURVE_LIGHTCURVE_DETAIL_H
+
+// Helpers shared by the light-curve source files: fixed messages, the phase
+// rule, and new filled arrays.
+
+#include <cmath>
+#include <string>
+
+#include "orv/marray.h"
+
+namespace lightcurve_detail {
+
+inline const char* const kNoData = "lightcurve contains no data points!";
+inline const char* const kNoBox = "no boxed-lightcurve available!";
+inline const char* const kDifferentLengths = "vectors have different lengths!";
+inline const char* const kNoFileInformation = "no file information";
+
+// The integer part of x truncated toward zero, as std::trunc, without a
+// library call: below 2^52 in magnitude the conversion to an integer
+// truncates exactly; larger values, infinities and NaN are their own integer part.
+inline double truncated(double x) {
+  return std::fabs(x) < 4503599627370496.0 ? static_cast<double>(static_cast<long long>(x)) : x;
+}
+
+// Phase of a date folded on (period, t0): mid-transit at 0.5, in [0, 1).
+// The integer part is truncated toward zero, so negative offsets are lifted by 1.
+inline double foldedPhase(double date, double t0, double period) {
+  double x = (date - t0) / period;
+  x -= truncated(x);
+  if (x < 0) x += 1.0;
+  x += 0.5;
+  if (x >= 1.0) x -= 1.0;
+  return x;
+}
+
+// Inside the window of width tau centred on phase 0.5, with a margin of 1e-4
+// at both ends (both inclusive).
+inline bool inCentredWindow(double phase, double tau) {
+  return 0.4999 - tau / 2 <= phase && phase <= 0.5001 + tau / 2;
+}
+
+// A new array of n elements, base 1, every element value.
+template <typename T>
+orv::MArray<T, 1> filled(int n, const T& value) {
+  orv::MArray<T, 1> a(n);
+  T* p = a.firstElement();
+  for (int i = 0; i < n; ++i) p[i] = value;
+  return a;
+}
+
+// A new array holding elements 1..n of a, base 1.
+template <typename T>
+orv::MArray<T, 1> copyOf(const orv::MArray<T, 1>& a, int n) {
+  orv::MArray<T, 1> c(n);
+  for (int i = 1; i <= n; ++i) c(i) = a(a.first(1) + i - 1);
+  return c;
+}
+
+}  // namespace lightcurve_detail
+
+#endif

@@ -1,0 +1,205 @@
+#ifndef LIGHTCURVE_PELLIB_H
+#define LIGHTCURVE_PELLIB_H
+
+// The light-curve record `Lightcurve`: the photometric points of one star over
+// time and everything the analysis operations derive from them. Its
+// operations live in the source files of this folder, one topic each.
+
+#include <string>
+
+#include "orv/marray.h"
+
+// Magnitude of a flux with the zero point of all writers: -2.5 log10(x / 3060).
+double flux2mag(double x);
+
+// One light curve. Every array is one-dimensional with index base 1; point i
+// is element i of each per-point array, i = 1 .. length. Arrays handed to a
+// constructor or out by a getter share their storage with the record.
+// Operations check their precondition, print a one-line message on standard
+// output and return without change when it fails.
+class Lightcurve {
+ public:
+  Lightcurve();
+  Lightcurve(orv::MArray<double, 1> JD, orv::MArray<double, 1> flux, orv::MArray<double, 1> error);
+  Lightcurve(orv::MArray<double, 1> JD, orv::MArray<double, 1> flux, orv::MArray<double, 1> error,
+             orv::MArray<double, 1> nchi, orv::MArray<std::string, 1> filename);
+  Lightcurve(orv::MArray<double, 1> JD, orv::MArray<double, 1> flux, orv::MArray<double, 1> error,
+             orv::MArray<std::string, 1> filename);
+  Lightcurve(orv::MArray<double, 1> JD, orv::MArray<double, 1> flux, orv::MArray<double, 1> error,
+             orv::MArray<double, 1> nchi);
+  ~Lightcurve();
+
+  // Array members assign element by element into storage of the same size,
+  // so a record is not copied or assigned as a whole.
+  Lightcurve(const Lightcurve&) = delete;
+  Lightcurve& operator=(const Lightcurve&) = delete;
+
+  // --- Getters (record) ---
+  orv::MArray<double, 1> getJD() { return JD; }
+  orv::MArray<double, 1> getFlux() { return flux; }
+  orv::MArray<double, 1> getError() { return error; }
+  orv::MArray<double, 1> getNchi() { return nchi; }
+  orv::MArray<double, 1> getBoxval() { return boxval; }
+  orv::MArray<std::string, 1> getFilename() { return filename; }
+  orv::MArray<double, 1> getPhase() { return phase; }
+  orv::MArray<double, 1> getPhased_Flux() { return phased_flux; }
+  orv::MArray<double, 1> getPhased_Error() { return phased_error; }
+  orv::MArray<double, 1> getPhased_Nchi() { return phased_nchi; }
+  orv::MArray<double, 1> getPhased_Boxval() { return phased_boxval; }
+  orv::MArray<std::string, 1> getPhased_Filename() { return phased_filename; }
+  orv::MArray<double, 1> getSDE() { return SDE; }
+  orv::MArray<double, 1> getPeriod_box() { return period_box; }
+  orv::MArray<int, 1> getPoints_per_transit() { return points_per_transit; }
+
+  int getLength() const { return length; }
+  double getPeriod() const { return period; }
+  double getTau() const { return tau; }
+  double getT0() const { return t0; }
+  double getSNR() const { return SNR; }
+  double getDrop() const { return drop; }
+  int getNumber_transit_points() const { return number_transit_points; }
+  bool isFolded() const { return folded; }
+  bool isWeighted() const { return weighted; }
+  bool isBoxfitted() const { return boxfitted; }
+  double getSDE(int i) const { return SDE(i); }
+  double getPeriod_box(int i) const { return period_box(i); }
+  int getPoints_per_transit(int i) const { return points_per_transit(i); }
+
+  // Checked getters: peak i of the transit search (1..10), -1.0 when there is none.
+  double getDrop_box(int i) const;
+  double getT0_box(int i) const;
+  double getTau_box(int i) const;
+  // Points inside simulated transits; -1 after a message when unknown.
+  int getNumber_transit_box() const;
+  // Number of simulated transits; 0 after a message when unknown.
+  int getNumber_box() const;
+  int getNumber_transits() const;
+
+  // --- Folding, sorting, phase binning and weights ---
+  // Phase in [0, 1) with the epoch t0 at 0.5; t0 = 0.0 stands for JD(1) + period/2.
+  void fold(double period, double t0);
+  void fold(double period);
+  void fold();
+  // The same, carrying only flux, error, weights and box values.
+  void fold_quick(double period, double t0);
+  void fold_quick(double period);
+  void fold_quick();
+  // Orders the points by date (equal dates keep their order).
+  void sort();
+  // Replaces the folded curve by the filled ones of n phase bins.
+  void binning_phased(int n);
+  void calc_weights();
+  void calc_phased_weights();
+
+  // --- Normalisation, conversion and editing ---
+  void normalize();
+  void normalize_flux();
+  void convert2mag(double offset);
+  void convert2flux();
+  // Sigma clipping of the flux (both sides) and of the errors (large ones);
+  // both return the number of points removed.
+  int clipping(double factor);
+  int error_clipping(double factor);
+  void remove_point(int i);
+  void manipulate(int i, double delta);
+  void blend(double b);
+  void scale(double factor);
+  void nchi_scale();
+  void renorm();
+  void upscale();
+
+  // --- Transit and noise simulation ---
+  void simulate(double period, double t0, double tau, double drop, orv::MArray<double, 1> dates,
+                orv::MArray<double, 1> errors, long& seed);
+  void simulate(double period, double t0, double tau, double drop, orv::MArray<double, 1> dates,
+                double noise_percent, long& seed);
+  void simulate(double period, double t0, double tau, double drop, double noise_percent, int ncycles,
+                int npoints, long& seed);
+  void simulate_noise(orv::MArray<double, 1> dates, orv::MArray<double, 1> errors, long& seed);
+  void simulate_noise(orv::MArray<double, 1> dates, double sigma, long& seed);
+  void add_whitenoise(double sigma, long& seed);
+  void add_rednoise(orv::MArray<double, 1> amplitudes, orv::MArray<double, 1> frequencies,
+                    orv::MArray<double, 1> phases, long& seed);
+
+  // --- Data (public, in this order) ---
+  orv::MArray<std::string, 1> filename;
+  orv::MArray<std::string, 1> phased_filename;
+  orv::MArray<double, 1> JD;
+  orv::MArray<double, 1> flux;
+  orv::MArray<double, 1> error;
+  orv::MArray<double, 1> weights;
+  orv::MArray<double, 1> nchi;
+  orv::MArray<double, 1> boxval;
+
+  orv::MArray<double, 1> phase;
+  orv::MArray<double, 1> phased_flux;
+  orv::MArray<double, 1> phased_error;
+  orv::MArray<double, 1> phased_weights;
+  orv::MArray<double, 1> phased_nchi;
+  orv::MArray<double, 1> phased_boxval;
+
+  orv::MArray<double, 1> removed;
+  orv::MArray<double, 1> nonoise;
+
+  orv::MArray<double, 1> SR;
+  orv::MArray<double, 1> frequency;
+  orv::MArray<double, 1> SDE;
+  orv::MArray<double, 1> period_box;
+  orv::MArray<double, 1> H_box;
+  orv::MArray<double, 1> L_box;
+  orv::MArray<double, 1> tau_box;
+  orv::MArray<double, 1> t0_box;
+
+  orv::MArray<int, 1> points_per_transit;
+
+  bool has_data;
+  bool weighted;
+  bool folded;
+  bool boxfitted;
+  bool removed_ok;
+  bool nonoise_ok;
+  bool magnitudes;
+  bool analytical;
+
+  int length;
+  int phased_length;
+  int number_transit_points;
+  int number_transits;
+
+  double rednoise;
+  double noise;
+  double renorm_offset;
+  double period;
+  double tau;
+  double t0;
+  double drop;
+  double SNR;
+  double inclination;
+  double M_star;
+  double R_star;
+  double R_planet;
+  double gamma1;
+  double gamma2;
+
+  std::string source_file;
+
+ private:
+  // Resets every member to the state of an empty record.
+  void clear__();
+  // Shares the five arrays; the others of a fresh record from them.
+  void init__(orv::MArray<double, 1> JD, orv::MArray<double, 1> flux, orv::MArray<double, 1> error,
+              orv::MArray<double, 1> nchi, orv::MArray<std::string, 1> filename);
+  // True when the record holds at least one point; prints the no-data message otherwise.
+  bool requirePoints__() const;
+  // True when the box search has run and i names a peak; prints the message otherwise.
+  bool requirePeak__(int i) const;
+  // Stores period and t0 (t0 = 0.0 replaced) and fills phases(1..length).
+  void foldPhases__(double period, double t0, orv::MArray<double, 1>& phases);
+  // Box transit at the given dates with the given errors (lengths checked by the callers).
+  void simulateBox__(double period, double t0, double tau, double drop, const orv::MArray<double, 1>& dates,
+                     const orv::MArray<double, 1>& errors, long& seed);
+  // Fresh per-point arrays of n points: zero weights, nchi and box values, unknown file names.
+  void newPoints__(int n);
+};
+
+#endif
