@@ -1,0 +1,144 @@
+// Tests the program's spline sky methods end to end on 2048² scenes: sky_new (-s), the
+// binned-spline absorption fit (-h, -m) and the row-wise sky (--fielddiffimaY).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+
+#include "tests/tarvole/sky_scene.h"
+
+namespace {
+
+using sky_scene::card;
+using sky_scene::read;
+
+constexpr int n = 2048;
+constexpr float blank = 1e20f;
+
+// Every FITS file named passes fitsverify without warnings or errors.
+void expectVerified(const std::string& dir, std::initializer_list<std::string> files) {
+  for (const std::string& f : files) {
+    std::string report;
+    EXPECT_TRUE(std::ifstream(dir + "/" + f).good()) << f;
+    EXPECT_TRUE(sky_scene::fitsverifyClean(dir + "/" + f, &report)) << f << "\n" << report;
+  }
+}
+
+// I = R/0.8 + 50 + plane + 10 sin cos + noise: ABSORP near 0.8 and the sky, given its own
+// absorption, within 1 count RMS of A·I_model − R_model where it is set.
+TEST(SkyNew, AbsorptionAndSkyOfTheScene) {
+  const std::string dir = sky_scene::freshDir("sky_new");
+  const orv::MArray<float, 2> Rm = sky_scene::reference(n, 1070, 1077, 11);
+  orv::MArray<float, 2> Im(n, n);
+  auto truthSky = [](int x, int y) {
+    return 50.0 + 0.01 * (x - 1070) - 0.005 * (y - 1077) +
+           10.0 * std::sin(2 * M_PI * x / 1500.0) * std::cos(2 * M_PI * y / 1300.0);
+  };
+  for (int y = 1; y <= n; ++y)
+    for (int x = 1; x <= n; ++x) Im(x, y) = static_cast<float>(Rm(x, y) / 0.8 + truthSky(x, y));
+  sky_scene::write(dir + "/R.fits", sky_scene::withNoise(Rm, 1, 14.0));
+  sky_scene::write(dir + "/I.fits", sky_scene::withNoise(Im, 2, 16.0));
+  std::string out;
+  ASSERT_EQ(sky_scene::runProgram(dir, "-s -v 2 R.fits I.fits", &out), 0) << out;
+
+  const double absorp = card(dir + "/bI.fits", "ABSORP");
+  EXPECT_NEAR(absorp, 0.8, 0.004);
+  const orv::MArray<float, 2> A = read(dir + "/abs-bI.fits"), S = read(dir + "/sky-bI.fits");
+  const orv::MArray<float, 2> corrected = read(dir + "/bI.fits");
+  double sum2 = 0.0;
+  long count = 0;
+  int covered0 = n, covered1 = 0;
+  for (int y = 1; y <= n; ++y)
+    for (int x = 1; x <= n; ++x) {
+      if (A(x, y) == blank) {
+        EXPECT_EQ(corrected(x, y), 0.0f);
+        continue;
+      }
+      covered0 = std::min(covered0, x);
+      covered1 = std::max(covered1, x);
+      EXPECT_FLOAT_EQ(A(x, y), static_cast<float>(absorp));
+      const double truth = absorp * (Rm(x, y) / 0.8 + truthSky(x, y)) - Rm(x, y);
+      sum2 += std::pow(S(x, y) - truth, 2);
+      ++count;
+    }
+  EXPECT_LT(std::sqrt(sum2 / count), 1.0);
+  // Cells reach from centre 33 to 2047 + 30 in x: the covered area is the outer cell centres ± 30.
+  EXPECT_EQ(covered0, 3);
+  EXPECT_EQ(covered1, n);
+  EXPECT_NE(out.find("      iteration    abs=Ima/Ref"), std::string::npos);
+  expectVerified(dir, {"bI.fits", "abs-bI.fits", "sky-bI.fits", "skybinned-bI.fits", "sky_binspline-bI.fits",
+                       "sky_binspline_bin-bI.fits", "sky_binspline_median-bI.fits"});
+}
+
+// Constant absorption: -h and -m give A near 0.8 and S near 40 away from the border; -m -h
+// gives exactly the -h images.
+TEST(FitAbsBinspline, ConstantAbsorption) {
+  const std::string dir = sky_scene::freshDir("abs_binspline");
+  const orv::MArray<float, 2> Rm = sky_scene::reference(n, 1070, 1077, 12);
+  orv::MArray<float, 2> Im(n, n);
+  for (int y = 1; y <= n; ++y)
+    for (int x = 1; x <= n; ++x) Im(x, y) = static_cast<float>(Rm(x, y) / 0.8 + 50.0);
+  sky_scene::write(dir + "/R.fits", sky_scene::withNoise(Rm, 3, 14.0));
+  sky_scene::write(dir + "/I.fits", sky_scene::withNoise(Im, 4, 16.0));
+  struct Case {
+    const char* args;
+    const char* prefix;
+  } cases[] = {{"-h -p h", "h"}, {"-m -p m", "m"}, {"-m -h -p mh -v 2", "mh"}};
+  for (const Case& c : cases) {
+    std::string out;
+    ASSERT_EQ(sky_scene::runProgram(dir, std::string(c.args) + " R.fits I.fits", &out), 0) << c.args << out;
+    EXPECT_NE(out.find(" sampling points: 9\n"), std::string::npos) << c.args;
+    const std::string name = dir + "/" + c.prefix + "I.fits";
+    for (const char* key : {"NSKYDX", "NSKYDY", "ABSIDX", "ABSIDY"}) EXPECT_EQ(card(name, key), 0.0) << key;
+    const double absorp = card(name, "ABSORP"), nsky = card(name, "NSKY");
+    EXPECT_NEAR(absorp, 0.8, 0.004) << c.args;
+    EXPECT_NEAR(nsky, 40.0, 1.0) << c.args;
+  }
+  // The per-pixel images of -m -h (verbose 2): A and S near the truth away from a 64-px border,
+  // and the centre pixel's values on the cards.
+  const orv::MArray<float, 2> A = read(dir + "/abs-mhI.fits"), S = read(dir + "/sky-mhI.fits");
+  for (int y = 65; y <= n - 64; y += 7)
+    for (int x = 65; x <= n - 64; x += 7) {
+      ASSERT_NEAR(A(x, y), 0.8, 0.004) << x << "," << y;
+      ASSERT_NEAR(S(x, y), 40.0, 1.0) << x << "," << y;
+    }
+  EXPECT_DOUBLE_EQ(card(dir + "/mhI.fits", "ABSORP"), static_cast<double>(A(n / 2, n / 2)));
+  EXPECT_DOUBLE_EQ(card(dir + "/mhI.fits", "NSKY"), static_cast<double>(S(n / 2, n / 2)));
+  // -m -h is -h: the corrected images agree bit for bit.
+  const orv::MArray<float, 2> h = read(dir + "/hI.fits"), mh = read(dir + "/mhI.fits");
+  for (int y = 1; y <= n; y += 3)
+    for (int x = 1; x <= n; x += 3) ASSERT_EQ(h(x, y), mh(x, y)) << x << "," << y;
+  expectVerified(dir, {"hI.fits", "mI.fits", "mhI.fits", "abs_binspline-mhI.fits",
+                       "abs_binspline_bin-mhI.fits", "abs_binspline_median-mhI.fits"});
+}
+
+// I = R + 30 + 0.01 (y - 1024) with stars 50 % brighter than in R: the mask keeps the stars out,
+// every row of S is constant and within 0.3 counts of the truth.
+TEST(RowSky, SkyVariesWithRowsOnly) {
+  const std::string dir = sky_scene::freshDir("row_sky");
+  const orv::MArray<float, 2> Rm = sky_scene::reference(n, 1070, 1077, 13);
+  const orv::MArray<float, 2> brighter = sky_scene::reference(n, 1070, 1077, 13, 1.5);
+  orv::MArray<float, 2> Im(n, n);
+  for (int y = 1; y <= n; ++y)
+    for (int x = 1; x <= n; ++x) Im(x, y) = static_cast<float>(brighter(x, y) + 30.0 + 0.01 * (y - 1024));
+  sky_scene::write(dir + "/R.fits", sky_scene::withNoise(Rm, 5, 14.0));
+  sky_scene::write(dir + "/I.fits", sky_scene::withNoise(Im, 6, 14.0));
+  std::string out;
+  ASSERT_EQ(sky_scene::runProgram(dir, "--fielddiffimaY -v 1 R.fits I.fits", &out), 0) << out;
+  for (const char* word : {"HALLO\n", "HALLO1\n", "HALLO2\n"})
+    EXPECT_NE(out.find(word), std::string::npos) << word;
+  EXPECT_EQ(card(dir + "/bI.fits", "ABSORP"), 1.0);
+  const orv::MArray<float, 2> S = read(dir + "/sky-bI.fits");
+  EXPECT_FLOAT_EQ(card(dir + "/bI.fits", "NSKY"), S(n / 2, n / 2));
+  for (int y = 1; y <= n; ++y) {
+    for (int x = 2; x <= n; ++x) ASSERT_EQ(S(x, y), S(1, y)) << y;
+    if (y > 100 && y <= n - 100) {
+      ASSERT_NEAR(S(1, y), 30.0 + 0.01 * (y - 1024), 0.3) << y;
+    }
+  }
+  orv::FitsIn grid(dir + "/skygrid.fits", true, false);
+  EXPECT_EQ(grid.getInt("NAXIS   "), 1);
+  expectVerified(dir, {"bI.fits", "sky-bI.fits", "skygrid.fits", "sky_binspline-bI.fits"});
+}
+
+}  // namespace

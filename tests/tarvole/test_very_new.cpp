@@ -1,0 +1,105 @@
+// Tests the sampling-grid fit with gradients (very_new) through the program: its coefficients
+// against numpy's least squares of the same system, the ellipse, and its sky against the spline
+// through the knots it writes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+
+#include "tests/tarvole/sky_scene.h"
+
+namespace {
+
+constexpr int n = 600;
+constexpr int cx = 310, cy = 290;
+// The grid of the test runs: region 1:600 in both axes, step 20, box radius 10.
+const std::string gridOptions = "-r 1:600,1:600 -i 20 -a 10 -g 310,290";
+
+// I from the model mI (1 + b3 dx + b4 dy) = b1 mR + b2 + b5 dx + b6 dy, with noise.
+std::string makeScene(const std::string& name) {
+  const std::string dir = sky_scene::freshDir(name);
+  const orv::MArray<float, 2> R = sky_scene::reference(n, cx, cy, 21);
+  const double b1 = 1.25, b2 = 40.0, b3 = 2e-5, b4 = -1e-5, b5 = 0.01, b6 = -0.005;
+  orv::MArray<float, 2> I(n, n);
+  for (int y = 1; y <= n; ++y)
+    for (int x = 1; x <= n; ++x) {
+      const double dx = x - cx, dy = y - cy;
+      I(x, y) = static_cast<float>((b1 * R(x, y) + b2 + b5 * dx + b6 * dy) / (1 + b3 * dx + b4 * dy));
+    }
+  sky_scene::write(dir + "/R.fits", sky_scene::withNoise(R, 7, 3.0));
+  sky_scene::write(dir + "/I.fits", sky_scene::withNoise(I, 8, 3.0));
+  return dir;
+}
+
+std::string reference(const std::string& dir, const std::string& mode, const std::string& prefix) {
+  return std::string("/usr/bin/python3 ") + ORV_SOURCE_DIR + "/tests/tarvole/very_new_reference.py " + dir +
+         " " + mode + " 1 600 1 600 20 10 " + std::to_string(cx) + " " + std::to_string(cy) + " " + prefix +
+         " 2>&1";
+}
+
+TEST(VeryNew, CoefficientsEqualLeastSquaresOfTheSameSystem) {
+  const std::string dir = makeScene("very_new_fits");
+  struct Case {
+    const char* flags;
+    const char* mode;
+    const char* prefix;
+  } cases[] = {{"-w", "verynew", "w"},
+               {"-n", "fitnew", "n"},
+               {"-c", "const", "c"},
+               {"-b", "const_abs", "b"},
+               {"-n -w", "fitnew", "nw"}};
+  for (const Case& c : cases) {
+    std::string out;
+    ASSERT_EQ(sky_scene::runProgram(
+                  dir, std::string(c.flags) + " -p " + c.prefix + " " + gridOptions + " R.fits I.fits", &out),
+              0)
+        << c.flags << out;
+    std::string report;
+    EXPECT_EQ(test_support::runCommand(reference(dir, c.mode, c.prefix), &report), 0) << c.flags << "\n"
+                                                                                      << report;
+    // Without the ellipse every kept point enters the fit.
+    EXPECT_NE(out.find(" effective binning points = 900 from 900"), std::string::npos) << c.flags;
+  }
+  // Near the truth: abs 1/1.25, sky b2/b1 = 32 in reference units.
+  EXPECT_NEAR(sky_scene::card(dir + "/wI.fits", "ABSORP"), 0.8, 0.004);
+  EXPECT_NEAR(sky_scene::card(dir + "/wI.fits", "NSKY"), 32.0, 1.5);
+}
+
+TEST(VeryNew, EllipseAndSurfaceFiles) {
+  const std::string dir = makeScene("very_new_files");
+  std::string out;
+  // The ellipse reaches the farther edges (310 and 310 px): the grid corners drop out.
+  ASSERT_EQ(sky_scene::runProgram(dir, "-w -o -p o " + gridOptions + " R.fits I.fits", &out), 0);
+  const std::size_t at = out.find(" effective binning points = ");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_LT(std::stoi(out.substr(at + 28)), 900);
+
+  ASSERT_EQ(sky_scene::runProgram(dir, "-w -v 1 " + gridOptions + " R.fits I.fits", &out), 0);
+  std::ofstream(dir + "/stdout.txt") << out;
+  for (const char* f : {"skygrid.fits", "skygrid.tab", "abs_binspline-bI.fits", "sky_binspline-bI.fits"})
+    EXPECT_TRUE(std::ifstream(dir + "/" + f).good()) << f;
+  EXPECT_FALSE(std::ifstream(dir + "/sky_binspline_bin-bI.fits").good());
+  std::string report;
+  EXPECT_EQ(test_support::runCommand(reference(dir, "surface", "b"), &report), 0) << report;
+  // skygrid.tab holds the second surface's knots, as skygrid.fits.
+  orv::FitsIn grid(dir + "/skygrid.fits", true, false);
+  orv::MArray<double, 2> z;
+  grid >> z;
+  std::ifstream tab(dir + "/skygrid.tab");
+  double first;
+  tab >> first;
+  EXPECT_NEAR(first, z(1, 1), 1e-5 * std::max(1.0, std::abs(first)));
+  for (const char* f : {"skygrid.fits", "abs_binspline-bI.fits", "sky_binspline-bI.fits", "bI.fits"}) {
+    std::string verify;
+    EXPECT_TRUE(sky_scene::fitsverifyClean(dir + "/" + f, &verify)) << f << verify;
+  }
+
+  ASSERT_EQ(sky_scene::runProgram(dir, "-w -v 3 " + gridOptions + " R.fits I.fits", &out), 0);
+  for (const char* f : {"abs_binspline_bin-bI.fits", "abs_binspline_median-bI.fits",
+                        "sky_binspline_bin-bI.fits", "sky_binspline_median-bI.fits"}) {
+    std::string verify;
+    EXPECT_TRUE(sky_scene::fitsverifyClean(dir + "/" + f, &verify)) << f << verify;
+  }
+}
+
+}  // namespace
