@@ -16,3 +16,14 @@ orv_install_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
   fi
 }
+
+# The number of parallel build and test jobs: ORV_JOBS when set (a positive whole
+# number, for shared machines), else the number of processors.
+orv_jobs() {
+  local jobs=${ORV_JOBS:-$(nproc)}
+  if ! [[ "$jobs" =~ ^[1-9][0-9]*$ ]]; then
+    echo "ORV_JOBS must be a positive whole number, not '$jobs'" >&2
+    return 1
+  fi
+  echo "$jobs"
+}
