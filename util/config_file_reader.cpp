@@ -1,5 +1,6 @@
 #include "util/config_file_reader.h"
 
+#include "util/regular_file.h"
 #include "util/uexception.h"
 
 namespace util {
@@ -43,7 +44,9 @@ bool parseEntry(std::string line, std::string& name, std::string& value) {
 }  // namespace
 
 ConfigFileReader::ConfigFileReader(const std::string& fileName)
-    : fileName_(fileName), finished_(true), readFailed_(false), input_(fileName) {
+    : fileName_(fileName), finished_(true), readFailed_(false) {
+  // Only a regular file is opened: the stream would block forever on a FIFO.
+  if (isReadableRegularFile(fileName)) input_.open(fileName);
   if (input_.is_open()) finished_ = !nextLine__();
 }
 

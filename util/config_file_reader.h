@@ -14,8 +14,9 @@ namespace util {
 // is allowed. Lines that hold no such entry are skipped. The reader stays one
 // entry ahead: the entry that nextOptionName returns is always read already.
 //
-// A file that cannot be opened or read gives a reader that is done at once;
-// isOpen() tells a program that it should warn about it.
+// A file that cannot be opened or read, and anything that is not a regular
+// file (a directory, a FIFO), gives a reader that is done at once; isOpen()
+// tells a program that it should warn about it.
 class ConfigFileReader : public OptionReader {
  public:
   explicit ConfigFileReader(const std::string& fileName);
@@ -32,7 +33,7 @@ class ConfigFileReader : public OptionReader {
 
   std::string fileName() const;
   // Whether the file could be opened and read without error; false also for
-  // a name that opens but cannot be read, such as a directory.
+  // a name that is not a regular file, such as a directory or a FIFO.
   bool isOpen() const;
 
  private:

@@ -6,6 +6,8 @@
 #include <locale>
 #include <sstream>
 
+#include "util/regular_file.h"
+
 namespace orv {
 
 namespace {
@@ -58,14 +60,16 @@ bool convertField(const std::string& field, T& value) {
 
 AscFile::AscFile(const std::string& fileName_, char delimiter_, const std::string& comment_)
     : fileName(fileName_),
-      stream(fileName_, std::ios::in),
       rangeStart(0),
       rangeEnd(noPosition),
       rowCount(0),
       colCount(0),
       delimiter(delimiter_),
       comment(comment_) {
-  if (!stream.good()) throw IOException("Cannot open file " + fileName + "!");
+  // Only a regular file is opened: the stream would block forever on a FIFO and
+  // read a directory as an empty table.
+  if (util::isReadableRegularFile(fileName)) stream.open(fileName, std::ios::in);
+  if (!stream.is_open() || !stream.good()) throw IOException("Cannot open file " + fileName + "!");
 }
 
 AscFile::AscFile(const std::string& fileName_, int firstLine, int lastLine, char delimiter_,

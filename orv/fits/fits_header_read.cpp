@@ -1,6 +1,5 @@
 // Reading and validating a header from a file, record by record, and testing
 // regions against the image it describes.
-#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include <memory>
 
 #include "orv/fits/fits_header.h"
+#include "util/regular_file.h"
 #include "util/stringfac.h"
 
 namespace orv {
@@ -72,14 +72,12 @@ std::string cardAt(const std::string& record, size_t pos) {
 }  // namespace
 
 void FitsHeader::readHeader(const std::string& filename, bool allJunk) {
-  // Non-blocking open, so that a FIFO cannot stall the reader; only regular
-  // files are read.
-  const int fd = ::open(filename.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  // Only regular files are read; a FIFO cannot stall the reader.
+  const int fd = util::openRegularFile(filename);
   if (fd < 0) throw FitsException("cannot open file '" + filename + "' for reading");
   HeaderFile file(fd);
   struct stat status;
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
-    throw FitsException("cannot open file '" + filename + "' for reading");
+  if (::fstat(fd, &status) != 0) throw FitsException("cannot open file '" + filename + "' for reading");
   const long fileSize = static_cast<long>(status.st_size);
   if (dataOffset >= fileSize) throw FitsException("no further extensions");
   if (dataOffset < 0) throw FitsException("cannot map file '" + filename + "' for reading");

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "tests/support/fifo.h"
 #include "tests/util/test_option_support.h"
 #include "util/config_file_reader.h"
 #include "util/option.h"
@@ -64,7 +66,9 @@ TEST(ConfigFileReader, FinishedReaderThrows) {
   const TempFile emptyFile("config_reader_empty", "");
   const std::string& empty = emptyFile.path;
   const std::string directory = ::testing::TempDir();
-  for (const std::string& path : {missing, empty, directory}) {
+  const test_support::Fifo fifo(::testing::TempDir() + "config_reader_fifo_" + std::to_string(::getpid()));
+  ASSERT_TRUE(fifo.made);
+  for (const std::string& path : {missing, empty, directory, fifo.path}) {
     SCOPED_TRACE(path);
     util::ConfigFileReader reader(path);
     EXPECT_EQ(reader.isOpen(), path == empty);

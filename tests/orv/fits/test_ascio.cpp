@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "orv/fits/ascio.h"
+#include "tests/support/fifo.h"
 #include "tests/support/run_command.h"
 
 namespace orv {
@@ -169,9 +171,14 @@ TEST(AscFile, Messages) {
     std::string message;
   };
   const std::string missing = fixture("asc_no_such_file.txt");
+  const std::string directory = std::string(ORV_TEST_DATA_DIR);
+  const test_support::Fifo fifo(::testing::TempDir() + "asc_fifo_" + std::to_string(::getpid()));
+  ASSERT_TRUE(fifo.made);
   const Case cases[] = {
       {"open", [&] { AscFile f(missing, 0, "#"); }, "Cannot open file " + missing + "!"},
       {"open ranged", [&] { AscFile f(missing, 1, 2, 0, "#"); }, "Cannot open file " + missing + "!"},
+      {"directory", [&] { AscFile f(directory, 0, "#"); }, "Cannot open file " + directory + "!"},
+      {"fifo", [&] { AscFile f(fifo.path, 1, 2, 0, "#"); }, "Cannot open file " + fifo.path + "!"},
       {"first 0", [&] { AscFile f(range, 0, 2, 0, "#"); }, "Irregular lines parameters!"},
       {"last 0", [&] { AscFile f(range, 1, 0, 0, "#"); }, "Irregular lines parameters!"},
       {"last -2", [&] { AscFile f(range, 1, -2, 0, "#"); }, "Irregular lines parameters!"},

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "orv/fits/fits_header.h"
+#include "tests/support/fifo.h"
 #include "tests/support/run_command.h"
 #include "tests/orv/fits/test_fits_header_util.h"
 
@@ -303,6 +304,10 @@ TEST(FitsHeaderRead, RefusedHeaders) {
   EXPECT_EQ("cannot open file 'header_none.fits' for reading",
             messageOf([] { Header h("header_none.fits", true, false); }));
   EXPECT_EQ("cannot open file '.' for reading", messageOf([] { Header h(".", true, false); }));
+  const test_support::Fifo fifo("header_fifo.fits");
+  ASSERT_TRUE(fifo.made);
+  EXPECT_EQ("cannot open file 'header_fifo.fits' for reading",
+            messageOf([] { Header h("header_fifo.fits", true, false); }));
   // allJunk skips the check after END.
   EXPECT_EQ("", messageOf([] { Header h("header_bad_stray.fits", true, true); }));
 }
