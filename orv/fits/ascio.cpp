@@ -5,7 +5,9 @@
 #include <limits>
 #include <locale>
 #include <sstream>
+#include <string_view>
 
+#include "orv/fits/ascio_field.h"
 #include "util/regular_file.h"
 
 namespace orv {
@@ -44,17 +46,41 @@ void checkElementCount(std::int64_t cols, int rows) {
   if (cols > limit || cols * rows > limit) throw IOException("A memory error occured!");
 }
 
-// Formatted extraction of one value from a field, in the classic locale: leading
-// whitespace skipped, the longest valid prefix converted, the rest ignored.
-// Throws on a bad stream, returns false when nothing could be converted.
-template <class T>
-bool convertField(const std::string& field, T& value) {
-  std::istringstream in(field);
-  in.imbue(std::locale::classic());
-  in >> value;
-  if (in.bad()) throw IOException("Bad stream state!");
-  return !in.fail();
-}
+// Walks the fields of one data line from the first on, so that a run of columns
+// finds each field once. Fields are the words of the line in whitespace mode and
+// the texts between delimiters in character mode.
+class FieldWalk {
+ public:
+  FieldWalk(const std::string& line, char delimiter) : line_(line), delimiter_(delimiter) {}
+
+  // Moves to the next field; throws the mode's message for a missing column when
+  // the line has no further field.
+  void next() {
+    if (delimiter_ != 0) {
+      if (nextStart_ == std::string::npos) throw IOException("Column does not exist!");
+      start_ = nextStart_;
+      const std::size_t found = line_.find(delimiter_, start_);
+      end_ = found == std::string::npos ? line_.size() : found;
+      nextStart_ = found == std::string::npos ? std::string::npos : found + 1;
+    } else {
+      if (!nextWord(line_, end_, start_, end_)) throw IOException("Unexpected EOF encountered!");
+    }
+  }
+
+  void skip(int count) {
+    for (int k = 0; k < count; ++k) next();
+  }
+
+  // The current field.
+  std::string_view field() const { return std::string_view(line_).substr(start_, end_ - start_); }
+
+ private:
+  const std::string& line_;
+  char delimiter_;
+  std::size_t start_ = 0;
+  std::size_t end_ = 0;        // whitespace mode: the search for the next word starts here
+  std::size_t nextStart_ = 0;  // character mode: start of the next field, npos after the last
+};
 
 }  // namespace
 
@@ -204,23 +230,14 @@ void AscFile::countCols__() {
 }
 
 std::string AscFile::readColumnFromLine__(int col, const std::string& line) const {
-  if (delimiter != 0) {
-    if (col < 1) throw IOException("Column does not exist!");
-    std::size_t start = 0;
-    for (int k = 1; k < col; ++k) {
-      const std::size_t found = line.find(delimiter, start);
-      if (found == std::string::npos) throw IOException("Column does not exist!");
-      start = found + 1;
-    }
-    const std::size_t end = line.find(delimiter, start);
-    return line.substr(start, end == std::string::npos ? std::string::npos : end - start);
-  }
+  // Columns below 1: no column in character mode; in whitespace mode column 0 is
+  // the empty text before the first word.
+  if (delimiter != 0 && col < 1) throw IOException("Column does not exist!");
   if (col < 0) throw IOException("Unexpected EOF encountered!");
-  std::size_t wordStart = 0, wordEnd = 0;
-  for (int k = 1; k <= col; ++k) {
-    if (!nextWord(line, wordEnd, wordStart, wordEnd)) throw IOException("Unexpected EOF encountered!");
-  }
-  return line.substr(wordStart, wordEnd - wordStart);
+  if (col == 0) return std::string();
+  FieldWalk walk(line, delimiter);
+  walk.skip(col);
+  return std::string(walk.field());
 }
 
 template <class T>
@@ -229,7 +246,7 @@ MArray<T, 1> AscFile::readSingleCol__(int col) {
   MArray<T, 1> values(n, false);
   forEachCountedRow__(n, [&](int row, const std::string& line) {
     T value;
-    if (!convertField(readColumnFromLine__(col, line), value))
+    if (!detail::readFieldValue(readColumnFromLine__(col, line), value))
       throw IOException("Failed to read data from file!");
     values(row) = value;
   });
@@ -246,10 +263,23 @@ MArray<T, 2> AscFile::readCols__(int firstCol, int lastCol) {
   checkElementCount(wantedCols, n);
   const int numCols = static_cast<int>(wantedCols);
   MArray<T, 2> values(numCols, n, false);
+  // Columns below 1 (never asked for by callers) go through the single-field lookup.
+  const int columnsBelowOne =
+      static_cast<int>(std::clamp<std::int64_t>(1 - std::int64_t{firstCol}, 0, numCols));
   forEachCountedRow__(n, [&](int row, const std::string& line) {
-    for (int j = 1; j <= numCols; ++j) {
+    for (int j = 1; j <= columnsBelowOne; ++j) {
       T value;
-      if (!convertField(readColumnFromLine__(firstCol + (j - 1), line), value))
+      if (!detail::readFieldValue(readColumnFromLine__(firstCol + (j - 1), line), value))
+        throw IOException("Failed to read data from line: " + line);
+      values(j, row) = value;
+    }
+    // Each line is walked once, field by field, from the first column wanted.
+    FieldWalk walk(line, delimiter);
+    walk.skip(std::max(firstCol, 1) - 1);
+    for (int j = columnsBelowOne + 1; j <= numCols; ++j) {
+      walk.next();
+      T value;
+      if (!detail::readFieldValue(walk.field(), value))
         throw IOException("Failed to read data from line: " + line);
       values(j, row) = value;
     }

@@ -114,6 +114,12 @@ TEST(AscFile, CharacterModeKeepsEmptyColumnsAndBlankRows) {
   EXPECT_EQ(firstTwo.readColumn(3, text), 2);
   EXPECT_EQ(text, (std::vector<std::string>{"3", "6"}));
   EXPECT_EQ(messageOf([&] { firstTwo.readDoubleColumn(2); }), "Failed to read data from file!");
+  const orv::MArray<double, 2> last = firstTwo.readDoubleColumns(3, 3);  // a run after an empty column
+  ASSERT_EQ(last.length(1), 1);
+  ASSERT_EQ(last.length(2), 2);
+  EXPECT_EQ(last(1, 1), 3.0);
+  EXPECT_EQ(last(1, 2), 6.0);
+  EXPECT_EQ(messageOf([&] { firstTwo.readDoubleColumns(3, 4); }), "Column does not exist!");
   EXPECT_EQ(messageOf([&] { f.readDoubleColumns(1, 3); }), "Failed to read data from line: 1,,3");
   EXPECT_EQ(messageOf([&] { f.readFloatColumns(std::vector<int>{1}.data(), 1); }),
             "Can only read whitespace delims");
