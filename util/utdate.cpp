@@ -97,9 +97,30 @@ long field(const std::string& text, std::string::size_type pos, std::string::siz
   return std::strtol(text.substr(pos, count).c_str(), nullptr, 10);
 }
 
+// Whether the characters [pos, pos + count) of the text are decimal digits, as every
+// field of a date written as text must be.
+bool digitsAt(const std::string& text, std::string::size_type pos, std::string::size_type count) {
+  for (std::string::size_type i = pos; i < pos + count; ++i)
+    if (text[i] < '0' || text[i] > '9') return false;
+  return true;
+}
+
 void checkYear(long year, const char* before, const char* after) {
   if (year < 1) throw UTDateException(before);
   if (year > 9999) throw UTDateException(after);
+}
+
+bool isLeapYear(long year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+// Whether the fields name a moment of the calendar: month 1 to 12, a day of that
+// month, hour 0 to 23, minute 0 to 59 and second 0 to 60 (60 for a leap second,
+// which FITS dates allow; the moment is then the first second of the next minute).
+bool isCalendarMoment(long year, long month, long day, long hour, long minute, long second) {
+  static const int daysOfMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12) return false;
+  const int days = daysOfMonth[month - 1] + (month == 2 && isLeapYear(year) ? 1 : 0);
+  return day >= 1 && day <= days && hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 &&
+         second <= 60;
 }
 
 // A normalised moment outside the supported years cannot be represented.
@@ -206,8 +227,13 @@ FitsDate::FitsDate(std::time_t utc) : UTDate(utc), dateOnly(false) {}
 
 FitsDate::FitsDate(const std::string& text) : UTDate(0), dateOnly(true) {
   const std::string::size_type length = text.size();
+  const bool obsoleteForm = length == 8 && text[2] == '/' && text[5] == '/' && digitsAt(text, 0, 2) &&
+                            digitsAt(text, 3, 2) && digitsAt(text, 6, 2);
+  const bool dateForm = length >= 10 && digitsAt(text, 0, 4) && digitsAt(text, 5, 2) && digitsAt(text, 8, 2);
+  const bool timeForm =
+      length >= 19 && digitsAt(text, 11, 2) && digitsAt(text, 14, 2) && digitsAt(text, 17, 2);
   long year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  if (length == 8 && text[2] == '/' && text[5] == '/') {
+  if (obsoleteForm) {
     day = field(text, 0, 2);
     month = field(text, 3, 2);
     const long twoDigitYear = field(text, 6, 2);
@@ -217,8 +243,9 @@ FitsDate::FitsDate(const std::string& text) : UTDate(0), dateOnly(true) {
     } else {
       year = 1900 + twoDigitYear;
     }
-  } else if ((length == 10 && text[4] == '-' && text[7] == '-') ||
-             (length >= 19 && text[10] == 'T' && text[13] == ':' && text[16] == ':')) {
+  } else if ((length == 10 && text[4] == '-' && text[7] == '-' && dateForm) ||
+             (length >= 19 && text[10] == 'T' && text[13] == ':' && text[16] == ':' && dateForm &&
+              timeForm)) {
     year = field(text, 0, 4);
     month = field(text, 5, 2);
     day = field(text, 8, 2);
@@ -232,8 +259,12 @@ FitsDate::FitsDate(const std::string& text) : UTDate(0), dateOnly(true) {
     throw UTDateException("FitsDate: string '" + text +
                           "' has wrong syntax\n(not DD/MM/YY or YYYY-MM-DD[Thh:mm:ss[.sss...]])");
   }
-  checkYear(year, "FitsDate: cannot handle dates before Jan. 1st 1970.",
-            "FitsDate: Cannot handle dates after Dec. 31st 2037.");
+  checkYear(year, "FitsDate: cannot handle dates before Jan. 1st 0001.",
+            "FitsDate: Cannot handle dates after Dec. 31st 9999.");
+  // A field out of its range (month 13, 30 February, hour 25) names no date; it is
+  // refused rather than carried into the next field.
+  if (!isCalendarMoment(year, month, day, hour, minute, second))
+    throw UTDateException("FitsDate: Cannot convert date " + text);
   // Every field has at most four characters, so all of them fit an int.
   std::tm fields = brokenDown(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
                               static_cast<int>(hour), static_cast<int>(minute), static_cast<int>(second));
@@ -267,8 +298,12 @@ DCFDate::DCFDate(const std::string& text) : UTDate(0) {
   const long minute = field(text, 20, 2);
   const long second = field(text, 23, 2);
   const bool summer = text[28] == 'S';
-  checkYear(year, "DCFDate: cannot handle dates before Jan. 1st 1970.",
-            "DCFDate: Cannot handle dates after Dec. 31st 2037.");
+  checkYear(year, "DCFDate: cannot handle dates before Jan. 1st 0001.",
+            "DCFDate: Cannot handle dates after Dec. 31st 9999.");
+  const bool digits = digitsAt(text, 2, 2) && digitsAt(text, 5, 2) && digitsAt(text, 8, 2) &&
+                      digitsAt(text, 17, 2) && digitsAt(text, 20, 2) && digitsAt(text, 23, 2);
+  if (!digits || !isCalendarMoment(year, month, day, hour, minute, second))
+    throw UTDateException("DCFDate: Cannot convert date " + text);
   std::tm fields =
       brokenDown(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
                  static_cast<int>(hour), static_cast<int>(minute), static_cast<int>(second), summer);
@@ -302,10 +337,10 @@ double JulDate::toDouble() const {
 std::time_t JulDate::toTime_t(const double& julianDate) const {
   // Written so that NaN fails the first test.
   if (!(julianDate >= juldate_begin_epoch_)) {
-    throw UTDateException("JulDate: cannot handle dates before Jan. 1st 1970");
+    throw UTDateException("JulDate: cannot handle dates before Jan. 1st 0001");
   }
   if (julianDate > juldate_end_epoch_)
-    throw UTDateException("JulDate: cannot handle dates after Dec. 31st 2037");
+    throw UTDateException("JulDate: cannot handle dates after Dec. 31st 9999");
   // Nearest whole second, for moments before the epoch as well.
   return static_cast<std::time_t>(std::floor((julianDate - juldate_on_epoch_) * seconds_of_day_ + 0.5));
 }

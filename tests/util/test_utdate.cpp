@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "util/uexception.h"
 #include "util/utdate.h"
@@ -63,7 +64,11 @@ TEST(FitsDate, ReadsAndPrintsEveryForm) {
       {"2038-01-01", 2145916800, "2038-01-01", ""},
       {"2024-02-29T00:00:00", 1709164800, "2024-02-29T00:00:00", ""},
       {"2100-03-01", 4107542400, "2100-03-01", ""},
-      {"2005-13-01", 1136073600, "2006-01-01", ""},  // out-of-range fields are normalised
+      // Two-digit years up to 37 are this century's, with a warning; 38 on the last century's.
+      {"01/01/37", 2114380800, "2037-01-01", "FitsDate: Assuming date 2037. Date has obsolete syntax.\n"},
+      {"01/01/38", -1009843200, "1938-01-01", ""},
+      {"2016-12-31T23:59:60", 1483228800, "2017-01-01T00:00:00", ""},  // a leap second
+      {"2000-02-29", 951782400, "2000-02-29", ""},
       {"0001-01-01", -62135596800, "0001-01-01", ""},
       {"9999-12-31T23:59:59", 253402300799, "9999-12-31T23:59:59", ""},
   };
@@ -79,22 +84,30 @@ TEST(FitsDate, ReadsAndPrintsEveryForm) {
 }
 
 TEST(FitsDate, RefusesBadTextWithExactMessages) {
-  const std::string before = "FitsDate: cannot handle dates before Jan. 1st 1970.";
+  const std::string before = "FitsDate: cannot handle dates before Jan. 1st 0001.";
   struct Case {
     std::string text;
     std::string message;
   };
-  const Case cases[] = {
+  std::vector<Case> cases = {
       {"2005/03/01", "FitsDate: string '2005/03/01" + std::string(kFitsSyntax)},
       {"2005-03-01T12:30", "FitsDate: string '2005-03-01T12:30" + std::string(kFitsSyntax)},
       {"2005-03-01T12:30:4", "FitsDate: string '2005-03-01T12:30:4" + std::string(kFitsSyntax)},
       {"2005-03-01 12:30:45", "FitsDate: string '2005-03-01 12:30:45" + std::string(kFitsSyntax)},
       {"", "FitsDate: string '" + std::string(kFitsSyntax)},
+      {"-999-01-01", "FitsDate: string '-999-01-01" + std::string(kFitsSyntax)},
+      {"2O05-03-01", "FitsDate: string '2O05-03-01" + std::string(kFitsSyntax)},
+      {"2005-03-01T1a:30:45", "FitsDate: string '2005-03-01T1a:30:45" + std::string(kFitsSyntax)},
+      {"2005-+3-01", "FitsDate: string '2005-+3-01" + std::string(kFitsSyntax)},
+      {" 1/03/95", "FitsDate: string ' 1/03/95" + std::string(kFitsSyntax)},
       {"0000-06-15", before},
-      {"-999-01-01", before},
       {"0001-01-00", "FitsDate: Cannot convert date 0001-01-00"},
       {"9999-12-32", "FitsDate: Cannot convert date 9999-12-32"},
   };
+  for (const char* invalid : {"2001-13-45", "2001-00-10", "2001-02-29", "1900-02-29", "2004-02-30",
+                              "2005-04-31", "2005-03-01T24:00:00", "2005-03-01T25:00:00",
+                              "2005-03-01T12:60:00", "2005-03-01T12:30:61", "31/02/95", "01/13/95"})
+    cases.push_back({invalid, "FitsDate: Cannot convert date " + std::string(invalid)});
   inEveryZone([&] {
     for (const auto& c : cases)
       EXPECT_EQ(dateError([&] { util::FitsDate date(c.text); }), c.message) << c.text;
@@ -194,6 +207,9 @@ TEST(DCFDate, ReadsAndWritesTheRadioClockText) {
       {"D:01.07.05;T:5;U:12.30.45;  S ", 1120213845, "D:01.07.05;T:5;U:11.30.45;    "},
       {"D:01.01.70;T:4;U:00.59.59;    ", -1, "D:01.01.70;T:4;U:00.59.59;    "},
       {"D:06.03.05;T:9;U:12.00.00;    ", 1110106800, "D:06.03.05;T:0;U:12.00.00;    "},  // a Sunday
+      // Two-digit years up to 37 are this century's, 38 on the last century's.
+      {"D:01.01.37;T:4;U:12.00.00;    ", 2114420400, "D:01.01.37;T:4;U:12.00.00;    "},
+      {"D:01.01.38;T:6;U:12.00.00;    ", -1009803600, "D:01.01.38;T:6;U:12.00.00;    "},
   };
   inEveryZone([&] {
     for (const auto& c : cases) {
@@ -205,6 +221,12 @@ TEST(DCFDate, ReadsAndWritesTheRadioClockText) {
         dateError([] { util::DCFDate date(std::string("D:01.03.05;T:2;U:12.30.45;")); }),
         "DCFDate: string 'D:01.03.05;T:2;U:12.30.45;' has wrong syntax\n(not \"D:DD.MM.YY;T:w;U:hh.mm.ss;    "
         "\")");
+    for (const char* invalid : {"D:30.02.05;T:2;U:12.30.45;    ", "D:01.13.05;T:2;U:12.30.45;    ",
+                                "D:01.03.05;T:2;U:24.30.45;    ", "D:01.03.05;T:2;U:12.60.45;    ",
+                                "D:01.03.05;T:2;U:12.30.61;    ", "D:01.03.0x;T:2;U:12.30.45;    "}) {
+      EXPECT_EQ(dateError([&] { util::DCFDate date{std::string(invalid)}; }),
+                "DCFDate: Cannot convert date " + std::string(invalid));
+    }
   });
 }
 
@@ -230,8 +252,8 @@ TEST(JulDate, AgreesWithPublishedJulianDates) {
 }
 
 TEST(JulDate, RangeRoundingTextAndFailures) {
-  const std::string before = "JulDate: cannot handle dates before Jan. 1st 1970";
-  const std::string after = "JulDate: cannot handle dates after Dec. 31st 2037";
+  const std::string before = "JulDate: cannot handle dates before Jan. 1st 0001";
+  const std::string after = "JulDate: cannot handle dates after Dec. 31st 9999";
   inEveryZone([&] {
     const util::JulDate jd(std::time_t{0});
     EXPECT_EQ(jd.toTime_t(2440587.5), 0);
