@@ -1,5 +1,6 @@
 #include "orv/fits/fits_header.h"
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <iostream>
@@ -524,11 +525,44 @@ int FitsHeader::eraseCardsFromJunkList(const std::string& keyword) {
   return erased;
 }
 
+namespace {
+
+bool isPrintableAscii(char c) { return c >= ' ' && c <= '~'; }
+
+// The card image with every byte outside printable ASCII shown as \xHH.
+std::string visibleImage(const std::string& image) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string text;
+  for (const char c : image) {
+    if (isPrintableAscii(c)) {
+      text += c;
+    } else {
+      const auto byte = static_cast<unsigned char>(c);
+      text += "\\x";
+      text += hex[byte >> 4];
+      text += hex[byte & 15];
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
 std::string FitsHeader::writeCardsOfList(const std::list<FitsCard*>& list) const {
   std::string text;
   text.reserve(list.size() * FitsPhysical_::CARD_LENGTH);
-  for (const FitsCard* card : list)
-    if (card != nullptr) text += card->writeCard();
+  for (const FitsCard* card : list) {
+    if (card == nullptr) continue;
+    // A FITS header holds printable ASCII only. A card that holds anything else
+    // (read so from a file, or made so by a program) is left out of the text,
+    // with a warning, rather than making the whole file invalid.
+    const std::string image = card->writeCard();
+    if (!std::all_of(image.begin(), image.end(), isPrintableAscii)) {
+      warn__(visibleImage(image) + "\nholds characters outside printable ASCII: card not written\n");
+      continue;
+    }
+    text += image;
+  }
   return text;
 }
 

@@ -260,6 +260,36 @@ TEST(FitsOutHeader, CopiedHeaderIsWrittenInCanonicalOrderWithoutObsoleteCards) {
   }
 }
 
+TEST(FitsOutHeader, CardsOutsidePrintableAsciiAreLeftOutWithAWarning) {
+  const std::string dir = fits_test::makeScratchDir();
+  using fits_test::intCard;
+  // A comment with a Latin-1 letter, a keyword with a control character (read as a junk
+  // card), and a card the program adds with a tab in its value.
+  std::vector<unsigned char> bytes = fits_test::headerBytes(
+      {"SIMPLE  =                    T", intCard("BITPIX", 16), intCard("NAXIS", 2), intCard("NAXIS1", 4),
+       intCard("NAXIS2", 3), "OBJECT  = 'M31     '           / caf\xE9", "OBSERVER= 'someone'",
+       "BAD\x01KEY=                    1"});
+  bytes.resize(bytes.size() + 2880, 0);
+  fits_test::writeBytes(dir + "/in.fits", bytes);
+  orv::FitsIn in(dir + "/in.fits", true);
+  ASSERT_EQ(in.getString("OBJECT  "), "M31");
+
+  orv::FitsOut out(dir + "/out.fits", in, false, false);
+  out.addValueCard(new orv::FitsStringCard("NOTE    ", "a\tb", false, ""));
+  testing::internal::CaptureStderr();
+  out << orv::MArray<short, 2>(4, 3);
+  const std::string warnings = testing::internal::GetCapturedStderr();
+  for (const char* shown :
+       {"OBJECT  = 'M31     '           / caf\\xE9", "BAD\\x01KEY=", "NOTE    = 'a\\x09b'"})
+    EXPECT_NE(warnings.find(shown), std::string::npos) << shown << " not in\n" << warnings;
+  EXPECT_EQ(keywords(headerText(dir + "/out.fits")),
+            (std::vector<std::string>{"SIMPLE", "BITPIX", "NAXIS", "NAXIS1", "NAXIS2", "DATE", "OBSERVER",
+                                      "ORIGIN", "END"}));
+  std::string report;
+  test_support::fitsverifyReport(dir + "/out.fits", &report);
+  EXPECT_NE(report.find("Verification found 0 warning(s) and 0 error(s)"), std::string::npos) << report;
+}
+
 TEST(FitsOutHeader, GeometryOfMandatoryCardsOnlyIsOneRecordAndPaddedData) {
   const std::string dir = fits_test::makeScratchDir();
   orv::FitsOut out(dir + "/g.fits");
