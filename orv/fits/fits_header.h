@@ -166,6 +166,8 @@ class FitsHeader {
   void copyScalars__(const FitsHeader& other);
   void releaseAll__();
   void warn__(const std::string& text) const;
+  // Why a header read from filename stops at the end of the file without END.
+  std::string endOfFileMessage__(const std::string& filename, bool recordCut) const;
   FitsCard* parseValueCard__(const std::string& card, const std::string& keyword) const;
   FitsCard* parseStringValue__(const std::string& card, const std::string& keyword, size_t openQuote) const;
 };

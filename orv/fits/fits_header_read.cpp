@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -21,6 +22,11 @@ namespace {
 using Phys = FitsPhysical_;
 const long kRecord = Phys::RECORD_LENGTH;
 const size_t kCard = Phys::CARD_LENGTH;
+// The keyword of the END card, with its padding.
+const std::string& endKeyword() {
+  static const std::string keyword = FitsKnownList::KEY[FitsKnownList::ID_END].keyword;
+  return keyword;
+}
 
 // The descriptor and the current read-only window of the header file; both
 // are released on every way out of readHeader.
@@ -79,6 +85,7 @@ void FitsHeader::readHeader(const std::string& filename, bool allJunk) {
   struct stat status;
   if (::fstat(fd, &status) != 0) throw FitsException("cannot open file '" + filename + "' for reading");
   const long fileSize = static_cast<long>(status.st_size);
+  if (dataOffset == 0 && fileSize == 0) throw FitsException("file '" + filename + "' is empty");
   if (dataOffset >= fileSize) throw FitsException("no further extensions");
   if (dataOffset < 0) throw FitsException("cannot map file '" + filename + "' for reading");
 
@@ -92,29 +99,58 @@ void FitsHeader::readHeader(const std::string& filename, bool allJunk) {
 
   const long page = ::getpagesize();
   std::string record(kRecord, '\0');
+  bool recordCut = false;  // the last record read ran past the end of the file
   for (;;) {
     const long offset = dataOffset;
-    if (offset >= fileSize)
-      throw FitsException("header of file '" + filename + "' has no END card before the end of the file");
+    if (offset >= fileSize) throw FitsException(endOfFileMessage__(filename, recordCut));
     const long pageStart = offset / page * page;
     const size_t windowLength = static_cast<size_t>(((offset % page + kRecord) / page + 1) * page);
     if (!file.window(pageStart, windowLength))
       throw FitsException("cannot map file '" + filename + "' for reading");
 
     // Only bytes inside the file are read (pages past its end are not
-    // backed); the rest of a cut-off record reads as NUL bytes.
+    // backed). A record cut off by the end of the file reads as blanks
+    // beyond it, and a card cut in two as a blank card unless it is the END
+    // card: the cards the file holds are judged first, and the read then
+    // fails because the file is truncated.
     const long available = fileSize - offset < kRecord ? fileSize - offset : kRecord;
+    recordCut = available < kRecord;
     std::memcpy(record.data(), file.at(offset), static_cast<size_t>(available));
-    std::memset(record.data() + available, 0, static_cast<size_t>(kRecord - available));
+    std::memset(record.data() + available, ' ', static_cast<size_t>(kRecord - available));
+    const size_t cutCard = static_cast<size_t>(available) / kCard * kCard;
+    if (recordCut && cutCard < static_cast<size_t>(available) &&
+        record.compare(cutCard, Phys::KEYWORD_LENGTH, endKeyword()) != 0)
+      std::memset(record.data() + cutCard, ' ', kCard);
 
     const size_t consumed = parseRecord(record, allJunk);
     dataOffset += static_cast<long>(consumed);
     if (consumed == 0) {
+      if (recordCut)
+        throw FitsException("file '" + filename +
+                            "' is truncated: it ends inside the header record that holds END");
       dataOffset += kRecord;
       break;
     }
   }
   checkNaxis();
+}
+
+std::string FitsHeader::endOfFileMessage__(const std::string& filename, bool recordCut) const {
+  if (recordCut) return "file '" + filename + "' is truncated: it ends inside a header record";
+  // A file that ends while NAXISn cards are still expected: either every place
+  // read so far holds one (the file is cut), or other cards, END among them,
+  // took the places of NAXISn cards that the header lacks.
+  if (naxis > 0 && naxisList.size() < static_cast<size_t>(naxis)) {
+    const bool onlyAxisCards = std::all_of(naxisList.begin(), naxisList.end(), [](const FitsCard* card) {
+      return card != nullptr && card->what_id() == FitsKnownList::ID_NAXIS;
+    });
+    if (onlyAxisCards)
+      return "file '" + filename + "' is truncated: its header ends after " +
+             std::to_string(naxisList.size()) + " of its " + std::to_string(naxis) + " NAXISn cards";
+    return "invalid NAXIS setting (NAXIS key missing): file '" + filename +
+           "' has fewer NAXISn cards than NAXIS = " + std::to_string(naxis);
+  }
+  return "header of file '" + filename + "' has no END card before the end of the file";
 }
 
 size_t FitsHeader::parseRecord(const std::string& record, bool allJunk) {
@@ -124,10 +160,9 @@ size_t FitsHeader::parseRecord(const std::string& record, bool allJunk) {
   else if (naxisList.size() < static_cast<size_t>(naxis < 0 ? 0 : naxis))
     pos = parseNaxis(record, 0);
 
-  static const std::string endKeyword = FitsKnownList::KEY[FitsKnownList::ID_END].keyword;
   for (; pos < static_cast<size_t>(kRecord); pos += kCard) {
     const std::string card = cardAt(record, pos);
-    if (card.compare(0, Phys::KEYWORD_LENGTH, endKeyword) == 0) {
+    if (card.compare(0, Phys::KEYWORD_LENGTH, endKeyword()) == 0) {
       if (!allJunk) {
         // Everything after the letter D of END, to the end of the record,
         // must be blank.

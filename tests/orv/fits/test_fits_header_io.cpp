@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "orv/fits/fits_header.h"
+#include "tests/orv/fits/test_fits_header_util.h"
 #include "tests/support/fifo.h"
 #include "tests/support/run_command.h"
-#include "tests/orv/fits/test_fits_header_util.h"
 
 using namespace orv;
 using fits_test::messageOf;
@@ -279,10 +279,19 @@ TEST(FitsHeaderRead, RefusedHeaders) {
        "Header corrupted after END\nEND:  240, non blank:  400"},
       {"header_bad_no_end.fits", noEnd,
        "header of file 'header_bad_no_end.fits' has no END card before the end of the file"},
+      // Files cut short inside a header record, an empty file, too few NAXISn cards.
       {"header_bad_cut.fits", cutAfterCards,
-       "header of file 'header_bad_cut.fits' has no END card before the end of the file"},
+       "file 'header_bad_cut.fits' is truncated: it ends inside a header record"},
       {"header_bad_cut_end.fits", headerText(image).substr(0, 6 * 80),
-       "Header corrupted after END\nEND:  400, non blank: 2879"},
+       "file 'header_bad_cut_end.fits' is truncated: it ends inside the header record that holds END"},
+      {"header_bad_cut_in_end.fits", headerText(image).substr(0, 5 * 80 + 3),
+       "file 'header_bad_cut_in_end.fits' is truncated: it ends inside the header record that holds END"},
+      {"header_bad_empty.fits", "", "file 'header_bad_empty.fits' is empty"},
+      {"header_bad_few_axes.fits", headerText(withCard(image, 2, fixedInt("NAXIS   ", 999))),
+       "invalid NAXIS setting (NAXIS key missing): file 'header_bad_few_axes.fits' has fewer NAXISn cards "
+       "than NAXIS = 999"},
+      {"header_bad_cut_axes.fits", headerText(primary(8, std::vector<long>(40, 1))).substr(0, 2880),
+       "file 'header_bad_cut_axes.fits' is truncated: its header ends after 33 of its 40 NAXISn cards"},
       {"header_bad_huge_axis.fits", headerText(withCard(image, 3, fixedInt("NAXIS1  ", 2147483648L))),
        "invalid or insane NAXIS setting (NAXIS above 2147483647)"},
       {"header_bad_overflow.fits", headerText(primary(8, {INT_MAX, INT_MAX, INT_MAX})),
@@ -308,8 +317,10 @@ TEST(FitsHeaderRead, RefusedHeaders) {
   ASSERT_TRUE(fifo.made);
   EXPECT_EQ("cannot open file 'header_fifo.fits' for reading",
             messageOf([] { Header h("header_fifo.fits", true, false); }));
-  // allJunk skips the check after END.
+  // allJunk skips the check after END, but not the end of the file.
   EXPECT_EQ("", messageOf([] { Header h("header_bad_stray.fits", true, true); }));
+  EXPECT_EQ("file 'header_bad_cut_in_end.fits' is truncated: it ends inside the header record that holds END",
+            messageOf([] { Header h("header_bad_cut_in_end.fits", true, true); }));
 }
 
 TEST(FitsHeaderRead, ExtensionAtOffset) {
