@@ -64,6 +64,10 @@ TEST(Julian, TimeFieldsAndCalendarSwitch) {
   // The last Julian-calendar day is followed by the first Gregorian one.
   EXPECT_EQ(julian(1582, 10, 15, 0.0) - julian(1582, 10, 4, 0.0), 1.0);
   EXPECT_EQ(julian(1582, 10, 4, 0.0), 2299159.5);
+  // The ten dates in between do not exist; they are read in the Gregorian calendar,
+  // like every date after 1582 October 4.
+  for (int day = 5; day <= 14; ++day)
+    EXPECT_EQ(julian(1582, 10, day, 0.0), julian(1582, 10, 15, 0.0) - (15 - day)) << "1582-10-" << day;
 }
 
 TEST(Radec, RoundTrip) {

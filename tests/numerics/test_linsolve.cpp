@@ -269,15 +269,21 @@ TEST(Ludecomp, BackSubstitutionSubtractsTheSummedProducts) {
 }
 
 TEST(Ludecomp, ResiduumSumsFromTheSmallestTermInExtendedPrecision) {
-  // Row terms 1e17, 1, −1e17 and −b = −1: summed in double in index order the
-  // 1 would be lost; sorted and summed in extended precision the residual is 0.
-  Matrix a = matrix({{1e17, 1, -1e17}, {1, 0, 0}, {0, 0, 1}});
+  // Row 1: terms 1e17, 1, −1e17 and −b = −1: summed in double in index order the
+  // 1 would be lost; summed in extended precision the residual is 0.
+  // Row 2: terms 2^70, 40, 40 and −2^70, where extended precision spaces its
+  // values 128 apart. From the smallest term on, 40 + 40 = 80 rounds 2^70 + 80
+  // up to 2^70 + 128, leaving 128; in index order each 40 is lost (0); from the
+  // largest, 2^70 − 2^70 cancels first (80); with the two equal magnitudes
+  // exchanged, 80 − 2^70 rounds to −(2^70 − 64) (64).
+  const double big = std::ldexp(1.0, 70);
+  Matrix a = matrix({{1e17, 1, -1e17}, {big, 40, 40}, {0, 0, 1}});
   Vector x = vector({1, 1, 1});
-  Vector b = vector({1, 2, 3});
+  Vector b = vector({1, big, 3});
   Vector r;
   residuum(a, x, b, r);
   EXPECT_EQ(r(1), 0.0);
-  EXPECT_EQ(r(2), -1.0);
+  EXPECT_EQ(r(2), 128.0);
   EXPECT_EQ(r(3), -2.0);
 }
 

@@ -139,32 +139,46 @@ for p, e in zip(popt, np.sqrt(np.diag(pcov))):
 
 // Held parameters keep their start values exactly, with zero rows and
 // columns in the covariance and curvature matrices; the others still reach
-// the truth. A second calc starts from the fitted parameters.
+// the truth. A second calc starts from the fitted parameters. Any non-zero
+// flag fits its parameter, while the degrees of freedom subtract the flags'
+// values: other flag values than 1 count as they are.
 TEST(Marquardt, HeldParameters) {
-  const Data d = noiseFreeData();
-  Vec start = vec({1.0, 40.0, 0.1, 0.12, 8.0, 8.0, 0.4});
-  GaussFit fit(d.x, d.y, d.z, d.sig, start, flags({0, 1, 1, 1, 1, 1, 0}));
-  ASSERT_EQ(fit.calc(), 0);
-  EXPECT_EQ(fit.mfit, 5);
-  EXPECT_EQ(fit.nfree, 222 - 5);
-  EXPECT_EQ(fit.a(1), 1.0);
-  EXPECT_EQ(fit.a(7), 0.4);
-  for (int l = 2; l <= 6; ++l) {
-    EXPECT_NEAR(fit.a(l), kTruth[l], 1e-8 * std::fabs(kTruth[l])) << "a" << l;
-    EXPECT_GT(fit.covar(l, l), 0.0);
-  }
-  for (int held : {1, 7}) {
-    EXPECT_EQ(fit.sa(held), 0.0);
-    for (int l = 1; l <= 7; ++l) {
-      EXPECT_EQ(fit.covar(held, l), 0.0);
-      EXPECT_EQ(fit.covar(l, held), 0.0);
-      EXPECT_EQ(fit.alpha(held, l), 0.0);
-      EXPECT_EQ(fit.alpha(l, held), 0.0);
+  struct Case {
+    std::vector<int> flags;
+    int nfree;
+  };
+  const Case cases[] = {
+      {{0, 1, 1, 1, 1, 1, 0}, 222 - 5},
+      {{0, 3, 1, 1, 1, 1, 0}, 222 - 7},
+      {{0, 1, 1, -1, 1, 2, 0}, 222 - 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.flags));
+    const Data d = noiseFreeData();
+    Vec start = vec({1.0, 40.0, 0.1, 0.12, 8.0, 8.0, 0.4});
+    GaussFit fit(d.x, d.y, d.z, d.sig, start, flags(c.flags));
+    ASSERT_EQ(fit.calc(), 0);
+    EXPECT_EQ(fit.mfit, 5);
+    EXPECT_EQ(fit.nfree, c.nfree);
+    EXPECT_EQ(fit.a(1), 1.0);
+    EXPECT_EQ(fit.a(7), 0.4);
+    for (int l = 2; l <= 6; ++l) {
+      EXPECT_NEAR(fit.a(l), kTruth[l], 1e-8 * std::fabs(kTruth[l])) << "a" << l;
+      EXPECT_GT(fit.covar(l, l), 0.0);
     }
+    for (int held : {1, 7}) {
+      EXPECT_EQ(fit.sa(held), 0.0);
+      for (int l = 1; l <= 7; ++l) {
+        EXPECT_EQ(fit.covar(held, l), 0.0);
+        EXPECT_EQ(fit.covar(l, held), 0.0);
+        EXPECT_EQ(fit.alpha(held, l), 0.0);
+        EXPECT_EQ(fit.alpha(l, held), 0.0);
+      }
+    }
+    const std::vector<double> fitted = {fit.a(2), fit.a(3), fit.a(4), fit.a(5), fit.a(6)};
+    EXPECT_EQ(fit.calc(), 0);
+    for (int l = 2; l <= 6; ++l) EXPECT_NEAR(fit.a(l), fitted[l - 2], 1e-10 * std::fabs(fitted[l - 2]));
   }
-  const std::vector<double> fitted = {fit.a(2), fit.a(3), fit.a(4), fit.a(5), fit.a(6)};
-  EXPECT_EQ(fit.calc(), 0);
-  for (int l = 2; l <= 6; ++l) EXPECT_NEAR(fit.a(l), fitted[l - 2], 1e-10 * std::fabs(fitted[l - 2]));
 }
 
 // The data points are z's indices, whatever their base; an index that x, y
