@@ -223,17 +223,32 @@ TEST(OptionParser, ChangeReaderAndCopy) {
   EXPECT_EQ(copy.getOption("value"), &option);
 }
 
+// An option that counts its destructions.
+class CountedOption : public util::IntOption {
+ public:
+  CountedOption(const char* name, char cmdLineChar, int* destroyed)
+      : util::IntOption(name, "1", "", cmdLineChar, nullptr), destroyed_(destroyed) {}
+  ~CountedOption() override { ++*destroyed_; }
+
+ private:
+  int* destroyed_;
+};
+
 TEST(OptionParser, DeleteOptionsDeletesWhatLongNamesReach) {
-  auto* displaced = new util::IntOption("radius", "1", "", 'a', nullptr);
+  int destroyed = 0;
+  auto* displaced = new CountedOption("radius", 'a', &destroyed);
   util::OptionParser parser(nullptr);
   parser.addOption(displaced);
-  parser.addOption(new util::IntOption("radius", "2", "", 0, nullptr));
-  parser.addOption(new util::StringOption("prefix", "b", "", 'p', nullptr));
+  parser.addOption(new CountedOption("radius", 0, &destroyed));
+  parser.addOption(new CountedOption("prefix", 'p', &destroyed));
   parser.addOption(nullptr);
   parser.deleteOptions();
-  parser.deleteOptions();  // a second call deletes nothing twice
-  // The displaced option is not reached by its long name and stays the caller's.
+  // The two options that long names reach; the displaced one stays the caller's.
+  EXPECT_EQ(destroyed, 2);
+  parser.deleteOptions();
+  EXPECT_EQ(destroyed, 2) << "a second call deletes nothing twice";
   delete displaced;
+  EXPECT_EQ(destroyed, 3);
 }
 
 }  // namespace
