@@ -17,7 +17,9 @@
 #include <random>
 
 #include "dia/dia.h"
+#include "dia/dia_files.h"
 #include "dia/footprint_spread.h"
+#include "dia/normal_matrix.h"
 #include "tests/dia/plain_correlation.h"
 
 namespace {
@@ -228,5 +230,145 @@ void BM_FootprintSpreadPlainLoop(benchmark::State& state) {
     state.SkipWithError("spreads differ");
 }
 BENCHMARK(BM_FootprintSpreadPlainLoop)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace
+
+namespace {
+
+// The normal-matrix sums of the kernel fit: mat 51 plus the image column over a 1024² rectangle.
+constexpr int kMat = 51;
+constexpr int kRect = 1024;
+
+struct FitInputs {
+  orv::MArray<float, 3> T{kRect, kRect, kMat + 1};  // basis values, the image last
+  orv::MArray<double, 2> W{kRect, kRect};
+  FitInputs() {
+    std::mt19937 gen(3);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    for (int p = 1; p <= kMat + 1; ++p)
+      for (int y = 1; y <= kRect; ++y)
+        for (int x = 1; x <= kRect; ++x) T(x, y, p) = u(gen);
+    for (int y = 1; y <= kRect; ++y)
+      for (int x = 1; x <= kRect; ++x) W(x, y) = 1.0 / (1.0 + (x + y) % 7);
+  }
+};
+
+const FitInputs& fitInputs() {
+  static const FitInputs f;
+  return f;
+}
+
+// The packed buffer is made once: its first touch by the system is not part of the sums.
+std::vector<double> packedSums() {
+  const FitInputs& in = fitInputs();
+  static dia_normal::PackedBasis packed(kMat + 1, static_cast<std::size_t>(kRect) * kRect);
+  for (int p = 1; p <= kMat + 1; ++p) {
+    float* row = packed.row(p - 1);
+    for (int y = 1, k = 0; y <= kRect; ++y)
+      for (int x = 1; x <= kRect; ++x) row[k++] = in.T(x, y, p);
+  }
+  for (int y = 1, k = 0; y <= kRect; ++y)
+    for (int x = 1; x <= kRect; ++x) packed.weights()[k++] = in.W(x, y);
+  std::vector<double> sums((kMat + 1) * (kMat + 1), 0.0);
+  packed.addWeightedProducts(sums);
+  return sums;
+}
+
+// Packing included: the fit packs the usable pixels of each rectangle before summing.
+// A warm-up call makes the buffer.
+void BM_NormalMatrix(benchmark::State& state) {
+  packedSums();
+  for (auto _ : state) {
+    std::vector<double> sums = packedSums();
+    benchmark::DoNotOptimize(sums.data());
+  }
+  state.counters["products_per_s"] = benchmark::Counter(static_cast<double>(kMat) * kMat * kRect * kRect,
+                                                        benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_NormalMatrix)->Unit(benchmark::kMillisecond);
+
+// The plain loop: i, j outer over both triangles, pixels inner, in double.
+void BM_NormalMatrixPlainLoop(benchmark::State& state) {
+  const FitInputs& in = fitInputs();
+  orv::MArray<double, 2> mm(kMat, kMat);
+  for (auto _ : state) {
+    mm = 0.0;
+    for (int i = 1; i <= kMat; ++i)
+      for (int j = 1; j <= kMat; ++j) {
+        double sum = 0.0;
+        for (int y = 1; y <= kRect; ++y)
+          for (int x = 1; x <= kRect; ++x) sum += in.W(x, y) * in.T(x, y, i) * in.T(x, y, j);
+        mm(i, j) += sum;
+      }
+    benchmark::DoNotOptimize(mm.firstElement());
+  }
+  state.counters["products_per_s"] = benchmark::Counter(static_cast<double>(kMat) * kMat * kRect * kRect,
+                                                        benchmark::Counter::kIsIterationInvariantRate);
+  // Elements agree within 1e-12 of the sum of magnitudes of their terms.
+  const std::vector<double> sums = packedSums();
+  for (int i = 1; i <= kMat; ++i)
+    for (int j = i; j <= kMat; ++j) {
+      double magnitude = 0.0;
+      for (int y = 1; y <= kRect; ++y)
+        for (int x = 1; x <= kRect; ++x) magnitude += std::fabs(in.W(x, y) * in.T(x, y, i) * in.T(x, y, j));
+      if (std::fabs(sums[(i - 1) * (kMat + 1) + (j - 1)] - mm(i, j)) > 1e-12 * magnitude) {
+        state.SkipWithError("normal matrices differ");
+        return;
+      }
+    }
+}
+BENCHMARK(BM_NormalMatrixPlainLoop)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// One star-box fit (101² box, circular cell) on the products of a 256² reference, and the
+// FITS reads that its stopwatch times: the mask, the variance and the 51 basis images.
+struct StarProducts {
+  std::string dir = benchDirectory("star");
+  orv::MArray<float, 2> image = starField(256, 256);
+  orv::MArray<float, 2> error{256, 256};
+  StarProducts() {
+    error = 10.0f;
+    std::unique_ptr<diffima> e(skyModel(0, dir));
+    util::Region whole(2);
+    whole.setRange(1, 0, 0);
+    whole.setRange(2, 0, 0);
+    e->calc_reference(image, error, whole, 0, "");
+  }
+  ~StarProducts() { std::filesystem::remove_all(dir); }
+};
+
+StarProducts& starProducts() {
+  static StarProducts p;
+  return p;
+}
+
+void BM_StarBoxFit(benchmark::State& state) {
+  StarProducts& p = starProducts();
+  for (auto _ : state) {
+    std::unique_ptr<diffima> e(skyModel(0, p.dir));
+    e->stampxy.makeReference(orv::MArray<int, 3>(orv::Range(1, 2), orv::Range(0, 1), orv::Range(1, 1)));
+    e->stampxy(1, 0, 1) = 78, e->stampxy(1, 1, 1) = 178, e->stampxy(2, 0, 1) = 78, e->stampxy(2, 1, 1) = 178;
+    util::Region box(2);
+    box.setRange(1, 78, 178);
+    box.setRange(2, 78, 178);
+    e->calc_kern(p.image, p.error, box, 1000, true, 0, 0);
+    benchmark::DoNotOptimize(e->factor);
+  }
+}
+BENCHMARK(BM_StarBoxFit)->Unit(benchmark::kMillisecond);
+
+void BM_StarBoxFitReadsOnly(benchmark::State& state) {
+  StarProducts& p = starProducts();
+  for (auto _ : state) {
+    auto mask = dia_files::readBox<short>(p.dir + "rmask_calc.fits", 78, 178, 78, 178);
+    auto vr = dia_files::readBox<float>(p.dir + "e2.image_r.fits", 61, 195, 61, 195);
+    auto bb = dia_files::readBox<float>(p.dir + "bb0000.fits", 78, 178, 78, 178);
+    for (int q = 1; q <= 50; ++q) {
+      auto cc = dia_files::readBox<float>(dia_files::productName(p.dir, "cc%4.4i.fits", q), 78, 178, 78, 178);
+      benchmark::DoNotOptimize(cc.firstElement());
+    }
+    benchmark::DoNotOptimize(mask.firstElement());
+  }
+}
+BENCHMARK(BM_StarBoxFitReadsOnly)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -3,44 +3,74 @@
 // processor has it, plain SSE2 vectors otherwise; no fused multiply-add.
 #include "dia/normal_matrix.h"
 
+#include <algorithm>
+
 namespace dia_normal {
 
 namespace {
+
+// Pixels are taken in chunks: each chunk of every row is converted to double once, weighted
+// once, and stays in cache while all the tiles use it.
+constexpr std::size_t kChunk = 512;
 
 template <class VD, class VF, int LANES>
 inline __attribute__((always_inline)) void tileSums(const float* t, std::size_t stride, const double* w,
                                                     std::size_t pixels, int paddedRows,
                                                     std::vector<double>& out) {
-  for (int i0 = 0; i0 < paddedRows; i0 += 4) {
-    for (int j0 = i0; j0 < paddedRows; j0 += 2) {
-      VD acc[4][2];
-#pragma GCC unroll 8
-      for (int a = 0; a < 4; ++a) acc[a][0] = acc[a][1] = VD{} * 0.0;
-      for (std::size_t k = 0; k < pixels; k += LANES) {
+  std::vector<double> weighted(static_cast<std::size_t>(paddedRows) * kChunk);
+  std::vector<double> plain(static_cast<std::size_t>(paddedRows) * kChunk);
+  for (std::size_t k0 = 0; k0 < pixels; k0 += kChunk) {
+    const std::size_t n = std::min(pixels - k0, kChunk);
+    for (int i = 0; i < paddedRows; ++i) {
+      const float* src = t + i * stride + k0;
+      double* p = plain.data() + i * kChunk;
+      double* q = weighted.data() + i * kChunk;
+      for (std::size_t k = 0; k < n; k += LANES) {  // n is a multiple of 8
+        VF f;
         VD weight;
-        __builtin_memcpy(&weight, w + k, sizeof(VD));
-        VD tb[2];
-#pragma GCC unroll 2
-        for (int b = 0; b < 2; ++b) {
-          VF f;
-          __builtin_memcpy(&f, t + (j0 + b) * stride + k, sizeof(VF));
-          tb[b] = __builtin_convertvector(f, VD);
-        }
-#pragma GCC unroll 4
-        for (int a = 0; a < 4; ++a) {
-          VF f;
-          __builtin_memcpy(&f, t + (i0 + a) * stride + k, sizeof(VF));
-          const VD wa = __builtin_convertvector(f, VD) * weight;
-          acc[a][0] += wa * tb[0];
-          acc[a][1] += wa * tb[1];
-        }
+        __builtin_memcpy(&f, src + k, sizeof(VF));
+        __builtin_memcpy(&weight, w + k0 + k, sizeof(VD));
+        const VD d = __builtin_convertvector(f, VD);
+        const VD dw = d * weight;
+        __builtin_memcpy(p + k, &d, sizeof(VD));
+        __builtin_memcpy(q + k, &dw, sizeof(VD));
       }
-      for (int a = 0; a < 4; ++a)
-        for (int b = 0; b < 2; ++b) {
-          double s = 0.0;
-          for (int l = 0; l < LANES; ++l) s += acc[a][b][l];
-          out[static_cast<std::size_t>(i0 + a) * paddedRows + j0 + b] += s;
+    }
+    for (int i0 = 0; i0 < paddedRows; i0 += 4) {
+      const double* r0 = weighted.data() + i0 * kChunk;
+      const double* r1 = r0 + kChunk;
+      const double* r2 = r1 + kChunk;
+      const double* r3 = r2 + kChunk;
+      for (int j0 = i0; j0 < paddedRows; j0 += 2) {
+        const double* c0 = plain.data() + j0 * kChunk;
+        const double* c1 = c0 + kChunk;
+        VD a00 = VD{} * 0.0, a01 = a00, a10 = a00, a11 = a00, a20 = a00, a21 = a00, a30 = a00, a31 = a00;
+#pragma GCC unroll 2
+        for (std::size_t k = 0; k < n; k += LANES) {
+          VD b0, b1, a;
+          __builtin_memcpy(&b0, c0 + k, sizeof(VD));
+          __builtin_memcpy(&b1, c1 + k, sizeof(VD));
+          __builtin_memcpy(&a, r0 + k, sizeof(VD));
+          a00 += a * b0;
+          a01 += a * b1;
+          __builtin_memcpy(&a, r1 + k, sizeof(VD));
+          a10 += a * b0;
+          a11 += a * b1;
+          __builtin_memcpy(&a, r2 + k, sizeof(VD));
+          a20 += a * b0;
+          a21 += a * b1;
+          __builtin_memcpy(&a, r3 + k, sizeof(VD));
+          a30 += a * b0;
+          a31 += a * b1;
         }
+        const VD acc[4][2] = {{a00, a01}, {a10, a11}, {a20, a21}, {a30, a31}};
+        for (int a = 0; a < 4; ++a)
+          for (int b = 0; b < 2; ++b) {
+            double s = 0.0;
+            for (int l = 0; l < LANES; ++l) s += acc[a][b][l];
+            out[static_cast<std::size_t>(i0 + a) * paddedRows + j0 + b] += s;
+          }
+      }
     }
   }
 }
@@ -78,12 +108,19 @@ PackedBasis::PackedBasis(int rows, std::size_t pixels)
       paddedRows_((rows + 3) / 4 * 4),
       pixels_(pixels),
       stride_((pixels + 7) / 8 * 8),
-      values_(static_cast<std::size_t>(paddedRows_) * stride_, 0.0f),
-      weights_(stride_, 0.0) {}
+      values_(std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(paddedRows_) * stride_)),
+      weights_(std::make_unique_for_overwrite<double[]>(stride_)) {
+  // Only the padding is cleared here: the values proper are written once, by the caller.
+  for (int i = 0; i < paddedRows_; ++i) {
+    float* r = row(i);
+    for (std::size_t k = (i < rows_ ? pixels_ : 0); k < stride_; ++k) r[k] = 0.0f;
+  }
+  for (std::size_t k = pixels_; k < stride_; ++k) weights_[k] = 0.0;
+}
 
 void PackedBasis::addWeightedProducts(std::vector<double>& sums) const {
   std::vector<double> tiles(static_cast<std::size_t>(paddedRows_) * paddedRows_, 0.0);
-  tileSumsBest(values_.data(), stride_, weights_.data(), stride_, paddedRows_, tiles);
+  tileSumsBest(values_.get(), stride_, weights_.get(), stride_, paddedRows_, tiles);
   for (int i = 0; i < rows_; ++i)
     for (int j = i; j < rows_; ++j)
       sums[static_cast<std::size_t>(i) * rows_ + j] += tiles[static_cast<std::size_t>(i) * paddedRows_ + j];

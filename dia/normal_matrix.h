@@ -4,6 +4,7 @@
 #define DIA_NORMAL_MATRIX_H
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 namespace dia_normal {
@@ -16,8 +17,9 @@ class PackedBasis {
   PackedBasis(int rows, std::size_t pixels);
   int rows() const { return rows_; }
   std::size_t pixels() const { return pixels_; }
-  float* row(int i) { return values_.data() + static_cast<std::size_t>(i) * stride_; }
-  double* weights() { return weights_.data(); }
+  // Row i holds pixels() values to be filled by the caller; its padding is zero.
+  float* row(int i) { return values_.get() + static_cast<std::size_t>(i) * stride_; }
+  double* weights() { return weights_.get(); }
 
   // sums[i·rows + j] += Σ_k w_k·t_ik·t_jk for 0 ≤ i ≤ j < rows, in double.
   void addWeightedProducts(std::vector<double>& sums) const;
@@ -27,8 +29,8 @@ class PackedBasis {
   int paddedRows_;
   std::size_t pixels_;
   std::size_t stride_;
-  std::vector<float> values_;
-  std::vector<double> weights_;
+  std::unique_ptr<float[]> values_;
+  std::unique_ptr<double[]> weights_;
 };
 
 }  // namespace dia_normal

@@ -170,7 +170,7 @@ TEST(DiaCalcKern, NoisePullsAndResiduals) {
     Image I(kSide, kSide);
     for (int y = 1; y <= kSide; ++y)
       for (int x = 1; x <= kSide; ++x) I(x, y) = static_cast<float>(clean(x, y) + noise(gen));
-    std::unique_ptr<diffima> e = fit(I, eI, 0, 0, 0, 0, false);
+    std::unique_ptr<diffima> e = fit(I, eI, 50, 150, 50, 150, true, Model{}, 1000);
     pulls.push_back((e->factor - a) / e->factor_err);
     // Residual on the fitted pixels of the inner area: the model from image_r and kern.
     Kernel k(orv::Range(-17, 17), orv::Range(-17, 17));
