@@ -7,6 +7,8 @@
 #include <cmath>
 #include <vector>
 
+#include "tarvole/new_image.h"
+
 // Let g++ vectorise the copy-and-test loop (its -O2 cost model keeps loops of unknown length
 // scalar); other compilers decide for themselves.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -70,7 +72,7 @@ void stamp(float* mv, float* me, int nx, int ny, int x, int y, int reach, const 
 }  // namespace
 
 orv::MArray<float, 2> error_from_values(const orv::MArray<float, 2>& v) {
-  orv::MArray<float, 2> e(v.getShape());
+  orv::MArray<float, 2> e = new_image_like(v);
   const int x0 = v.first(1), x1 = v.last(1), y0 = v.first(2), y1 = v.last(2);
   for (int y = y0; y <= y1; ++y)
     for (int x = x0; x <= x1; ++x) {
@@ -86,7 +88,7 @@ void mask_bad_pixels(const orv::MArray<float, 2>& v, const orv::MArray<float, 2>
   static const std::vector<int> large_disc = disc_half_widths(20, 420.0);
   const orv::MArray<float, 2> cv = contiguous(v), ce = contiguous(e);
   const int nx = cv.length(1), ny = cv.length(2);
-  orv::MArray<float, 2> mv(nx, ny), me(nx, ny);
+  orv::MArray<float, 2> mv = new_image(nx, ny), me = new_image(nx, ny);
   const float* pv = cv.firstElement();
   const float* pe = ce.firstElement();
   float* pmv = mv.firstElement();

@@ -12,6 +12,7 @@
 #include "tarvole/fit_methods.h"
 #include "tarvole/masking.h"
 #include "tarvole/names.h"
+#include "tarvole/new_image.h"
 #include "tarvole/options.h"
 #include "tarvole/output_check.h"
 #include "tarvole/result_stage.h"
@@ -81,7 +82,7 @@ bool run_image(const std::string& name, const std::string& reference_name, const
   }
 
   orv::MArray<double, 1> c(6);
-  Image A(I.getShape()), S(I.getShape());
+  Image A = new_image_like(I), S = new_image_like(I);
   A = P.blank;
   S = P.blank;
   P.abserr = 0.0;

@@ -25,12 +25,14 @@ std::vector<int> box_half_widths(int r) {
   return half;
 }
 
-// One image row prepared for summing: the value where both images hold data, else +0.0, and
-// 1.0 or 0.0 for the count. Adding +0.0 leaves every sum that starts at +0.0 bit for bit as it
-// is, so unused pixels inside the box may be added instead of skipped.
+// One image row prepared for summing: the value where both images hold data, else +0.0, a
+// factor 1.0 or 0.0, and the running count of usable pixels. Adding +0.0 leaves every sum that
+// starts at +0.0 bit for bit as it is, so unused pixels inside the box may be added instead of
+// skipped; the count of a stretch is a difference of running counts.
 struct PreparedRow {
   std::vector<double> r, i, used;
-  int first = 0;  // column of element 0
+  std::vector<int> counted;  // counted[k]: usable pixels among elements 0..k-1
+  int first = 0;             // column of element 0
 
   void fill(const orv::MArray<float, 2>& R, const orv::MArray<float, 2>& I, int y, int xlo, int xhi,
             float blank) {
@@ -38,10 +40,13 @@ struct PreparedRow {
     r.resize(n);
     i.resize(n);
     used.resize(n);
+    counted.resize(n + 1);
     first = xlo;
     const float* pr = &R(xlo, y);
     const float* pi = &I(xlo, y);
     const std::ptrdiff_t sr = R.stride(1), si = I.stride(1);
+    int count = 0;
+    counted[0] = 0;
     for (std::size_t k = 0; k < n; ++k) {
       const float vr = pr[static_cast<std::ptrdiff_t>(k) * sr];
       const float vi = pi[static_cast<std::ptrdiff_t>(k) * si];
@@ -49,23 +54,76 @@ struct PreparedRow {
       r[k] = ok ? static_cast<double>(vr) : 0.0;
       i[k] = ok ? static_cast<double>(vi) : 0.0;
       used[k] = ok ? 1.0 : 0.0;
+      count += ok;
+      counted[k + 1] = count;
     }
+  }
+  // Usable pixels in columns lo..hi.
+  int usable(int lo, int hi) const {
+    return counted[static_cast<std::size_t>(hi - first + 1)] - counted[static_cast<std::size_t>(lo - first)];
   }
 };
 
 // Running sums of one row of grid points.
 struct RowSums {
-  std::vector<double> r, i, n;
+  std::vector<double> r, i;
+  std::vector<long long> n;
   void reset(std::size_t points) {
     r.assign(points, 0.0);
     i.assign(points, 0.0);
-    n.assign(points, 0.0);
+    n.assign(points, 0);
   }
 };
 
 constexpr int lanes = 4;
 
-// Adds the box row (columns x-w..x+w) of every point of the grid row to its sums. With `means`
+// The sums of `lanes` points side by side over `count` columns, lane g starting `step` columns
+// after lane g-1: values (first pass) or squared deviations from the means (second pass), with
+// or without the usable factor (a stretch without unusable pixels needs none). The lanes are
+// spelled out so that the running sums stay in registers.
+template <bool deviations, bool masked>
+inline void sum_lanes(const double* pr, const double* pi, const double* pu, std::ptrdiff_t step, int count,
+                      double* ar, double* ai, const double* mr, const double* mi) {
+  double r0 = ar[0], r1 = ar[1], r2 = ar[2], r3 = ar[3];
+  double i0 = ai[0], i1 = ai[1], i2 = ai[2], i3 = ai[3];
+  const std::ptrdiff_t s1 = step, s2 = 2 * step, s3 = 3 * step;
+  if constexpr (!deviations) {
+    for (int t = 0; t < count; ++t) {
+      r0 += pr[t];
+      r1 += pr[t + s1];
+      r2 += pr[t + s2];
+      r3 += pr[t + s3];
+      i0 += pi[t];
+      i1 += pi[t + s1];
+      i2 += pi[t + s2];
+      i3 += pi[t + s3];
+    }
+  } else {
+    const double mr0 = mr[0], mr1 = mr[1], mr2 = mr[2], mr3 = mr[3];
+    const double mi0 = mi[0], mi1 = mi[1], mi2 = mi[2], mi3 = mi[3];
+    const auto square = [&](double value, double mean, std::ptrdiff_t at) {
+      const double d = value - mean;
+      if constexpr (masked)
+        return d * d * pu[at];
+      else
+        return d * d;
+    };
+    for (int t = 0; t < count; ++t) {
+      r0 += square(pr[t], mr0, t);
+      r1 += square(pr[t + s1], mr1, t + s1);
+      r2 += square(pr[t + s2], mr2, t + s2);
+      r3 += square(pr[t + s3], mr3, t + s3);
+      i0 += square(pi[t], mi0, t);
+      i1 += square(pi[t + s1], mi1, t + s1);
+      i2 += square(pi[t + s2], mi2, t + s2);
+      i3 += square(pi[t + s3], mi3, t + s3);
+    }
+  }
+  ar[0] = r0, ar[1] = r1, ar[2] = r2, ar[3] = r3;
+  ai[0] = i0, ai[1] = i1, ai[2] = i2, ai[3] = i3;
+}
+
+// Adds the box row (columns x-w..x+w) of every point of the grid row to its sums. With `meanR`
 // null the values are summed (first pass), otherwise their squared deviations from the point's
 // means (second pass). Points whose box row reaches beyond the prepared columns are summed over
 // the part inside, which is exactly the part inside the image.
@@ -75,7 +133,8 @@ void add_box_row(const PreparedRow& row, int xlo, int xhi, const std::vector<int
   const double* pi = row.i.data();
   const double* pu = row.used.data();
   const std::size_t points = xs.size();
-  const int step = points > 1 ? xs[1] - xs[0] : 0;
+  const std::ptrdiff_t step = points > 1 ? xs[1] - xs[0] : 0;
+  const int count = 2 * w + 1;
   // A group of `lanes` points whose box rows all lie inside the prepared columns.
   const auto interior = [&](std::size_t k) {
     return k + lanes <= points && xs[k] - w >= xlo && xs[k + lanes - 1] + w <= xhi;
@@ -84,42 +143,22 @@ void add_box_row(const PreparedRow& row, int xlo, int xhi, const std::vector<int
   for (std::size_t k = 0; k + lanes <= points; k += lanes) {
     if (!interior(k)) continue;
     const std::ptrdiff_t start = xs[k] - w - row.first;
-    const int count = 2 * w + 1;
-    double ar[lanes], ai[lanes], an[lanes];
+    double ar[lanes], ai[lanes];
     for (int g = 0; g < lanes; ++g) {
       ar[g] = sums.r[k + g];
       ai[g] = sums.i[k + g];
-      an[g] = sums.n[k + g];
     }
     if (meanR == nullptr) {
-      for (int t = 0; t < count; ++t) {
-        for (int g = 0; g < lanes; ++g) {
-          const std::ptrdiff_t at = start + t + static_cast<std::ptrdiff_t>(g) * step;
-          ar[g] += pr[at];
-          ai[g] += pi[at];
-          an[g] += pu[at];
-        }
-      }
+      sum_lanes<false, false>(pr + start, pi + start, pu + start, step, count, ar, ai, nullptr, nullptr);
+      for (int g = 0; g < lanes; ++g) sums.n[k + g] += row.usable(xs[k + g] - w, xs[k + g] + w);
+    } else if (row.usable(xs[k] - w, xs[k + lanes - 1] + w) == xs[k + lanes - 1] - xs[k] + count) {
+      sum_lanes<true, false>(pr + start, pi + start, pu + start, step, count, ar, ai, meanR + k, meanI + k);
     } else {
-      double mr[lanes], mi[lanes];
-      for (int g = 0; g < lanes; ++g) {
-        mr[g] = meanR[k + g];
-        mi[g] = meanI[k + g];
-      }
-      for (int t = 0; t < count; ++t) {
-        for (int g = 0; g < lanes; ++g) {
-          const std::ptrdiff_t at = start + t + static_cast<std::ptrdiff_t>(g) * step;
-          const double dr = pr[at] - mr[g];
-          const double di = pi[at] - mi[g];
-          ar[g] += dr * dr * pu[at];
-          ai[g] += di * di * pu[at];
-        }
-      }
+      sum_lanes<true, true>(pr + start, pi + start, pu + start, step, count, ar, ai, meanR + k, meanI + k);
     }
     for (int g = 0; g < lanes; ++g) {
       sums.r[k + g] = ar[g];
       sums.i[k + g] = ai[g];
-      sums.n[k + g] = an[g];
     }
   }
   // Every other point, one by one over its clipped box row.
@@ -127,13 +166,12 @@ void add_box_row(const PreparedRow& row, int xlo, int xhi, const std::vector<int
     if (interior(p / lanes * lanes)) continue;
     const int lo = std::max(xs[p] - w, xlo);
     const int hi = std::min(xs[p] + w, xhi);
-    double sr = sums.r[p], si = sums.i[p], sn = sums.n[p];
+    double sr = sums.r[p], si = sums.i[p];
     for (int x = lo; x <= hi; ++x) {
       const std::ptrdiff_t at = x - row.first;
       if (meanR == nullptr) {
         sr += pr[at];
         si += pi[at];
-        sn += pu[at];
       } else {
         const double dr = pr[at] - meanR[p];
         const double di = pi[at] - meanI[p];
@@ -141,9 +179,9 @@ void add_box_row(const PreparedRow& row, int xlo, int xhi, const std::vector<int
         si += di * di * pu[at];
       }
     }
+    if (meanR == nullptr && lo <= hi) sums.n[p] += row.usable(lo, hi);
     sums.r[p] = sr;
     sums.i[p] = si;
-    sums.n[p] = sn;
   }
 }
 
@@ -206,7 +244,7 @@ SamplingPoints sampling_grid(const orv::MArray<float, 2>& R, const orv::MArray<f
       }
     }
     for (std::size_t k = 0; k < xs.size(); ++k) {
-      const double n = sums.n[k];
+      const double n = static_cast<double>(sums.n[k]);
       meanR[k] = n > 0 ? sums.r[k] / n : 0.0;
       meanI[k] = n > 0 ? sums.i[k] / n : 0.0;
     }
@@ -226,7 +264,7 @@ SamplingPoints sampling_grid(const orv::MArray<float, 2>& R, const orv::MArray<f
       pts.mR(kept) = meanR[k];
       pts.mI(kept) = meanI[k];
       if (with_scatters) {
-        const double n = sums.n[k];
+        const double n = static_cast<double>(sums.n[k]);
         pts.sR(kept) = n > 1 ? std::sqrt(squares.r[k] / (n - 1)) : meanR[k];
         pts.sI(kept) = n > 1 ? std::sqrt(squares.i[k] / (n - 1)) : meanI[k];
       }
