@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "numerics/random.h"
 #include "orv/fits/fits.h"
@@ -60,6 +62,26 @@ inline std::string read_text(const std::string& name) {
   return text.str();
 }
 
+// The 80-character cards of a file's primary header, up to and including END.
+inline std::vector<std::string> header_cards(const std::string& name) {
+  const std::string text = read_text(name);
+  std::vector<std::string> cards;
+  for (std::size_t at = 0; at + 80 <= text.size(); at += 80) {
+    cards.push_back(text.substr(at, 80));
+    if (text.compare(at, 8, "END     ") == 0) break;
+  }
+  return cards;
+}
+
+// The cards whose keyword begins the card, in header order.
+inline std::vector<std::string> cards_named(const std::vector<std::string>& cards, const std::vector<std::string>& keys) {
+  std::vector<std::string> found;
+  for (const std::string& card : cards)
+    for (const std::string& key : keys)
+      if (card.compare(0, key.size(), key) == 0) found.push_back(card);
+  return found;
+}
+
 // One run of the program in a directory: its status, standard output and error stream.
 struct RunResult {
   int status = -1;
@@ -98,13 +120,23 @@ inline Image noisy(int nx, int ny, float level, float sigma, long& seed) {
 struct ImagePair {
   Image R, I;
 };
-inline ImagePair galaxy_pair(int nx, int ny, int cx, int cy, double scale, long seed) {
+// With `stars` > 0, that many Gaussian stars (sigma 1.5 pixels) are added to both.
+inline ImagePair galaxy_pair(int nx, int ny, int cx, int cy, double scale, long seed, int stars = 0) {
   ImagePair p{Image(nx, ny), Image(nx, ny)};
+  orv::MArray<double, 2> starlight(nx, ny);
+  starlight = 0.0;
+  for (int k = 0; k < stars; ++k) {
+    const int sx = 1 + static_cast<int>(ran3(seed) * (nx - 1)), sy = 1 + static_cast<int>(ran3(seed) * (ny - 1));
+    const double flux = 500.0 + 20000.0 * ran3(seed);
+    for (int y = std::max(1, sy - 6); y <= std::min(ny, sy + 6); ++y)
+      for (int x = std::max(1, sx - 6); x <= std::min(nx, sx + 6); ++x)
+        starlight(x, y) += flux / (2 * M_PI * 2.25) * std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / 4.5);
+  }
   for (int y = 1; y <= ny; ++y)
     for (int x = 1; x <= nx; ++x) {
       const double dx = x - cx, dy = y - cy;
       const double galaxy = 3000.0 * std::exp(-std::sqrt(dx * dx + 2.0 * dy * dy) / scale);
-      const double r = 200.0 + galaxy;
+      const double r = 200.0 + galaxy + starlight(x, y);
       p.R(x, y) = static_cast<float>(r + 2.0 * rangau(seed));
       p.I(x, y) = static_cast<float>(r / 0.8 + 50.0 + 0.01 * dx - 0.005 * dy + 2.0 * rangau(seed));
     }
