@@ -1,13 +1,44 @@
-// Writing where it cannot succeed: a missing directory, a read-only file, a full filesystem.
-// Each gives a FitsException naming the file, never a signal and never success.
+// Writing where it cannot succeed: a missing directory, a read-only file, a full filesystem,
+// a failed write-back. Each gives a FitsException naming the file, never a signal and never
+// success.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 
 #include "orv/fits/fits.h"
 #include "tests/orv/fits/test_fits_in_support.h"
+
+// The writer's sync calls, made to fail on demand: a write-back error (an I/O error of the
+// disk) cannot be had otherwise. These definitions take the place of the C library's for the
+// whole test program; they forward to it unless a failure is asked for.
+namespace {
+bool failMsync = false;
+bool failFsync = false;
+}  // namespace
+
+extern "C" int msync(void* address, size_t length, int flags) {
+  static const auto real = reinterpret_cast<int (*)(void*, size_t, int)>(dlsym(RTLD_NEXT, "msync"));
+  if (failMsync) {
+    errno = EIO;
+    return -1;
+  }
+  return real(address, length, flags);
+}
+
+extern "C" int fsync(int fd) {
+  static const auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"));
+  if (failFsync) {
+    errno = EIO;
+    return -1;
+  }
+  return real(fd);
+}
 
 namespace {
 
@@ -96,6 +127,28 @@ TEST(FitsOutFailures, FileSizeLimitAndDeviceWithoutSpace) {
   EXPECT_EQ(header, "FitsException: cannot write to open file '" + dir + "/limit2.fits'");
   // A device that is always full.
   EXPECT_EQ(writeImage("/dev/full", 10, 10), "FitsException: cannot write to open file '/dev/full'");
+}
+
+TEST(FitsOutFailures, FailedWriteBack) {
+  // Syncing the reserved file when the geometry is set, and writing back the mapping when the
+  // written file is closed: either failure is reported, and the file is no longer mapped.
+  const std::string dir = fits_test::makeScratchDir();
+  struct Case {
+    bool* failing;
+    const char* file;
+  };
+  for (const Case& c : {Case{&failFsync, "/geometry.fits"}, Case{&failMsync, "/closed.fits"}}) {
+    const std::string file = dir + c.file;
+    SCOPED_TRACE(file);
+    *c.failing = true;
+    const std::string message = writeImage(file, 10, 10);
+    *c.failing = false;
+    EXPECT_EQ(message, "FitsException: cannot sync file '" + file + "' for writing");
+    std::string maps;
+    fits_test::runCommand("grep -c '" + file + "' /proc/" + std::to_string(getpid()) + "/maps", &maps);
+    EXPECT_EQ(maps, "0\n");
+    EXPECT_EQ(writeImage(file, 10, 10), "");  // the next write succeeds
+  }
 }
 
 }  // namespace
