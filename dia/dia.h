@@ -3,6 +3,7 @@
 #ifndef DIA_DIA_H
 #define DIA_DIA_H
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -139,6 +140,20 @@ class diffima {
   // The fit proper, from the cell grid on (steps that may throw).
   void fitCells__(const orv::MArray<float, 2>& img, const orv::MArray<float, 2>& eimg, bool circ,
                   Stopwatch& watch);
+
+  // Calls cell(n, x0, x1, y0, y1) for every cell of the grid of the last fit, in cell order.
+  template <class Cell>
+  void forEachCell__(Cell cell) const {
+    int n = 0;
+    for (int x0 = mx0; x0 <= mx1; x0 += lefx)
+      for (int y0 = my0; y0 <= my1; y0 += lefy) cell(++n, x0, std::min(x0 + lefx - 1, mx1), y0, std::min(y0 + lefy - 1, my1));
+  }
+  // False, after "wrong area in diffima", unless a fit is complete and rx × ry holds its area.
+  bool convolutionAreaOk__(const orv::Range& rx, const orv::Range& ry) const;
+  // The direct correlation of convolve_kern (variance false) and convolve_kern_e (true).
+  int convolveKernel__(bool variance, const orv::Range& rx, const orv::Range& ry, orv::MArray<float, 2>& out);
+  // Kernel of cell n rebuilt for the pixel (x, y) from the coefficients and the spatial terms.
+  void rebuildKernel__(int n, int x, int y, const std::vector<KernelTerm>& terms);
 
   // Both return false after "wrong area in diffima", having written nothing.
   bool getpicsR(const orv::MArray<float, 2>& ref, const orv::MArray<float, 2>& eref, util::Region& region,

@@ -84,6 +84,19 @@ inline orv::MArray<double, 1> doubleArray(const std::vector<double>& v) {
   return a;
 }
 
+inline util::Region region(int x0, int x1, int y0, int y1) {
+  util::Region r(2);
+  r.setRange(1, x0, x1);
+  r.setRange(2, y0, y1);
+  return r;
+}
+
+// One stamp [x0 … x1] × [y0 … y1], as the sky program sets it before each fit.
+inline void setStamp(diffima& e, int x0, int x1, int y0, int y1) {
+  e.stampxy.makeReference(orv::MArray<int, 3>(orv::Range(1, 2), orv::Range(0, 1), orv::Range(1, 1)));
+  e.stampxy(1, 0, 1) = x0, e.stampxy(1, 1, 1) = x1, e.stampxy(2, 0, 1) = y0, e.stampxy(2, 1, 1) = y1;
+}
+
 // The kernel model of the sky program.
 struct Model {
   std::vector<int> d{6, 4, 2, 0};

@@ -16,12 +16,7 @@ using Kernel = orv::MArray<double, 2>;  // indexed −17 … 17
 
 constexpr int kSide = 200;
 
-util::Region region(int x0, int x1, int y0, int y1) {
-  util::Region r(2);
-  r.setRange(1, x0, x1);
-  r.setRange(2, y0, y1);
-  return r;
-}
+using dia_test::region;
 
 Model withBackground(int bg) {
   Model m;
@@ -97,10 +92,7 @@ Kernel delta() {
   return k;
 }
 
-void setStamp(diffima& e, int x0, int x1, int y0, int y1) {
-  e.stampxy.makeReference(orv::MArray<int, 3>(orv::Range(1, 2), orv::Range(0, 1), orv::Range(1, 1)));
-  e.stampxy(1, 0, 1) = x0, e.stampxy(1, 1, 1) = x1, e.stampxy(2, 0, 1) = y0, e.stampxy(2, 1, 1) = y1;
-}
+using dia_test::setStamp;
 
 Image constantImage(double v) {
   Image e(kSide, kSide);

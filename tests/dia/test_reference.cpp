@@ -20,12 +20,7 @@ std::set<std::string> filesIn(const std::string& dir) {
   return names;
 }
 
-util::Region region(int x0, int x1, int y0, int y1) {
-  util::Region r(2);
-  r.setRange(1, x0, x1);
-  r.setRange(2, y0, y1);
-  return r;
-}
+using dia_test::region;
 
 std::string ccName(int q) {
   char name[32];
