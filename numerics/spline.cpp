@@ -280,3 +280,45 @@ int BicubicSplineRow::value(double& y, double x1) const {
   y = cubicAt(k, ConstRun{rowValues_.data(), 1}, ConstRun{rowSecondDerivs_.data(), 1});
   return rowStatus_ + k.status;
 }
+
+void BicubicSplineRow::setPositions(const double* x1, int n) {
+  posLo_.resize(n);
+  posHi_.resize(n);
+  posStatus_.resize(n);
+  posA_.resize(n);
+  posB_.resize(n);
+  posA3a_.resize(n);
+  posB3b_.resize(n);
+  posH2_.resize(n);
+  for (int i = 0; i < n; ++i) {
+    Bracket k{0, 0, 0.0, 0.0, 0.0, 0.0, 0.0, 1};
+    if (usable_) k = bracket(constRun(x1a_, ya_.first(1)), ya_.length(1), x1[i]);
+    posLo_[i] = k.lo;
+    posHi_[i] = k.hi;
+    posStatus_[i] = k.status;
+    posA_[i] = k.a;
+    posB_[i] = k.b;
+    posA3a_[i] = k.a3a;
+    posB3b_[i] = k.b3b;
+    posH2_[i] = k.h2;
+  }
+}
+
+void BicubicSplineRow::values(double* y, int* status) const {
+  const int n = static_cast<int>(posLo_.size());
+  if (!usable_ || !rowSet_) {
+    for (int i = 0; i < n; ++i) {
+      y[i] = std::numeric_limits<double>::quiet_NaN();
+      status[i] = 1;
+    }
+    return;
+  }
+  const double* v = rowValues_.data();
+  const double* d2 = rowSecondDerivs_.data();
+  for (int i = 0; i < n; ++i) {
+    const int lo = posLo_[i], hi = posHi_[i];
+    // The arithmetic of cubicAt, term by term.
+    y[i] = posA_[i] * v[lo] + posB_[i] * v[hi] + (posA3a_[i] * d2[lo] + posB3b_[i] * d2[hi]) * posH2_[i] / 6.0;
+    status[i] = rowStatus_ + posStatus_[i];
+  }
+}

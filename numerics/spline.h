@@ -75,6 +75,13 @@ class BicubicSplineRow {
   // plus that of this evaluation. Before any setRow: NaN and 1.
   int value(double& y, double x1) const;
 
+  // Fixes n positions x1 (such as the pixel columns of an image) for values():
+  // their knot intervals and weights are found once, not per line.
+  void setPositions(const double* x1, int n);
+  // For every fixed position i: y[i] and status[i] exactly as value(y[i], x1[i])
+  // gives them on the line of the last setRow.
+  void values(double* y, int* status) const;
+
  private:
   orv::MArray<double, 1> x1a_, x2a_;
   orv::MArray<double, 2> ya_, y2a_;
@@ -82,6 +89,9 @@ class BicubicSplineRow {
   bool rowSet_ = false;
   int rowStatus_ = 0;
   std::vector<double> rowValues_, rowSecondDerivs_, work_;
+  // The fixed positions: interval ends, weights and the status of each.
+  std::vector<int> posLo_, posHi_, posStatus_;
+  std::vector<double> posA_, posB_, posA3a_, posB3b_, posH2_;
 };
 
 #endif

@@ -237,14 +237,21 @@ TEST(Bicubic, RowEvaluatorIsBitIdenticalToPerPixelCalls) {
   double y = 0;
   EXPECT_EQ(row.value(y, 1.0), 1);  // no line prepared yet
   EXPECT_TRUE(std::isnan(y));
+  // The fixed positions -5..40 of values() give the same as value() at each.
+  std::vector<double> positions, fixedValues(46);
+  std::vector<int> fixedStatus(46);
+  for (int px = -5; px <= 40; ++px) positions.push_back(px);
+  row.setPositions(positions.data(), 46);
   int mismatches = 0;
   for (int py = -5; py <= 40; ++py) {
     EXPECT_EQ(row.setRow(py), 0);
+    row.values(fixedValues.data(), fixedStatus.data());
     for (int px = -5; px <= 40; ++px) {
       double perPixel = 0, perRow = 0;
       int s1 = sc_splin2(perPixel, px, py, g.x1, g.x2, g.z, g.z2);
       int s2 = row.value(perRow, px);
       if (s1 != s2 || !sameBits(perPixel, perRow)) ++mismatches;
+      if (s1 != fixedStatus[px + 5] || !sameBits(perPixel, fixedValues[px + 5])) ++mismatches;
     }
   }
   EXPECT_EQ(mismatches, 0);
