@@ -183,15 +183,26 @@ long evaluateSurface(const Knots& k, const orv::MArray<double, 2>& z2, orv::MArr
   y1 = std::min(y1, out.last(2));
   if (x0 > x1 || y0 > y1) return 0;
   BicubicSplineRow spline(k.xs, k.ys, k.z, z2);
+  const int n = x1 - x0 + 1;
+  std::vector<double> columns(n), values(n);
+  std::vector<int> statuses(n);
+  for (int i = 0; i < n; ++i) columns[i] = x0 + i;
+  spline.setPositions(columns.data(), n);
   long errors = 0;
   for (int y = y0; y <= y1; ++y) {
     spline.setRow(y);
+    spline.values(values.data(), statuses.data());
     float* row = &out(x0, y);
-    for (int x = x0; x <= x1; ++x) {
-      double v;
-      const int status = spline.value(v, x);
-      errors += status;
-      if (stopAtFirstFailure ? errors == 0 : status == 0) row[x - x0] = static_cast<float>(v);
+    if (stopAtFirstFailure) {
+      for (int i = 0; i < n; ++i) {
+        errors += statuses[i];
+        if (errors == 0) row[i] = static_cast<float>(values[i]);
+      }
+    } else {
+      for (int i = 0; i < n; ++i) {
+        errors += statuses[i];
+        if (statuses[i] == 0) row[i] = static_cast<float>(values[i]);
+      }
     }
   }
   return errors;
