@@ -16,11 +16,16 @@ inline const char* const kNoBox = "no boxed-lightcurve available!";
 inline const char* const kDifferentLengths = "vectors have different lengths!";
 inline const char* const kNoFileInformation = "no file information";
 
-// The integer part of x truncated toward zero, as std::trunc, without a
-// library call: below 2^52 in magnitude the conversion to an integer
-// truncates exactly; larger values, infinities and NaN are their own integer part.
+// The integer part of x truncated toward zero, equal to std::trunc for every
+// x, in plain arithmetic that vectorises: below 2^52 in magnitude, adding and
+// subtracting 2^52 rounds to the nearest integer, which is lowered by one
+// when it overshoots; larger values, infinities and NaN are their own integer part.
 inline double truncated(double x) {
-  return std::fabs(x) < 4503599627370496.0 ? static_cast<double>(static_cast<long long>(x)) : x;
+  const double a = std::fabs(x);
+  double t = (a + 4503599627370496.0) - 4503599627370496.0;
+  t -= static_cast<double>(t > a);
+  t = a < 4503599627370496.0 ? t : a;
+  return std::copysign(t, x);
 }
 
 // Phase of a date folded on (period, t0): mid-transit at 0.5, in [0, 1).
@@ -28,10 +33,9 @@ inline double truncated(double x) {
 inline double foldedPhase(double date, double t0, double period) {
   double x = (date - t0) / period;
   x -= truncated(x);
-  if (x < 0) x += 1.0;
+  x += static_cast<double>(x < 0.0);  // adding 0 turns -0 into +0, which the next step makes 0.5 anyway
   x += 0.5;
-  if (x >= 1.0) x -= 1.0;
-  return x;
+  return x - static_cast<double>(x >= 1.0);
 }
 
 // Inside the window of width tau centred on phase 0.5, with a margin of 1e-4

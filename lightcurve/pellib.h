@@ -121,6 +121,20 @@ class Lightcurve {
   void add_rednoise(orv::MArray<double, 1> amplitudes, orv::MArray<double, 1> frequencies,
                     orv::MArray<double, 1> phases, long& seed);
 
+  // --- Box-fitting transit search ---
+  // Signal residue of box-shaped dips over nper trial periods from pmax down
+  // to pmin (uniform in frequency), box widths qmin..qmax in phase, with
+  // nbins phase bins (0: the points themselves); keeps the ten best peaks.
+  void boxfitting(int nper, double pmin, double pmax, double qmin, double qmax, int nbins);
+  // Read-backs of peak i: signal-to-noise ratio, transits holding at least
+  // minpts points, box-model chi-square per point, points in transit.
+  double getSNR_box(int i);
+  int getNumber_box(int i, int minpts);
+  double getNchi_box(int i);
+  int getNumber_transit_box(int i);
+  // Removes the points inside the transit window of the ephemeris.
+  void maskTransit(double period, double t0, double tau);
+
   // --- Data (public, in this order) ---
   orv::MArray<std::string, 1> filename;
   orv::MArray<std::string, 1> phased_filename;
@@ -193,6 +207,8 @@ class Lightcurve {
   bool requirePoints__() const;
   // True when the box search has run and i names a peak; prints the message otherwise.
   bool requirePeak__(int i) const;
+  // As requirePeak__, and the peak was found (an empty peak holds period 0).
+  bool requireFoundPeak__(int i) const;
   // Stores period and t0 (t0 = 0.0 replaced) and fills phases(1..length).
   void foldPhases__(double period, double t0, orv::MArray<double, 1>& phases);
   // Box transit at the given dates with the given errors (lengths checked by the callers).

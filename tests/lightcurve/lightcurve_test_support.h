@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -53,6 +55,35 @@ inline std::string pyNum(double v) {
   out.precision(17);
   out << v;
   return out.str();
+}
+
+// A light curve with a box transit: n dates from start over `days` in random
+// order (within each day only the first nightFraction when it is below 1),
+// flux 1 - depth within duration/2 of epoch + k * period and 1 elsewhere,
+// Gaussian noise with errors from noise to noise * (1 + spread).
+struct Curve {
+  std::vector<double> jd, flux, error;
+};
+
+inline Curve transitCurve(unsigned seed, int n, double start, double days, double nightFraction,
+                          double period, double epoch, double duration, double depth, double noise,
+                          double spread) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  std::normal_distribution<double> g(0.0, 1.0);
+  Curve c;
+  for (int i = 0; i < n; ++i) {
+    double t = u(rng) * days;
+    t = start + std::floor(t) + nightFraction * (t - std::floor(t));
+    double phase = std::fmod(t - epoch, period);
+    if (phase < 0) phase += period;
+    const bool in = phase < duration / 2 || phase > period - duration / 2;
+    const double e = noise * (1 + spread * u(rng));
+    c.jd.push_back(t);
+    c.error.push_back(e);
+    c.flux.push_back((in ? 1.0 - depth : 1.0) + e * g(rng));
+  }
+  return c;
 }
 
 // Runs the script under the system interpreter (numpy, scipy, astropy) and

@@ -1,0 +1,411 @@
+// Box-fitting transit search: the signal-residue spectrum over trial
+// frequencies, its ten strongest peaks, and the read-backs of one peak.
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+#include <limits>
+#include <vector>
+
+#include "lightcurve/lightcurve_detail.h"
+#include "lightcurve/pellib.h"
+
+using lightcurve_detail::foldedPhase;
+
+namespace {
+
+// The best box of one trial.
+struct TrialBox {
+  double sr = 0.0;      // signal residue
+  double high = 0.0;    // flux level out of transit
+  double low = 0.0;     // flux level in transit
+  double width = 0.0;   // box width in phase
+  double centre = 0.0;  // phase of the box centre (may be negative for a complement)
+};
+
+// Phase-sorted entries of one trial (points or filled bins), with prefix
+// sums of the weights and of weight times flux: the sums over entries
+// i1..i2 are cumW[i2] - cumW[i1 - 1] and cumS[i2] - cumS[i1 - 1].
+struct SortedCurve {
+  std::vector<double> ph, cumW, cumS;  // ph[1..M], cumW/cumS[0..M]
+  int M = 0;
+
+  void resize(int n) {
+    ph.assign(n + 1, 0.0);
+    cumW.assign(n + 1, 0.0);
+    cumS.assign(n + 1, 0.0);
+  }
+};
+
+// Best box over every start index i1 and end index i2 >= i1: a box of width
+// q = ph[i2] - ph[i1] in [qmin, qmax] is a transit (lower level inside); when
+// q lies outside but 1 - q inside, the entries i1..i2 are the out-of-transit
+// part. Only end indices of those two kinds are visited, in ascending order,
+// so the first of equal residues is kept. The window bounds move forward
+// with i1 since q only shrinks as the start moves on.
+void scanBoxes(const SortedCurve& c, double qmin, double qmax, TrialBox& best) {
+  const int M = c.M;
+  const double* ph = c.ph.data();
+  const double* cumW = c.cumW.data();
+  const double* cumS = c.cumS.data();
+  double bestSquare = best.sr * best.sr;
+
+  // Tries the entries i1..i2 as a box (transit inside) or as its complement.
+  // The lower level lies inside the box exactly when s < 0 (outside when
+  // s > 0); the cheap test whether the residue can beat the best comes first.
+  auto tryBox = [&](int i1, int i2, bool complement) {
+    const double r = cumW[i2] - cumW[i1 - 1];
+    const double s = cumS[i2] - cumS[i1 - 1];
+    const bool side = complement ? s > 0 : s < 0;
+    if (!(side & (s * s > bestSquare * (r * (1 - r))))) return;
+    if (std::fabs(r - 1) <= 1e-9) return;  // a box holding all weight has residue 0
+    const double sr = std::sqrt(s * s / (r * (1 - r)));
+    if (!(sr > best.sr)) return;
+    const double high = -s / (1 - r);
+    const double low = s / r;
+    if (complement ? !(low > high) : !(high > low)) return;
+    best.sr = sr;
+    bestSquare = sr * sr;
+    const double q = ph[i2] - ph[i1];
+    if (complement) {
+      best.high = low;
+      best.low = high;
+      best.width = 1 - q;
+      best.centre = (ph[i1] + ph[i2]) / 2 - 0.5;
+    } else {
+      best.high = high;
+      best.low = low;
+      best.width = q;
+      best.centre = (ph[i1] + ph[i2]) / 2;
+    }
+  };
+
+  int aLo = 1, aHi = 1, bLo = 1, bHi = 1;
+  for (int i1 = 1; i1 <= M; ++i1) {
+    const double start = ph[i1];
+    // Box range [aLo, aHi): qmin <= q <= qmax.
+    aLo = std::max(aLo, i1);
+    while (aLo <= M && !(ph[aLo] - start >= qmin)) ++aLo;
+    aHi = std::max(aHi, aLo);
+    while (aHi <= M && ph[aHi] - start <= qmax) ++aHi;
+    // Complement range [bLo, bHi): qmin <= 1 - q <= qmax.
+    bLo = std::max(bLo, i1);
+    while (bLo <= M && !(1 - (ph[bLo] - start) <= qmax)) ++bLo;
+    bHi = std::max(bHi, bLo);
+    while (bHi <= M && 1 - (ph[bHi] - start) >= qmin) ++bHi;
+
+    int boxLo = aLo, boxHi = aHi;
+    if (boxHi <= boxLo) boxLo = boxHi = bLo;  // no box width in range
+    for (int i2 = bLo; i2 < std::min(bHi, boxLo); ++i2) tryBox(i1, i2, true);
+    for (int i2 = boxLo; i2 < boxHi; ++i2) tryBox(i1, i2, false);
+    for (int i2 = std::max(bLo, boxHi); i2 < bHi; ++i2) tryBox(i1, i2, true);
+  }
+}
+
+// The work of one search, reused for every trial.
+class BoxSearch {
+ public:
+  BoxSearch(const Lightcurve& lc, int nbins) : n_(lc.length), nbins_(nbins) {
+    jd_.assign(lc.JD.firstElement(), lc.JD.firstElement() + n_);
+    flux_.assign(lc.flux.firstElement(), lc.flux.firstElement() + n_);
+    weight_.resize(n_);
+    for (int i = 0; i < n_; ++i) weight_[i] = lc.weights(i + 1);
+    if (nbins_ > 0) {
+      inverseVariance_.resize(n_);
+      weightedFlux_.resize(n_);
+      for (int i = 0; i < n_; ++i) {
+        const double e = lc.error(i + 1);
+        inverseVariance_[i] = 1.0 / (e * e);
+        weightedFlux_[i] = inverseVariance_[i] * flux_[i];
+      }
+      binWidth_ = 1.0 / nbins_;
+      boundary_.resize(nbins_ + 1);
+      boundary_[0] = -std::numeric_limits<double>::infinity();
+      for (int b = 1; b < nbins_; ++b) boundary_[b] = b * binWidth_;
+      boundary_[nbins_] = std::numeric_limits<double>::infinity();
+      sums_.resize(nbins_ + 1);
+      curve_.resize(nbins_);
+      phase_.resize(n_);
+    } else {
+      points_.resize(n_);
+      curve_.resize(n_);
+    }
+  }
+
+  // The best box of the fold on period 1/f with the default epoch.
+  TrialBox trial(double f, double qmin, double qmax) {
+    const double period = 1.0 / f;
+    const double t0 = jd_[0] + period * 0.5;
+    if (nbins_ > 0)
+      binnedCurve__(period, t0);
+    else
+      sortedCurve__(period, t0);
+    TrialBox best;
+    scanBoxes(curve_, qmin, qmax, best);
+    return best;
+  }
+
+ private:
+  struct Point {
+    double phase, weight, weightedFlux;
+  };
+
+  void sortedCurve__(double period, double t0) {
+    for (int i = 0; i < n_; ++i)
+      points_[i] = {foldedPhase(jd_[i], t0, period), weight_[i], weight_[i] * flux_[i]};
+    std::sort(points_.begin(), points_.end(),
+              [](const Point& a, const Point& b) { return a.phase < b.phase; });
+    curve_.M = n_;
+    double w = 0.0, s = 0.0;
+    for (int k = 1; k <= n_; ++k) {
+      curve_.ph[k] = points_[k - 1].phase;
+      w += points_[k - 1].weight;
+      s += points_[k - 1].weightedFlux;
+      curve_.cumW[k] = w;
+      curve_.cumS[k] = s;
+    }
+  }
+
+  // The bin of a phase by the boundaries b * w of the phase walk: bin b
+  // holds boundary(b - 1) <= phase < boundary(b), the last bin everything
+  // beyond (boundary(0) = -inf, boundary(nbins) = +inf). The product with
+  // nbins is at most one bin off; the comparisons settle it.
+  int binOf__(double phase) const {
+    int g = 0;
+    if (phase >= 0.0) g = phase < 1.0 ? std::min(static_cast<int>(phase * nbins_), nbins_ - 1) : nbins_ - 1;
+    const double* boundary = boundary_.data();
+    while (phase < boundary[g]) --g;
+    while (phase >= boundary[g + 1]) ++g;
+    return g + 1;
+  }
+
+  // Inverse-variance bins filled straight from the points, without sorting
+  // them; empty bins dropped; phased weights from the bin errors.
+  void binnedCurve__(double period, double t0) {
+    std::fill(sums_.begin(), sums_.end(), BinSums{});
+    double* ph = phase_.data();
+    const double* jd = jd_.data();
+    for (int i = 0; i < n_; ++i) ph[i] = foldedPhase(jd[i], t0, period);
+    for (int i = 0; i < n_; ++i) {
+      BinSums& bin = sums_[binOf__(ph[i])];
+      bin.phase += inverseVariance_[i] * ph[i];
+      bin.flux += weightedFlux_[i];
+      bin.weight += inverseVariance_[i];
+    }
+    int m = 0;
+    double total = 0.0;
+    for (int b = 1; b <= nbins_; ++b) {
+      const double W = sums_[b].weight;
+      if (W == 0.0) continue;
+      ++m;
+      const double err = 1.0 / std::sqrt(W);
+      const double v = 1.0 / (err * err);
+      curve_.ph[m] = sums_[b].phase / W;
+      curve_.cumW[m] = v;  // bin weight, normalised below
+      curve_.cumS[m] = sums_[b].flux / W;
+      total += v;
+    }
+    curve_.M = m;
+    double w = 0.0, s = 0.0;
+    for (int k = 1; k <= m; ++k) {
+      const double weight = curve_.cumW[k] / total;
+      s += weight * curve_.cumS[k];
+      w += weight;
+      curve_.cumW[k] = w;
+      curve_.cumS[k] = s;
+    }
+  }
+
+  int n_;
+  int nbins_;
+  double binWidth_ = 0.0;
+  std::vector<double> jd_, flux_, weight_, inverseVariance_, weightedFlux_;
+  // Inverse-variance sums of one bin: of the phases, the fluxes and the weights.
+  struct BinSums {
+    double phase = 0.0, flux = 0.0, weight = 0.0;
+  };
+  std::vector<double> phase_, boundary_;
+  std::vector<BinSums> sums_;
+  std::vector<Point> points_;
+  SortedCurve curve_;
+};
+
+}  // namespace
+
+void Lightcurve::boxfitting(int nper, double pmin, double pmax, double qmin, double qmax, int nbins) {
+  if (!requirePoints__()) return;
+  if (nper < 2 || !(pmin > 0) || !(pmax >= pmin) || nbins < 0) {
+    std::cout << "error: boxfitting needs nper >= 2, 0 < pmin <= pmax and nbins >= 0!" << std::endl;
+    return;
+  }
+  boxfitted = true;
+  calc_weights();
+  renorm();
+
+  SR.makeReference(lightcurve_detail::filled(nper, 0.0));
+  frequency.makeReference(lightcurve_detail::filled(nper, 0.0));
+  std::vector<TrialBox> trials(nper + 1);
+
+  // Trial frequencies by repeated addition, from 1/pmax up to about 1/pmin.
+  const double df = (1 / pmin - 1 / pmax) / (nper - 1);
+  double f = 1 / pmax;
+  for (int k = 1; k <= nper; ++k) {
+    frequency(k) = f;
+    f += df;
+  }
+
+  BoxSearch search(*this, nbins);
+  for (int k = 1; k <= nper; ++k) {
+    trials[k] = search.trial(frequency(k), qmin, qmax);
+    SR(k) = trials[k].sr;
+  }
+  // The record is left folded (and binned) on the last trial.
+  fold_quick(1 / frequency(nper));
+  if (nbins != 0) {
+    binning_phased(nbins);
+    calc_phased_weights();
+  }
+
+  // Ten peaks, each more than five frequency steps from the earlier ones;
+  // equal residues go to the later trial.
+  int peak[11] = {0};
+  for (int m = 1; m <= 10; ++m) {
+    double best = 0.0;
+    for (int k = 1; k <= nper; ++k) {
+      bool excluded = false;
+      for (int j = 1; j < m && !excluded; ++j)
+        excluded = peak[j] != 0 && std::fabs(frequency(k) - frequency(peak[j])) <= 5 * df;
+      if (!excluded && SR(k) >= best) {
+        best = SR(k);
+        peak[m] = k;
+      }
+    }
+  }
+  // Normalised spectrum; a spectrum of zeros stays zero.
+  const double top = SR(peak[1]);
+  if (top > 0)
+    for (int k = 1; k <= nper; ++k) SR(k) /= top;
+  double mean = 0.0;
+  for (int k = 1; k <= nper; ++k) mean += SR(k) / nper;
+  double deviation = 0.0;
+  for (int k = 1; k <= nper; ++k) deviation += std::fabs(SR(k) - mean) / (nper - 1);
+
+  SDE.makeReference(lightcurve_detail::filled(10, 0.0));
+  period_box.makeReference(lightcurve_detail::filled(10, 0.0));
+  H_box.makeReference(lightcurve_detail::filled(10, 0.0));
+  L_box.makeReference(lightcurve_detail::filled(10, 0.0));
+  tau_box.makeReference(lightcurve_detail::filled(10, 0.0));
+  t0_box.makeReference(lightcurve_detail::filled(10, 0.0));
+  for (int m = 1; m <= 10; ++m) {
+    const int k = peak[m];
+    if (k == 0) continue;
+    const double sde = deviation > 0 ? (SR(k) - mean) / deviation : 0.0;
+    SDE(m) = sde > 0 ? sde : 0.0;
+    period_box(m) = 1 / frequency(k);
+    tau_box(m) = trials[k].width;
+    t0_box(m) = trials[k].centre / frequency(k) + JD(1);
+    H_box(m) = trials[k].high;
+    L_box(m) = trials[k].low;
+  }
+  upscale();
+}
+
+bool Lightcurve::requireFoundPeak__(int i) const {
+  if (!requirePeak__(i)) return false;
+  if (period_box(i) != 0.0) return true;
+  std::cout << lightcurve_detail::kNoBox << std::endl;
+  return false;
+}
+
+double Lightcurve::getSNR_box(int i) {
+  if (!requireFoundPeak__(i)) return -1.0;
+  if (!has_data || length < 1) return -1.0;
+  const double P = period_box(i), epoch = t0_box(i), width = tau_box(i);
+  double S = 0.0;
+  for (int k = 1; k <= length; ++k) {
+    double p = (JD(k) - epoch) / P;
+    p -= lightcurve_detail::truncated(p);
+    if (p < 0) p += 1;
+    if (p >= 1) p -= 1;
+    if (p > 1 - width / 2 || p < width / 2) S += 1 / (error(k) * error(k));
+  }
+  if (!(S > 0)) return -1.0;
+  return ((H_box(i) - L_box(i)) / H_box(i)) * std::sqrt(S);
+}
+
+int Lightcurve::getNumber_box(int i, int minpts) {
+  if (!requireFoundPeak__(i)) return -1;
+  const double P = period_box(i), epoch = t0_box(i), width = tau_box(i);
+  std::vector<double> dates(length);
+  for (int k = 1; k <= length; ++k) dates[k - 1] = JD(k);
+  std::sort(dates.begin(), dates.end());
+  double last = -1e99;
+  int count = 0;
+  for (const double d : dates) {
+    if (!lightcurve_detail::inCentredWindow(foldedPhase(d, epoch, P), width)) continue;
+    if (!(d - last >= (1 - width / 2) * P)) continue;
+    // The nearest transit centre, the cycle rounded half away from zero.
+    const double offset = d - epoch;
+    const double cycle = (offset < 0 ? -1.0 : 1.0) * std::floor(std::fabs(offset) / P + 0.5);
+    const double mid = cycle * P + epoch;
+    const double half = width * P / 2;
+    // Dates within half a box of the centre, found around it in the sorted dates.
+    auto it = std::lower_bound(dates.begin(), dates.end(), mid - 2 * half - 1.0);
+    int n = 0;
+    for (; it != dates.end() && *it <= mid + 2 * half + 1.0; ++it)
+      if (std::fabs(*it - mid) <= half) ++n;
+    last = mid;
+    if (n >= minpts) ++count;
+  }
+  return count;
+}
+
+double Lightcurve::getNchi_box(int i) {
+  if (!requireFoundPeak__(i)) return -1.0;
+  fold(period_box(i), t0_box(i));
+  if (!has_data || length < 1) return std::numeric_limits<double>::quiet_NaN();
+  const double lo = 0.4999 - tau_box(i) / 2, hi = 0.5001 + tau_box(i) / 2;
+  double sum = 0.0;
+  for (int k = 1; k <= phased_length; ++k) {
+    const double level = (lo <= phase(k) && phase(k) < hi) ? L_box(i) : H_box(i);
+    const double z = (phased_flux(k) - level) / phased_error(k);
+    sum += z * z;
+  }
+  return sum / length;
+}
+
+int Lightcurve::getNumber_transit_box(int i) {
+  if (!requireFoundPeak__(i)) return -1;
+  fold(period_box(i), t0_box(i));
+  if (!has_data || length < 1) return 0;
+  const double lo = 0.4999 - tau_box(i) / 2, hi = 0.5001 + tau_box(i) / 2;
+  int count = 0;
+  for (int k = 1; k <= phased_length; ++k)
+    if (lo <= phase(k) && phase(k) < hi) ++count;
+  return count;
+}
+
+void Lightcurve::maskTransit(double period_, double t0_, double tau_) {
+  std::vector<int> kept;
+  for (int k = 1; k <= length; ++k)
+    if (!lightcurve_detail::inCentredWindow(foldedPhase(JD(k), t0_, period_), tau_)) kept.push_back(k);
+  const int n = static_cast<int>(kept.size());
+  orv::MArray<double, 1> jd(n), fl(n), er(n), nc(n), bv(n);
+  orv::MArray<std::string, 1> names(n);
+  for (int m = 1; m <= n; ++m) {
+    const int k = kept[m - 1];
+    jd(m) = JD(k);
+    fl(m) = flux(k);
+    er(m) = error(k);
+    nc(m) = nchi(k);
+    bv(m) = boxval(k);
+    names(m) = filename(k);
+  }
+  JD.makeReference(jd);
+  flux.makeReference(fl);
+  error.makeReference(er);
+  nchi.makeReference(nc);
+  boxval.makeReference(bv);
+  filename.makeReference(names);
+  length = n;
+}
