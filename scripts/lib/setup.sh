@@ -3,9 +3,10 @@
 ORV_PACKAGES=(build-essential cmake libgtest-dev libbenchmark-dev libcfitsio-dev libccfits-dev
   libcfitsio-bin fitsverify python3-astropy python3-numpy python3-scipy python3-photutils python3-sep)
 
+# Further packages may be named as arguments (clang for the fuzz targets).
 orv_install_packages() {
   local missing=()
-  for p in "${ORV_PACKAGES[@]}"; do
+  for p in "${ORV_PACKAGES[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then
