@@ -372,3 +372,65 @@ void BM_StarBoxFitReadsOnly(benchmark::State& state) {
 BENCHMARK(BM_StarBoxFitReadsOnly)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+namespace {
+
+// A 2048² field fit (one cell, background order 0: 51 products), made once.
+struct FieldFit {
+  std::string dir = benchDirectory("field");
+  std::unique_ptr<diffima> engine;
+  FieldFit() {
+    {
+      std::unique_ptr<diffima> ref(skyModel(0, dir));
+      util::Region whole(2);
+      whole.setRange(1, 0, 0);
+      whole.setRange(2, 0, 0);
+      ref->calc_reference(image2048(), error2048(), whole, 0, "");
+    }
+    engine.reset(skyModel(0, dir));
+    engine->stampxy.makeReference(orv::MArray<int, 3>(orv::Range(1, 2), orv::Range(0, 1), orv::Range(1, 1)));
+    engine->stampxy(1, 0, 1) = 1, engine->stampxy(1, 1, 1) = kSide;
+    engine->stampxy(2, 0, 1) = 1, engine->stampxy(2, 1, 1) = kSide;
+    util::Region whole(2);
+    whole.setRange(1, 0, 0);
+    whole.setRange(2, 0, 0);
+    engine->calc_kern(image2048(), error2048(), whole, 0, false, 0, 0);
+  }
+  ~FieldFit() { std::filesystem::remove_all(dir); }
+};
+
+FieldFit& fieldFit() {
+  static FieldFit f;
+  return f;
+}
+
+void BM_ConvolveImageMode(benchmark::State& state) {
+  FieldFit& f = fieldFit();
+  for (auto _ : state) {
+    orv::MArray<float, 2> rk, dif;
+    f.engine->convolve(image2048(), rk, dif, 1);
+    benchmark::DoNotOptimize(rk.firstElement());
+  }
+}
+BENCHMARK(BM_ConvolveImageMode)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The reads alone: the reference and mask over their areas, then the 51 products whole.
+void BM_ConvolveReadsAlone(benchmark::State& state) {
+  FieldFit& f = fieldFit();
+  const diffima& e = *f.engine;
+  for (auto _ : state) {
+    auto r = dia_files::readBox<float>(f.dir + "image_r.fits", e.bx0, e.bx1, e.by0, e.by1);
+    auto m = dia_files::readBox<short>(f.dir + "rmask_conv.fits", e.mx0, e.mx1, e.my0, e.my1);
+    benchmark::DoNotOptimize(r.firstElement());
+    benchmark::DoNotOptimize(m.firstElement());
+    auto bb = dia_files::readWhole<float>(f.dir + "bb0000.fits");
+    benchmark::DoNotOptimize(bb.firstElement());
+    for (int q = 1; q <= 50; ++q) {
+      auto cc = dia_files::readWhole<float>(dia_files::productName(f.dir, "cc%4.4i.fits", q));
+      benchmark::DoNotOptimize(cc.firstElement());
+    }
+  }
+}
+BENCHMARK(BM_ConvolveReadsAlone)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace

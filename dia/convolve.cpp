@@ -58,9 +58,15 @@ int diffima::convolve(const orv::MArray<float, 2>& img, orv::MArray<float, 2>& r
         if (good_pixels(n) > 10 * mat && cell_factor(n) != 0.0) fn(n, x0, x1, y0, y1);
       });
     };
-    // Adds weight(n) · file over every used cell, in double, stored as float.
+    // Adds weight(n) · file over every used cell, in double, stored as float. Every product
+    // is read into the same array, filled in place: no fresh frame per file.
+    orv::MArray<float, 2> product;
     auto addWeighted = [&](orv::MArray<float, 2>& target, const std::string& file, auto weight) {
-      const orv::MArray<float, 2> product = dia_files::readWhole<float>(file);
+      orv::FitsIn in(file);
+      if (!product.isEmpty() && (in.getNaxis() != 2 || in.getNaxis(1) != product.length(1) ||
+                                 in.getNaxis(2) != product.length(2)))
+        product.free();
+      in >> product;
       forEachUsedCell([&](int n, int x0, int x1, int y0, int y1) {
         const double w = weight(n);
         for (int y = y0; y <= y1; ++y)
