@@ -17,7 +17,7 @@ const FixedSurfaceStyle absStyle{"abs", "binsplinebic spmine interpolation...", 
 // Solves the 4 × 4 system for 4 unknowns, or for 2 with a constant sky (then p3 = p4 = 0), and
 // prints the four values; false when the system is singular.
 bool solvePlane(orv::MArray<double, 2>& M, orv::MArray<double, 1>& b, bool constSky) {
-  const int status = gaussj(M, constSky ? 2 : 4, b);
+  const int status = solveNormalSystem(M, constSky ? 2 : 4, b);
   if (constSky) b(3) = b(4) = 0.0;
   if (status != 0) std::cout << " Fehler in Angleichung" << std::endl;
   std::cout.precision(5);

@@ -1,7 +1,11 @@
 // Point listings, fit tables and coefficients of the gradient fits.
 #include "tarvole/fit_table.h"
 
+#include <cmath>
 #include <iomanip>
+#include <vector>
+
+#include "numerics/linsolve.h"
 
 void printPointMeans(std::ostream& os, const SamplingPoints& pts) {
   os.precision(9);
@@ -35,4 +39,27 @@ void setGradientCoefficients(orv::MArray<double, 1>& c, const GradientModel& m) 
   c(4) = m.b[6] / m.b[1];
   c(5) = m.b[3];
   c(6) = m.b[4];
+}
+
+int solveNormalSystem(orv::MArray<double, 2>& M, int n, orv::MArray<double, 1>& b) {
+  std::vector<double> scale(n + 1), matrix(static_cast<std::size_t>(n + 1) * (n + 1));
+  for (int i = 1; i <= n; ++i) {
+    scale[i] = std::sqrt(std::abs(M(i, i)));
+    for (int j = 1; j <= n; ++j) matrix[i * (n + 1) + j] = M(i, j);
+  }
+  const int status = gaussj(M, n, b);
+  if (status != 0) return status;
+  double norm = 0.0, inverseNorm = 0.0;
+  for (int i = 1; i <= n; ++i) {
+    if (!(scale[i] > 0.0)) return -1;
+    double row = 0.0, inverseRow = 0.0;
+    for (int j = 1; j <= n; ++j) {
+      row += std::abs(matrix[i * (n + 1) + j]) / (scale[i] * scale[j]);
+      inverseRow += std::abs(M(i, j)) * scale[i] * scale[j];
+    }
+    norm = std::max(norm, row);
+    inverseNorm = std::max(inverseNorm, inverseRow);
+  }
+  const double condition = norm * inverseNorm;
+  return std::isfinite(condition) && condition < 1e12 ? 0 : -1;
 }

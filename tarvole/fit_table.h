@@ -21,6 +21,13 @@ struct GradientModel {
 void printFitTable(std::ostream& os, int iteration, const GradientModel& m, bool withChi, double nchi,
                    const std::string& outname);
 
+// gaussj(M, n, b), and a check that the system was not singular in all but rounding: the
+// leading n × n block scaled to a unit diagonal must have a condition number (in the infinity
+// norm, from the inverse gaussj leaves) below 1e12. A flat image, whose box means are all equal,
+// makes the absorption and the sky columns proportional; rounding can hide that from the
+// pivots and yield an arbitrary solution. Returns gaussj's status, or -1 for such a system.
+int solveNormalSystem(orv::MArray<double, 2>& M, int n, orv::MArray<double, 1>& b);
+
 // c = (1/b1, b2/b1, b5/b1, b6/b1, b3, b4).
 void setGradientCoefficients(orv::MArray<double, 1>& c, const GradientModel& m);
 

@@ -53,7 +53,7 @@ void sky_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& e
         b(p + 1) += f[p] * pts.mI(k);
       }
     }
-    if (gaussj(M, 4, b) != 0) {
+    if (solveNormalSystem(M, 4, b) != 0) {
       os << " Fehler in Angleichung" << std::endl;
       P.fit_failed = true;
     }

@@ -75,18 +75,18 @@ void very_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& 
     if (P.fitnew) {
       exchangeUnknowns(M, b, 3, 5);
       exchangeUnknowns(M, b, 4, 6);
-      status = gaussj(M, 4, b);
+      status = solveNormalSystem(M, 4, b);
       b(5) = b(3);
       b(6) = b(4);
       b(3) = b(4) = 0.0;
     } else if (P.const_sky) {
-      status = gaussj(M, 2, b);
+      status = solveNormalSystem(M, 2, b);
       b(3) = b(4) = b(5) = b(6) = 0.0;
     } else if (P.const_abs) {
-      status = gaussj(M, 4, b);
+      status = solveNormalSystem(M, 4, b);
       b(5) = b(6) = 0.0;
     } else {
-      status = gaussj(M, 6, b);
+      status = solveNormalSystem(M, 6, b);
     }
     if (status != 0) {
       os << " Fehler in Angleichung" << std::endl;
