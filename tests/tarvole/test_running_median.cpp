@@ -8,6 +8,7 @@
 
 #include "tarvole/row_sky.h"
 #include "tarvole/running_median.h"
+#include "tests/tarvole/sky_scene.h"
 
 namespace {
 
@@ -83,6 +84,25 @@ TEST(BrightObjectMask, DiscsAroundPixelsAboveTheMedian) {
       const float expected = dx * dx + dy * dy <= 100.0 ? 0.0f : 1.0f;
       ASSERT_EQ(mask(x, y), expected) << x << "," << y;
     }
+}
+
+// On a 512² field with stars: the running median equals scipy's median filter on the interior
+// and the mask a numpy rendering of its rule.
+TEST(BrightObjectMask, AgreesWithScipyOnAStarField) {
+  const orv::MArray<float, 2> R = sky_scene::withNoise(sky_scene::reference(512, 260, 250, 31), 9, 14.0);
+  orv::MArray<float, 2> med(512, 512);
+  runningMedian(R, 10, med);
+  const orv::MArray<float, 2> mask = brightObjectMask(R, med);
+  sky_scene::write("rm_R.fits", R);
+  sky_scene::write("rm_med.fits", med);
+  sky_scene::write("rm_mask.fits", mask);
+  std::string report;
+  EXPECT_EQ(test_support::runCommand(
+                std::string("/usr/bin/python3 ") + ORV_SOURCE_DIR +
+                    "/tests/tarvole/row_sky_reference.py rm_R.fits rm_med.fits rm_mask.fits 2>&1",
+                &report),
+            0)
+      << report;
 }
 
 }  // namespace
