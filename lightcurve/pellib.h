@@ -9,6 +9,8 @@
 
 #include "orv/marray.h"
 
+class Stopwatch;
+
 // Magnitude of a flux with the zero point of all writers: -2.5 log10(x / 3060).
 double flux2mag(double x);
 
@@ -135,6 +137,41 @@ class Lightcurve {
   // Removes the points inside the transit window of the ephemeris.
   void maskTransit(double period, double t0, double tau);
 
+  // --- Text, raw and FITS-table files ---
+  // Reads an ASCII table (date, flux, error, and the columns given by number;
+  // 0 for none); the file reader's exceptions pass, the record unchanged.
+  void read(std::string file, bool magnitudes, int nchicol, int boxvalcol, int filenamecol);
+  // Raw records of three doubles, or three floats, per point.
+  void read_binary(std::string file, bool magnitudes);
+  void read_binary_float(std::string file, bool magnitudes);
+  void write(std::string file, bool nchi, bool boxval, bool filename, bool header);
+  void write_nonoise(std::string file, bool magnitudes, bool unused);
+  void write_removed(std::string file, bool magnitudes, bool unused);
+  void write_SR(std::string file, bool unused);
+  void write_folded(std::string file, bool nchi, bool boxval, bool filename, bool unused);
+  // The curve folded on peak i (binned when nbins is not 0) with its box model.
+  void write_boxed(std::string file, int i, bool magnitudes, bool nchi, bool filename, bool boxval, int nbins,
+                   bool header);
+  // FITS binary tables; a table that cannot be written ends the process.
+  void write_binary(std::string file, bool nchi, bool boxval, bool unused1, bool unused2);
+  void write_folded_binary(std::string file, bool nchi, bool boxval, bool unused1, bool unused2);
+  void write_SR_binary(std::string file, bool unused);
+  void write_boxed_binary(std::string file, int i, bool magnitudes, bool nchi, bool unused1, bool boxval,
+                          int nbins, bool unused2);
+  void write_nonoise_binary(std::string file, bool flag, bool unused);
+  void write_removed_binary(std::string file, bool flag, bool unused);
+
+  // --- Red-noise analysis (dates in ascending order) ---
+  // Scatter of the transit-removed curve about 1.
+  double getRms_removed();
+  // Groups of consecutive points spanning at most dt over the removed curve;
+  // prints the table and writes "corrspec.tbl".
+  void analyse_rednoise(double dt);
+  // A window of length w slid over the flux: rows (n, red noise, white noise, count).
+  orv::MArray<double, 2> analyze_rednoise2(double w);
+  // Pairs grouped by time lag into nbins bins up to T: rows (mean red noise, group sizes).
+  orv::MArray<double, 2> analyze_rednoise(double T, int nbins, int minpairs);
+
   // --- Data (public, in this order) ---
   orv::MArray<std::string, 1> filename;
   orv::MArray<std::string, 1> phased_filename;
@@ -209,6 +246,9 @@ class Lightcurve {
   bool requirePeak__(int i) const;
   // As requirePeak__, and the peak was found (an empty peak holds period 0).
   bool requireFoundPeak__(int i) const;
+  // Folds on peak i, bins (nbins not 0) and sets the box model when asked
+  // (in magnitudes with the phased curve), with laps on the stopwatch.
+  void boxedCurve__(int i, bool magnitudes, bool boxval, int nbins, Stopwatch& watch);
   // Stores period and t0 (t0 = 0.0 replaced) and fills phases(1..length).
   void foldPhases__(double period, double t0, orv::MArray<double, 1>& phases);
   // Box transit at the given dates with the given errors (lengths checked by the callers).
