@@ -1,9 +1,34 @@
 // The choice table of the fitting methods: one row per method, in the order main tests them.
 #include "tarvole/fit_methods.h"
 
+#include "tarvole/dia_methods.h"
+#include "tarvole/names.h"
 #include "tarvole/spline_methods.h"
 
 namespace {
+
+void call_fit_dia(FitArguments& a) { fit_dia(a.R, a.eR, a.I, a.eI, a.A, a.S, a.starX, a.starY, a.c, a.P); }
+void call_fit_fielddia(FitArguments& a) { fit_fielddia(a.R, a.eR, a.I, a.eI, a.A, a.S, a.c, a.P); }
+
+void fit_dia_outputs(const Pliste& P, std::vector<std::string>& names) {
+  if (P.verbose > 1) {
+    names.push_back(newname(P.outname, "abs_dia-"));
+    names.push_back(newname(P.outname, "sky_dia-"));
+  }
+}
+
+// The sky field of binspline("sky").
+void fit_fielddia_outputs(const Pliste& P, std::vector<std::string>& names) {
+  if (P.verbose > 0) {
+    names.push_back(newname(P.outname, "sky_binspline-"));
+    names.push_back("skygrid.fits");
+    names.push_back("skygrid.tab");
+  }
+  if (P.verbose > 2) {
+    names.push_back(newname(P.outname, "sky_binspline_bin-"));
+    names.push_back(newname(P.outname, "sky_binspline_median-"));
+  }
+}
 
 void call_fit_abs_sky(FitArguments& a) { fit_abs_sky(a.R, a.eR, a.I, a.eI, a.A, a.S, a.c, a.P); }
 void call_fit_fielddiaY(FitArguments& a) { fit_fielddiaY(a.R, a.eR, a.I, a.eI, a.A, a.S, a.c, a.P); }
@@ -16,9 +41,9 @@ void call_very_new(FitArguments& a) { very_new(a.R, a.eR, a.I, a.eI, a.A, a.S, a
 const std::vector<MethodRow>& method_table() {
   static const std::vector<MethodRow> rows = {
       {1, "fit_dia", [](const Pliste& P) { return P.diffima; },
-       " tarvole with difference imaging of stars", nullptr, nullptr},
+       " tarvole with difference imaging of stars", call_fit_dia, fit_dia_outputs},
       {2, "fit_fielddia", [](const Pliste& P) { return P.fielddiffima; },
-       " tarvole with difference imaging in field", nullptr, nullptr},
+       " tarvole with difference imaging in field", call_fit_fielddia, fit_fielddia_outputs},
       {3, "fit_fielddiaY", [](const Pliste& P) { return P.fielddiffimaY; },
        " tarvole with difference imaging in field and spline in Y", call_fit_fielddiaY, fit_fielddiaY_outputs},
       {4, "sky_new", [](const Pliste& P) { return P.skynew; }, nullptr, call_sky_new, sky_new_outputs},

@@ -9,6 +9,7 @@
 
 #include "orv/fits/ascio.h"
 #include "orv/fits/fits.h"
+#include "tarvole/dia_methods.h"
 #include "tarvole/fit_methods.h"
 #include "tarvole/masking.h"
 #include "tarvole/names.h"
@@ -146,16 +147,21 @@ int run(Pliste& P, const std::list<std::string>& files) {
               << std::endl;
     return 1;
   }
-  const bool reference_steps = P.ref && (P.diffima || P.fielddiffima || P.fielddiffimaY);
-  if (reference_steps) {
-    std::cerr << "the difference-imaging reference step is not built into this tarvole" << std::endl;
-    return 1;
-  }
   const std::string clash =
       find_output_clash(run_inputs(P, reference_name, images), planned_outputs(P, images, method));
   if (!clash.empty()) {
     std::cerr << clash << std::endl;
     return 1;
+  }
+
+  // The reference step of the difference-imaging method that will run; both steps write the same
+  // product names, so only that one runs.
+  if (P.ref && (P.diffima || P.fielddiffima || P.fielddiffimaY)) {
+    if (method.number == 1 || method.number == 2) {
+      if (!run_dia_reference_step(method.number, R, eR, P)) return 1;
+    } else {
+      std::cout << " note: " << method.name << " uses no difference-imaging reference step" << std::endl;
+    }
   }
 
   Image MR, MeR;

@@ -1,0 +1,32 @@
+// The difference-imaging methods of the sky program: over the stars of a table (fit_dia) and over
+// the sampling region (fit_fielddia), their common kernel set-up and the reference steps.
+#ifndef TARVOLE_DIA_METHODS_H
+#define TARVOLE_DIA_METHODS_H
+
+#include <memory>
+
+#include "dia/dia.h"
+#include "tarvole/fit_methods.h"
+
+// An engine with the kernel of both methods: degrees (6, 4, 2, 0), sigmas (1, 3, 9, 0.1),
+// half-sizes 17, spatial order 0, flux basis 1, products under P.refdir; the given background
+// order and reference scale; verbosity 0.
+std::unique_ptr<diffima> make_dia_engine(int bg_order, double scale, const Pliste& P);
+
+// The engine's stamp list: the one area x1..x2, y1..y2.
+void set_dia_stamp(diffima& engine, int x1, int x2, int y1, int y2);
+
+// Kernel fits around every star of (x, y): absorption and sky surfaces by P.ordabs and P.ordsky.
+// Rescales I and eI by the absorption in place.
+void fit_dia(const Image& R, const Image& eR, Image& I, Image& eI, Image& A, Image& S,
+             const orv::MArray<double, 1>& x, const orv::MArray<double, 1>& y, Coefficients& c, Pliste& P);
+
+// One kernel over the sampling region: absorption 1/f, sky I/f - R binned and splined.
+void fit_fielddia(const Image& R, const Image& eR, const Image& I, const Image& eI, Image& A, Image& S,
+                  Coefficients& c, Pliste& P);
+
+// The reference step of the chosen method (row 1: stars, row 2: field), run once before the
+// images when P.ref is set. Returns false, after a message, when the engine refuses the reference.
+bool run_dia_reference_step(int method_row, const Image& R, const Image& eR, Pliste& P);
+
+#endif
