@@ -100,8 +100,6 @@ TEST(TarvoleRun, Statuses) {
          write_pair(d, "r2.fits", "wide.fits", 41, 30);
        },
        fit + "ref.fits wide.fits img.fits", 1, nullptr, "wide.fits", {"bimg.fits"}, {"bwide.fits"}},
-      {"a method not built", pair, "--fielddiffima " + fit + "ref.fits img.fits", 1, nullptr, "fit_fielddia",
-       {}, {"bimg.fits"}},
       {"only the reference", pair, fit + "-v 3 ref.fits", 0, nullptr, nullptr, {"ref_new.fits"}, {}},
   };
   for (const Case& c : cases) {

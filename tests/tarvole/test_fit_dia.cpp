@@ -1,0 +1,113 @@
+// Tests difference imaging over stars and over the field end to end on small synthetic fields:
+// coefficients against the truth, reuse of the reference products, the printed lines, skipped
+// stars, failing tables and missing products.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "tests/tarvole/tarvole_test_support.h"
+
+namespace {
+
+using tarvole_test::ScratchDir;
+
+// A 256 x 256 reference of isolated Gaussian stars (sigma 1.5) on a sky of 200 in dir/sub/, and
+// I = (R convolved with a Gaussian of sigma 1.2) / 0.8 + 50 + plane, with a star table.
+void make_star_field(const ScratchDir& dir, double gradient) {
+  const auto made = tarvole_test::run_python(dir.path, R"(
+import numpy as np, os
+from astropy.io import fits
+from scipy.ndimage import gaussian_filter
+rng = np.random.default_rng(11)
+n = 256
+R = np.full((n, n), 200.0)
+y, x = np.mgrid[1:n + 1, 1:n + 1]
+stars = []
+while len(stars) < 16:
+    sx, sy = rng.uniform(30, n - 30, 2)
+    if all((sx - a) ** 2 + (sy - b) ** 2 > 35 ** 2 for a, b in stars):
+        stars.append((sx, sy))
+for sx, sy in stars:
+    R += rng.uniform(20000, 60000) / (2 * np.pi * 2.25) * np.exp(-((x - sx) ** 2 + (y - sy) ** 2) / 4.5)
+I = gaussian_filter(R, 1.2) / 0.8 + 50 + )" + std::to_string(gradient) + R"( * ((x - 128) + (y - 128))
+os.makedirs("sub", exist_ok=True)
+fits.writeto("sub/R.fits", (R + rng.normal(0, np.sqrt(R))).astype(np.float32))
+fits.writeto("I.fits", (I + rng.normal(0, np.sqrt(I))).astype(np.float32))
+with open("stars.txt", "w") as t:
+    t.write("# id x y\n")
+    t.writelines("%d %.3f %.3f\n" % (k + 1, sx, sy) for k, (sx, sy) in enumerate(stars))
+    t.write("17 -40.0 100.0\n18 120.0 9999.0\n")
+with open("nostars.txt", "w") as t:
+    t.write("1 -40.0 100.0\n")
+print("made")
+)");
+  ASSERT_NE(made.out.find("made"), std::string::npos) << made.out;
+}
+
+double card(const std::string& file, const std::string& key) {
+  for (const std::string& c : tarvole_test::header_cards(file))
+    if (c.compare(0, key.size(), key) == 0) return std::stod(c.substr(10, 20));
+  return -12345.0;
+}
+
+void expect_verified(const std::string& file) {
+  std::string report;
+  test_support::fitsverifyReport(file, &report);
+  EXPECT_NE(report.find("found 0 warning(s) and 0 error(s)"), std::string::npos) << file << "\n" << report;
+}
+
+TEST(FitDia, StarsWithReferenceStepThenReused) {
+  ScratchDir dir;
+  make_star_field(dir, 0.0);
+  const auto run = tarvole_test::run_tarvole(dir.path, "--ref -d -t stars.txt -v 2 sub/R.fits I.fits");
+  ASSERT_EQ(run.status, 0) << run.err << run.out.substr(run.out.size() > 3000 ? run.out.size() - 3000 : 0);
+  EXPECT_TRUE(tarvole_test::exists(dir / "sub/image_r.fits"));  // the products live beside the reference
+  EXPECT_TRUE(std::regex_search(run.out, std::regex(" median\\(abs\\) = 0\\.(79|80)"))) << run.out;
+  EXPECT_NE(run.out.find("star 17 at"), std::string::npos);  // outside the image: skipped
+  EXPECT_NE(run.out.find("star 18 at"), std::string::npos);
+  const double absorp = card(dir / "bI.fits", "ABSORP  "), nsky = card(dir / "bI.fits", "NSKY    ");
+  EXPECT_NEAR(absorp, 0.8, 0.008);
+  EXPECT_NEAR(nsky, 40.0, 1.2);
+  EXPECT_EQ(card(dir / "bI.fits", "NSKYDX  "), 0.0);
+  const auto binned = tarvole_test::read_fits(dir / "abs_dia-bI.fits");
+  EXPECT_EQ(binned.length(1), 64);
+  EXPECT_EQ(binned.length(2), 64);
+  for (const char* name : {"bI.fits", "abs_dia-bI.fits", "sky_dia-bI.fits", "sky-bI.fits"}) expect_verified(dir / name);
+
+  // Without --ref the products are reused: the same image gives the same cards.
+  std::filesystem::remove(dir / "bI.fits");
+  const auto again = tarvole_test::run_tarvole(dir.path, "-d -t stars.txt sub/R.fits I.fits");
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(card(dir / "bI.fits", "ABSORP  "), absorp);
+  EXPECT_EQ(card(dir / "bI.fits", "NSKY    "), nsky);
+
+  // A table without a usable star: the image fails, its output is still valid.
+  std::filesystem::remove(dir / "bI.fits");
+  const auto none = tarvole_test::run_tarvole(dir.path, "-d -t nostars.txt sub/R.fits I.fits");
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.out.find("no good star"), std::string::npos);
+  expect_verified(dir / "bI.fits");
+}
+
+TEST(FitDia, MissingProductsEndTheRun) {
+  ScratchDir dir;
+  make_star_field(dir, 0.0);
+  const auto run = tarvole_test::run_tarvole(dir.path, "-d -t stars.txt sub/R.fits I.fits");
+  EXPECT_NE(run.status, 0);
+}
+
+TEST(FitDia, Field) {
+  ScratchDir dir;
+  make_star_field(dir, 0.0);
+  const auto run =
+      tarvole_test::run_tarvole(dir.path, "--ref --fielddiffima --ordsky 0 --radius 10 -r 20:236,20:236 sub/R.fits I.fits");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find(" difference imaging in field 20:236,20:236\n"), std::string::npos);
+  EXPECT_NE(run.out.find(" boxlen = 217\n"), std::string::npos);
+  EXPECT_NEAR(card(dir / "bI.fits", "ABSORP  "), 0.8, 0.008);
+  for (const char* key : {"NSKYDX  ", "NSKYDY  ", "ABSIDX  ", "ABSIDY  "}) EXPECT_EQ(card(dir / "bI.fits", key), 0.0);
+  expect_verified(dir / "bI.fits");
+}
+
+}  // namespace
