@@ -13,7 +13,27 @@
 
 #include <string>
 
+#include "numerics/marquardt.h"
 #include "orv/marray.h"
+
+// Elliptical Gaussian a1 + a2·exp(-(a3·u² + a4·v²)) about (a5, a6) at angle a7,
+// the exponent clamped to [-22, 22]; u, v are the rotated offsets.
+class Class_gauss_fit : public marquardt {
+ public:
+  using marquardt::marquardt;
+  int funcs(double x, double y, const orv::MArray<double, 1>& a, double& yfit,
+            orv::MArray<double, 1>& dyda) override;
+};
+
+// Elliptical Moffat a2·(1 + (a3·u)² + (a4·v)²)^-a8 about (a5, a6) at angle a7
+// on the sky plane a1 + a9·x + a10·y. Where the profile underflows the plane
+// alone is returned; where it would overflow the fit fails (-1).
+class Class_moffat_fit : public marquardt {
+ public:
+  using marquardt::marquardt;
+  int funcs(double x, double y, const orv::MArray<double, 1>& a, double& yfit,
+            orv::MArray<double, 1>& dyda) override;
+};
 
 class psf {
  public:
@@ -64,6 +84,44 @@ class psf {
   void readfits_psf(std::string name);
   void write_binned_psf(std::string name) const;
   void write_binned(std::string name) const;
+
+  // Profile fits to a stamp (no state of the object is used). In/out plane
+  // values of exactly 12345.0 are fitted, others held. Returns 0, or -2 (at
+  // most 9 usable pixels), -3 (FWHM out of bounds), -4 (beta out of bounds),
+  // -5 (centre outside the stamp), -6 (amplitude not significant).
+  template <typename T>
+  int fmoffat(const orv::MArray<T, 2>& image, const orv::MArray<T, 2>& error, double& sky, double& slope_x,
+              double& slope_y, double beta_min, double beta_max, double fwhm_min, double fwhm_max, double& x,
+              double& y, double& amplitude, double& a3, double& a4, double& angle, double& beta, double& chi,
+              int verbose) const;
+  // Elliptical Gaussian without sky; returns 0, or -1 for at most 9 usable pixels.
+  template <typename T>
+  int fgauss(const orv::MArray<T, 2>& image, const orv::MArray<T, 2>& error, double& x, double& y,
+             double& amplitude, double unused, int verbose) const;
+
+  // Analytic PSFs on the fine grid, the central pixel's cells summing to 1.
+  void generate_gauss(double fwhm_x, double fwhm_y, double angle, int verbose);
+  void generate_moffat(double fwhm_x, double fwhm_y, double angle, double beta, int verbose);
+
+  // The inverse of the local-surface system of order k (m = 2k + 1, M m² x m²).
+  int erzeuge_M(orv::MArray<double, 2>& M, int k);
+  // Spreads a star stamp onto the fine grid under the affine mapping a[1..6].
+  template <typename T>
+  void divvy(const orv::MArray<T, 2>& img, const orv::MArray<T, 2>& err, orv::MArray<double, 2>& out,
+             orv::MArray<double, 2>& eout, const double* a, int verbose);
+
+  // The fine-grid PSF built from standard stars.
+  void create_psf(orv::MArray<float, 2> img, orv::MArray<float, 2> err, orv::MArray<double, 1> x,
+                  orv::MArray<double, 1> y, orv::MArray<double, 1> sky, orv::MArray<double, 1> slope_x,
+                  orv::MArray<double, 1> slope_y, orv::MArray<double, 1> weight, double beta_min,
+                  double beta_max, double fwhm_min, double fwhm_max, bool fit, int verbose);
+  void create_psf(orv::MArray<float, 2> img, orv::MArray<float, 2> err, orv::MArray<double, 1> x,
+                  orv::MArray<double, 1> y, orv::MArray<double, 1> sky, orv::MArray<double, 1> slope_x,
+                  orv::MArray<double, 1> slope_y, double beta_min, double beta_max, double fwhm_min,
+                  double fwhm_max, bool fit, int verbose);
+  void create_psf(orv::MArray<float, 2> img, orv::MArray<float, 2> err, orv::MArray<double, 1> x,
+                  orv::MArray<double, 1> y, double sky, double slope_x, double slope_y, double beta_min,
+                  double beta_max, double fwhm_min, double fwhm_max, bool fit, int verbose);
 
   // Star injection and removal through the tables (and, for the exact form,
   // the integration at the star's own shift).
@@ -123,5 +181,12 @@ void aperture(orv::MArray<float, 2> image, orv::MArray<float, 2> error, double x
 // without usable pixel fails the measurement.
 void aperture_sky(orv::MArray<float, 2> image, orv::MArray<float, 2> error, double x, double y, double& flux,
                   double& eflux, double r, double rin, double rout, double blank, int verbose);
+
+// The Moffat fit in single precision: the sample circle is tested in float
+// and the results are stored as float.
+int fmoffat(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, float& sky,
+            float& slope_x, float& slope_y, float beta_min, float beta_max, float fwhm_min, double fwhm_max,
+            float& x, float& y, float& amplitude, float& a3, float& a4, float& angle, float& beta, float& chi,
+            int verbose);
 
 #endif
