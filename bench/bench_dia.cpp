@@ -267,11 +267,11 @@ dia_normal::PackedBasis& packedBuffer() {
 std::vector<double> packedSums() {
   const FitInputs& in = fitInputs();
   dia_normal::PackedBasis& packed = packedBuffer();
-  for (int p = 1; p <= kMat + 1; ++p) {
-    float* row = packed.row(p - 1);
-    for (int y = 1, k = 0; y <= kRect; ++y)
-      for (int x = 1; x <= kRect; ++x) row[k++] = in.T(x, y, p);
-  }
+  // As the fit packs: the offsets of the usable pixels, then one gather per basis image.
+  std::vector<std::ptrdiff_t> offsets(static_cast<std::size_t>(kRect) * kRect);
+  for (int y = 1, k = 0; y <= kRect; ++y)
+    for (int x = 1; x <= kRect; ++x) offsets[k++] = (x - 1) * in.T.stride(1) + (y - 1) * in.T.stride(2);
+  for (int p = 1; p <= kMat + 1; ++p) packed.gatherRow(p - 1, &in.T(1, 1, p), offsets);
   for (int y = 1, k = 0; y <= kRect; ++y)
     for (int x = 1; x <= kRect; ++x) packed.weights()[k++] = in.W(x, y);
   std::vector<double> sums((kMat + 1) * (kMat + 1), 0.0);

@@ -317,33 +317,31 @@ void diffima::fitCells__(const orv::MArray<float, 2>& img, const orv::MArray<flo
               image[k++] = image_i(x, y);
             }
         }
-        auto pack = [&](int p, const orv::MArray<float, 2>& T, int offsetX, int offsetY) {
-          float* target = packed.row(p - 1);
+        // Offsets of the usable pixels from the rectangle's first pixel in an array of the given
+        // strides: every file read shares one layout, every stamp of cc another.
+        std::vector<std::ptrdiff_t> offsets(static_cast<std::size_t>(n));
+        auto setOffsets = [&](std::ptrdiff_t strideX, std::ptrdiff_t strideY) {
           std::size_t k = 0;
           for (int y = fy0; y <= fy1; ++y)
             for (int x = fx0; x <= fx1; ++x)
-              if (imask(x, y)) target[k++] = T(x - offsetX, y - offsetY);
+              if (imask(x, y)) offsets[k++] = (x - fx0) * strideX + (y - fy0) * strideY;
         };
         if (!basis_in_memory) {
           int p = 0;
+          auto pack = [&](const std::string& file) {
+            const orv::MArray<float, 2> T = timedRead<float>(watch, file, fx0, fx1, fy0, fy1);
+            if (p == 0) setOffsets(T.stride(1), T.stride(2));
+            packed.gatherRow(p++, &T(fx0, fy0), offsets);
+          };
           for (int i = 0; i <= bg_order; ++i)
             for (int j = 0; j <= bg_order - i; ++j)
-              pack(++p, timedRead<float>(watch, dia_files::productName(refpath, "bb%2.2i%2.2i.fits", i, j), fx0, fx1,
-                                         fy0, fy1),
-                   0, 0);
-          for (int q = 1; q <= mat - nbg; ++q)
-            pack(nbg + q,
-                 timedRead<float>(watch, dia_files::productName(refpath, "cc%4.4i.fits", q), fx0, fx1, fy0, fy1), 0,
-                 0);
+              pack(dia_files::productName(refpath, "bb%2.2i%2.2i.fits", i, j));
+          for (int q = 1; q <= mat - nbg; ++q) pack(dia_files::productName(refpath, "cc%4.4i.fits", q));
           if (V > 4) dia_files::writeImage("ttti.fits", image_i);
         } else {
-          if (V > 2) {
-            cc.describeSelf();
-          }
-          for (int p = 1; p <= mat; ++p) {
-            const orv::MArray<float, 2> T(cc, orv::Range::all(), orv::Range::all(), p, s);
-            pack(p, T, sx0 - 1, sy0 - 1);
-          }
+          if (V > 2) cc.describeSelf();
+          setOffsets(cc.stride(1), cc.stride(2));
+          for (int p = 1; p <= mat; ++p) packed.gatherRow(p - 1, &cc(fx0 - sx0 + 1, fy0 - sy0 + 1, p, s), offsets);
         }
         if (V > 1) std::cout << "calculation of mm.dta ....." << std::endl;
         packed.addWeightedProducts(sums);

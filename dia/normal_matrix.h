@@ -21,6 +21,12 @@ class PackedBasis {
   float* row(int i) { return values_.get() + static_cast<std::size_t>(i) * stride_; }
   double* weights() { return weights_.get(); }
 
+  // Row i takes source[offsets[k]] for k = 0 … pixels() − 1.
+  void gatherRow(int i, const float* source, const std::vector<std::ptrdiff_t>& offsets) {
+    float* target = row(i);
+    for (std::size_t k = 0; k < pixels_; ++k) target[k] = source[offsets[k]];
+  }
+
   // sums[i·rows + j] += Σ_k w_k·t_ik·t_jk for 0 ≤ i ≤ j < rows, in double.
   void addWeightedProducts(std::vector<double>& sums) const;
 
