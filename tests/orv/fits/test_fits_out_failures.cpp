@@ -3,7 +3,6 @@
 // success.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -18,17 +17,17 @@
 // disk) cannot be had otherwise. These definitions take the place of the C library's for the
 // whole test program; they forward to it unless a failure is asked for.
 namespace {
-bool failMsync = false;
+bool failFdatasync = false;
 bool failFsync = false;
 }  // namespace
 
-extern "C" int msync(void* address, size_t length, int flags) {
-  static const auto real = reinterpret_cast<int (*)(void*, size_t, int)>(dlsym(RTLD_NEXT, "msync"));
-  if (failMsync) {
+extern "C" int fdatasync(int fd) {
+  static const auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fdatasync"));
+  if (failFdatasync) {
     errno = EIO;
     return -1;
   }
-  return real(address, length, flags);
+  return real(fd);
 }
 
 extern "C" int fsync(int fd) {
@@ -137,7 +136,7 @@ TEST(FitsOutFailures, FailedWriteBack) {
     bool* failing;
     const char* file;
   };
-  for (const Case& c : {Case{&failFsync, "/geometry.fits"}, Case{&failMsync, "/closed.fits"}}) {
+  for (const Case& c : {Case{&failFsync, "/geometry.fits"}, Case{&failFdatasync, "/closed.fits"}}) {
     const std::string file = dir + c.file;
     SCOPED_TRACE(file);
     *c.failing = true;
