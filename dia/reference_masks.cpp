@@ -37,6 +37,11 @@ bool diffima::fixArea__(const util::Region& region, int X0, int X1, int Y0, int 
 
 bool diffima::checkReferenceInputs__(const orv::MArray<float, 2>& ref, const orv::MArray<float, 2>& eref,
                                      const std::string& varmask) const {
+  // Product files index pixels from 1, as image coordinates: so must the reference.
+  if (ref.first(1) != 1 || ref.first(2) != 1) {
+    std::cerr << "the reference must be indexed from 1 in diffima" << std::endl;
+    return false;
+  }
   if (!no_ref_error && (eref.first(1) != ref.first(1) || eref.last(1) != ref.last(1) ||
                         eref.first(2) != ref.first(2) || eref.last(2) != ref.last(2))) {
     std::cerr << "eref does not match the reference in diffima" << std::endl;

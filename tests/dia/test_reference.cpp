@@ -363,12 +363,17 @@ TEST(DiaReference, RefusedInputsWriteNothing) {
       {"eref of another extent", region(0, 0, 0, 0), wrongSize, "", "eref does not match the reference in diffima\n"},
       {"mask of another extent", region(0, 0, 0, 0), field.error, dir + "small_mask.fits",
        "does not match the reference in diffima\n"},
+      {"reference not indexed from 1", region(0, 0, 0, 0), field.error, "",
+       "the reference must be indexed from 1 in diffima\n"},
   };
+  Image shifted(field.image);
+  shifted.setBase(0, 1);
   for (Refusal& r : refusals) {
     SCOPED_TRACE(r.name);
     std::unique_ptr<diffima> e(dia_test::makeEngine(smallModel({0}, 0), dir));
     testing::internal::CaptureStderr();
-    EXPECT_EQ(e->calc_reference(field.image, r.eref, r.area, 0, r.varmask), -1);
+    const bool baseCase = std::string(r.name) == "reference not indexed from 1";
+    EXPECT_EQ(e->calc_reference(baseCase ? shifted : field.image, r.eref, r.area, 0, r.varmask), -1);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find(r.message), std::string::npos) << err;
     EXPECT_EQ(filesIn(dir), (std::set<std::string>{"image_r.fits", "small_mask.fits"}));
