@@ -17,49 +17,17 @@
 #include <string>
 #include <vector>
 
-#include "orv/fits/fits.h"
+#include "bench/psf_bench_field.h"
 #include "psf/korven_lib.h"
 
 namespace {
 
 constexpr double kBlank = -999.0;
 
-struct Field {
-  orv::MArray<float, 2> image;
-  orv::MArray<float, 2> error;
-  std::vector<double> x, y;
-  std::map<std::string, double> referenceSeconds;
-};
+using Field = BenchStarField;
 
 const Field& field() {
-  static const Field f = [] {
-    Field out;
-    const std::string dir = "/tmp/orv_bench_psf_aperture_" + std::to_string(getpid());
-    std::system(("mkdir -p " + dir).c_str());
-    const std::string command =
-        "/usr/bin/python3 " ORV_SOURCE_DIR "/bench/psf_aperture_reference.py " + dir + " " ORV_SOURCE_DIR;
-    FILE* pipe = popen(command.c_str(), "r");
-    char line[256];
-    while (pipe && std::fgets(line, sizeof line, pipe)) {
-      std::istringstream in(line);
-      std::string name;
-      double seconds;
-      if (in >> name >> seconds) out.referenceSeconds[name] = seconds;
-    }
-    if (pipe) pclose(pipe);
-    orv::FitsIn image(dir + "/image.fits");
-    image >> out.image;
-    orv::FitsIn error(dir + "/error.fits");
-    error >> out.error;
-    std::ifstream stars(dir + "/stars.txt");
-    double x, y;
-    while (stars >> x >> y) {
-      out.x.push_back(x);
-      out.y.push_back(y);
-    }
-    std::system(("rm -rf " + dir).c_str());
-    return out;
-  }();
+  static const Field f = runReferenceScript("psf_aperture_reference.py", ORV_SOURCE_DIR);
   return f;
 }
 

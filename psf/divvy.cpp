@@ -133,6 +133,16 @@ void psf::divvy(const orv::MArray<T, 2>& img, const orv::MArray<T, 2>& err, orv:
   std::vector<double> b(static_cast<std::size_t>(n) * n), coef(static_cast<std::size_t>(n) * n);
   std::vector<double> G(static_cast<std::size_t>(n) * Q);  // G[p][s] = sum_q coef(p, q)·X_q(s)/q
   std::vector<double> Yt(static_cast<std::size_t>(n));
+  // Without cross terms (a2 = a3 = 0) the landing column depends on s only and
+  // the row on t only.
+  const bool separable = a[2] == 0 && a[3] == 0;
+  struct Run {
+    int cell, first, last;  // fine cell and the sub-cells first..last that land in it
+  };
+  std::vector<Run> xRuns, yRuns;
+  xRuns.reserve(Q);
+  yRuns.reserve(Q);
+  std::vector<double> Gsum(static_cast<std::size_t>(n) * Q), Ysum(static_cast<std::size_t>(n) * Q);
   for (int iy = y1; iy <= y2; ++iy) {
     for (int ix = x1; ix <= x2; ++ix) {
       const double g = Ipad(ix, iy);
@@ -171,6 +181,52 @@ void psf::divvy(const orv::MArray<T, 2>& img, const orv::MArray<T, 2>& err, orv:
         }
       }
       const double w = Epad(ix, iy) * Epad(ix, iy) / Q2;
+      if (separable) {
+        // Sub-cells of one column land in one fine column (and rows alike):
+        // sum the x factors over each run of columns and the y factors over
+        // each run of rows, then add one product per fine cell.
+        auto runsOf = [&](const double* landing, std::size_t step, double offset, int lo, int hi,
+                          std::vector<Run>& runs) {
+          runs.clear();
+          for (int b = 1; b <= Q; ++b) {
+            const int cell = nearest_cell(landing[(b - 1) * step] + offset);
+            if (cell < lo || cell > hi) continue;
+            if (runs.empty() || runs.back().cell != cell || runs.back().last != b - 1)
+              runs.push_back({cell, b, b - 1});
+            runs.back().last = b;
+          }
+        };
+        runsOf(Ug.data(), 1, a[1] * ix + a[2] * iy, ox1, ox2, xRuns);
+        runsOf(Vg.data(), Q, a[3] * ix + a[4] * iy, oy1, oy2, yRuns);
+        for (std::size_t r = 0; r < xRuns.size(); ++r)
+          for (int p = 1; p <= m; ++p) {
+            double sum = 0.0;
+            for (int b = xRuns[r].first; b <= xRuns[r].last; ++b)
+              sum += G[static_cast<std::size_t>(p - 1) * Q + (b - 1)];
+            Gsum[r * n + (p - 1)] = sum;
+          }
+        for (std::size_t r = 0; r < yRuns.size(); ++r)
+          for (int p = 1; p <= m; ++p) {
+            double sum = 0.0;
+            for (int b = yRuns[r].first; b <= yRuns[r].last; ++b)
+              sum += Xq[static_cast<std::size_t>(b - 1) * n + (p - 1)];
+            Ysum[r * n + (p - 1)] = sum;
+          }
+        for (std::size_t ry = 0; ry < yRuns.size(); ++ry) {
+          const int fy = yRuns[ry].cell;
+          const int ny = yRuns[ry].last - yRuns[ry].first + 1;
+          for (std::size_t rx = 0; rx < xRuns.size(); ++rx) {
+            double f = 0.0;
+            for (int p = 0; p < m; ++p) f += Gsum[rx * n + p] * Ysum[ry * n + p];
+            const int cells = ny * (xRuns[rx].last - xRuns[rx].first + 1);
+            const int fx = xRuns[rx].cell;
+            out(fx, fy) += f;
+            eout(fx, fy) += w * cells;
+            count(fx, fy) += cells;
+          }
+        }
+        continue;
+      }
       int lastT = 0;
       forEachLanding(ix, iy, [&](int fx, int fy, int s, int t) {
         if (t != lastT) {
