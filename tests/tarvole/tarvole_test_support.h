@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "numerics/random.h"
@@ -80,6 +81,24 @@ inline std::vector<std::string> cards_named(const std::vector<std::string>& card
     for (const std::string& key : keys)
       if (card.compare(0, key.size(), key) == 0) found.push_back(card);
   return found;
+}
+
+// The value and its error printed after `label` as "label value +/- error"; empty texts when
+// the label is missing.
+inline std::pair<std::string, std::string> value_and_error(const std::string& text, const std::string& label) {
+  const std::size_t at = text.find(label);
+  if (at == std::string::npos) return {};
+  std::istringstream in(text.substr(at + label.size()));
+  std::string value, sign, error;
+  in >> value >> sign >> error;
+  return {value, error};
+}
+
+// A number written in fixed notation with exactly `decimals` decimals.
+inline bool fixed_with_decimals(const std::string& number, std::size_t decimals) {
+  const std::size_t dot = number.find('.');
+  if (dot == std::string::npos || number.size() - dot - 1 != decimals) return false;
+  return number.find_first_not_of("-0123456789.") == std::string::npos;
 }
 
 // One run of the program in a directory: its status, standard output and error stream.

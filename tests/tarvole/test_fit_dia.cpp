@@ -3,7 +3,6 @@
 // stars, failing tables and missing products.
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 
 #include "tests/tarvole/tarvole_test_support.h"
@@ -63,7 +62,9 @@ TEST(FitDia, StarsWithReferenceStepThenReused) {
   const auto run = tarvole_test::run_tarvole(dir.path, "--ref -d -t stars.txt -v 2 sub/R.fits I.fits");
   ASSERT_EQ(run.status, 0) << run.err << run.out.substr(run.out.size() > 3000 ? run.out.size() - 3000 : 0);
   EXPECT_TRUE(tarvole_test::exists(dir / "sub/image_r.fits"));  // the products live beside the reference
-  EXPECT_TRUE(std::regex_search(run.out, std::regex(" median\\(abs\\) = 0\\.(79|80)"))) << run.out;
+  const std::size_t median = run.out.find(" median(abs) = ");
+  ASSERT_NE(median, std::string::npos);
+  EXPECT_NEAR(std::stod(run.out.substr(median + 15, 12)), 0.8, 0.01);
   EXPECT_NE(run.out.find("star 17 at"), std::string::npos);  // outside the image: skipped
   EXPECT_NE(run.out.find("star 18 at"), std::string::npos);
   const double absorp = card(dir / "bI.fits", "ABSORP  "), nsky = card(dir / "bI.fits", "NSKY    ");
