@@ -128,4 +128,44 @@ TEST(Binspline, NoSplineLeavesBlankSurface) {
   }
 }
 
+// A centre far left of the image: the knot cells near the centre lie outside the cells, which
+// is reported; their windows count as blank and widen onto the image's cells.
+TEST(Binspline, CentreFarFromTheImage) {
+  orv::MArray<float, 2> X(400, 400), Y(400, 400), out(400, 400);
+  X = 100.0f;
+  for (int y = 1; y <= 400; ++y)
+    for (int x = 1; x <= 400; ++x) Y(x, y) = 130.0f + 0.01f * x;
+  Pliste s;
+  s.cx = -500;
+  s.cy = 200;
+  s.outname = "far.fits";
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const bool ok = binspline("sky", X, Y, out, s);
+  testing::internal::GetCapturedStdout();
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(ok);
+  EXPECT_NE(err.find("far from the image"), std::string::npos) << err;
+  for (int y = 1; y <= 400; y += 9)
+    for (int x = 1; x <= 400; x += 9) ASSERT_NEAR(out(x, y), 30.0f + 0.01f * x, 3.0f) << x << "," << y;
+}
+
+// The row form: no strip with data leaves the output blank and reports failure; a strip
+// threshold of d/3 pixels (20 for radius 30).
+TEST(BinsplineY, NoStripWithDataFails) {
+  orv::MArray<float, 2> X(100, 400), Y(100, 400), out(100, 400);
+  X = blank;
+  Y = 5.0f;
+  Pliste s;
+  s.cx = 50;
+  s.cy = 200;
+  s.outname = "rows.fits";
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(binsplineY("sky", X, Y, out, s));
+  testing::internal::GetCapturedStdout();
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("rows.fits"), std::string::npos);
+  EXPECT_EQ(out(50, 200), blank);
+}
+
 }  // namespace
