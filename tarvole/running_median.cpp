@@ -86,43 +86,35 @@ void runningMedian(const orv::MArray<float, 2>& image, int half, orv::MArray<flo
         less += below[c0 + w - 1] = countBelow(c0 + w - 1);
       }
       // Walk from m to the key of the wanted rank: up over the smallest keys
-      // not below m, or down over the largest keys below it.
+      // not below m, or down over the largest keys below it. Keys and their columns packed into one integer,
+      // so that the smallest (or largest) of the window's candidates is found without branches; an exhausted
+      // column offers none.
+      auto packed = [&](int c, int at) {
+        return (static_cast<std::uint64_t>(column(c)[at]) << 32) | static_cast<std::uint64_t>(c - c0);
+      };
       std::uint32_t found;
       if (less <= rank) {
         for (;;) {
-          int best = -1;
-          std::uint32_t bestKey = 0;
+          std::uint64_t best = ~std::uint64_t{0};
           for (int c = c0; c < c0 + w; ++c)
-            if (below[c] < w) {
-              const std::uint32_t k = column(c)[below[c]];
-              if (best < 0 || k < bestKey) {
-                best = c;
-                bestKey = k;
-              }
-            }
+            best = std::min(best, below[c] < w ? packed(c, below[c]) : ~std::uint64_t{0});
           if (less == rank) {
-            found = bestKey;
+            found = static_cast<std::uint32_t>(best >> 32);
             break;
           }
-          ++below[best];
+          ++below[c0 + static_cast<int>(best & 0xFFFFFFFFu)];
           ++less;
         }
       } else {
         for (;;) {
-          int best = -1;
-          std::uint32_t bestKey = 0;
+          std::uint64_t best = 0;
           for (int c = c0; c < c0 + w; ++c)
-            if (below[c] > 0) {
-              const std::uint32_t k = column(c)[below[c] - 1];
-              if (best < 0 || k > bestKey) {
-                best = c;
-                bestKey = k;
-              }
-            }
-          --below[best];
+            best = std::max(best, below[c] > 0 ? packed(c, below[c] - 1) + 1 : std::uint64_t{0});
+          --best;
+          --below[c0 + static_cast<int>(best & 0xFFFFFFFFu)];
           --less;
           if (less == rank) {
-            found = bestKey;
+            found = static_cast<std::uint32_t>(best >> 32);
             break;
           }
         }
