@@ -62,7 +62,7 @@ TEST(LightcurveBoxfit, AgainstNumpySearch) {
     int nbins;
   };
   const Case cases[] = {
-      {"unbinned", 300, 2.3, 0.7, 0.2, 0.01, 300, 1.5, 5.0, 0.01, 0.1, 0},
+      {"unbinned", 200, 2.3, 0.7, 0.2, 0.01, 200, 1.5, 5.0, 0.01, 0.1, 0},
       {"binned 40, qmin 0", 600, 3.1, 1.1, 0.25, 0.008, 200, 2.0, 6.0, 0.0, 0.12, 40},
       {"binned 25, transit on the first date", 400, 2.7, 0.0, 0.3, 0.01, 250, 1.2, 2.7, 0.02, 0.15, 25},
       {"unbinned, transit on the first date", 200, 1.9, 0.0, 0.2, 0.015, 220, 1.0, 1.9, 0.03, 0.2, 0},
