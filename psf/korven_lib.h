@@ -123,6 +123,22 @@ class psf {
                   orv::MArray<double, 1> y, double sky, double slope_x, double slope_y, double beta_min,
                   double beta_max, double fwhm_min, double fwhm_max, bool fit, int verbose);
 
+  // The PSF at the tabulated shift nearest (x, y), fitted to the image with
+  // the flux as the only parameter (weights 1/error²) inside radius; returns
+  // the normalised chi, or 1e100 (flux 0, eflux 1e100) where nothing can be fitted.
+  double nchi_calc(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x, double y,
+                   double& flux, double& eflux, double radius, int verbose) const;
+  double nchi_calc(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x, double y,
+                   double& flux, double radius, int verbose) const;
+  double nchi_calc(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x, double y,
+                   double radius, int verbose) const;
+  // The same without the flux error; 0 (flux unchanged) where nothing can be fitted.
+  double nchi_calc_fast(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x,
+                        double y, double& flux, double radius) const;
+  // Flux, its error and nchi with the PSF integrated at the exact shift of (x, y).
+  void measure_flux(orv::MArray<float, 2> image, orv::MArray<float, 2> error, double x, double y, double radius,
+                    double& flux, double& eflux, double& nchi, int index, int verbose);
+
   // Star injection and removal through the tables (and, for the exact form,
   // the integration at the star's own shift).
   void add_psf(orv::MArray<float, 2>& image, orv::MArray<float, 2>& error, double x, double y, double flux,
