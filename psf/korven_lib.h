@@ -136,8 +136,28 @@ class psf {
   double nchi_calc_fast(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x,
                         double y, double& flux, double radius) const;
   // Flux, its error and nchi with the PSF integrated at the exact shift of (x, y).
-  void measure_flux(orv::MArray<float, 2> image, orv::MArray<float, 2> error, double x, double y, double radius,
-                    double& flux, double& eflux, double& nchi, int index, int verbose);
+  void measure_flux(orv::MArray<float, 2> image, orv::MArray<float, 2> error, double x, double y,
+                    double radius, double& flux, double& eflux, double& nchi, int index, int verbose);
+
+  // Chi maps over trial positions 1/P pixel apart: local maps about (x, y)
+  // (cells sx0 - nx .. sx0 + nx), and whole-image maps (P cells per pixel and
+  // axis, indices from 1) over the image or about listed stars.
+  void mapping(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x, double y,
+               orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& flux, orv::MArray<double, 2>& eflux,
+               int nx, int ny, double radius, int verbose) const;
+  void mapping(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x, double y,
+               orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& flux, int nx, int ny, double radius,
+               int verbose) const;
+  void mapping_fast(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x,
+                    double y, orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& flux, int nx, int ny,
+                    double radius) const;
+  void mapping_full(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
+                    orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& flux, orv::MArray<double, 2>& eflux,
+                    double radius, int verbose) const;
+  void mapping_some(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
+                    orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& flux, orv::MArray<double, 2>& eflux,
+                    const orv::MArray<int, 1>& x, const orv::MArray<int, 1>& y, double radius,
+                    int verbose) const;
 
   // Star injection and removal through the tables (and, for the exact form,
   // the integration at the star's own shift).
@@ -165,6 +185,14 @@ class psf {
     int sx, sy;
   };
   star_spot__ locate__(double x, double y) const;
+  // Allocates the three whole-image maps (P cells per pixel and axis), all 0,
+  // between the two progress lines.
+  void whole_image_maps__(const orv::MArray<float, 2>& image, orv::MArray<double, 2>& nchi,
+                          orv::MArray<double, 2>& flux, orv::MArray<double, 2>& eflux) const;
+  // Computes the whole-image cells i0..i1 x j0..j1 (clipped to the maps).
+  void map_cells__(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
+                   orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& flux, orv::MArray<double, 2>& eflux,
+                   int i0, int i1, int j0, int j1, double radius, int verbose, long& progress) const;
   // Adds (sign +1) or subtracts (sign -1) one star through the tables inside a
   // circle of squared radius limit2 about the star.
   void inject__(orv::MArray<float, 2>& image, orv::MArray<float, 2>& error, double x, double y, double flux,

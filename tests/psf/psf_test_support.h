@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "psf/korven_lib.h"
 #include "tests/support/run_command.h"
 
 namespace psf_test {
@@ -52,6 +54,21 @@ inline void expectFitsverifyClean(const std::string& file) {
   std::string report;
   test_support::fitsverifyReport(file, &report);
   EXPECT_NE(report.find("found 0 warning(s) and 0 error(s)"), std::string::npos) << file << "\n" << report;
+}
+
+// An elliptical Gaussian on a fine grid of S = 7 cells per pixel with error
+// cellError (growing across the diagonal when sloped), tabulated for P.
+inline psf gaussianTestPsf(int boxlen, int analyt, int subpixel, double cellError, bool sloped) {
+  psf p(boxlen, analyt, 7, 0);
+  const int N = p.get_slen();
+  for (int j = -N; j <= N; ++j)
+    for (int i = -N; i <= N; ++i) {
+      const double u = i / 7.0, v = j / 7.0;
+      p.get_psf()(i, j) = std::exp(-(u * u / 2.2 + v * v / 3.1 + (sloped ? 0.1 * u * v : 0.0))) / 49.0;
+      p.get_epsf()(i, j) = cellError * (sloped ? 1 + 0.1 * std::fabs(i - j) : 1.0);
+    }
+  p.calc_base(subpixel, 0);
+  return p;
 }
 
 }  // namespace psf_test

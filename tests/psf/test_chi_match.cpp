@@ -15,18 +15,7 @@
 namespace {
 
 // An elliptical Gaussian fine grid (S = 7) with small errors, tabulated for P = 5.
-psf gaussianPsf(int boxlen, int analyt) {
-  psf p(boxlen, analyt, 7, 0);
-  const int N = p.get_slen();
-  for (int j = -N; j <= N; ++j)
-    for (int i = -N; i <= N; ++i) {
-      const double u = i / 7.0, v = j / 7.0;
-      p.get_psf()(i, j) = std::exp(-(u * u / 2.2 + v * v / 3.1 + 0.1 * u * v)) / 49.0;
-      p.get_epsf()(i, j) = 0.0005 + 0.00005 * std::fabs(i - j);
-    }
-  p.calc_base(5, 0);
-  return p;
-}
+psf gaussianPsf(int boxlen, int analyt) { return psf_test::gaussianTestPsf(boxlen, analyt, 5, 0.0005, true); }
 
 TEST(PsfChiMatch, NchiEqualsNumpyClosedForm) {
   const std::string dir = psf_test::scratchDir("chi");

@@ -19,17 +19,7 @@ constexpr double kBlankError = -1.0;
 
 // An elliptical Gaussian fine grid (S = 7) with small errors, tabulated for P = 5.
 psf gaussianPsf(int analyt, int subpixel = 5) {
-  psf p(2, analyt, 7, 0);
-  const int N = p.get_slen();
-  for (int j = -N; j <= N; ++j) {
-    for (int i = -N; i <= N; ++i) {
-      const double u = i / 7.0, v = j / 7.0;
-      p.get_psf()(i, j) = std::exp(-(u * u / 2.2 + v * v / 3.1 + 0.1 * u * v)) / 49.0;
-      p.get_epsf()(i, j) = 0.001 + 0.0001 * std::fabs(i - j);
-    }
-  }
-  p.calc_base(subpixel, 0);
-  return p;
+  return psf_test::gaussianTestPsf(2, analyt, subpixel, 0.001, true);
 }
 
 void fillImage(orv::MArray<float, 2>& image, orv::MArray<float, 2>& error) {
