@@ -123,6 +123,24 @@ class Lightcurve {
   void add_rednoise(orv::MArray<double, 1> amplitudes, orv::MArray<double, 1> frequencies,
                     orv::MArray<double, 1> phases, long& seed);
 
+  // --- Analytic transit light curves ---
+  // Subtracts the limb-darkened transit of a planet on a circular orbit
+  // (period and t0 in date units, inclination in degrees, M_star in solar
+  // masses, R_star and R_planet in solar and Jupiter radii) from the flux,
+  // keeping the former flux in `removed`; then folds on the transit and
+  // records its duration, depth, counts and signal-to-noise ratio. The seed
+  // is not used. small_planet selects the small-planet approximation.
+  void add_analytical(double period, double t0, double inclination, double M_star, double R_star,
+                      double R_planet, double gamma1, double gamma2, bool small_planet, long& seed);
+  // A new curve of relative flux 1 with Gaussian noise of the given errors at
+  // the dates, with the transit subtracted (the same record as above).
+  void simulate_analytical(double period, double t0, double inclination, double M_star, double R_star,
+                           double R_planet, double gamma1, double gamma2, orv::MArray<double, 1> dates,
+                           orv::MArray<double, 1> errors, bool small_planet, long& seed);
+  void simulate_analytical(double period, double t0, double inclination, double M_star, double R_star,
+                           double R_planet, double gamma1, double gamma2, orv::MArray<double, 1> dates,
+                           double sigma, bool small_planet, long& seed);
+
   // --- Box-fitting transit search ---
   // Signal residue of box-shaped dips over nper trial periods from pmax down
   // to pmin (uniform in frequency), box widths qmin..qmax in phase, with
@@ -254,6 +272,20 @@ class Lightcurve {
   // Box transit at the given dates with the given errors (lengths checked by the callers).
   void simulateBox__(double period, double t0, double tau, double drop, const orv::MArray<double, 1>& dates,
                      const orv::MArray<double, 1>& errors, long& seed);
+  // Change of flux at one date by the transit of the stored parameters, for
+  // an orbit of speed v_orbit and offset c_orbit across it (astronomical
+  // units and date units); 0 outside transit. The exact model
+  // may snap the radius ratio p to 0.5, which then holds for later dates.
+  double transitStep__(double date, double v_orbit, double c_orbit, double& p,
+                       bool small_planet) const;
+  // Stores the eight transit parameters.
+  void setTransit__(double period, double t0, double inclination, double M_star, double R_star, double R_planet,
+                    double gamma1, double gamma2);
+  // Applies the transit to flux (and nonoise when with_nonoise) in stored order.
+  void applyTransit__(bool small_planet, bool with_nonoise);
+  // Duration and depth of the stored transit, then its counts and signal-to-noise ratio.
+  void transitDurationAndDepth__();
+  void transitBookkeeping__();
   // Fresh per-point arrays of n points: zero weights, nchi and box values, unknown file names.
   void newPoints__(int n);
 };
