@@ -159,6 +159,20 @@ class psf {
                     const orv::MArray<int, 1>& x, const orv::MArray<int, 1>& y, double radius,
                     int verbose) const;
 
+  // Refines (x, y) to the centre of the dip of the local nchi map (box cells
+  // about the start) by a Gaussian fit; returns 0, or 1 (nothing changed).
+  int measure_pos(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double& x,
+                  double& y, double& flux, double& eflux, double radius, int box, int index,
+                  int verbose) const;
+  int measure_pos(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double& x,
+                  double& y, double radius, int box, int index, int verbose) const;
+  int measure_pos(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
+                  orv::MArray<double, 1>& x, orv::MArray<double, 1>& y, orv::MArray<double, 1>& flux,
+                  orv::MArray<double, 1>& eflux, double radius, int box, int verbose) const;
+  int measure_pos(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
+                  orv::MArray<double, 1>& x, orv::MArray<double, 1>& y, double radius, int box,
+                  int verbose) const;
+
   // Star injection and removal through the tables (and, for the exact form,
   // the integration at the star's own shift).
   void add_psf(orv::MArray<float, 2>& image, orv::MArray<float, 2>& error, double x, double y, double flux,
