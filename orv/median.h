@@ -12,6 +12,7 @@
 #include <type_traits>
 
 #include "orv/marray.h"
+#include "orv/reduce.h"
 
 namespace orv {
 
@@ -301,8 +302,9 @@ double medianOf__(const MArray<T, N>& a, T marker, int m) {
 // NaN elements order after every number. An empty array gives NaN.
 template <class T, int N>
 double median_exact(const MArray<T, N>& a) {
+  reduce_detail::checkStorage__(a);
   const int n = a.numElements();
-  if (n <= 0 || a.getData() == nullptr) return std::numeric_limits<double>::quiet_NaN();
+  if (n <= 0) return std::numeric_limits<double>::quiet_NaN();
   return median_detail::medianOf__<false>(a, T{}, n);
 }
 
@@ -310,6 +312,7 @@ double median_exact(const MArray<T, N>& a) {
 // there are none. A NaN marker equals no element, so all elements count.
 template <class T, int N>
 double median_exact(const MArray<T, N>& a, std::type_identity_t<T> marker) {
+  reduce_detail::checkStorage__(a);
   int m = 0;
   median_detail::forEachRun__(a, [&](const T* p, int n, std::ptrdiff_t step) {
     int valid = 0;

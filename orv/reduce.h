@@ -35,6 +35,24 @@ struct sum_reduction {
 
 namespace reduce_detail {
 
+// Array operands of a reduction must have storage and the lengths of the first
+// one, as the operands of an assignment must have the target's: elements are
+// paired by position, so the loops would otherwise read through a missing block
+// or outside an operand.
+inline constexpr const char* operandMismatch__ =
+    "Array operand without storage or of other lengths in reduction";
+
+template <class E, int N>
+void checkOperands__(const TExpr<E, N>& expr) {
+  if (!expr.operandsMatch(*expr.exprShape())) throw RangeException(operandMismatch__);
+}
+
+// An array with elements must have storage to be reduced.
+template <class T, int N>
+void checkStorage__(const MArray<T, N>& a) {
+  if (a.numElements() > 0 && a.getData() == nullptr) throw RangeException(operandMismatch__);
+}
+
 // The number of elements whose value is true (non-zero).
 template <class V>
 struct count_reduction {
@@ -101,6 +119,7 @@ V flatLoop__(const T* p, int n, std::ptrdiff_t s, V v, Combine combine) {
 // Unit-stride form when every array operand has stride 1 in dimension 1.
 template <int N, class E, class R>
 void eval_full_reduction_1(TExpr<E, N> expr, R& reduction) {
+  reduce_detail::checkOperands__(expr);
   const int n = expr.exprShape()->numElements;
   auto v = reduction.accumulated;
   // One loop body for both forms; valueOf is valueAt or valueAtStep.
@@ -127,6 +146,7 @@ void eval_full_reduction_1(TExpr<E, N> expr, R& reduction) {
 // carried into the higher dimensions between runs. Ends by counting elements.
 template <int N, class E, class R>
 void eval_full_reduction_N(TExpr<E, N> expr, R& reduction) {
+  reduce_detail::checkOperands__(expr);
   const Shape<N>* shape = expr.exprShape();
   const int n = shape->length[0];
   const int total = shape->numElements;
@@ -166,6 +186,9 @@ using ValueType__ = typename TExpr<E, N>::value_type;
 
 }  // namespace reduce_detail
 
+// Every reduction throws RangeException for an array operand without storage or
+// of other lengths than the first one.
+
 // The sum of all element values, in the expression's value type.
 template <class E, int N>
 reduce_detail::ValueType__<E, N> sum(const TExpr<E, N>& expr) {
@@ -199,15 +222,17 @@ reduce_detail::ValueType__<E, N> max(const TExpr<E, N>& expr) {
 // expression made of the array alone, so its contiguity chooses the loop.
 template <class T, int N>
 requires(N >= 2) T sum(const MArray<T, N>& a) {
-  if (a.numElements() <= 0 || a.getData() == nullptr) return T(0);
+  reduce_detail::checkStorage__(a);
+  if (a.numElements() <= 0) return T(0);
   return sum(TExpr<MArrayIterConst<T, N>, N>(MArrayIterConst<T, N>(a)));
 }
 
 // The sum of all elements of a rank-1 array (or view, any stride), in T.
 template <class T, int N>
 requires(N == 1) T sum(const MArray<T, N>& a) {
+  reduce_detail::checkStorage__(a);
   const int n = a.numElements();
-  if (n <= 0 || a.getData() == nullptr) return T(0);
+  if (n <= 0) return T(0);
   return reduce_detail::flatLoop__(a.firstElement(), n, a.stride(1), T(0), sum_reduction<T>());
 }
 
@@ -215,9 +240,10 @@ requires(N == 1) T sum(const MArray<T, N>& a) {
 // count (NaN for an empty array).
 template <class T, int N>
 double average(const MArray<T, N>& a) {
+  reduce_detail::checkStorage__(a);
   double total = 0.0;
   const int n = a.numElements();
-  if (n > 0 && a.getData() != nullptr) {
+  if (n > 0) {
     auto add = [](double v, const T& x) { return v + static_cast<double>(x); };
     if (N == 1 || a.isStorageContiguous()) {
       total = reduce_detail::flatLoop__(a.firstElement(), n, a.stride(1), 0.0, add);

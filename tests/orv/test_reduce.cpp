@@ -2,6 +2,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <random>
 #include <vector>
@@ -231,6 +232,57 @@ TEST(Reductions, SingleLoopOverRankOneExpression) {
   const auto twice = grid * 2.0;
   EXPECT_EQ(orv::sum(twice), 48.0);
   EXPECT_EQ(orv::sum(twice), 48.0);
+}
+
+// Operands are checked as an assignment checks them: an array without storage, or an
+// operand of other lengths than the first, would be read through a missing block or
+// outside its elements.
+TEST(Reductions, OperandsWithoutStorageOrOfOtherLengthsAreRefused) {
+  MArray<double, 2> a(3, 2), b(2, 3), freed(3, 2);
+  a = 1.0, b = 1.0;
+  freed.free();  // keeps its lengths, has no storage
+  MArray<double, 1> d4(4), d5(5), freed1(4);
+  d4 = 1.0, d5 = 1.0;
+  freed1.free();
+  struct Case {
+    const char* what;
+    std::function<void()> call;
+  };
+  const Case cases[] = {
+      {"sum of a freed array's expression", [&] { orv::sum(freed * 2.0); }},
+      {"sum of operands of other lengths", [&] { orv::sum(a + b); }},
+      {"rank-1 sum of other lengths", [&] { orv::sum(d4 + d5); }},
+      {"count", [&] { orv::count(a != b); }},
+      {"min", [&] { orv::min(orv::fabs(freed)); }},
+      {"max", [&] { orv::max(a * freed); }},
+      {"sum of a freed array", [&] { orv::sum(freed); }},
+      {"sum of a freed rank-1 array", [&] { orv::sum(freed1); }},
+      {"average", [&] { orv::average(freed1); }},
+      {"median", [&] { orv::median_exact(freed); }},
+      {"median with marker", [&] { orv::median_exact(freed1, 1e20); }},
+      {"single-loop evaluator",
+       [&] {
+         orv::sum_reduction<double> r{0.0};
+         orv::eval_full_reduction_1(d4 * d5, r);
+       }},
+      {"run-by-run evaluator",
+       [&] {
+         orv::sum_reduction<double> r{0.0};
+         orv::eval_full_reduction_N(a * b, r);
+       }},
+  };
+  for (const Case& c : cases) {
+    try {
+      c.call();
+      ADD_FAILURE() << c.what << ": nothing thrown";
+    } catch (const orv::RangeException& e) {
+      EXPECT_STREQ(e.what(), "Array operand without storage or of other lengths in reduction") << c.what;
+    }
+  }
+  // Matching operands, and arrays without storage that have no elements, still reduce.
+  EXPECT_EQ(orv::sum(a * 2.0), 12.0);
+  EXPECT_EQ(orv::sum(MArray<double, 2>() * 2.0), 0.0);
+  EXPECT_EQ(orv::sum(MArray<double, 1>()), 0.0);
 }
 
 }  // namespace
