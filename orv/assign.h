@@ -46,7 +46,10 @@ MArray<T, N>& MArray<T, N>::operator=(const TExpr<E, N>& expr) {
 // without storage, or one whose lengths differ from B's, cannot receive B's
 // elements: it gives up its storage and takes B's (a new block shaped like B
 // when the element types differ), as an array assigned a new array does; B
-// without storage leaves A without storage.
+// without storage leaves A without storage. Both behaviours are kept on
+// purpose: arrays of equal lengths copy elements, while the difference-imaging
+// and sky-program code assigns a newly made array to an empty or differently
+// sized one and expects it to take that array's storage, index ranges and strides.
 template <typename T, int N>
 template <typename T2>
 MArray<T, N>& MArray<T, N>::assignArray__(const MArray<T2, N>& other) {
