@@ -1,0 +1,231 @@
+// Tests difference imaging over stars in process, over one shared reference step: the sky and
+// absorption surface orders, the trimmed mean of the absorption and stars without error.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tarvole/dia_methods.h"
+#include "tarvole/result_stage.h"
+#include "tests/tarvole/tarvole_test_support.h"
+
+namespace {
+
+using tarvole_test::Image;
+
+constexpr int kSize = 256;
+constexpr int kCentre = kSize / 2;  // the centre fit_dia takes for its surfaces
+constexpr int kStars = 10;
+// Every box of +-50 lies inside the image, so each star's sky is the plane at the star.
+constexpr double kStarX[kStars] = {60.3, 128.4, 196.1, 92.6, 164.2, 58.8, 126.7, 194.5, 90.2, 170.9};
+constexpr double kStarY[kStars] = {62.7, 58.2, 66.5, 104.9, 100.3, 150.1, 140.4, 146.8, 195.3, 198.6};
+constexpr double kFlux = 1.25;  // image / reference of the stars
+constexpr double kGx = 0.05, kGy = -0.03;
+
+// Sky plus Gaussian stars of sigma s (sampled at the pixel centres), each star's flux times
+// scale(x, y), with Gaussian noise of noise * sqrt(value), and the matching error image.
+template <class Sky, class Scale>
+void render(double s, Sky sky, Scale scale, double noise, unsigned seed, Image& out, Image& err) {
+  out.makeReference(Image(kSize, kSize));
+  err.makeReference(Image(kSize, kSize));
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> g(0.0, 1.0);
+  for (int y = 1; y <= kSize; ++y)
+    for (int x = 1; x <= kSize; ++x) {
+      double v = sky(x, y);
+      for (int k = 0; k < kStars; ++k) {
+        const double dx = x - kStarX[k], dy = y - kStarY[k];
+        const double flux = 20000.0 + 4000.0 * k;
+        v += scale(kStarX[k], kStarY[k]) * flux / (2 * M_PI * s * s) * std::exp(-(dx * dx + dy * dy) / (2 * s * s));
+      }
+      out(x, y) = static_cast<float>(v + noise * std::sqrt(v) * g(rng));
+      err(x, y) = static_cast<float>(noise * std::sqrt(v));
+    }
+}
+
+class FitDiaVariants : public ::testing::Test {
+ protected:
+  // One reference and its products for every case.
+  static void SetUpTestSuite() {
+    dir_ = new tarvole_test::ScratchDir;
+    // A deep reference: a tenth of the image's noise.
+    render(1.5, [](int, int) { return 200.0; }, [](double, double) { return 1.0; }, 0.1, 3, R_, eR_);
+    Pliste P = params();
+    ::testing::internal::CaptureStdout();
+    const bool done = run_dia_reference_step(1, R_, eR_, P);
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(done);
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+
+  static Pliste params() {
+    Pliste P;
+    P.diffima = true;
+    P.refdir = dir_->path;
+    P.outname = dir_->path + "out.fits";
+    return P;
+  }
+
+  // The image: the reference seen 1.25 times brighter through a wider seeing (sigma 1.92), on a
+  // sky of 50 plus the plane gx, gy about the centre; absorbing adds a flux gradient along x.
+  static void image(bool absorbing, Image& I, Image& eI) {
+    const double s = std::sqrt(1.5 * 1.5 + 1.2 * 1.2);
+    render(
+        s, [](int x, int y) { return kFlux * 200.0 + 50.0 + kGx * (x - kCentre) + kGy * (y - kCentre); },
+        [absorbing](double x, double) { return kFlux * (absorbing ? 1.0 + 0.002 * (x - kCentre) : 1.0); }, 1.0, 7,
+        I, eI);
+  }
+
+  // Runs fit_dia on copies of the image; returns its output.
+  static std::string run(const Image& image_in, const Image& error_in, Pliste& P, Image& A, Image& S, orv::MArray<double, 1>& c,
+                         Image* Iout = nullptr, Image* eIout = nullptr) {
+    Image I(kSize, kSize), eI(kSize, kSize);
+    I = image_in;
+    eI = error_in;
+    orv::MArray<double, 1> x(kStars), y(kStars);
+    for (int k = 0; k < kStars; ++k) x(k + 1) = kStarX[k], y(k + 1) = kStarY[k];
+    A.makeReference(Image(kSize, kSize));
+    S.makeReference(Image(kSize, kSize));
+    A = P.blank;
+    S = P.blank;
+    c.makeReference(orv::MArray<double, 1>(6));
+    c = 0.0;
+    ::testing::internal::CaptureStdout();
+    fit_dia(R_, eR_, I, eI, A, S, x, y, c, P);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    if (Iout) Iout->makeReference(I);
+    if (eIout) eIout->makeReference(eI);
+    return out;
+  }
+
+  // The abs column of the first-pass table, per star from 1.
+  static std::vector<double> first_pass_abs(const std::string& out) {
+    std::vector<double> abs(kStars + 1, -1.0);
+    std::istringstream lines(out.substr(out.find("eabs")));
+    std::string line;
+    std::getline(lines, line);
+    for (int k = 1; k <= kStars && std::getline(lines, line); ++k) {
+      std::istringstream fields(line);
+      int number;
+      double px, py;
+      fields >> number >> px >> py >> abs[k];
+    }
+    return abs;
+  }
+
+  static tarvole_test::ScratchDir* dir_;
+  static Image R_, eR_;
+};
+
+tarvole_test::ScratchDir* FitDiaVariants::dir_ = nullptr;
+Image FitDiaVariants::R_, FitDiaVariants::eR_;
+
+// The sky surface order decides where the gradients land: orders 1 and 2 both hold the x and y
+// gradients (times the absorption 0.8) in c(3), c(4); the absorption median and the weighted
+// constant (order 0) both give 0.8. A star whose error is 0 at its pixel is left out of both
+// passes and its absorption prints as 0; the others still give the surfaces.
+TEST_F(FitDiaVariants, SkyOrdersAndSkippedStar) {
+  struct Case {
+    int ordsky, ordabs;
+    int without_error;  // star (from 1) with error 0 at its pixel, 0 for none
+  };
+  const Case cases[] = {{1, -1, 0}, {2, 0, 3}};
+  Image image_in, error_in;
+  image(false, image_in, error_in);
+  for (const Case& k : cases) {
+    SCOPED_TRACE("ordsky " + std::to_string(k.ordsky) + " ordabs " + std::to_string(k.ordabs));
+    Image I(kSize, kSize), eI(kSize, kSize);
+    I = image_in;
+    eI = error_in;
+    const int skipped = k.without_error;
+    if (skipped > 0) eI(static_cast<int>(kStarX[skipped - 1]), static_cast<int>(kStarY[skipped - 1])) = 0.0f;
+    Pliste P = params();
+    P.ordsky = k.ordsky;
+    P.ordabs = k.ordabs;
+    Image A, S;
+    orv::MArray<double, 1> c;
+    const std::string out = run(I, eI, P, A, S, c);
+    ASSERT_FALSE(P.fit_failed) << out;
+    for (int star = 1; star <= kStars; ++star)
+      EXPECT_EQ(out.find("difference imaging around star " + std::to_string(star) + "\n") == std::string::npos,
+                star == skipped)
+          << star;
+    if (skipped > 0) {
+      EXPECT_EQ(first_pass_abs(out)[skipped], 0.0);
+    }
+    EXPECT_NEAR(c(1), 1.0 / kFlux, 0.004) << out;
+    EXPECT_NEAR(c(2), (1.0 / kFlux) * 50.0, 0.6) << out;
+    // Ten stars over 140 px recover each gradient to about a quarter (the x^2 coefficient of
+    // order 2 would be near 0 here, so c(4) still tells the y gradient from it).
+    EXPECT_NEAR(c(3), kGx / kFlux, 0.012) << out;
+    EXPECT_NEAR(c(4), kGy / kFlux, 0.008) << out;
+    EXPECT_EQ(out.find("stw to abs = "), std::string::npos);
+  }
+}
+
+// The trimmed mean over ten good stars takes sorted values 4 to 7; its scatter is the
+// absorption error, which with -e makes the error image carry the absorption and sky errors.
+TEST_F(FitDiaVariants, TrimmedMeanAndErrorImage) {
+  Image I, eI, A, S, Iout, eIout;
+  image(true, I, eI);
+  Pliste P = params();
+  P.ordsky = 1;
+  P.ordabs = -2;
+  P.error = true;
+  orv::MArray<double, 1> c;
+  const std::string out = run(I, eI, P, A, S, c, &Iout, &eIout);
+  ASSERT_FALSE(P.fit_failed) << out;
+  std::vector<double> abs = first_pass_abs(out);
+  for (int k = 1; k <= kStars; ++k) ASSERT_GT(abs[k], 0.5) << out;
+  std::sort(abs.begin() + 1, abs.end());
+  double mean = 0.0;
+  for (int k = 4; k <= 7; ++k) mean += abs[k] / 4.0;
+  double squares = 0.0;
+  for (int k = 4; k <= 7; ++k) squares += (abs[k] - mean) * (abs[k] - mean);
+  EXPECT_NEAR(c(1), mean, 2e-5) << out;  // the table prints 5 decimals
+  EXPECT_NEAR(P.abserr, std::sqrt(squares / 3.0), 2e-5);
+  EXPECT_NE(out.find("stw to abs = "), std::string::npos);
+  EXPECT_GT(P.abserr, 1e-3);  // the stars differ in absorption
+  EXPECT_GT(P.skyerr, 0.0);
+
+  ::testing::internal::CaptureStdout();
+  create(R_, eR_, Iout, eIout, A, S, c, P);
+  const std::string corrected = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(corrected.find("error in abs and sky"), std::string::npos);
+  int finite = 0;
+  for (int y = 1; y <= kSize; ++y)
+    for (int x = 1; x <= kSize; ++x) {
+      ASSERT_TRUE(std::isfinite(eIout(x, y))) << x << " " << y;
+      if (eIout(x, y) > 0.0f) ++finite;
+      EXPECT_GE(eIout(x, y), static_cast<float>(P.skyerr) * 0.999f);
+    }
+  EXPECT_EQ(finite, kSize * kSize);
+}
+
+// Absorption order 1 follows the stars' flux gradient along x (through the weighted plane fit).
+TEST_F(FitDiaVariants, AbsorptionPlane) {
+  Image I, eI, A, S;
+  image(true, I, eI);
+  Pliste P = params();
+  P.ordsky = 0;
+  P.ordabs = 1;
+  orv::MArray<double, 1> c;
+  const std::string out = run(I, eI, P, A, S, c);
+  ASSERT_FALSE(P.fit_failed) << out;
+  EXPECT_NE(out.find("    2   x^ 1   y^ 0"), std::string::npos) << out;
+  for (const int x : {60, 128, 196}) {
+    const double truth = 1.0 / (kFlux * (1.0 + 0.002 * (x - kCentre)));
+    EXPECT_NEAR(A(x, 128), truth, 0.015) << x << "\n" << out;
+  }
+  EXPECT_NEAR(A(196, 60), A(196, 196), 0.025);  // no gradient along y
+}
+
+}  // namespace
