@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <vector>
 
 #include "lightcurve/lightcurve_detail.h"
 #include "lightcurve/pellib.h"
@@ -187,7 +188,9 @@ void Lightcurve::transitDurationAndDepth__() {
 void Lightcurve::transitBookkeeping__() {
   number_transits = 0;
   number_transit_points = 0;
-  points_per_transit.makeReference(filled(1, 0));
+  // Counts per transit in stored order; a new transit begins at a point at
+  // least (1 - tau) periods from the first point of the current one.
+  std::vector<int> counts;
   double errorSum = 0.0, last = -1e99;
   for (int j = 1; j <= length; ++j) {
     const double ph = lightcurve_detail::foldedPhase(JD(j), t0, period);
@@ -195,16 +198,17 @@ void Lightcurve::transitBookkeeping__() {
     ++number_transit_points;
     errorSum += error(j);
     if (std::fabs(JD(j) - last) >= (1.0 - tau) * period) {
-      orv::MArray<int, 1> counts(number_transits + 1);
-      for (int k = 1; k <= number_transits; ++k) counts(k) = points_per_transit(k);
-      counts(number_transits + 1) = 1;
-      points_per_transit.makeReference(counts);
+      counts.push_back(1);
       last = JD(j);
-      ++number_transits;
     } else {
-      ++points_per_transit(number_transits);
+      ++counts.back();
     }
   }
+  number_transits = static_cast<int>(counts.size());
+  if (counts.empty()) counts.push_back(0);
+  orv::MArray<int, 1> ppt(static_cast<int>(counts.size()));
+  for (size_t k = 0; k < counts.size(); ++k) ppt(static_cast<int>(k) + 1) = counts[k];
+  points_per_transit.makeReference(ppt);
   if (number_transit_points == 0) {
     SNR = 0.0;
     return;
