@@ -131,13 +131,15 @@ Image FitDiaVariants::R_, FitDiaVariants::eR_;
 // The sky surface order decides where the gradients land: orders 1 and 2 both hold the x and y
 // gradients (times the absorption 0.8) in c(3), c(4); the absorption median and the weighted
 // constant (order 0) both give 0.8. A star whose error is 0 at its pixel is left out of both
-// passes and its absorption prints as 0; the others still give the surfaces.
+// passes and its absorption prints as 0; one whose core the masking blanked (value and error at
+// the blank value) is still measured from its wings. The others still give the surfaces.
 TEST_F(FitDiaVariants, SkyOrdersAndSkippedStar) {
   struct Case {
     int ordsky, ordabs;
     int without_error;  // star (from 1) with error 0 at its pixel, 0 for none
+    int blanked;        // star whose disc dx*dx + dy*dy <= 20 is blank, 0 for none
   };
-  const Case cases[] = {{1, -1, 0}, {2, 0, 3}};
+  const Case cases[] = {{1, -1, 0, 0}, {2, 0, 3, 5}};
   Image image_in, error_in;
   image(false, image_in, error_in);
   for (const Case& k : cases) {
@@ -147,6 +149,12 @@ TEST_F(FitDiaVariants, SkyOrdersAndSkippedStar) {
     eI = error_in;
     const int skipped = k.without_error;
     if (skipped > 0) eI(static_cast<int>(kStarX[skipped - 1]), static_cast<int>(kStarY[skipped - 1])) = 0.0f;
+    if (k.blanked > 0) {
+      const int bx = static_cast<int>(kStarX[k.blanked - 1]), by = static_cast<int>(kStarY[k.blanked - 1]);
+      for (int dy = -4; dy <= 4; ++dy)
+        for (int dx = -4; dx <= 4; ++dx)
+          if (dx * dx + dy * dy <= 20) I(bx + dx, by + dy) = eI(bx + dx, by + dy) = blank_value;
+    }
     Pliste P = params();
     P.ordsky = k.ordsky;
     P.ordabs = k.ordabs;
@@ -160,6 +168,9 @@ TEST_F(FitDiaVariants, SkyOrdersAndSkippedStar) {
           << star;
     if (skipped > 0) {
       EXPECT_EQ(first_pass_abs(out)[skipped], 0.0);
+    }
+    if (k.blanked > 0) {
+      EXPECT_NEAR(first_pass_abs(out)[k.blanked], 1.0 / kFlux, 0.05) << out;
     }
     EXPECT_NEAR(c(1), 1.0 / kFlux, 0.004) << out;
     EXPECT_NEAR(c(2), (1.0 / kFlux) * 50.0, 0.6) << out;
