@@ -22,31 +22,32 @@ namespace orv {
 // each operand at its own stride.
 template <typename T, typename E, int N>
 inline void assignRun__(T* run, std::ptrdiff_t ts, int n, bool unit, TExpr<E, N>& expr) {
-  const int r = n & 3;
   if (unit) {
-    for (int i = 0; i < r; ++i) run[i] = static_cast<T>(expr.valueAt(i));
-    for (int i = r; i < n; i += 4) {
-      const auto v0 = expr.valueAt(i);
-      const auto v1 = expr.valueAt(i + 1);
-      const auto v2 = expr.valueAt(i + 2);
-      const auto v3 = expr.valueAt(i + 3);
-      run[i] = static_cast<T>(v0);
-      run[i + 1] = static_cast<T>(v1);
-      run[i + 2] = static_cast<T>(v2);
-      run[i + 3] = static_cast<T>(v3);
-    }
+    forEachGroupOfFour(
+        n, [&](int i) { run[i] = static_cast<T>(expr.valueAt(i)); },
+        [&](int i) {
+          const auto v0 = expr.valueAt(i);
+          const auto v1 = expr.valueAt(i + 1);
+          const auto v2 = expr.valueAt(i + 2);
+          const auto v3 = expr.valueAt(i + 3);
+          run[i] = static_cast<T>(v0);
+          run[i + 1] = static_cast<T>(v1);
+          run[i + 2] = static_cast<T>(v2);
+          run[i + 3] = static_cast<T>(v3);
+        });
   } else {
-    for (int i = 0; i < r; ++i) run[i * ts] = static_cast<T>(expr.valueAtStep(i));
-    for (int i = r; i < n; i += 4) {
-      const auto v0 = expr.valueAtStep(i);
-      const auto v1 = expr.valueAtStep(i + 1);
-      const auto v2 = expr.valueAtStep(i + 2);
-      const auto v3 = expr.valueAtStep(i + 3);
-      run[i * ts] = static_cast<T>(v0);
-      run[(i + 1) * ts] = static_cast<T>(v1);
-      run[(i + 2) * ts] = static_cast<T>(v2);
-      run[(i + 3) * ts] = static_cast<T>(v3);
-    }
+    forEachGroupOfFour(
+        n, [&](int i) { run[i * ts] = static_cast<T>(expr.valueAtStep(i)); },
+        [&](int i) {
+          const auto v0 = expr.valueAtStep(i);
+          const auto v1 = expr.valueAtStep(i + 1);
+          const auto v2 = expr.valueAtStep(i + 2);
+          const auto v3 = expr.valueAtStep(i + 3);
+          run[i * ts] = static_cast<T>(v0);
+          run[(i + 1) * ts] = static_cast<T>(v1);
+          run[(i + 2) * ts] = static_cast<T>(v2);
+          run[(i + 3) * ts] = static_cast<T>(v3);
+        });
   }
 }
 
@@ -67,19 +68,12 @@ void eval_assign_expr_1(MArray<T, N>& target, TExpr<E, N>& expr) {
 // order, and stops after numElements / length[1] runs. Uses up expr.
 template <typename T, int N, typename E>
 void eval_assign_expr_N(MArray<T, N>& target, TExpr<E, N>& expr) {
-  const Shape<N>& shape = *target.getShape();
-  const int n = shape.length[0];
-  const int total = shape.numElements;
-  MArrayIterConst<T, N> it(target);
-  const bool unit = shape.stride[0] == 1 && expr.isUnitStride();
-  if (!shape.hasElements() || it.isDone()) return;
-  for (int written = 0; written < total; written += n) {
-    assignRun__(const_cast<T*>(it.current), it.innerStride, n, unit, expr);
-    it.current += static_cast<std::ptrdiff_t>(n) * it.innerStride;
+  const bool unit = target.getShape()->stride[0] == 1 && expr.isUnitStride();
+  forEachRun(target, [&](T* run, int n, std::ptrdiff_t ts) {
+    assignRun__(run, ts, n, unit, expr);
     expr.advanceBy(n);
-    it.advanceDim();
     expr.advanceDim();
-  }
+  });
 }
 
 // Index-aware evaluator, for expressions with index operands: element by
@@ -87,26 +81,20 @@ void eval_assign_expr_N(MArray<T, N>& target, TExpr<E, N>& expr) {
 // dimension 1 and carrying between runs. An empty target is left at once.
 template <typename T, int N, typename E>
 void eval_with_index_iter(MArray<T, N>& target, TExpr<E, N>& expr) {
-  if (!target.getShape()->hasElements()) return;
-  MArrayIterConst<T, N> it(target);
-  const std::ptrdiff_t s = it.innerStride;
-  while (!it.isDone()) {
-    T* const end = const_cast<T*>(it.runEnd[0]);
+  forEachRun(target, [&](T* run, int n, std::ptrdiff_t s) {
     if (s == 1) {
-      for (T* p = const_cast<T*>(it.current); p != end; ++p) {
-        *p = static_cast<T>(expr.currentValue());
+      for (int i = 0; i < n; ++i) {
+        run[i] = static_cast<T>(expr.currentValue());
         expr.stepElement();
       }
     } else {
-      for (T* p = const_cast<T*>(it.current); p != end; p += s) {
-        *p = static_cast<T>(expr.currentValue());
+      for (int i = 0; i < n; ++i) {
+        run[i * s] = static_cast<T>(expr.currentValue());
         expr.stepElement();
       }
     }
-    it.current = it.runEnd[0];
-    it.advanceDim();
     expr.stepRun();
-  }
+  });
 }
 
 // Which evaluator an assignment of expr to target takes.

@@ -10,6 +10,7 @@
 #include <ostream>
 
 #include "orv/array.h"
+#include "orv/marray_iter.h"
 #include "orv/shape.h"
 
 namespace orv {
@@ -45,32 +46,38 @@ template <class T, int N>
 requires(N >= 1 && N <= 3) std::ostream& operator<<(std::ostream& os, const MArray<T, N>& a) {
   const Shape<N>& s = *a.getShape();
   os << "MArray<T," << N << "> " << s << std::endl;
-  const T* first = a.firstElement();
-  auto at = [first](std::ptrdiff_t offset) { return first == nullptr ? first : first + offset; };
-  if constexpr (N == 1) {
-    io_detail::writeRun__(os, first, s.length[0], s.stride[0]);
-  } else if constexpr (N == 2) {
-    os << "[";
-    for (int j = 0; j < s.length[1]; ++j) {
-      io_detail::writeRun__(os, at(static_cast<std::ptrdiff_t>(j) * s.stride[1]), s.length[0], s.stride[0]);
-      if (j + 1 < s.length[1]) os << std::endl << " ";
-    }
-    os << "]";
-  } else {
-    os << "[";
-    for (int k = 0; k < s.length[2]; ++k) {
-      os << "[";
-      for (int j = 0; j < s.length[1]; ++j) {
-        const std::ptrdiff_t offset =
-            static_cast<std::ptrdiff_t>(j) * s.stride[1] + static_cast<std::ptrdiff_t>(k) * s.stride[2];
-        io_detail::writeRun__(os, at(offset), s.length[0], s.stride[0]);
-        if (j + 1 < s.length[1]) os << std::endl << "  ";
+  // Lines are counted in storage order: line r has the index r mod n2 along dimension 2
+  // and r / n2 along dimension 3. Each is bracketed; lines of a plane are bracketed together.
+  long line = 0;
+  auto writeLine = [&](const T* p, int count, std::ptrdiff_t stride) {
+    if constexpr (N == 1) {
+      io_detail::writeRun__(os, p, count, stride);
+    } else {
+      const long j = line % s.length[1];
+      if (N == 3 && j == 0) os << "[";
+      io_detail::writeRun__(os, p, count, stride);
+      if (j + 1 < s.length[1]) {
+        os << std::endl << (N == 3 ? "  " : " ");
+      } else if constexpr (N == 3) {
+        os << "]";
+        if (line / s.length[1] + 1 < s.length[2]) os << std::endl << " ";
       }
-      os << "]";
-      if (k + 1 < s.length[2]) os << std::endl << " ";
     }
-    os << "]";
+    ++line;
+  };
+  if (N >= 2) os << "[";
+  if (s.hasElements() && a.getData() != nullptr) {
+    forEachRun(a, writeLine);
+  } else if (N == 3 && s.length[1] == 0) {
+    // Planes without lines.
+    for (int k = 0; k < s.length[N - 1]; ++k) os << (k == 0 ? "" : "\n ") << "[]";
+  } else {
+    // Without elements or storage every line prints its brackets only.
+    long lines = 1;
+    for (int d = 1; d < N; ++d) lines *= s.length[d];
+    for (long r = 0; r < lines; ++r) writeLine(nullptr, s.length[0], 0);
   }
+  if (N >= 2) os << "]";
   return os;
 }
 

@@ -1,6 +1,7 @@
 #ifndef ORV_MARRAY_ITER_H
 #define ORV_MARRAY_ITER_H
 
+#include <algorithm>
 #include <cstddef>
 #include <iterator>
 
@@ -153,6 +154,68 @@ class MArrayIter : public MArrayIterConst<T, N> {
     return before;
   }
 };
+
+// ---------------------------------------------------------------------------------------------
+// The run walker: every per-element loop over an array visits it run by run, a run being the
+// elements of one line along dimension 1: f(p, count, stride) with `count` elements at p,
+// p + stride, ..., in storage order. Runs are handed out as they lie in the array, one per
+// line, also when the array is storage-contiguous.
+
+// Every run of the array; an array without elements or storage has none.
+template <typename T, int N, class F>
+void forEachRun(const MArray<T, N>& array, F&& f) {
+  MArrayIterConst<T, N> it(array);
+  const int count = it.lengths[0];
+  const std::ptrdiff_t stride = it.innerStride;
+  for (; !it.isDone(); it.advanceDim()) f(it.current, count, stride);
+}
+
+// The writable form: f receives T*.
+template <typename T, int N, class F>
+void forEachRun(MArray<T, N>& array, F&& f) {
+  const MArray<T, N>& readable = array;
+  forEachRun(readable, [&f](const T* p, int count, std::ptrdiff_t stride) {
+    f(const_cast<T*>(p), count, stride);
+  });
+}
+
+// The next n elements from an iterator's position, in runs: f(p, count, stride) for runs that
+// together cover them, the first and last possibly a part of a line; the iterator moves past
+// them. Returns the number of elements handed out, fewer than n when the iterator ended first.
+template <typename T, int N, class F>
+long forEachRun(MArrayIterConst<T, N>& it, long n, F&& f) {
+  long handedOut = 0;
+  while (handedOut < n && !it.isDone()) {
+    const std::ptrdiff_t stride = it.innerStride;
+    const long available = (it.runEnd[0] - it.current) / stride;
+    const long count = std::min(available, n - handedOut);
+    f(it.current, count, stride);
+    it.current += count * stride;
+    handedOut += count;
+    if (it.current == it.runEnd[0]) it.advanceDim();
+  }
+  return handedOut;
+}
+
+// The writable form: f receives T*.
+template <typename T, int N, class F>
+long forEachRun(MArrayIter<T, N>& it, long n, F&& f) {
+  MArrayIterConst<T, N>& readable = it;
+  return forEachRun(readable, n, [&f](const T* p, long count, std::ptrdiff_t stride) {
+    f(const_cast<T*>(p), count, stride);
+  });
+}
+
+// The body of every grouped loop over n elements: one(i) for the first n mod 4 positions,
+// then four(i) for the groups of four starting at i. Grouping lets a body form four values
+// before storing any and gives the compiler independent work to interleave.
+template <class One, class Four>
+inline void forEachGroupOfFour(int n, One&& one, Four&& four) {
+  const int r = n & 3;
+  int i = 0;
+  for (; i < r; ++i) one(i);
+  for (; i < n; i += 4) four(i);
+}
 
 template <typename T, int N>
 typename MArray<T, N>::ConstIterator MArray<T, N>::begin() const {

@@ -50,28 +50,6 @@ struct NanLast__ {
   bool operator()(const T& a, const T& b) const { return a < b || (isNan__(b) && !isNan__(a)); }
 };
 
-// Calls run(p, n, step) for every innermost run of the array in storage order:
-// n elements at p, p + step, ...; a storage-contiguous array is one run.
-template <class T, int N, class Run>
-void forEachRun__(const MArray<T, N>& a, Run&& run) {
-  const Shape<N>& s = *a.getShape();
-  if (s.numElements <= 0 || a.getData() == nullptr) return;
-  const T* first = a.firstElement();
-  if (N == 1 || s.isStorageContiguous) {
-    run(first, s.numElements, static_cast<std::ptrdiff_t>(s.stride[0]));
-    return;
-  }
-  int index[N] = {};
-  for (;;) {
-    std::ptrdiff_t offset = 0;
-    for (int d = 1; d < N; ++d) offset += static_cast<std::ptrdiff_t>(index[d]) * s.stride[d];
-    run(first + offset, s.length[0], static_cast<std::ptrdiff_t>(s.stride[0]));
-    int d = 1;
-    while (d < N && ++index[d] == s.length[d]) index[d++] = 0;
-    if (d == N) return;
-  }
-}
-
 // The element at position k (0-based) in storage order, dimension 1 fastest.
 template <class T, int N>
 const T& elementAt__(const MArray<T, N>& a, std::int64_t k) {
@@ -90,7 +68,7 @@ const T& elementAt__(const MArray<T, N>& a, std::int64_t k) {
 template <class T, int N, class Less, class Skip>
 void heapSelect__(const MArray<T, N>& a, T* t, int count, Less less, Skip skip, T& belowTop, T& top) {
   int filled = 0;
-  forEachRun__(a, [&](const T* p, int n, std::ptrdiff_t step) {
+  forEachRun(a, [&](const T* p, int n, std::ptrdiff_t step) {
     for (int i = 0; i < n; ++i) {
       const T& x = p[i * step];
       if (skip(x)) continue;
@@ -178,7 +156,7 @@ bool bandSelect__(const MArray<T, N>& a, T marker, int m, T* buf, int capacity, 
   int below = 0, equalLow = 0, equalHigh = 0, band = 0;
   const int bandLimit = capacity - 1;
   bool overflow = false;
-  forEachRun__(a, [&](const T* p, int count, std::ptrdiff_t step) {
+  forEachRun(a, [&](const T* p, int count, std::ptrdiff_t step) {
     if (overflow) return;
     // Branch-free: every element is stored at the band's end, which advances
     // only for band members. Local counters keep the loop free of stores that
@@ -314,7 +292,7 @@ template <class T, int N>
 double median_exact(const MArray<T, N>& a, std::type_identity_t<T> marker) {
   reduce_detail::checkStorage__(a);
   int m = 0;
-  median_detail::forEachRun__(a, [&](const T* p, int n, std::ptrdiff_t step) {
+  forEachRun(a, [&](const T* p, int n, std::ptrdiff_t step) {
     int valid = 0;
     for (int i = 0; i < n; ++i) valid += p[i * step] != marker;
     m += valid;

@@ -88,25 +88,24 @@ V smallestFinite__() {
 // combined in element order.
 template <class V, class T, class Combine>
 V flatLoop__(const T* p, int n, std::ptrdiff_t s, V v, Combine combine) {
-  const int r = n & 3;
   if (s == 1) {
-    int i = 0;
-    for (; i < r; ++i) v = combine(v, p[i]);
-    for (; i < n; i += 4) {
-      v = combine(v, p[i]);
-      v = combine(v, p[i + 1]);
-      v = combine(v, p[i + 2]);
-      v = combine(v, p[i + 3]);
-    }
+    forEachGroupOfFour(
+        n, [&](int i) { v = combine(v, p[i]); },
+        [&](int i) {
+          v = combine(v, p[i]);
+          v = combine(v, p[i + 1]);
+          v = combine(v, p[i + 2]);
+          v = combine(v, p[i + 3]);
+        });
   } else {
-    int i = 0;
-    for (; i < r; ++i) v = combine(v, p[i * s]);
-    for (; i < n; i += 4) {
-      v = combine(v, p[i * s]);
-      v = combine(v, p[(i + 1) * s]);
-      v = combine(v, p[(i + 2) * s]);
-      v = combine(v, p[(i + 3) * s]);
-    }
+    forEachGroupOfFour(
+        n, [&](int i) { v = combine(v, p[i * s]); },
+        [&](int i) {
+          v = combine(v, p[i * s]);
+          v = combine(v, p[(i + 1) * s]);
+          v = combine(v, p[(i + 2) * s]);
+          v = combine(v, p[(i + 3) * s]);
+        });
   }
   return v;
 }
@@ -124,15 +123,14 @@ void eval_full_reduction_1(TExpr<E, N> expr, R& reduction) {
   auto v = reduction.accumulated;
   // One loop body for both forms; valueOf is valueAt or valueAtStep.
   auto loop = [&](auto valueOf) {
-    const int r = n & 3;
-    int i = 0;
-    for (; i < r; ++i) v = reduction(v, valueOf(i));
-    for (; i < n; i += 4) {
-      v = reduction(v, valueOf(i));
-      v = reduction(v, valueOf(i + 1));
-      v = reduction(v, valueOf(i + 2));
-      v = reduction(v, valueOf(i + 3));
-    }
+    forEachGroupOfFour(
+        n, [&](int i) { v = reduction(v, valueOf(i)); },
+        [&](int i) {
+          v = reduction(v, valueOf(i));
+          v = reduction(v, valueOf(i + 1));
+          v = reduction(v, valueOf(i + 2));
+          v = reduction(v, valueOf(i + 3));
+        });
   };
   if (expr.isUnitStride())
     loop([&expr](int i) { return expr.valueAt(i); });
@@ -248,7 +246,9 @@ double average(const MArray<T, N>& a) {
     if (N == 1 || a.isStorageContiguous()) {
       total = reduce_detail::flatLoop__(a.firstElement(), n, a.stride(1), 0.0, add);
     } else {
-      for (MArrayIterConst<T, N> it(a); !it.isDone(); ++it) total = add(total, *it);
+      forEachRun(a, [&](const T* p, int count, std::ptrdiff_t stride) {
+        total = reduce_detail::flatLoop__(p, count, stride, total, add);
+      });
     }
   }
   return total / static_cast<double>(n);
