@@ -5,30 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ostream>
 
 namespace orv {
 
 namespace {
-
-bool isBitpix(int bitpix) {
-  return bitpix == FitsKnownList::BITPIX_CHAR || bitpix == FitsKnownList::BITPIX_SHORT ||
-         bitpix == FitsKnownList::BITPIX_INT || bitpix == FitsKnownList::BITPIX_FLOAT ||
-         bitpix == FitsKnownList::BITPIX_DOUBLE;
-}
-
-// Refuses a file that ends before the span of spanLength bytes at spanOffset does: mapping
-// it would fault when the missing bytes are touched.
-void requireFileHolds(int fd, const std::string& filename, long spanOffset, long spanLength) {
-  struct stat st;
-  if (::fstat(fd, &st) != 0) throw FitsException("cannot stat file '" + filename + "'");
-  const long size = st.st_size;
-  if (spanOffset > size || spanLength > size - spanOffset)
-    throw FitsException("file '" + filename + "' is truncated: it has " + std::to_string(size) +
-                        " bytes, but its data segment needs " + std::to_string(spanLength) +
-                        " bytes from byte " + std::to_string(spanOffset));
-}
 
 // Writes all of text, going on after short writes and interruptions.
 bool writeAll(int fd, const std::string& text) {
@@ -116,7 +99,7 @@ void FitsIn::openData() {
   const int fd = ::open(filename.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw FitsException("cannot open file '" + filename + "' for reading");
   FitsFileDescriptor guard(fd);
-  requireFileHolds(fd, filename, dataOffset + spanStart, spanLength);
+  fitsRequireFileHolds(fd, filename, dataOffset + spanStart, spanLength);
   const FitsMapWindow window = fitsPageWindow(dataOffset + spanStart, spanLength);
   // A whole segment is read completely: fault it in with the mapping call rather than page by
   // page. A region's window is left to fault in lazily, as it may span many unread rows.
@@ -196,6 +179,53 @@ void FitsIn::describeSelf(std::ostream& os) {
     os << "File offset: " << mapOffset << "\n";
   }
 }
+
+// =============================================================================================
+// Tiles of an image read into an array of fixed size
+
+namespace detail {
+
+util::Region chooseFitsTile(FitsIn& file, int rank, const int* arrayLengths) {
+  const int naxis = file.getNaxis();
+  util::Region tile(naxis);
+  if (file.getRegionLength() != 0) {
+    tile.setRegion(file.getRegion());
+    return tile;
+  }
+  bool coversImage = true;
+  for (int d = 1; d <= naxis; ++d) {
+    const long arrayLength = d <= rank ? arrayLengths[d - 1] : 1L;
+    const long end = std::min(static_cast<long>(file.getNaxis(d)), arrayLength);
+    tile.setRange(d, 1, static_cast<int>(end));
+    coversImage = coversImage && end == file.getNaxis(d);
+  }
+  if (naxis == rank && coversImage)
+    file.resetRegion();
+  else
+    file.setRegion(tile);
+  return tile;
+}
+
+void advanceFitsTile(FitsIn& file, util::Region tile, int rank, const int* arrayLengths) {
+  if (file.getRegionLength() == 0) return;  // the whole image was read; the next call reads it again
+  const int naxis = file.getNaxis();
+  bool moved = false;
+  for (int d = 1; d <= naxis && !moved; ++d) {
+    const long imageLength = file.getNaxis(d);
+    const long arrayLength = d <= rank ? arrayLengths[d - 1] : 1L;
+    const long end = tile.getEnd(d);
+    if (end < imageLength) {
+      tile.setRange(d, static_cast<int>(end + 1), static_cast<int>(std::min(imageLength, end + arrayLength)));
+      moved = true;
+    } else {
+      tile.setRange(d, 1, static_cast<int>(std::min(imageLength, arrayLength)));
+    }
+  }
+  if (!moved) file.resetRegion();
+  file.setRegion(tile);
+}
+
+}  // namespace detail
 
 // =============================================================================================
 // FitsExtensionIn
@@ -279,7 +309,7 @@ int* FitsOut::region2Naxis(const util::Region& r, int& count) const {
 }
 
 void FitsOut::resetMandatories(int newBitpix, int newNaxis, const int* lengths) {
-  if (!isBitpix(newBitpix)) throw FitsException("invalid BITPIX");
+  if (!isFitsBitpix(newBitpix)) throw FitsException("invalid BITPIX");
   if (newNaxis > FitsKnownList::NAXIS_HI_LIMIT) throw FitsException("NAXIS restricted to < 1000");
   if (newNaxis < 0) throw FitsException("NAXIS may not be negative");
   clearCardList(mandatoryList);
@@ -291,7 +321,7 @@ void FitsOut::resetMandatories(int newBitpix, int newNaxis, const int* lengths) 
   append(mandatoryList, std::make_unique<FitsBoolCard>("SIMPLE  ", true, true, ""));
   append(mandatoryList, std::make_unique<FitsIntCard>("BITPIX  ", newBitpix, true, ""));
   bitpix = newBitpix;
-  bytpix = std::abs(newBitpix) / 8;
+  bytpix = fitsBytesPerElement(newBitpix);
   append(mandatoryList, std::make_unique<FitsIntCard>("NAXIS   ", newNaxis, true, ""));
   naxis = newNaxis;
   for (int i = 1; i <= newNaxis; ++i) {
@@ -378,7 +408,7 @@ void FitsOut::setRegion(const util::Region& r) {
   const int fd = ::open(filename.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) throw FitsException("cannot open file '" + filename + "' for writing");
   FitsFileDescriptor guard(fd);
-  requireFileHolds(fd, filename, spanOffset, spanLength);
+  fitsRequireFileHolds(fd, filename, spanOffset, spanLength);
   const FitsMapWindow window = fitsPageWindow(spanOffset, spanLength);
   void* p = ::mmap(nullptr, window.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, window.offset);
   if (p == MAP_FAILED) throw FitsException("cannot map file for writing");

@@ -12,83 +12,24 @@
 #include <string>
 #include <vector>
 
-#include "orv/fits/fits_data.h"
+#include "orv/fits/fits_convert.h"
 #include "orv/fits/fits_exception.h"
 #include "orv/fits/fits_header.h"
+#include "orv/fits/fits_map.h"
+#include "orv/fits/fits_region.h"
 #include "orv/marray.h"
 #include "util/region.h"
 
 namespace orv {
 
-// The element loops are the hot path of every read and write: let g++ vectorize them (its -O2
-// cost model leaves loops of unknown length scalar). Other compilers decide for themselves.
-#if defined(__GNUC__) && !defined(__clang__)
-#define ORV_FITS_VECTORIZE __attribute__((optimize("tree-vectorize", "vect-cost-model=dynamic")))
-#else
-#define ORV_FITS_VECTORIZE
-#endif
+namespace detail {
 
-// ---------------------------------------------------------------------------------------------
-// Element loops. A run is `count` elements at `out` (or `in`), `step` elements apart; the
-// raw elements are contiguous and big-endian at `src` (or `dst`).
+// Where converted elements go and where elements to be stored come from: take(n, f) calls
+// f(pointer, step, count) for runs that together hold the next n elements.
 
-template <int BITPIX, FitsScalePath PATH, class T>
-inline T fitsScaledValue__(const unsigned char* src, const FitsScaling& s) {
-  const auto raw = loadFitsRaw<BITPIX>(src);
-  if constexpr (PATH == FitsScalePath::plain) {
-    return fitsConvert<T>(raw);
-  } else if constexpr (PATH == FitsScalePath::wholeNumber && (BITPIX == 8 || BITPIX == 16)) {
-    // 64-bit arithmetic: a 16-bit value times a 32-bit scale cannot overflow.
-    return fitsConvert<T>(static_cast<std::int64_t>(raw) * s.intScale + s.intZero);
-  } else if constexpr (PATH == FitsScalePath::wholeNumber) {
-    return fitsConvert<T>(static_cast<double>(raw) * static_cast<double>(s.intScale) +
-                          static_cast<double>(s.intZero));
-  } else {
-    return fitsConvert<T>(static_cast<double>(raw) * s.bscale + s.bzero);
-  }
-}
-
-template <int BITPIX, FitsScalePath PATH, class T>
-ORV_FITS_VECTORIZE inline void convertRun__(T* out, long step, const unsigned char* src, long count,
-                                            const FitsScaling& s) {
-  constexpr long bytpix = BITPIX < 0 ? -BITPIX / 8 : BITPIX / 8;
-  if (step == 1) {
-    for (long i = 0; i < count; ++i) out[i] = fitsScaledValue__<BITPIX, PATH, T>(src + i * bytpix, s);
-  } else {
-    for (long i = 0; i < count; ++i) out[i * step] = fitsScaledValue__<BITPIX, PATH, T>(src + i * bytpix, s);
-  }
-}
-
-template <int BITPIX, class E>
-ORV_FITS_VECTORIZE inline void storeRun__(unsigned char* dst, const E* in, long step, long count) {
-  constexpr long bytpix = BITPIX < 0 ? -BITPIX / 8 : BITPIX / 8;
-  if (step == 1) {
-    for (long i = 0; i < count; ++i) storeFitsRaw<BITPIX>(dst + i * bytpix, toFitsRaw<BITPIX>(in[i]));
-  } else {
-    for (long i = 0; i < count; ++i) storeFitsRaw<BITPIX>(dst + i * bytpix, toFitsRaw<BITPIX>(in[i * step]));
-  }
-}
-
-// Hands the elements of an array iterator out in runs: f(pointer, step, count) for runs that
-// together cover n elements, advancing the iterator past them. An iterator that ends before
-// n elements were handed out is refused before anything beyond the array is touched.
-template <class Iter, class F>
-inline void forIteratorRuns__(Iter& it, long n, F&& f) {
-  while (n > 0) {
-    if (it.current == nullptr) throw FitsException("MArray has fewer elements than the data to be moved");
-    const long step = it.innerStride;
-    const long available = (it.runEnd[0] - it.current) / step;
-    const long count = std::min(available, n);
-    f(it.current, step, count);
-    it.current += count * step;
-    n -= count;
-    if (it.current == it.runEnd[0]) it.advanceDim();
-  }
-}
-
-// A destination for converted elements: a plain buffer or an array iterator.
+// A plain buffer, filled from its start.
 template <class T>
-struct FitsBufferSink__ {
+struct FitsBufferRuns {
   T* next;
   template <class F>
   void take(long n, F&& f) {
@@ -97,75 +38,39 @@ struct FitsBufferSink__ {
   }
 };
 
+// The elements of an array iterator, from its position on; the iterator moves past them. An
+// iterator that ends before n elements were handed out is refused after its last element,
+// before anything beyond the array is touched.
 template <class Iter>
-struct FitsIteratorSink__ {
+struct FitsIteratorRuns {
   Iter& it;
   template <class F>
   void take(long n, F&& f) {
-    using T = typename Iter::value_type;
-    forIteratorRuns__(it, n, [&](const T* p, long step, long count) { f(const_cast<T*>(p), step, count); });
+    const long handedOut =
+        forEachRun(it, n, [&](auto* p, long count, std::ptrdiff_t stride) { f(p, long(stride), count); });
+    if (handedOut < n) throw FitsException("MArray has fewer elements than the data to be moved");
   }
 };
 
-// Runs walk(convert) with convert(src, n) converting n contiguous raw elements at src into the
-// sink, with the BITPIX loop and the scaling path chosen here, once.
-template <int BITPIX, class Sink, class Walk>
-inline void readWithPath__(const FitsScaling& s, Sink& sink, Walk&& walk) {
-  constexpr long bytpix = BITPIX < 0 ? -BITPIX / 8 : BITPIX / 8;
-  auto with = [&]<FitsScalePath PATH>() {
-    walk([&](const unsigned char* src, long n) {
-      sink.take(n, [&](auto* out, long step, long count) {
-        convertRun__<BITPIX, PATH>(out, step, src, count, s);
-        src += count * bytpix;
-      });
+// Walks of the raw data: a whole contiguous segment, or the rows of a region. Rows are
+// addressed as mapStart + (baseOffset + row offset), so that only addresses inside the mapping
+// are ever formed (baseOffset is negative when only a window is mapped).
+template <class Byte>
+auto fitsSegmentWalk(Byte* data, long elements) {
+  return [=](auto&& move) { move(data, elements); };
+}
+
+template <class Byte>
+auto fitsRegionWalk(Byte* mapStart, long baseOffset, int bitpix, const util::Region& full,
+                    const util::Region& region) {
+  return [=, &full, &region](auto&& move) {
+    forEachFitsRegionRow(full, region, fitsBytesPerElement(bitpix), [&](long rowOffset, long rowLength) {
+      move(mapStart + (baseOffset + rowOffset), rowLength);
     });
   };
-  switch (s.path) {
-    case FitsScalePath::plain:
-      with.template operator()<FitsScalePath::plain>();
-      break;
-    case FitsScalePath::wholeNumber:
-      with.template operator()<FitsScalePath::wholeNumber>();
-      break;
-    case FitsScalePath::real:
-      with.template operator()<FitsScalePath::real>();
-      break;
-  }
 }
 
-template <class Sink, class Walk>
-inline void readDispatch__(int bitpix, const FitsScaling& s, Sink& sink, Walk&& walk) {
-  switch (bitpix) {
-    case 8:
-      return readWithPath__<8>(s, sink, walk);
-    case 16:
-      return readWithPath__<16>(s, sink, walk);
-    case 32:
-      return readWithPath__<32>(s, sink, walk);
-    case -32:
-      return readWithPath__<-32>(s, sink, walk);
-    case -64:
-      return readWithPath__<-64>(s, sink, walk);
-    default:
-      throw FitsException("illegal BITPIX");
-  }
-}
-
-// Walks of the raw data: a whole contiguous segment, or the rows of a region. Rows are
-// addressed as mapStart + baseOffset + rowStart * bytpix, so that only addresses inside the
-// mapping are ever formed (baseOffset is negative when only a window is mapped).
-inline auto fitsSegmentWalk__(const unsigned char* data, long elements) {
-  return [=](auto&& convert) { convert(data, elements); };
-}
-
-inline auto fitsRegionWalk__(const unsigned char* mapStart, long baseOffset, int bytpix,
-                             const util::Region& full, const util::Region& region) {
-  return [=, &full, &region](auto&& convert) {
-    FitsRegionRows rows(full, region);
-    for (long r = 0; r < rows.rows(); ++r, rows.next())
-      convert(mapStart + (baseOffset + rows.rowStart() * bytpix), rows.rowLength());
-  };
-}
+}  // namespace detail
 
 // ---------------------------------------------------------------------------------------------
 // Free building blocks of the readers. `base` is the segment base, `full` the whole image,
@@ -173,10 +78,10 @@ inline auto fitsRegionWalk__(const unsigned char* mapStart, long baseOffset, int
 
 template <class T, int BITPIX>
 T* getDataArray(unsigned char* data, unsigned long length, double bscale, double bzero) {
-  const long n = static_cast<long>(length / (BITPIX < 0 ? -BITPIX / 8 : BITPIX / 8));
+  const long n = static_cast<long>(length / fitsBytesPerElement(BITPIX));
   auto buffer = std::make_unique_for_overwrite<T[]>(n);
-  FitsBufferSink__<T> sink{buffer.get()};
-  readDispatch__(BITPIX, chooseFitsScaling(bscale, bzero), sink, fitsSegmentWalk__(data, n));
+  detail::FitsBufferRuns<T> sink{buffer.get()};
+  readFitsElements(BITPIX, chooseFitsScaling(bscale, bzero), sink, detail::fitsSegmentWalk(data, n));
   return buffer.release();
 }
 
@@ -185,50 +90,50 @@ T* getRegionArray(unsigned char* base, const util::Region& full, const util::Reg
                   double bzero) {
   checkRegionInside(full, region);
   auto buffer = std::make_unique_for_overwrite<T[]>(region.getLength());
-  FitsBufferSink__<T> sink{buffer.get()};
-  readDispatch__(BITPIX, chooseFitsScaling(bscale, bzero), sink,
-                 fitsRegionWalk__(base, 0, BITPIX < 0 ? -BITPIX / 8 : BITPIX / 8, full, region));
+  detail::FitsBufferRuns<T> sink{buffer.get()};
+  readFitsElements(BITPIX, chooseFitsScaling(bscale, bzero), sink,
+                   detail::fitsRegionWalk(base, 0, BITPIX, full, region));
   return buffer.release();
 }
 
 template <class Iter, int BITPIX>
 void readDataArray(Iter it, unsigned char* data, unsigned long length, double bscale, double bzero) {
-  const long n = static_cast<long>(length / (BITPIX < 0 ? -BITPIX / 8 : BITPIX / 8));
-  FitsIteratorSink__<Iter> sink{it};
-  readDispatch__(BITPIX, chooseFitsScaling(bscale, bzero), sink, fitsSegmentWalk__(data, n));
+  const long n = static_cast<long>(length / fitsBytesPerElement(BITPIX));
+  detail::FitsIteratorRuns<Iter> sink{it};
+  readFitsElements(BITPIX, chooseFitsScaling(bscale, bzero), sink, detail::fitsSegmentWalk(data, n));
 }
 
 template <class Iter, int BITPIX>
 void readRegionArray(Iter it, unsigned char* base, const util::Region& full, const util::Region& region,
                      double bscale, double bzero) {
-  FitsIteratorSink__<Iter> sink{it};
-  readDispatch__(BITPIX, chooseFitsScaling(bscale, bzero), sink,
-                 fitsRegionWalk__(base, 0, BITPIX < 0 ? -BITPIX / 8 : BITPIX / 8, full, region));
+  detail::FitsIteratorRuns<Iter> sink{it};
+  readFitsElements(BITPIX, chooseFitsScaling(bscale, bzero), sink,
+                   detail::fitsRegionWalk(base, 0, BITPIX, full, region));
 }
 
 // The element loops of the plain, whole-number and real paths over `length` bytes; they
 // advance the caller's iterator.
 template <class Iter, int BITPIX>
 void readIData(Iter& it, unsigned char* data, unsigned long length) {
-  const long n = static_cast<long>(length / (BITPIX < 0 ? -BITPIX / 8 : BITPIX / 8));
-  FitsIteratorSink__<Iter> sink{it};
-  readWithPath__<BITPIX>(chooseFitsScaling(1.0, 0.0), sink, fitsSegmentWalk__(data, n));
+  const long n = static_cast<long>(length / fitsBytesPerElement(BITPIX));
+  detail::FitsIteratorRuns<Iter> sink{it};
+  readFitsElements(BITPIX, chooseFitsScaling(1.0, 0.0), sink, detail::fitsSegmentWalk(data, n));
 }
 
 template <class Iter, int BITPIX>
 void readIData(Iter& it, unsigned char* data, unsigned long length, int bscale, int bzero) {
-  const long n = static_cast<long>(length / (BITPIX < 0 ? -BITPIX / 8 : BITPIX / 8));
-  FitsIteratorSink__<Iter> sink{it};
+  const long n = static_cast<long>(length / fitsBytesPerElement(BITPIX));
+  detail::FitsIteratorRuns<Iter> sink{it};
   const FitsScaling s{FitsScalePath::wholeNumber, double(bscale), double(bzero), bscale, bzero};
-  readWithPath__<BITPIX>(s, sink, fitsSegmentWalk__(data, n));
+  readFitsElements(BITPIX, s, sink, detail::fitsSegmentWalk(data, n));
 }
 
 template <class Iter, int BITPIX>
 void readIData(Iter& it, unsigned char* data, unsigned long length, double bscale, double bzero) {
-  const long n = static_cast<long>(length / (BITPIX < 0 ? -BITPIX / 8 : BITPIX / 8));
-  FitsIteratorSink__<Iter> sink{it};
+  const long n = static_cast<long>(length / fitsBytesPerElement(BITPIX));
+  detail::FitsIteratorRuns<Iter> sink{it};
   const FitsScaling s{FitsScalePath::real, bscale, bzero, 0, 0};
-  readWithPath__<BITPIX>(s, sink, fitsSegmentWalk__(data, n));
+  readFitsElements(BITPIX, s, sink, detail::fitsSegmentWalk(data, n));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -302,14 +207,14 @@ T* FitsIn::getDataArray(T) {
   if (region) {
     const util::Region full = getFullRegion();
     auto buffer = std::make_unique_for_overwrite<T[]>(region->getLength());
-    FitsBufferSink__<T> sink{buffer.get()};
-    readDispatch__(bitpix, s, sink, fitsRegionWalk__(map, baseOffset__(), bytpix, full, *region));
+    detail::FitsBufferRuns<T> sink{buffer.get()};
+    readFitsElements(bitpix, s, sink, detail::fitsRegionWalk(map, baseOffset__(), bitpix, full, *region));
     return buffer.release();
   }
   const long n = imageElements__();
   auto buffer = std::make_unique_for_overwrite<T[]>(n);
-  FitsBufferSink__<T> sink{buffer.get()};
-  readDispatch__(bitpix, s, sink, fitsSegmentWalk__(map + baseOffset__(), n));
+  detail::FitsBufferRuns<T> sink{buffer.get()};
+  readFitsElements(bitpix, s, sink, detail::fitsSegmentWalk(map + baseOffset__(), n));
   return buffer.release();
 }
 
@@ -318,9 +223,9 @@ void FitsIn::readDataArray(Iter& it) {
   if (region) return readRegionArray(it);
   ensureMapped__();
   Iter cursor(it);
-  FitsIteratorSink__<Iter> sink{cursor};
-  readDispatch__(bitpix, chooseFitsScaling(bscale, bzero), sink,
-                 fitsSegmentWalk__(map + baseOffset__(), imageElements__()));
+  detail::FitsIteratorRuns<Iter> sink{cursor};
+  readFitsElements(bitpix, chooseFitsScaling(bscale, bzero), sink,
+                   detail::fitsSegmentWalk(map + baseOffset__(), imageElements__()));
 }
 
 template <class Iter>
@@ -329,9 +234,9 @@ void FitsIn::readRegionArray(Iter& it) {
   ensureMapped__();
   const util::Region full = getFullRegion();
   Iter cursor(it);
-  FitsIteratorSink__<Iter> sink{cursor};
-  readDispatch__(bitpix, chooseFitsScaling(bscale, bzero), sink,
-                 fitsRegionWalk__(map, baseOffset__(), bytpix, full, *region));
+  detail::FitsIteratorRuns<Iter> sink{cursor};
+  readFitsElements(bitpix, chooseFitsScaling(bscale, bzero), sink,
+                   detail::fitsRegionWalk(map, baseOffset__(), bitpix, full, *region));
 }
 
 // A reader of the primary HDU that also hands out the file's image extensions, numbered
@@ -425,9 +330,6 @@ class FitsOut : public FitsHeader, public FitsIO {
   void requireMapped__() const;
   // Number of elements of the whole image, the product of NAXISn (0 without axes).
   long imageElements__() const;
-  // Stores the elements of an iterator (n of them) over the raw bytes that walk hands out.
-  template <class Iter, class Walk>
-  void storeDispatch__(Iter& it, Walk&& walk);
   template <class Iter>
   void checkElementCount__(const Iter& it, long expected) const;
 
@@ -435,35 +337,6 @@ class FitsOut : public FitsHeader, public FitsIO {
   int bitpixOut = 0;
   std::string origin;
 };
-
-template <int BITPIX, class Iter, class Walk>
-inline void storeWithBitpix__(Iter& it, Walk&& walk) {
-  using E = typename Iter::value_type;
-  walk([&](unsigned char* dst, long n) {
-    forIteratorRuns__(it, n, [&](const E* in, long step, long count) {
-      storeRun__<BITPIX>(dst, in, step, count);
-      dst += count * (BITPIX < 0 ? -BITPIX / 8 : BITPIX / 8);
-    });
-  });
-}
-
-template <class Iter, class Walk>
-void FitsOut::storeDispatch__(Iter& it, Walk&& walk) {
-  switch (bitpix) {
-    case 8:
-      return storeWithBitpix__<8>(it, walk);
-    case 16:
-      return storeWithBitpix__<16>(it, walk);
-    case 32:
-      return storeWithBitpix__<32>(it, walk);
-    case -32:
-      return storeWithBitpix__<-32>(it, walk);
-    case -64:
-      return storeWithBitpix__<-64>(it, walk);
-    default:
-      throw FitsException("illegal BITPIX");
-  }
-}
 
 template <class Iter>
 void FitsOut::checkElementCount__(const Iter& it, long expected) const {
@@ -477,13 +350,12 @@ template <class Iter>
 void FitsOut::writeDataArray(Iter& it) {
   if (region) return writeRegionArray(it);
   requireMapped__();
-  if (bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != -32 && bitpix != -64)
-    throw FitsException("illegal BITPIX");
+  if (!isFitsBitpix(bitpix)) throw FitsException("illegal BITPIX");
   const long n = imageElements__();
   checkElementCount__(it, n);
   Iter cursor(it);
-  unsigned char* data = map + (dataOffset - mapOffset);
-  storeDispatch__(cursor, [&](auto&& store) { store(data, n); });
+  detail::FitsIteratorRuns<Iter> source{cursor};
+  writeFitsElements(bitpix, source, detail::fitsSegmentWalk(map + (dataOffset - mapOffset), n));
 }
 
 template <class Iter>
@@ -495,7 +367,8 @@ void FitsOut::writeNewImage__(Iter& it, int newBitpix, int newNaxis, const int* 
   constexpr long chunkBytes = 4L << 20;  // large enough for long write-back runs, small for cache
   const long chunk = chunkBytes / bytpix;
   Iter cursor(it);
-  storeDispatch__(cursor, [&](auto&& store) {
+  detail::FitsIteratorRuns<Iter> source{cursor};
+  writeFitsElements(bitpix, source, [&](auto&& store) {
     long writtenBack = 0;  // file offset up to which the write-back has been started
     for (long first = 0; first < n; first += chunk) {
       const long count = std::min(chunk, n - first);
@@ -511,12 +384,8 @@ void FitsOut::writeNewImage__(Iter& it, int newBitpix, int newNaxis, const int* 
 // Stores region's elements from it at the segment base `base`, converting to BITPIX.
 template <class Iter, int BITPIX>
 void writeRegionArray(unsigned char* base, Iter it, const util::Region& full, const util::Region& region) {
-  constexpr long bytpix = BITPIX < 0 ? -BITPIX / 8 : BITPIX / 8;
-  storeWithBitpix__<BITPIX>(it, [&](auto&& store) {
-    FitsRegionRows rows(full, region);
-    for (long r = 0; r < rows.rows(); ++r, rows.next())
-      store(base + rows.rowStart() * bytpix, rows.rowLength());
-  });
+  detail::FitsIteratorRuns<Iter> source{it};
+  writeFitsElements(BITPIX, source, detail::fitsRegionWalk(base, 0, BITPIX, full, region));
 }
 
 template <class Iter>
@@ -526,14 +395,8 @@ void FitsOut::writeRegionArray(Iter& it) {
   const util::Region full = getFullRegion();
   checkElementCount__(it, region->getLength());
   Iter cursor(it);
-  unsigned char* mapStart = map;
-  const long baseOffset = dataOffset - mapOffset;
-  const long bytes = bytpix;
-  storeDispatch__(cursor, [&](auto&& store) {
-    FitsRegionRows rows(full, *region);
-    for (long r = 0; r < rows.rows(); ++r, rows.next())
-      store(mapStart + (baseOffset + rows.rowStart() * bytes), rows.rowLength());
-  });
+  detail::FitsIteratorRuns<Iter> source{cursor};
+  writeFitsElements(bitpix, source, detail::fitsRegionWalk(map, dataOffset - mapOffset, bitpix, full, *region));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -582,78 +445,52 @@ MArray<T, N> getFitsMArray(FitsIn& file) {
   return a;
 }
 
-// Fills a with the next tile of the image and moves the file's region on to the tile after
-// it; the walk wraps around after the last tile.
+namespace detail {
+
+// The tile the next insertFitsMArray reads: the region set on the file, or else the image's
+// first tile, of the array's lengths (1 along axes beyond the array's rank) cut at the image's
+// end, which becomes the file's region unless it is the whole image of the array's rank.
+util::Region chooseFitsTile(FitsIn& file, int rank, const int* arrayLengths);
+
+// Moves the file's region on to the tile after `tile`, tiles following one another like an
+// odometer: the first axis that is not at the image's end moves on, every axis before it goes
+// back to its first tile; after the last tile the walk starts over. A file without a region
+// (its whole image was read) is left as it is.
+void advanceFitsTile(FitsIn& file, util::Region tile, int rank, const int* arrayLengths);
+
+// Reads the tile into a: straight into the array when it has the tile's element count, else
+// into the view of a's lowest indices of the tile's lengths, the rest of a set to 0.
 template <class T, int N>
-void insertFitsMArray(MArray<T, N>& a, FitsIn& file) {
-  const int naxis = file.getNaxis();
-  if (naxis < N) throw FitsException("MArray cannot be filled with FITS file");
-  auto imageLength = [&](int d) { return static_cast<long>(file.getNaxis(d)); };
-  auto arrayLength = [&](int d) { return d <= N ? static_cast<long>(a.length(d)) : 1L; };
-
-  util::Region tile(naxis);
-  bool coversImage = true;
-  if ((file.getRegionLength() != 0)) {
-    tile.setRegion(file.getRegion());
-    coversImage = false;
-  } else {
-    for (int d = 1; d <= naxis; ++d) {
-      const long end = std::min(imageLength(d), arrayLength(d));
-      tile.setRange(d, 1, static_cast<int>(end));
-      coversImage = coversImage && end == imageLength(d);
-    }
-    if (naxis == N && coversImage)
-      file.resetRegion();
-    else
-      file.setRegion(tile);
-  }
-
-  const long tileElements = tile.getLength();
-  if (tileElements == a.numElements()) {
+void readFitsTile(MArray<T, N>& a, FitsIn& file, const util::Region& tile) {
+  if (static_cast<long>(tile.getLength()) == a.numElements()) {
     MArrayIter<T, N> it(a);
     file.readDataArray(it);  // the region when one is set, else the whole image
-  } else {
-    // A smaller tile (an image edge, or an image shorter than the array) is placed at the
-    // array's lowest indices; the rest of the array is 0. The tile must fit the array.
-    for (int d = 1; d <= naxis; ++d)
-      if (tile.getLength(d) > arrayLength(d)) throw FitsException("MArray cannot be filled with FITS file");
-    MArrayIter<T, N> fill(a);
-    forIteratorRuns__(fill, a.numElements(), [](const T* p, long step, long count) {
-      for (long i = 0; i < count; ++i) const_cast<T*>(p)[i * step] = T(0);
-    });
-    MArrayIter<T, N> it(a);
-    for (int d = 0; d < N; ++d) {
-      it.lengths[d] = static_cast<int>(tile.getLength(d + 1));
-      it.runEnd[d] = it.first + static_cast<std::ptrdiff_t>(it.strides[d]) * it.lengths[d];
-    }
-    file.readDataArray(it);
+    return;
   }
-  if (!(file.getRegionLength() != 0)) return;  // the whole image was read; the next call reads it again
+  for (int d = 1; d <= file.getNaxis(); ++d)
+    if (tile.getLength(d) > (d <= N ? a.length(d) : 1)) throw FitsException("MArray cannot be filled with FITS file");
+  a = T(0);
+  MArray<T, N> view(a);
+  for (int d = 1; d <= N; ++d)
+    view.setrange(d, Range(a.first(d), a.first(d) + static_cast<int>(tile.getLength(d)) - 1));
+  MArrayIter<T, N> it(view);
+  file.readDataArray(it);
+}
 
-  // Odometer over tiles: the first axis that is not at the image's end moves on, every axis
-  // before it goes back to its first tile. When all went back, the walk starts over.
-  bool moved = false;
-  for (int d = 1; d <= N && !moved; ++d) {
-    const long end = tile.getEnd(d);
-    if (end < imageLength(d)) {
-      tile.setRange(d, static_cast<int>(end + 1),
-                    static_cast<int>(std::min(imageLength(d), end + arrayLength(d))));
-      moved = true;
-    } else {
-      tile.setRange(d, 1, static_cast<int>(std::min(imageLength(d), arrayLength(d))));
-    }
-  }
-  for (int d = N + 1; d <= naxis && !moved; ++d) {
-    const long end = tile.getEnd(d);
-    if (end < imageLength(d)) {
-      tile.setRange(d, static_cast<int>(end + 1), static_cast<int>(end + 1));
-      moved = true;
-    } else {
-      tile.setRange(d, 1, 1);
-    }
-  }
-  if (!moved) file.resetRegion();
-  file.setRegion(tile);
+}  // namespace detail
+
+// Fills a with the next tile of the image and moves the file's region on to the tile after
+// it; the walk wraps around after the last tile. A tile smaller than the array (an image edge,
+// or an image shorter than the array) is placed at the array's lowest indices; the rest of
+// the array is 0.
+template <class T, int N>
+void insertFitsMArray(MArray<T, N>& a, FitsIn& file) {
+  if (file.getNaxis() < N) throw FitsException("MArray cannot be filled with FITS file");
+  int arrayLengths[N];
+  for (int d = 1; d <= N; ++d) arrayLengths[d - 1] = a.length(d);
+  const util::Region tile = detail::chooseFitsTile(file, N, arrayLengths);
+  detail::readFitsTile(a, file, tile);
+  detail::advanceFitsTile(file, tile, N, arrayLengths);
 }
 
 template <class T, int N>

@@ -19,8 +19,9 @@ bool isBlankText(const std::string& text) { return text.find_first_not_of(' ') =
 // strtod stops at the FITS exponent letter 'D' ("1.5D+02"). When it stands
 // where an exponent may stand, read the number again with 'E' in its place.
 double readNumber(const char* text, const char** numberEnd) {
-  char* end = nullptr;
-  double value = std::strtod(text, &end);
+  char* stop = nullptr;
+  double value = std::strtod(text, &stop);
+  const char* end = text + (stop - text);
   if (end != text && *end == 'D') {
     const char* exponent = end + 1;
     if (*exponent == '+' || *exponent == '-') ++exponent;
@@ -29,7 +30,7 @@ double readNumber(const char* text, const char** numberEnd) {
       copy[end - text] = 'E';
       char* copyEnd = nullptr;
       value = std::strtod(copy.c_str(), &copyEnd);
-      end = const_cast<char*>(text) + (copyEnd - copy.c_str());
+      end = text + (copyEnd - copy.c_str());
     }
   }
   *numberEnd = end;

@@ -11,7 +11,9 @@
 #include <cstring>
 #include <memory>
 
+#include "orv/fits/fits_convert.h"
 #include "orv/fits/fits_header.h"
+#include "orv/fits/fits_region.h"
 #include "util/regular_file.h"
 #include "util/stringfac.h"
 
@@ -49,7 +51,7 @@ class HeaderFile {
     unmap();
     void* map = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd_, static_cast<off_t>(start));
     if (map == MAP_FAILED) return false;
-    map_ = static_cast<const char*>(map);
+    map_ = static_cast<char*>(map);
     start_ = start;
     length_ = length;
     return true;
@@ -60,12 +62,12 @@ class HeaderFile {
 
  private:
   void unmap() {
-    if (map_ != nullptr) ::munmap(const_cast<char*>(map_), length_);
+    if (map_ != nullptr) ::munmap(map_, length_);
     map_ = nullptr;
   }
 
   int fd_;
-  const char* map_ = nullptr;
+  char* map_ = nullptr;  // mapped read-only
   long start_ = 0;
   size_t length_ = 0;
 };
@@ -211,12 +213,10 @@ size_t FitsHeader::parseMandatory(const std::string& record) {
   if (!second || second->what_id() != FitsKnownList::ID_BITPIX)
     throw FitsException("FITS file has no BITPIX");
   const long bits = second->getInt();
-  if (bits != FitsKnownList::BITPIX_CHAR && bits != FitsKnownList::BITPIX_SHORT &&
-      bits != FitsKnownList::BITPIX_INT && bits != FitsKnownList::BITPIX_FLOAT &&
-      bits != FitsKnownList::BITPIX_DOUBLE)
+  if (!isFitsBitpix(bits))
     throw FitsException("FITS file has invalid BITPIX (not 8, 16, 32, -32 , -64)");
   bitpix = static_cast<int>(bits);
-  bytpix = std::abs(bitpix) / 8;
+  bytpix = fitsBytesPerElement(bitpix);
 
   if (!third || third->getKeyword() != "NAXIS   ") throw FitsException("FITS file has no NAXIS");
   const long axes = third->getInt();
@@ -287,16 +287,7 @@ void FitsHeader::checkNaxis() {
 }
 
 void FitsHeader::testRegion(const util::Region& region) const {
-  const util::Region full = getFullRegion();
-  const std::string message =
-      "request for illegal region:\n" + region.toString() + " is no subarray of " + full.toString();
-  if (naxis < 0 || region.N != static_cast<unsigned long>(naxis) || (naxis > 0 && naxisArray == nullptr))
-    throw FitsException(message);
-  for (unsigned long d = 1; d <= region.N; ++d) {
-    const int start = region.getStart(d);
-    const int end = region.getEnd(d);
-    if (start < 1 || end > naxisArray[d - 1] || start > end) throw FitsException(message);
-  }
+  checkRegionInside(getFullRegion(), region);
 }
 
 }  // namespace orv

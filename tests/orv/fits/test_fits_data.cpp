@@ -6,7 +6,9 @@
 #include <cmath>
 #include <limits>
 
-#include "orv/fits/fits_data.h"
+#include "orv/fits/fits_convert.h"
+#include "orv/fits/fits_map.h"
+#include "orv/fits/fits_region.h"
 #include "orv/fits/fits_exception.h"
 #include "tests/orv/fits/test_fits_header_util.h"
 

@@ -1,0 +1,257 @@
+// FITS element conversion: the big-endian codec of every BITPIX, the value conversions, the
+// choice of the BSCALE/BZERO scaling, the element loops of reading and writing and the one
+// dispatch from a BITPIX value to the loops compiled for it.
+#ifndef ORV_FITS_FITS_CONVERT_H
+#define ORV_FITS_FITS_CONVERT_H
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+#include <utility>
+
+#include "orv/fits/fits_exception.h"
+
+namespace orv {
+
+// ---------------------------------------------------------------------------------------------
+// BITPIX values.
+
+// The BITPIX values an image may have: 8, 16, 32, -32 and -64.
+constexpr bool isFitsBitpix(long bitpix) {
+  return bitpix == 8 || bitpix == 16 || bitpix == 32 || bitpix == -32 || bitpix == -64;
+}
+
+// Bytes of one element of the given BITPIX: |BITPIX| / 8.
+constexpr int fitsBytesPerElement(int bitpix) { return bitpix < 0 ? -bitpix / 8 : bitpix / 8; }
+
+// Calls f(std::integral_constant<int, BITPIX>{}) with the compile-time value of a legal
+// BITPIX, so that f can instantiate the loops of that BITPIX; any other value is refused with
+// the "illegal BITPIX" FitsException.
+template <class F>
+decltype(auto) withFitsBitpix(int bitpix, F&& f) {
+  switch (bitpix) {
+    case 8:
+      return f(std::integral_constant<int, 8>{});
+    case 16:
+      return f(std::integral_constant<int, 16>{});
+    case 32:
+      return f(std::integral_constant<int, 32>{});
+    case -32:
+      return f(std::integral_constant<int, -32>{});
+    case -64:
+      return f(std::integral_constant<int, -64>{});
+    default:
+      throw FitsException("illegal BITPIX");
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Raw elements: big-endian in the file, of the type that BITPIX names.
+
+inline std::uint16_t fitsByteSwap(std::uint16_t v) { return __builtin_bswap16(v); }
+inline std::uint32_t fitsByteSwap(std::uint32_t v) { return __builtin_bswap32(v); }
+inline std::uint64_t fitsByteSwap(std::uint64_t v) { return __builtin_bswap64(v); }
+
+template <int BITPIX>
+struct FitsRawType;
+template <>
+struct FitsRawType<8> {
+  using type = std::uint8_t;  // BITPIX 8 is unsigned
+  using bits = std::uint8_t;
+};
+template <>
+struct FitsRawType<16> {
+  using type = std::int16_t;
+  using bits = std::uint16_t;
+};
+template <>
+struct FitsRawType<32> {
+  using type = std::int32_t;
+  using bits = std::uint32_t;
+};
+template <>
+struct FitsRawType<-32> {
+  using type = float;
+  using bits = std::uint32_t;
+};
+template <>
+struct FitsRawType<-64> {
+  using type = double;
+  using bits = std::uint64_t;
+};
+
+// Loads the element of type BITPIX that begins at src (any alignment).
+template <int BITPIX>
+inline typename FitsRawType<BITPIX>::type loadFitsRaw(const unsigned char* src) {
+  using Bits = typename FitsRawType<BITPIX>::bits;
+  Bits b;
+  std::memcpy(&b, src, sizeof b);
+  if constexpr (sizeof(Bits) > 1 && std::endian::native == std::endian::little) b = fitsByteSwap(b);
+  return std::bit_cast<typename FitsRawType<BITPIX>::type>(b);
+}
+
+// Stores v big-endian at dst (any alignment).
+template <int BITPIX>
+inline void storeFitsRaw(unsigned char* dst, typename FitsRawType<BITPIX>::type v) {
+  using Bits = typename FitsRawType<BITPIX>::bits;
+  Bits b = std::bit_cast<Bits>(v);
+  if constexpr (sizeof(Bits) > 1 && std::endian::native == std::endian::little) b = fitsByteSwap(b);
+  std::memcpy(dst, &b, sizeof b);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Value conversions with defined results for every input: converting to an integer type
+// truncates toward zero, maps NaN to 0 and saturates values outside the target's range.
+
+template <class T, class V>
+inline T fitsConvert(V v) {
+  if constexpr (std::is_floating_point_v<T>) {
+    return static_cast<T>(v);
+  } else if constexpr (std::is_floating_point_v<V>) {
+    if (std::isnan(v)) return T(0);
+    // The bounds of T are exact doubles for every integer type up to 32 bits; for wider
+    // types the upper test is against 2^63, which is exact as well.
+    constexpr double lo = static_cast<double>(std::numeric_limits<T>::min());
+    constexpr double hiExclusive = static_cast<double>(std::numeric_limits<T>::max() / 2 + 1) * 2.0;
+    if (v <= lo) return std::numeric_limits<T>::min();
+    if (v >= hiExclusive) return std::numeric_limits<T>::max();
+    return static_cast<T>(v);
+  } else if constexpr (std::is_same_v<T, bool> || std::is_same_v<V, bool>) {
+    return static_cast<T>(v);
+  } else {
+    if (std::cmp_less(v, std::numeric_limits<T>::min())) return std::numeric_limits<T>::min();
+    if (std::cmp_greater(v, std::numeric_limits<T>::max())) return std::numeric_limits<T>::max();
+    return static_cast<T>(v);
+  }
+}
+
+// Conversion of an array element to the element type of BITPIX for writing. Floating-point
+// values going to an integer BITPIX are first truncated to a signed 32-bit integer (NaN 0,
+// saturating), of which the low 8 or 16 bits are kept; integers keep their low bits.
+template <int BITPIX, class E>
+inline typename FitsRawType<BITPIX>::type toFitsRaw(E e) {
+  using R = typename FitsRawType<BITPIX>::type;
+  if constexpr (std::is_floating_point_v<R>) {
+    return static_cast<R>(e);
+  } else if constexpr (std::is_floating_point_v<E>) {
+    return static_cast<R>(fitsConvert<std::int32_t>(static_cast<double>(e)));
+  } else {
+    return static_cast<R>(e);  // modular: the low bits are kept
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Scaling of raw values with BSCALE and BZERO, chosen once per read.
+
+enum class FitsScalePath { plain, wholeNumber, real };
+
+struct FitsScaling {
+  FitsScalePath path;
+  double bscale, bzero;
+  std::int64_t intScale, intZero;  // valid on the whole-number path
+};
+
+// plain when bscale is 1 and bzero 0; whole-number when both are whole numbers that fit a
+// 32-bit int; real otherwise (NaN never counts as a whole number).
+FitsScaling chooseFitsScaling(double bscale, double bzero);
+
+// ---------------------------------------------------------------------------------------------
+// Element loops: a run is `count` elements at `out` (or `in`), `step` elements apart; the raw
+// elements are contiguous and big-endian at `src` (or `dst`). They are the hot path of every
+// read and write; the library's targets compile them with the vectorizer's dynamic cost model.
+
+namespace detail {
+
+template <int BITPIX, FitsScalePath PATH, class T>
+inline T fitsScaledValue(const unsigned char* src, const FitsScaling& s) {
+  const auto raw = loadFitsRaw<BITPIX>(src);
+  if constexpr (PATH == FitsScalePath::plain) {
+    return fitsConvert<T>(raw);
+  } else if constexpr (PATH == FitsScalePath::wholeNumber && (BITPIX == 8 || BITPIX == 16)) {
+    // 64-bit arithmetic: a 16-bit value times a 32-bit scale cannot overflow.
+    return fitsConvert<T>(static_cast<std::int64_t>(raw) * s.intScale + s.intZero);
+  } else if constexpr (PATH == FitsScalePath::wholeNumber) {
+    return fitsConvert<T>(static_cast<double>(raw) * static_cast<double>(s.intScale) +
+                          static_cast<double>(s.intZero));
+  } else {
+    return fitsConvert<T>(static_cast<double>(raw) * s.bscale + s.bzero);
+  }
+}
+
+template <int BITPIX, FitsScalePath PATH, class T>
+inline void convertFitsRun(T* out, long step, const unsigned char* src, long count, const FitsScaling& s) {
+  constexpr long bytes = fitsBytesPerElement(BITPIX);
+  if (step == 1) {
+    for (long i = 0; i < count; ++i) out[i] = fitsScaledValue<BITPIX, PATH, T>(src + i * bytes, s);
+  } else {
+    for (long i = 0; i < count; ++i) out[i * step] = fitsScaledValue<BITPIX, PATH, T>(src + i * bytes, s);
+  }
+}
+
+template <int BITPIX, class E>
+inline void storeFitsRun(unsigned char* dst, const E* in, long step, long count) {
+  constexpr long bytes = fitsBytesPerElement(BITPIX);
+  if (step == 1) {
+    for (long i = 0; i < count; ++i) storeFitsRaw<BITPIX>(dst + i * bytes, toFitsRaw<BITPIX>(in[i]));
+  } else {
+    for (long i = 0; i < count; ++i) storeFitsRaw<BITPIX>(dst + i * bytes, toFitsRaw<BITPIX>(in[i * step]));
+  }
+}
+
+// Calls f(std::integral_constant<FitsScalePath, PATH>{}) with the scaling path of s.
+template <class F>
+inline void withFitsScalePath(const FitsScaling& s, F&& f) {
+  switch (s.path) {
+    case FitsScalePath::plain:
+      return f(std::integral_constant<FitsScalePath, FitsScalePath::plain>{});
+    case FitsScalePath::wholeNumber:
+      return f(std::integral_constant<FitsScalePath, FitsScalePath::wholeNumber>{});
+    case FitsScalePath::real:
+      return f(std::integral_constant<FitsScalePath, FitsScalePath::real>{});
+  }
+}
+
+}  // namespace detail
+
+// Reads raw elements of the given BITPIX into a destination: walk(convert) calls
+// convert(src, n) for stretches of n contiguous raw elements at src, and the sink hands out
+// the runs that receive them, sink.take(n, f) calling f(out, step, count). The BITPIX and the
+// scaling path are resolved here, once for the whole read.
+template <class Sink, class Walk>
+void readFitsElements(int bitpix, const FitsScaling& s, Sink& sink, Walk&& walk) {
+  withFitsBitpix(bitpix, [&](auto bitpixConstant) {
+    constexpr int BITPIX = decltype(bitpixConstant)::value;
+    detail::withFitsScalePath(s, [&](auto pathConstant) {
+      constexpr FitsScalePath PATH = decltype(pathConstant)::value;
+      walk([&](const unsigned char* src, long n) {
+        sink.take(n, [&](auto* out, long step, long count) {
+          detail::convertFitsRun<BITPIX, PATH>(out, step, src, count, s);
+          src += count * fitsBytesPerElement(BITPIX);
+        });
+      });
+    });
+  });
+}
+
+// Writes elements as raw elements of the given BITPIX: walk(store) calls store(dst, n) for
+// stretches of n contiguous raw elements at dst, and source.take(n, f) hands out the runs of
+// elements that fill them, calling f(in, step, count).
+template <class Source, class Walk>
+void writeFitsElements(int bitpix, Source& source, Walk&& walk) {
+  withFitsBitpix(bitpix, [&](auto bitpixConstant) {
+    constexpr int BITPIX = decltype(bitpixConstant)::value;
+    walk([&](unsigned char* dst, long n) {
+      source.take(n, [&](const auto* in, long step, long count) {
+        detail::storeFitsRun<BITPIX>(dst, in, step, count);
+        dst += count * fitsBytesPerElement(BITPIX);
+      });
+    });
+  });
+}
+
+}  // namespace orv
+
+#endif
