@@ -53,7 +53,7 @@ TEST(ExprTypeTest, PromotionAndResultTypes) {
   static_assert(std::is_same_v<VT<decltype(merge(B, i, i))>, int>);
   static_assert(std::is_same_v<VT<decltype(merge(F > d, F, f))>, float>);
   static_assert(std::is_same_v<VT<decltype(merge(F > d, F, d))>, double>);
-  // The documented form of a comparison node.
+  // The node type a comparison of an array with a literal builds.
   static_assert(
       std::is_same_v<decltype(S == 0),
                      orv::TExpr<orv::TBinExprOp<MArray<short, 2>::ConstIterator, orv::TExprLiteral<int>,

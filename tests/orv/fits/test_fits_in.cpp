@@ -86,7 +86,7 @@ void checkWholeRead(const ValueCase& c) {
   }
 }
 
-TEST(FitsInValues, EveryBitpixAndScalingGivesThePartArithmetic) {
+TEST(FitsInValues, EveryBitpixAndScalingGivesTheScaledValues) {
   const std::vector<ValueCase> cases = valueCases();
   ASSERT_GE(cases.size(), 15u);
   for (const ValueCase& c : cases) {
@@ -95,7 +95,7 @@ TEST(FitsInValues, EveryBitpixAndScalingGivesThePartArithmetic) {
   }
 }
 
-TEST(FitsInValues, PartExamplesOfConversion) {
+TEST(FitsInValues, OffsetUnsignedAndSaturatingConversions) {
   // BITPIX 16 with BZERO 32768: raw -32768 gives 0 and raw 32767 gives 65535 (the fixture's
   // first elements); BITPIX -32 into short truncates 2.9 and -2.9 toward zero.
   orv::FitsIn u16(imageFixtures() + "/img_u16.fits", true);
@@ -229,7 +229,7 @@ TEST(FitsInTiles, ImageOfTheArraySizeIsReadWholeEveryTime) {
   EXPECT_EQ(a(37, 5), (36 + 4 * 100) % 251);
 }
 
-TEST(FitsInTiles, LargeImageTilesFollowThePartOrder) {
+TEST(FitsInTiles, LargeImageTilesFollowTheOdometerOrder) {
   const std::string dir = fits_test::makeScratchDir();
   std::vector<unsigned char> data(2000L * 3000L);
   for (long y = 0; y < 3000; ++y)

@@ -140,7 +140,7 @@ TEST(FitsOutWhole, EveryTypeAndBitpixVerifiesAndReadsBackInAstropy) {
   }
 }
 
-TEST(FitsOutWhole, PartExamplesOfBytes) {
+TEST(FitsOutWhole, ValuesBecomeTheExpectedBigEndianBytes) {
   const std::string dir = fits_test::makeScratchDir();
   struct Case {
     std::string name;
