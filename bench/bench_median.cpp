@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "orv/median.h"
+#include "orv/marray.h"
 
 namespace {
 

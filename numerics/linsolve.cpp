@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "orv/marray_io.h"
+#include "orv/marray.h"
 
 namespace {
 

@@ -1,6 +1,11 @@
 #ifndef ORV_ARRAY_H
 #define ORV_ARRAY_H
 
+// Belongs to the array library, whose one include is orv/marray.h.
+#ifndef ORV_MARRAY_UMBRELLA
+#error "include \"orv/marray.h\", the one header of the array library, instead of orv/array.h"
+#endif
+
 #include <climits>
 #include <cstdint>
 #include <type_traits>
@@ -22,12 +27,16 @@ class TExpr;
 template <typename A>
 class ListInitializationSwitch;
 
+namespace detail {
+
 // Moves a pointer by k elements; an array without storage keeps its null
 // pointer (no arithmetic on null).
 template <typename T>
-inline T* shiftPointer__(T* p, std::int64_t k) {
+inline T* shiftPointer(T* p, std::int64_t k) {
   return p == nullptr ? p : p + k;
 }
+
+}  // namespace detail
 
 // The n-dimensional array (rank 1 to 4), column-major, index base 1 unless
 // given otherwise. A light handle: a reference-counted storage block, a shape,
@@ -264,7 +273,7 @@ class MArray {
       throw RangeException("Array index base out of range");
     for (int d = 0; d < N; ++d) shape.base[d] = values[d];
     shape.recompute();
-    data = shiftPointer__(firstElem, shape.zeroOffset);
+    data = detail::shiftPointer(firstElem, shape.zeroOffset);
   }
 
   // Internals for the evaluators, iterators, readers and writers.
@@ -272,7 +281,7 @@ class MArray {
   // Address of the element with all indices 0.
   T* getData() const { return data; }
   // Address of the first element (all indices at base).
-  T* firstElement() const { return shiftPointer__(data, -static_cast<std::int64_t>(shape.zeroOffset)); }
+  T* firstElement() const { return detail::shiftPointer(data, -static_cast<std::int64_t>(shape.zeroOffset)); }
   const MemoryBlock<T>* getMemoryBlock() const { return memBlock; }
 
   // Iteration in storage order, dimension 1 fastest.
@@ -310,7 +319,7 @@ class MArray {
         r.last == rangeAll ? static_cast<std::int64_t>(shape.base[d]) + shape.length[d] - 1 : r.last;
     shape.base[d] = 1;
     shape.length[d] = static_cast<int>((last - first) / r.stride + 1);
-    data = shiftPointer__(data, (first - r.stride) * shape.stride[d]);
+    data = detail::shiftPointer(data, (first - r.stride) * shape.stride[d]);
     shape.stride[d] = static_cast<int>(static_cast<std::int64_t>(shape.stride[d]) * r.stride);
   }
 
@@ -346,7 +355,7 @@ class MArray {
     ++block->references;
     release__();
     memBlock = block;
-    data = shiftPointer__(block->data, shape.zeroOffset);
+    data = detail::shiftPointer(block->data, shape.zeroOffset);
   }
 
   void allocateFromRanges__(std::initializer_list<const Range*> ranges, bool map) {
@@ -399,7 +408,7 @@ class MArray {
   template <int M, typename I>
   requires std::is_integral_v<I>
   void sliceArgument__(int&, I index, const MArray<T, M>& src, int srcDim) {
-    data = shiftPointer__(data, static_cast<std::int64_t>(index) * src.shape.stride[srcDim - 1]);
+    data = detail::shiftPointer(data, static_cast<std::int64_t>(index) * src.shape.stride[srcDim - 1]);
   }
   template <int M>
   void sliceArgument__(int&, NoArgument, const MArray<T, M>&, int) {}

@@ -1,6 +1,11 @@
 #ifndef ORV_ASSIGN_H
 #define ORV_ASSIGN_H
 
+// Belongs to the array library, whose one include is orv/marray.h.
+#ifndef ORV_MARRAY_UMBRELLA
+#error "include \"orv/marray.h\", the one header of the array library, instead of orv/assign.h"
+#endif
+
 #include <type_traits>
 
 #include "orv/array.h"
@@ -23,20 +28,24 @@ namespace orv {
 // are written, but later groups may read elements that earlier ones have
 // already overwritten. Copy such an operand into an array of its own first.
 
+namespace detail {
+
 // Array operands must have storage and the target's length in every
 // dimension; elements are paired by position, so a mismatch would read outside
 // an operand.
 template <typename T, int N, typename E>
-void checkAssignable__(const MArray<T, N>& target, const TExpr<E, N>& expr) {
+void checkAssignable(const MArray<T, N>& target, const TExpr<E, N>& expr) {
   if (target.isEmpty()) throw RangeException("Assignment to an array without storage");
   if (!expr.operandsMatch(*target.getShape()))
     throw RangeException("Array operand without storage or of other lengths in assignment");
 }
 
+}  // namespace detail
+
 template <typename T, int N>
 template <typename E>
 MArray<T, N>& MArray<T, N>::operator=(const TExpr<E, N>& expr) {
-  checkAssignable__(*this, expr);
+  detail::checkAssignable(*this, expr);
   TExpr<E, N> work(expr);
   evaluateInto(*this, work);
   return *this;

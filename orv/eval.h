@@ -17,11 +17,13 @@ namespace orv {
 // operand at the same positions (A = A * x) reads each element before it is
 // overwritten.
 
+namespace detail {
+
 // One run of n elements from `run`, the target stepping by ts, the operands
 // from their current positions: unit offsets when every stride is 1, else
 // each operand at its own stride.
 template <typename T, typename E, int N>
-inline void assignRun__(T* run, std::ptrdiff_t ts, int n, bool unit, TExpr<E, N>& expr) {
+inline void assignRun(T* run, std::ptrdiff_t ts, int n, bool unit, TExpr<E, N>& expr) {
   if (unit) {
     forEachGroupOfFour(
         n, [&](int i) { run[i] = static_cast<T>(expr.valueAt(i)); },
@@ -51,6 +53,8 @@ inline void assignRun__(T* run, std::ptrdiff_t ts, int n, bool unit, TExpr<E, N>
   }
 }
 
+}  // namespace detail
+
 // Contiguous evaluator: every rank-1 target, and targets of higher rank that
 // are storage-contiguous with storage-contiguous operands. The element at
 // storage position i lies at the first element + i * stride[1], so the whole
@@ -60,7 +64,7 @@ void eval_assign_expr_1(MArray<T, N>& target, TExpr<E, N>& expr) {
   const Shape<N>& shape = *target.getShape();
   if (!shape.hasElements() || target.getData() == nullptr) return;
   const std::ptrdiff_t s = shape.stride[0];
-  assignRun__(target.firstElement(), s, shape.numElements, s == 1 && expr.isUnitStride(), expr);
+  detail::assignRun(target.firstElement(), s, shape.numElements, s == 1 && expr.isUnitStride(), expr);
 }
 
 // Strided evaluator, ranks 2 to 4: walks the target and every array operand
@@ -70,7 +74,7 @@ template <typename T, int N, typename E>
 void eval_assign_expr_N(MArray<T, N>& target, TExpr<E, N>& expr) {
   const bool unit = target.getShape()->stride[0] == 1 && expr.isUnitStride();
   forEachRun(target, [&](T* run, int n, std::ptrdiff_t ts) {
-    assignRun__(run, ts, n, unit, expr);
+    detail::assignRun(run, ts, n, unit, expr);
     expr.advanceBy(n);
     expr.advanceDim();
   });

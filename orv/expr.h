@@ -83,19 +83,23 @@ class TExpr {
   E node;
 };
 
+namespace detail {
+
 // Shape of the first array operand among the given operands, in operand
 // order, or null when none is an array. Decided by type: an array leaf always
 // has a shape.
 template <typename X, typename... Rest>
-inline auto firstShape__(const X& x, const Rest&... rest) {
+inline auto firstShape(const X& x, const Rest&... rest) {
   if constexpr (!std::is_same_v<decltype(x.exprShape()), std::nullptr_t>) {
     return x.exprShape();
   } else if constexpr (sizeof...(Rest) == 0) {
     return nullptr;
   } else {
-    return firstShape__(rest...);
+    return firstShape(rest...);
   }
 }
+
+}  // namespace detail
 
 // Two operands combined by a functor.
 template <typename A, typename B, typename Op, int N>
@@ -128,7 +132,7 @@ class TBinExprOp {
     a.stepRun();
     b.stepRun();
   }
-  auto exprShape() const { return firstShape__(a, b); }
+  auto exprShape() const { return detail::firstShape(a, b); }
   template <int M>
   bool operandsMatch(const Shape<M>& target) const {
     return a.operandsMatch(target) && b.operandsMatch(target);
@@ -213,7 +217,7 @@ class MergeExpr {
     a.stepRun();
     b.stepRun();
   }
-  auto exprShape() const { return firstShape__(c, a, b); }
+  auto exprShape() const { return detail::firstShape(c, a, b); }
   template <int M>
   bool operandsMatch(const Shape<M>& target) const {
     return c.operandsMatch(target) && a.operandsMatch(target) && b.operandsMatch(target);

@@ -19,15 +19,17 @@ using PromotedType = decltype(std::declval<T1>() + std::declval<T2>());
 // converted to the promoted type before the operation, never to the target's
 // type. Integer sums, differences and products wrap around in two's
 // complement instead of overflowing.
+namespace detail {
 template <typename P>
-inline constexpr bool wrapsAround__ = std::is_integral_v<P> && !std::is_same_v<P, bool>;
+inline constexpr bool wrapsAround = std::is_integral_v<P> && !std::is_same_v<P, bool>;
+}  // namespace detail
 
 #define ORV_ARITHMETIC_FUNCTOR(NAME, OP)                                                 \
   template <typename T1, typename T2>                                                    \
   struct NAME {                                                                          \
     using T_numtype = PromotedType<T1, T2>;                                              \
     static T_numtype apply(const T1& a, const T2& b) {                                   \
-      if constexpr (wrapsAround__<T_numtype>) {                                          \
+      if constexpr (detail::wrapsAround<T_numtype>) {                                    \
         using U = std::make_unsigned_t<T_numtype>;                                       \
         return static_cast<T_numtype>(static_cast<U>(static_cast<T_numtype>(a))          \
                                           OP static_cast<U>(static_cast<T_numtype>(b))); \

@@ -11,11 +11,13 @@
 
 namespace orv {
 
+namespace detail {
+
 // How each kind of operand enters a tree: an array as a fresh const iterator
 // standing on its first element, an expression as a copy, a scalar as a
 // literal of its own type.
 template <typename X>
-struct ExprOperand__ {
+struct ExprOperand {
   static constexpr bool isScalar = std::is_arithmetic_v<X> || std::is_same_v<X, std::string>;
   static constexpr bool isOperand = false;
   static constexpr int rank = 0;
@@ -24,7 +26,7 @@ struct ExprOperand__ {
 };
 
 template <typename T, int N>
-struct ExprOperand__<MArray<T, N>> {
+struct ExprOperand<MArray<T, N>> {
   static constexpr bool isScalar = false;
   static constexpr bool isOperand = true;
   static constexpr int rank = N;
@@ -33,7 +35,7 @@ struct ExprOperand__<MArray<T, N>> {
 };
 
 template <typename E, int N>
-struct ExprOperand__<TExpr<E, N>> {
+struct ExprOperand<TExpr<E, N>> {
   static constexpr bool isScalar = false;
   static constexpr bool isOperand = true;
   static constexpr int rank = N;
@@ -42,39 +44,40 @@ struct ExprOperand__<TExpr<E, N>> {
 };
 
 template <typename X>
-using OperandType__ = typename ExprOperand__<X>::type;
+using OperandType = typename ExprOperand<X>::type;
 template <typename X>
-using OperandValue__ = typename OperandType__<X>::value_type;
+using OperandValue = typename OperandType<X>::value_type;
 
 // Arrays or expressions on one side at least, scalars at most on the other;
 // two non-scalars must have the same rank.
 template <typename L, typename R>
-concept BinaryOperands__ = (ExprOperand__<L>::isOperand || ExprOperand__<R>::isOperand) &&
-                           (ExprOperand__<L>::isOperand || ExprOperand__<L>::isScalar) &&
-                           (ExprOperand__<R>::isOperand || ExprOperand__<R>::isScalar) &&
-                           (!ExprOperand__<L>::isOperand || !ExprOperand__<R>::isOperand ||
-                            ExprOperand__<L>::rank == ExprOperand__<R>::rank);
+concept BinaryOperands = (ExprOperand<L>::isOperand || ExprOperand<R>::isOperand) &&
+                         (ExprOperand<L>::isOperand || ExprOperand<L>::isScalar) &&
+                         (ExprOperand<R>::isOperand || ExprOperand<R>::isScalar) &&
+                         (!ExprOperand<L>::isOperand || !ExprOperand<R>::isOperand ||
+                          ExprOperand<L>::rank == ExprOperand<R>::rank);
 
 template <typename L, typename R>
-inline constexpr int binaryRank__ =
-    ExprOperand__<L>::isOperand ? ExprOperand__<L>::rank : ExprOperand__<R>::rank;
+inline constexpr int binaryRank = ExprOperand<L>::isOperand ? ExprOperand<L>::rank : ExprOperand<R>::rank;
 
 template <template <typename, typename> class Op, typename L, typename R>
-using BinaryExpr__ = TExpr<TBinExprOp<OperandType__<L>, OperandType__<R>,
-                                      Op<OperandValue__<L>, OperandValue__<R>>, binaryRank__<L, R>>,
-                           binaryRank__<L, R>>;
+using BinaryExpr =
+    TExpr<TBinExprOp<OperandType<L>, OperandType<R>, Op<OperandValue<L>, OperandValue<R>>, binaryRank<L, R>>,
+          binaryRank<L, R>>;
 
 template <template <typename, typename> class Op, typename L, typename R>
-BinaryExpr__<Op, L, R> makeBinary__(const L& l, const R& r) {
-  constexpr int N = binaryRank__<L, R>;
-  using Node = TBinExprOp<OperandType__<L>, OperandType__<R>, Op<OperandValue__<L>, OperandValue__<R>>, N>;
-  return TExpr<Node, N>(Node(ExprOperand__<L>::make(l), ExprOperand__<R>::make(r)));
+BinaryExpr<Op, L, R> makeBinary(const L& l, const R& r) {
+  constexpr int N = binaryRank<L, R>;
+  using Node = TBinExprOp<OperandType<L>, OperandType<R>, Op<OperandValue<L>, OperandValue<R>>, N>;
+  return TExpr<Node, N>(Node(ExprOperand<L>::make(l), ExprOperand<R>::make(r)));
 }
 
-#define ORV_BINARY_OPERATOR(OP, FUNCTOR)                      \
-  template <typename L, typename R>                           \
-  requires BinaryOperands__<L, R> BinaryExpr__<FUNCTOR, L, R> \
-  operator OP(const L& l, const R& r) { return makeBinary__<FUNCTOR>(l, r); }
+}  // namespace detail
+
+#define ORV_BINARY_OPERATOR(OP, FUNCTOR)                                  \
+  template <typename L, typename R>                                       \
+  requires detail::BinaryOperands<L, R> detail::BinaryExpr<FUNCTOR, L, R> \
+  operator OP(const L& l, const R& r) { return detail::makeBinary<FUNCTOR>(l, r); }
 
 ORV_BINARY_OPERATOR(+, __orv_TAdd)
 ORV_BINARY_OPERATOR(-, __orv_TSub)
@@ -90,59 +93,69 @@ ORV_BINARY_OPERATOR(||, __orv_TOr)
 
 #undef ORV_BINARY_OPERATOR
 
+namespace detail {
+
 // One array or expression through a one-operand functor.
 template <typename X>
-concept UnaryOperand__ = ExprOperand__<X>::isOperand;
+concept UnaryOperand = ExprOperand<X>::isOperand;
 
 template <template <typename> class Op, typename X>
-using UnaryExpr__ =
-    TExpr<TUnExprOp<OperandType__<X>, Op<OperandValue__<X>>, ExprOperand__<X>::rank>, ExprOperand__<X>::rank>;
+using UnaryExpr =
+    TExpr<TUnExprOp<OperandType<X>, Op<OperandValue<X>>, ExprOperand<X>::rank>, ExprOperand<X>::rank>;
 
 template <template <typename> class Op, typename X>
-UnaryExpr__<Op, X> makeUnary__(const X& x) {
-  using Node = TUnExprOp<OperandType__<X>, Op<OperandValue__<X>>, ExprOperand__<X>::rank>;
-  return UnaryExpr__<Op, X>(Node(ExprOperand__<X>::make(x)));
+UnaryExpr<Op, X> makeUnary(const X& x) {
+  using Node = TUnExprOp<OperandType<X>, Op<OperandValue<X>>, ExprOperand<X>::rank>;
+  return UnaryExpr<Op, X>(Node(ExprOperand<X>::make(x)));
 }
 
+}  // namespace detail
+
 // x * x, formed in double.
-template <UnaryOperand__ X>
-UnaryExpr__<__orv_pow2, X> pow2(const X& x) {
-  return makeUnary__<__orv_pow2>(x);
+template <detail::UnaryOperand X>
+detail::UnaryExpr<__orv_pow2, X> pow2(const X& x) {
+  return detail::makeUnary<__orv_pow2>(x);
 }
 
 // Square root in the operand's own precision, as double.
-template <UnaryOperand__ X>
-UnaryExpr__<__orv_sqrt, X> sqrt(const X& x) {
-  return makeUnary__<__orv_sqrt>(x);
+template <detail::UnaryOperand X>
+detail::UnaryExpr<__orv_sqrt, X> sqrt(const X& x) {
+  return detail::makeUnary<__orv_sqrt>(x);
 }
 
-template <UnaryOperand__ X>
-UnaryExpr__<__orv_fabs, X> fabs(const X& x) {
-  return makeUnary__<__orv_fabs>(x);
+template <detail::UnaryOperand X>
+detail::UnaryExpr<__orv_fabs, X> fabs(const X& x) {
+  return detail::makeUnary<__orv_fabs>(x);
 }
 
 // Conversion of every value to To: orv::cast<float>(D).
-template <typename To, UnaryOperand__ X>
-TExpr<TUnExprOp<OperandType__<X>, __orv_cast<To, OperandValue__<X>>, ExprOperand__<X>::rank>,
-      ExprOperand__<X>::rank>
+template <typename To, detail::UnaryOperand X>
+TExpr<
+    TUnExprOp<detail::OperandType<X>, __orv_cast<To, detail::OperandValue<X>>, detail::ExprOperand<X>::rank>,
+    detail::ExprOperand<X>::rank>
 cast(const X& x) {
-  using Node = TUnExprOp<OperandType__<X>, __orv_cast<To, OperandValue__<X>>, ExprOperand__<X>::rank>;
-  return TExpr<Node, ExprOperand__<X>::rank>(Node(ExprOperand__<X>::make(x)));
+  using Node = TUnExprOp<detail::OperandType<X>, __orv_cast<To, detail::OperandValue<X>>,
+                         detail::ExprOperand<X>::rank>;
+  return TExpr<Node, detail::ExprOperand<X>::rank>(Node(detail::ExprOperand<X>::make(x)));
 }
 
 // c ? a : b per element; c is an array (bool or short) or an expression, a and
 // b arrays, expressions or scalars.
-template <UnaryOperand__ C, typename A, typename B>
-requires(ExprOperand__<A>::isOperand || ExprOperand__<A>::isScalar) &&
-    (ExprOperand__<B>::isOperand || ExprOperand__<B>::isScalar)
-        TExpr<MergeExpr<OperandType__<C>, OperandType__<A>, OperandType__<B>, ExprOperand__<C>::rank>,
-              ExprOperand__<C>::rank> merge(const C& c, const A& a, const B& b) {
-  constexpr int N = ExprOperand__<C>::rank;
-  static_assert(!ExprOperand__<A>::isOperand || ExprOperand__<A>::rank == N, "operands of one rank");
-  static_assert(!ExprOperand__<B>::isOperand || ExprOperand__<B>::rank == N, "operands of one rank");
-  using Node = MergeExpr<OperandType__<C>, OperandType__<A>, OperandType__<B>, N>;
-  return TExpr<Node, N>(
-      Node(ExprOperand__<C>::make(c), ExprOperand__<A>::make(a), ExprOperand__<B>::make(b)));
+template <detail::UnaryOperand C, typename A, typename B>
+requires(detail::ExprOperand<A>::isOperand || detail::ExprOperand<A>::isScalar) &&
+    (detail::ExprOperand<B>::isOperand ||
+     detail::ExprOperand<B>::isScalar) TExpr<MergeExpr<detail::OperandType<C>, detail::OperandType<A>,
+                                                       detail::OperandType<B>, detail::ExprOperand<C>::rank>,
+                                             detail::ExprOperand<C>::rank> merge(const C& c, const A& a,
+                                                                                 const B& b) {
+  constexpr int N = detail::ExprOperand<C>::rank;
+  static_assert(!detail::ExprOperand<A>::isOperand || detail::ExprOperand<A>::rank == N,
+                "operands of one rank");
+  static_assert(!detail::ExprOperand<B>::isOperand || detail::ExprOperand<B>::rank == N,
+                "operands of one rank");
+  using Node = MergeExpr<detail::OperandType<C>, detail::OperandType<A>, detail::OperandType<B>, N>;
+  return TExpr<Node, N>(Node(detail::ExprOperand<C>::make(c), detail::ExprOperand<A>::make(a),
+                             detail::ExprOperand<B>::make(b)));
 }
 
 }  // namespace orv

@@ -5,6 +5,10 @@
 // iterators, element-wise expressions, whole-array assignments, reductions,
 // exact medians and text output.
 
+// The headers below refuse to be included on their own (their members and
+// functions need one another); this is the way in.
+#define ORV_MARRAY_UMBRELLA
+
 #include "orv/array.h"
 #include "orv/assign.h"
 #include "orv/eval.h"
@@ -24,5 +28,7 @@
 #include "orv/marray_io.h"
 #include "orv/median.h"
 #include "orv/reduce.h"
+
+#undef ORV_MARRAY_UMBRELLA
 
 #endif

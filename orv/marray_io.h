@@ -1,6 +1,11 @@
 #ifndef ORV_MARRAY_IO_H
 #define ORV_MARRAY_IO_H
 
+// Belongs to the array library, whose one include is orv/marray.h.
+#ifndef ORV_MARRAY_UMBRELLA
+#error "include \"orv/marray.h\", the one header of the array library, instead of orv/marray_io.h"
+#endif
+
 // Text output of shapes and arrays, and the diagnostic dump describeSelf.
 // Numbers are written with the stream's own formatting, so a caller's precision
 // and flags apply.
@@ -26,19 +31,19 @@ std::ostream& operator<<(std::ostream& os, const Shape<N>& shape) {
   return os;
 }
 
-namespace io_detail {
+namespace detail {
 
 // "[ e1 e2 ... ]" for the run of dimension 1 starting at p; an array without
 // storage prints its brackets only.
 template <class T>
-void writeRun__(std::ostream& os, const T* p, int length, std::ptrdiff_t stride) {
+void writeRun(std::ostream& os, const T* p, int length, std::ptrdiff_t stride) {
   os << "[ ";
   if (p != nullptr)
     for (int i = 0; i < length; ++i) os << p[i * stride] << " ";
   os << "]";
 }
 
-}  // namespace io_detail
+}  // namespace detail
 
 // A header line "MArray<T,N> " with the shape, then the elements, dimension 1
 // along a line, without a final line end. Views print their own elements.
@@ -51,11 +56,11 @@ requires(N >= 1 && N <= 3) std::ostream& operator<<(std::ostream& os, const MArr
   long line = 0;
   auto writeLine = [&](const T* p, int count, std::ptrdiff_t stride) {
     if constexpr (N == 1) {
-      io_detail::writeRun__(os, p, count, stride);
+      detail::writeRun(os, p, count, stride);
     } else {
       const long j = line % s.length[1];
       if (N == 3 && j == 0) os << "[";
-      io_detail::writeRun__(os, p, count, stride);
+      detail::writeRun(os, p, count, stride);
       if (j + 1 < s.length[1]) {
         os << std::endl << (N == 3 ? "  " : " ");
       } else if constexpr (N == 3) {

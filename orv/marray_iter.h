@@ -1,6 +1,11 @@
 #ifndef ORV_MARRAY_ITER_H
 #define ORV_MARRAY_ITER_H
 
+// Belongs to the array library, whose one include is orv/marray.h.
+#ifndef ORV_MARRAY_UMBRELLA
+#error "include \"orv/marray.h\", the one header of the array library, instead of orv/marray_iter.h"
+#endif
+
 #include <algorithm>
 #include <cstddef>
 #include <iterator>

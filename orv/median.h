@@ -1,6 +1,11 @@
 #ifndef ORV_MEDIAN_H
 #define ORV_MEDIAN_H
 
+// Belongs to the array library, whose one include is orv/marray.h.
+#ifndef ORV_MARRAY_UMBRELLA
+#error "include \"orv/marray.h\", the one header of the array library, instead of orv/median.h"
+#endif
+
 // Exact medians of arrays, with and without a marker value that excludes
 // flagged elements.
 
@@ -11,7 +16,8 @@
 #include <limits>
 #include <type_traits>
 
-#include "orv/marray.h"
+#include "orv/array.h"
+#include "orv/marray_iter.h"
 #include "orv/reduce.h"
 
 namespace orv {
@@ -34,10 +40,10 @@ struct less_nan {
   }
 };
 
-namespace median_detail {
+namespace detail {
 
 template <class T>
-bool isNan__(const T& x) {
+bool isNan(const T& x) {
   if constexpr (std::is_floating_point_v<T>)
     return x != x;
   else
@@ -46,13 +52,13 @@ bool isNan__(const T& x) {
 
 // Ascending order with NaN after every number: the order of the median without marker.
 template <class T>
-struct NanLast__ {
-  bool operator()(const T& a, const T& b) const { return a < b || (isNan__(b) && !isNan__(a)); }
+struct NanLast {
+  bool operator()(const T& a, const T& b) const { return a < b || (isNan(b) && !isNan(a)); }
 };
 
 // The element at position k (0-based) in storage order, dimension 1 fastest.
 template <class T, int N>
-const T& elementAt__(const MArray<T, N>& a, std::int64_t k) {
+const T& elementAt(const MArray<T, N>& a, std::int64_t k) {
   const Shape<N>& s = *a.getShape();
   std::ptrdiff_t offset = 0;
   for (int d = 0; d < N; ++d) {
@@ -66,7 +72,7 @@ const T& elementAt__(const MArray<T, N>& a, std::int64_t k) {
 // are not skipped) under `less`: `count` = h + 1 smallest elements are kept in a
 // heap at t (the largest on top), as a partial sort would keep them.
 template <class T, int N, class Less, class Skip>
-void heapSelect__(const MArray<T, N>& a, T* t, int count, Less less, Skip skip, T& belowTop, T& top) {
+void heapSelect(const MArray<T, N>& a, T* t, int count, Less less, Skip skip, T& belowTop, T& top) {
   int filled = 0;
   forEachRun(a, [&](const T* p, int n, std::ptrdiff_t step) {
     for (int i = 0; i < n; ++i) {
@@ -93,14 +99,14 @@ void heapSelect__(const MArray<T, N>& a, T* t, int count, Less less, Skip skip, 
 
 // Bounds that no element passes: no lower or no upper pivot.
 template <class T>
-T lowestBound__() {
+T lowestBound() {
   if constexpr (std::numeric_limits<T>::has_infinity)
     return -std::numeric_limits<T>::infinity();
   else
     return std::numeric_limits<T>::lowest();
 }
 template <class T>
-T highestBound__() {
+T highestBound() {
   if constexpr (std::numeric_limits<T>::has_infinity)
     return std::numeric_limits<T>::infinity();
   else
@@ -122,7 +128,7 @@ inline constexpr int bandMinElements = 1 << 16;
 // Returns false when the pivots missed (possible but improbable) or the band
 // would not fit; the caller then falls back to the heap selection.
 template <bool HasMarker, class T, int N>
-bool bandSelect__(const MArray<T, N>& a, T marker, int m, T* buf, int capacity, T& lowValue, T& highValue) {
+bool bandSelect(const MArray<T, N>& a, T marker, int m, T* buf, int capacity, T& lowValue, T& highValue) {
   const int n = a.numElements();
   const int h = m / 2;
   const int sampleWanted = std::clamp(n / 64, 1024, 16384);
@@ -135,21 +141,21 @@ bool bandSelect__(const MArray<T, N>& a, T marker, int m, T* buf, int capacity, 
     state ^= state << 13;
     state ^= state >> 7;
     state ^= state << 17;
-    const T& x = elementAt__(a, static_cast<std::int64_t>(state % static_cast<std::uint64_t>(n)));
+    const T& x = elementAt(a, static_cast<std::int64_t>(state % static_cast<std::uint64_t>(n)));
     if (HasMarker && x == marker) continue;
     buf[sampled++] = x;
   }
   if (sampled < 256) return false;
-  std::sort(buf, buf + sampled, NanLast__<T>());
+  std::sort(buf, buf + sampled, NanLast<T>());
   const int rankLow = (m % 2 == 0) ? h - 1 : h;
   const int rankHigh = h;
   const int margin = static_cast<int>(2.5 * std::sqrt(static_cast<double>(sampled))) + 2;
   const std::int64_t lowIndex = static_cast<std::int64_t>(rankLow) * sampled / m - margin;
   const std::int64_t highIndex = static_cast<std::int64_t>(rankHigh) * sampled / m + 1 + margin;
-  T lo = lowIndex < 0 ? lowestBound__<T>() : buf[lowIndex];
-  T hi = highIndex >= sampled ? highestBound__<T>() : buf[highIndex];
-  if (isNan__(lo)) lo = highestBound__<T>();
-  if (isNan__(hi)) hi = highestBound__<T>();
+  T lo = lowIndex < 0 ? lowestBound<T>() : buf[lowIndex];
+  T hi = highIndex >= sampled ? highestBound<T>() : buf[highIndex];
+  if (isNan(lo)) lo = highestBound<T>();
+  if (isNan(hi)) hi = highestBound<T>();
   const bool distinct = !(lo == hi);
 
   // 2. One pass: counts and the band strictly between the pivots.
@@ -214,7 +220,7 @@ bool bandSelect__(const MArray<T, N>& a, T marker, int m, T* buf, int capacity, 
     }
     // Above hi: only NaN elements lie there when hi is the open upper bound.
     if constexpr (std::numeric_limits<T>::has_quiet_NaN) {
-      if (hi == highestBound__<T>()) {
+      if (hi == highestBound<T>()) {
         value = std::numeric_limits<T>::quiet_NaN();
         return true;
       }
@@ -237,7 +243,7 @@ bool bandSelect__(const MArray<T, N>& a, T marker, int m, T* buf, int capacity, 
 // cannot overflow; the result is the one the plain T arithmetic gives whenever
 // that does not overflow.
 template <class T>
-T meanInT__(const T& low, const T& high) {
+T meanInT(const T& low, const T& high) {
   if constexpr (std::is_floating_point_v<T>) {
     const T mean = (low + high) * static_cast<T>(0.5);
     // Only a sum beyond the largest finite value takes the halves first; below
@@ -254,43 +260,42 @@ T meanInT__(const T& low, const T& high) {
 
 // The median of the m elements that are not skipped; m >= 1.
 template <bool HasMarker, class T, int N>
-double medianOf__(const MArray<T, N>& a, T marker, int m) {
+double medianOf(const MArray<T, N>& a, T marker, int m) {
   const int h = m / 2;
   MArray<T, 1> t(h + 1, false);
   T* buf = t.firstElement();
   T low{}, high{};
   bool found = false;
-  if (a.numElements() >= bandMinElements)
-    found = bandSelect__<HasMarker>(a, marker, m, buf, h + 1, low, high);
+  if (a.numElements() >= bandMinElements) found = bandSelect<HasMarker>(a, marker, m, buf, h + 1, low, high);
   if (!found) {
     auto skip = [marker](const T& x) { return HasMarker && x == marker; };
     if constexpr (HasMarker)
-      heapSelect__(a, buf, h + 1, less_nan<T>{marker}, skip, low, high);
+      heapSelect(a, buf, h + 1, less_nan<T>{marker}, skip, low, high);
     else
-      heapSelect__(a, buf, h + 1, NanLast__<T>(), skip, low, high);
+      heapSelect(a, buf, h + 1, NanLast<T>(), skip, low, high);
   }
   if (m % 2 == 1) return static_cast<double>(high);
-  return static_cast<double>(meanInT__(low, high));
+  return static_cast<double>(meanInT(low, high));
 }
 
-}  // namespace median_detail
+}  // namespace detail
 
 // The exact median of all elements: the middle value in ascending order, or the
-// mean of the two middle values (formed in T, see meanInT__) for an even count.
+// mean of the two middle values (formed in T, see meanInT) for an even count.
 // NaN elements order after every number. An empty array gives NaN.
 template <class T, int N>
 double median_exact(const MArray<T, N>& a) {
-  reduce_detail::checkStorage__(a);
+  detail::checkStorage(a);
   const int n = a.numElements();
   if (n <= 0) return std::numeric_limits<double>::quiet_NaN();
-  return median_detail::medianOf__<false>(a, T{}, n);
+  return detail::medianOf<false>(a, T{}, n);
 }
 
 // The exact median of the elements that differ from marker, or the marker when
 // there are none. A NaN marker equals no element, so all elements count.
 template <class T, int N>
 double median_exact(const MArray<T, N>& a, std::type_identity_t<T> marker) {
-  reduce_detail::checkStorage__(a);
+  detail::checkStorage(a);
   int m = 0;
   forEachRun(a, [&](const T* p, int n, std::ptrdiff_t step) {
     int valid = 0;
@@ -298,7 +303,7 @@ double median_exact(const MArray<T, N>& a, std::type_identity_t<T> marker) {
     m += valid;
   });
   if (m == 0) return static_cast<double>(marker);
-  return median_detail::medianOf__<true>(a, marker, m);
+  return detail::medianOf<true>(a, marker, m);
 }
 
 }  // namespace orv

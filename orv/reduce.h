@@ -1,6 +1,11 @@
 #ifndef ORV_REDUCE_H
 #define ORV_REDUCE_H
 
+// Belongs to the array library, whose one include is orv/marray.h.
+#ifndef ORV_MARRAY_UMBRELLA
+#error "include \"orv/marray.h\", the one header of the array library, instead of orv/reduce.h"
+#endif
+
 // Whole-array reductions: sums, counts, minima, maxima and means of arrays and
 // of element-wise expressions, each in one pass without temporary arrays.
 // Elements are taken in storage order (dimension 1 fastest) and accumulated in
@@ -11,8 +16,8 @@
 #include <limits>
 #include <type_traits>
 
+#include "orv/array.h"
 #include "orv/expr.h"
-#include "orv/marray.h"
 #include "orv/marray_iter.h"
 
 namespace orv {
@@ -33,24 +38,24 @@ struct sum_reduction {
   }
 };
 
-namespace reduce_detail {
+namespace detail {
 
 // Array operands of a reduction must have storage and the lengths of the first
 // one, as the operands of an assignment must have the target's: elements are
 // paired by position, so the loops would otherwise read through a missing block
 // or outside an operand.
-inline constexpr const char* operandMismatch__ =
+inline constexpr const char* operandMismatch =
     "Array operand without storage or of other lengths in reduction";
 
 template <class E, int N>
-void checkOperands__(const TExpr<E, N>& expr) {
-  if (!expr.operandsMatch(*expr.exprShape())) throw RangeException(operandMismatch__);
+void checkOperands(const TExpr<E, N>& expr) {
+  if (!expr.operandsMatch(*expr.exprShape())) throw RangeException(operandMismatch);
 }
 
 // An array with elements must have storage to be reduced.
 template <class T, int N>
-void checkStorage__(const MArray<T, N>& a) {
-  if (a.numElements() > 0 && a.getData() == nullptr) throw RangeException(operandMismatch__);
+void checkStorage(const MArray<T, N>& a) {
+  if (a.numElements() > 0 && a.getData() == nullptr) throw RangeException(operandMismatch);
 }
 
 // The number of elements whose value is true (non-zero).
@@ -75,11 +80,11 @@ struct max_reduction {
 // The start values of min and max: the largest finite value of the type (DBL_MAX
 // for double) and its negative (lowest for integer types).
 template <class V>
-V largestFinite__() {
+V largestFinite() {
   return std::numeric_limits<V>::max();
 }
 template <class V>
-V smallestFinite__() {
+V smallestFinite() {
   return std::numeric_limits<V>::lowest();
 }
 
@@ -87,7 +92,7 @@ V smallestFinite__() {
 // the first n mod 4 elements one at a time, then groups of four, each value
 // combined in element order.
 template <class V, class T, class Combine>
-V flatLoop__(const T* p, int n, std::ptrdiff_t s, V v, Combine combine) {
+V flatLoop(const T* p, int n, std::ptrdiff_t s, V v, Combine combine) {
   if (s == 1) {
     forEachGroupOfFour(
         n, [&](int i) { v = combine(v, p[i]); },
@@ -110,7 +115,7 @@ V flatLoop__(const T* p, int n, std::ptrdiff_t s, V v, Combine combine) {
   return v;
 }
 
-}  // namespace reduce_detail
+}  // namespace detail
 
 // Single-loop reduction: every element value of the expression, n = the element
 // count of its first array operand, combined into reduction.accumulated in
@@ -118,7 +123,7 @@ V flatLoop__(const T* p, int n, std::ptrdiff_t s, V v, Combine combine) {
 // Unit-stride form when every array operand has stride 1 in dimension 1.
 template <int N, class E, class R>
 void eval_full_reduction_1(TExpr<E, N> expr, R& reduction) {
-  reduce_detail::checkOperands__(expr);
+  detail::checkOperands(expr);
   const int n = expr.exprShape()->numElements;
   auto v = reduction.accumulated;
   // One loop body for both forms; valueOf is valueAt or valueAtStep.
@@ -144,7 +149,7 @@ void eval_full_reduction_1(TExpr<E, N> expr, R& reduction) {
 // carried into the higher dimensions between runs. Ends by counting elements.
 template <int N, class E, class R>
 void eval_full_reduction_N(TExpr<E, N> expr, R& reduction) {
-  reduce_detail::checkOperands__(expr);
+  detail::checkOperands(expr);
   const Shape<N>* shape = expr.exprShape();
   const int n = shape->length[0];
   const int total = shape->numElements;
@@ -163,14 +168,14 @@ void eval_full_reduction_N(TExpr<E, N> expr, R& reduction) {
   reduction.accumulated = v;
 }
 
-namespace reduce_detail {
+namespace detail {
 
 // Runs the reduction R, started at `start`, over the expression and returns its
 // result. Rank 1 always takes the single loop (one run at its stride); higher
 // ranks take it when every array operand is storage-contiguous, else the
 // run-by-run form. Both work on their own copy of the expression.
 template <class R, class E, int N>
-auto reduce__(const TExpr<E, N>& expr, decltype(R::accumulated) start) {
+auto reduce(const TExpr<E, N>& expr, decltype(R::accumulated) start) {
   R reduction{start};
   if (N == 1 || expr.isStorageContiguous())
     eval_full_reduction_1<N>(expr, reduction);
@@ -180,47 +185,47 @@ auto reduce__(const TExpr<E, N>& expr, decltype(R::accumulated) start) {
 }
 
 template <class E, int N>
-using ValueType__ = typename TExpr<E, N>::value_type;
+using ValueType = typename TExpr<E, N>::value_type;
 
-}  // namespace reduce_detail
+}  // namespace detail
 
 // Every reduction throws RangeException for an array operand without storage or
 // of other lengths than the first one.
 
 // The sum of all element values, in the expression's value type.
 template <class E, int N>
-reduce_detail::ValueType__<E, N> sum(const TExpr<E, N>& expr) {
-  using V = reduce_detail::ValueType__<E, N>;
-  return reduce_detail::reduce__<sum_reduction<V>>(expr, V(0));
+detail::ValueType<E, N> sum(const TExpr<E, N>& expr) {
+  using V = detail::ValueType<E, N>;
+  return detail::reduce<sum_reduction<V>>(expr, V(0));
 }
 
 // The number of elements whose value is true (non-zero); a NaN value counts.
 template <class E, int N>
 int count(const TExpr<E, N>& expr) {
-  return reduce_detail::reduce__<reduce_detail::count_reduction<reduce_detail::ValueType__<E, N>>>(expr, 0);
+  return detail::reduce<detail::count_reduction<detail::ValueType<E, N>>>(expr, 0);
 }
 
 // The smallest element value; DBL_MAX (the type's largest finite value) when the
 // expression is empty or all its values are NaN.
 template <class E, int N>
-reduce_detail::ValueType__<E, N> min(const TExpr<E, N>& expr) {
-  using V = reduce_detail::ValueType__<E, N>;
-  return reduce_detail::reduce__<reduce_detail::min_reduction<V>>(expr, reduce_detail::largestFinite__<V>());
+detail::ValueType<E, N> min(const TExpr<E, N>& expr) {
+  using V = detail::ValueType<E, N>;
+  return detail::reduce<detail::min_reduction<V>>(expr, detail::largestFinite<V>());
 }
 
 // The largest element value; -DBL_MAX (the type's lowest finite value) when the
 // expression is empty or all its values are NaN.
 template <class E, int N>
-reduce_detail::ValueType__<E, N> max(const TExpr<E, N>& expr) {
-  using V = reduce_detail::ValueType__<E, N>;
-  return reduce_detail::reduce__<reduce_detail::max_reduction<V>>(expr, reduce_detail::smallestFinite__<V>());
+detail::ValueType<E, N> max(const TExpr<E, N>& expr) {
+  using V = detail::ValueType<E, N>;
+  return detail::reduce<detail::max_reduction<V>>(expr, detail::smallestFinite<V>());
 }
 
 // The sum of all elements of an array of rank 2 or more: the sum of the
 // expression made of the array alone, so its contiguity chooses the loop.
 template <class T, int N>
 requires(N >= 2) T sum(const MArray<T, N>& a) {
-  reduce_detail::checkStorage__(a);
+  detail::checkStorage(a);
   if (a.numElements() <= 0) return T(0);
   return sum(TExpr<MArrayIterConst<T, N>, N>(MArrayIterConst<T, N>(a)));
 }
@@ -228,26 +233,26 @@ requires(N >= 2) T sum(const MArray<T, N>& a) {
 // The sum of all elements of a rank-1 array (or view, any stride), in T.
 template <class T, int N>
 requires(N == 1) T sum(const MArray<T, N>& a) {
-  reduce_detail::checkStorage__(a);
+  detail::checkStorage(a);
   const int n = a.numElements();
   if (n <= 0) return T(0);
-  return reduce_detail::flatLoop__(a.firstElement(), n, a.stride(1), T(0), sum_reduction<T>());
+  return detail::flatLoop(a.firstElement(), n, a.stride(1), T(0), sum_reduction<T>());
 }
 
 // The mean of all elements: the sum formed in double, divided by the element
 // count (NaN for an empty array).
 template <class T, int N>
 double average(const MArray<T, N>& a) {
-  reduce_detail::checkStorage__(a);
+  detail::checkStorage(a);
   double total = 0.0;
   const int n = a.numElements();
   if (n > 0) {
     auto add = [](double v, const T& x) { return v + static_cast<double>(x); };
     if (N == 1 || a.isStorageContiguous()) {
-      total = reduce_detail::flatLoop__(a.firstElement(), n, a.stride(1), 0.0, add);
+      total = detail::flatLoop(a.firstElement(), n, a.stride(1), 0.0, add);
     } else {
       forEachRun(a, [&](const T* p, int count, std::ptrdiff_t stride) {
-        total = reduce_detail::flatLoop__(p, count, stride, total, add);
+        total = detail::flatLoop(p, count, stride, total, add);
       });
     }
   }

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "orv/marray.h"
-#include "orv/marray_io.h"
 
 namespace {
 

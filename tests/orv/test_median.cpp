@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "orv/median.h"
+#include "orv/marray.h"
 #include "test_reduce_elements.h"
 
 namespace {
@@ -232,7 +232,7 @@ TEST(MedianExact, BandSelectionFindsBothMiddleValues) {
   const int h = 100000;
   MArray<double, 1> t(h + 1, false);
   double low = 0, high = 0;
-  ASSERT_TRUE(orv::median_detail::bandSelect__<false>(a, 0.0, 200000, t.firstElement(), h + 1, low, high));
+  ASSERT_TRUE(orv::detail::bandSelect<false>(a, 0.0, 200000, t.firstElement(), h + 1, low, high));
   std::sort(v.begin(), v.end());
   EXPECT_EQ(low, v[h - 1]);
   EXPECT_EQ(high, v[h]);

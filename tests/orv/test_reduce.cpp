@@ -7,9 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "orv/expr_ops.h"
 #include "orv/marray.h"
-#include "orv/reduce.h"
 #include "test_reduce_elements.h"
 
 namespace {
