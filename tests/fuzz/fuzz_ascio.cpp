@@ -1,6 +1,6 @@
 // libFuzzer target: reading ASCII column tables from arbitrary bytes must end in arrays,
 // strings or an orv::IOException, never in a crash, a hang or a sanitizer report. Not part
-// of the normal build; tests/fuzz/build_fuzz.sh builds it with a seed corpus.
+// of the normal build: the ORV_FUZZ option of CMake builds it, fuzz_corpus its seeds.
 //
 // The first input byte selects the delimiter, the comment string and a line range; the
 // second selects the columns asked for; the rest is the file.

@@ -1,7 +1,7 @@
 // libFuzzer target: reading a configuration file of arbitrary bytes into a table of typed
 // options must end in values set or a util::UException, never in a crash, a hang or a
-// sanitizer report. Not part of the normal build; tests/fuzz/build_fuzz.sh builds it with a
-// seed corpus.
+// sanitizer report. Not part of the normal build: the ORV_FUZZ option of CMake builds it,
+// fuzz_corpus its seeds.
 //
 // The input is the file; its entries are handed to options of every kind by the parser, as
 // a program's configuration pass does.

@@ -1,12 +1,10 @@
 // libFuzzer target: reading FITS headers from arbitrary bytes must end in a
 // header or an orv::FitsException, never in a crash, a hang or a sanitizer
-// report. Not part of the normal build; build and run from the repository
-// root with clang:
+// report. Not part of the normal build; configure with clang and ORV_FUZZ:
 //
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. \
-//     tests/fuzz/fuzz_fits_header.cpp orv/fits/fits_card.cpp orv/fits/fits_const.cpp \
-//     orv/fits/fits_exception.cpp orv/fits/fits_header*.cpp util/*.cpp -o fuzz_fits_header
-//   ./fuzz_fits_header -max_len=20000 -max_total_time=600
+//   CXX=clang++ CC=clang cmake -S . -B build-fuzz -DORV_FUZZ=ON -DORV_TESTS=OFF
+//   cmake --build build-fuzz --target fuzz_fits_header
+//   build-fuzz/tests/fuzz/fuzz_fits_header -max_len=20000 -max_total_time=600
 //
 // The first input byte selects the reader's flags and the header offset; the
 // rest is the file.

@@ -1,10 +1,11 @@
 // libFuzzer target: reading FITS images (header and data) from arbitrary bytes must end in
 // arrays or an orv::FitsException, never in a crash, a hang, a read outside the file or a
-// sanitizer report. Not part of the normal build; build it with tests/fuzz/build_fuzz.sh
-// and run it from the build directory:
+// sanitizer report. Not part of the normal build; configure with clang and ORV_FUZZ, make
+// the seed corpus and run it:
 //
-//   tests/fuzz/build_fuzz.sh /tmp/fuzz && /tmp/fuzz/fuzz_fits_read -max_len=40000 \
-//     -max_total_time=600 /tmp/fuzz/corpus
+//   CXX=clang++ CC=clang cmake -S . -B build-fuzz -DORV_FUZZ=ON -DORV_TESTS=OFF
+//   cmake --build build-fuzz --target fuzz_fits_read fuzz_corpus
+//   build-fuzz/tests/fuzz/fuzz_fits_read -max_len=40000 -max_total_time=600 build-fuzz/tests/fuzz/corpus
 //
 // The first input byte selects what is done with the file (whole read, region read, tile
 // walk, extension walk, raw copy); the rest is the file.
