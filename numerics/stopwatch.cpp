@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "numerics/convert.h"
+#include "numerics/end_process.h"
 #include "numerics/mappend.h"
 
 namespace {
@@ -26,10 +27,7 @@ std::string blanks(long k) { return std::string(static_cast<std::size_t>(std::ma
 
 // A misuse of a stopwatch ends the process: the message and an empty line on
 // standard error, exit status 255.
-[[noreturn]] void endProcess(const std::string& message) {
-  std::cerr << message << "\n\n";
-  std::exit(-1);
-}
+[[noreturn]] void endStopwatchMisuse(const std::string& message) { endProcess(message + "\n", -1); }
 
 std::string frame(long width) { return std::string(static_cast<std::size_t>(std::max(width, 0L)), '*'); }
 
@@ -231,7 +229,7 @@ void Stopwatch::printStatus() const {
   out << frame(width + 2) << "\n\n";
 }
 
-void Stopwatch::fail__(const char* suffix) const { endProcess("error: stopwatch " + name + suffix); }
+void Stopwatch::fail__(const char* suffix) const { endStopwatchMisuse("error: stopwatch " + name + suffix); }
 
 void Stopwatch::requireStarted__() const {
   if (!started) fail__(" not started yet!");
@@ -249,6 +247,6 @@ void Stopwatch::requireRunning__() const {
 void Stopwatch::requireLap__(int i) const {
   requireStarted__();
   if (i < 1 || i > numberLaps) {
-    endProcess("error: lap out of range (" + int2str(i) + "), only " + int2str(numberLaps) + " laps taken!");
+    endStopwatchMisuse("error: lap out of range (" + int2str(i) + "), only " + int2str(numberLaps) + " laps taken!");
   }
 }
