@@ -7,7 +7,9 @@
 namespace orv {
 
 // The only exception type of the array library: failures of mapped storage and
-// refused array sizes. what() returns the message unchanged.
+// refused array sizes. what() returns the message unchanged. Defined here in
+// full, its text kept in a std::string member, like every exception of the
+// libraries.
 class RangeException : public std::exception {
  public:
   explicit RangeException(const char* text) : message(text) {}

@@ -7,15 +7,17 @@
 namespace util {
 
 // Every failure in the util namespace is reported with one of these. The
-// message is the whole report: what() returns it unchanged.
+// message is the whole report: what() returns it unchanged. Like every
+// exception of the libraries it is defined here in full and keeps its text in
+// a std::string member.
 class UException : public std::exception {
  public:
-  explicit UException(const std::string& message);
+  explicit UException(const std::string& message) : message_(message) {}
   UException(const UException& other) = default;
   UException& operator=(const UException& other) = default;
-  ~UException() override;
+  ~UException() override = default;
 
-  const char* what() const noexcept override;
+  const char* what() const noexcept override { return message_.c_str(); }
 
  private:
   std::string message_;
@@ -24,16 +26,16 @@ class UException : public std::exception {
 // Numbers that do not fit a preset width, ambiguous sexagesimal text.
 class StringException : public UException {
  public:
-  explicit StringException(const std::string& message);
-  ~StringException() override;
+  explicit StringException(const std::string& message) : UException(message) {}
+  ~StringException() override = default;
 };
 
 // Text that is not a valid date, dates outside the supported years.
 class UTDateException : public UException {
  public:
-  explicit UTDateException(const std::string& message);
-  explicit UTDateException(const char* message);
-  ~UTDateException() override;
+  explicit UTDateException(const std::string& message) : UException(message) {}
+  explicit UTDateException(const char* message) : UException(std::string(message ? message : "")) {}
+  ~UTDateException() override = default;
 };
 
 }  // namespace util

@@ -9,13 +9,15 @@ namespace orv {
 // The one exception type of the FITS classes. what() returns the message
 // prefixed with "FitsException: "; the full text is built once and owned by
 // the exception, so the pointer stays valid for the exception's lifetime.
+// Like every exception of the libraries it is defined here in full and keeps
+// its text in a std::string member.
 class FitsException : public std::exception {
  public:
-  explicit FitsException(const char* message);
-  explicit FitsException(const std::string& message);
-  ~FitsException() override;
+  explicit FitsException(const char* message) : FitsException(std::string(message)) {}
+  explicit FitsException(const std::string& message) : msg(message), text_("FitsException: " + message) {}
+  ~FitsException() override = default;
 
-  const char* what() const noexcept override;
+  const char* what() const noexcept override { return text_.c_str(); }
 
   // The message as given to the constructor, without the prefix.
   const std::string& message() const noexcept { return msg; }

@@ -7,6 +7,8 @@
 namespace orv {
 
 // Failure of the ASCII column reader; what() returns the message unchanged.
+// Defined here in full, its text kept in a std::string member, like every
+// exception of the libraries.
 class IOException : public std::exception {
  public:
   explicit IOException(std::string text) : message(std::move(text)) {}
