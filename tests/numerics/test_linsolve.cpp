@@ -1,3 +1,4 @@
+// Linear systems: Gauss-Jordan elimination and LU decomposition against exact and random systems.
 #include <gtest/gtest.h>
 
 #include <cmath>

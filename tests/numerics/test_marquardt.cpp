@@ -1,3 +1,4 @@
+// Levenberg-Marquardt fitting: exact and noisy data against scipy, held parameters, schedules and failures.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

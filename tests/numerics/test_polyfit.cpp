@@ -1,3 +1,4 @@
+// Weighted constants, polynomials and surfaces fitted by least squares.
 #include <gtest/gtest.h>
 
 #include <cmath>

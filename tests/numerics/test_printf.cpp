@@ -1,3 +1,4 @@
+// Formatted printing on streams against a golden table of printf results.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Random numbers: the generators against a golden table, seeding, restarts and independent streams.
 #include <gtest/gtest.h>
 
 #include <climits>

@@ -1,3 +1,4 @@
+// Sorting positions by key: examples, equal keys, index ranges, against std::sort.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Sorting arrays in place with their companion arrays, and the integer vector.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Special functions against scipy and exact values, on both sides of their branch points.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Cubic splines and bicubic surfaces against scipy, worked examples and degenerate tables.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Robust statistics of short arrays, the median among them, against sorted references.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The stopwatch: time strings, laps, printed boxes and the misuses that end the process.
 #include <gtest/gtest.h>
 
 #include <iostream>

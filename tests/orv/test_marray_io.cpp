@@ -1,3 +1,4 @@
+// Text output of shapes and arrays, and the diagnostic dump describeSelf.
 #include <gtest/gtest.h>
 
 #include <sstream>

@@ -1,3 +1,4 @@
+// Exact medians of arrays and views, with and without a marker value, against sorted copies.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Whole-array reductions (sum, count, min, max, average) of arrays and expressions against hand loops.
 #include <gtest/gtest.h>
 
 #include <cfloat>

@@ -1,3 +1,4 @@
+// Reading options and file arguments from the command line.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Reading configuration files into typed options.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// Typed options: reading their texts, bound variables, defaults and type names.
 #include <gtest/gtest.h>
 
 #include <climits>

@@ -1,3 +1,4 @@
+// The option parser: usage listing, parsing order, unknown names, summaries and written configurations.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// Index regions: setting, reading, lengths, illegal dimensions, slices and copies.
 #include <gtest/gtest.h>
 
 #include <climits>

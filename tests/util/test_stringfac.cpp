@@ -1,3 +1,4 @@
+// Numbers as text of preset width, sexagesimal text, and text back to numbers.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// The util exceptions: caught as their bases with their exact messages, and copied.
 #include <gtest/gtest.h>
 
 #include <functional>

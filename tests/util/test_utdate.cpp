@@ -1,3 +1,4 @@
+// Dates and times: FITS dates, UT dates and times, radio-clock dates and Julian dates.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Reading and editing ASCII column tables with AscFile: modes, line ranges, headers and messages.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// Evenly spaced values between two ends, of double and of int.
 #include <gtest/gtest.h>
 
 #include <vector>
