@@ -11,6 +11,7 @@
 // (S + 1 cells for even S, shared with the neighbours). Shift index sx stands
 // for a star centre displaced by sx/P pixel from the centre of its pixel.
 
+#include <ostream>
 #include <string>
 
 #include "numerics/marquardt.h"
@@ -159,6 +160,26 @@ class psf {
                     const orv::MArray<int, 1>& x, const orv::MArray<int, 1>& y, double radius,
                     int verbose) const;
 
+  // Stars of the image: local minima of the smoothed whole-image nchi map with
+  // nchi <= nchi_max and flux >= snr eflux, as pixel numbers and fluxes.
+  void find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MArray<double, 1>& x,
+            orv::MArray<double, 1>& y, orv::MArray<double, 1>& flux, double snr, double nchi_max,
+            double radius, std::string name, int verbose) const;
+
+  // Best sub-pixel cell of every pixel about listed stars or over the whole
+  // image; selected stars give a table row and their PSF in the source image.
+  void mapping_some_best_source(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
+                                orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& flux,
+                                orv::MArray<double, 2>& eflux, orv::MArray<double, 2>& source,
+                                const orv::MArray<int, 1>& x, const orv::MArray<int, 1>& y, double snr,
+                                double nchi_max, double radius, double tag, std::ostream& table,
+                                int verbose) const;
+  void mapping_full_best_source(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
+                                orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& flux,
+                                orv::MArray<double, 2>& eflux, orv::MArray<double, 2>& source, double snr,
+                                double nchi_max, double radius, double tag, std::ostream& table,
+                                int verbose) const;
+
   // Refines (x, y) to the centre of the dip of the local nchi map (box cells
   // about the start) by a Gaussian fit; returns 0, or 1 (nothing changed).
   int measure_pos(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double& x,
@@ -207,6 +228,11 @@ class psf {
   void map_cells__(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
                    orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& flux, orv::MArray<double, 2>& eflux,
                    int i0, int i1, int j0, int j1, double radius, int verbose, long& progress) const;
+  // Writes a selected star's table row (verbose > 0) and adds its PSF times
+  // flux to the source image.
+  void add_best_source__(const orv::MArray<float, 2>& image, int p, int q, double nchi, double flux,
+                         double eflux, double dx, double dy, double tag, orv::MArray<double, 2>& source,
+                         int& counter, std::ostream& table, int verbose) const;
   // Adds (sign +1) or subtracts (sign -1) one star through the tables inside a
   // circle of squared radius limit2 about the star.
   void inject__(orv::MArray<float, 2>& image, orv::MArray<float, 2>& error, double x, double y, double flux,

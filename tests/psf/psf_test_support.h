@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "numerics/random.h"
 #include "psf/korven_lib.h"
 #include "tests/support/run_command.h"
 
@@ -69,6 +70,27 @@ inline psf gaussianTestPsf(int boxlen, int analyt, int subpixel, double cellErro
     }
   p.calc_base(subpixel, 0);
   return p;
+}
+
+// A star at (x, y) with the given flux.
+struct Star {
+  double x, y, flux;
+};
+
+// An n x n field indexed from 1 with Gaussian noise of sigma (error sigma)
+// and the stars injected through p's tables.
+inline void starField(const psf& p, int n, double sigma, const std::vector<Star>& stars, long seed,
+                      orv::MArray<float, 2>& image, orv::MArray<float, 2>& error) {
+  image.makeReference(orv::MArray<float, 2>(n, n));
+  error.makeReference(orv::MArray<float, 2>(n, n));
+  for (int j = 1; j <= n; ++j)
+    for (int i = 1; i <= n; ++i) image(i, j) = static_cast<float>(sigma * rangau(seed));
+  error = static_cast<float>(sigma);
+  orv::MArray<float, 2> e2(n, n);
+  for (const Star& s : stars) {
+    e2 = static_cast<float>(sigma);
+    p.add_psf(image, e2, s.x, s.y, s.flux, -1e20, -1, 0);
+  }
 }
 
 }  // namespace psf_test

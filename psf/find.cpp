@@ -1,0 +1,103 @@
+// Star finding: local minima of the smoothed whole-image chi map whose match
+// is good enough and whose flux is significant.
+
+#include <algorithm>
+#include <iostream>
+#include <string>
+
+#include "orv/fits/fits.h"
+#include "psf/korven_lib.h"
+
+namespace {
+
+// Writes a map as a single-precision FITS image.
+template <typename T>
+void write_map(const std::string& name, const orv::MArray<T, 2>& a) {
+  orv::MArray<float, 2> f(a.length(1), a.length(2));
+  for (int j = 1; j <= a.length(2); ++j)
+    for (int i = 1; i <= a.length(1); ++i) f(i, j) = static_cast<float>(a(i, j));
+  orv::FitsOut out(name);
+  out << f;
+}
+
+}  // namespace
+
+void psf::find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MArray<double, 1>& x,
+               orv::MArray<double, 1>& y, orv::MArray<double, 1>& flux, double snr, double nchi_max,
+               double radius, std::string name, int verbose) const {
+  const int P = std::max(_subpixel, 1);
+  orv::MArray<double, 2> nchi, fluxMap, eflux;
+  mapping_full(image, error, nchi, fluxMap, eflux, radius, verbose);
+  const int NX = nchi.length(1), NY = nchi.length(2);
+
+  // Mean of the non-zero values over the 13-cell disk (di² + dj² <= 4); cells
+  // beyond the map are absent.
+  orv::MArray<double, 2> binned(NX, NY);
+  binned = 0.0;
+  for (int j = 2; j <= NY - 1; ++j)
+    for (int i = 2; i <= NX - 1; ++i) {
+      if (nchi(i, j) == 0) continue;
+      double sum = 0;
+      int count = 0;
+      for (int dj = -2; dj <= 2; ++dj)
+        for (int di = -2; di <= 2; ++di) {
+          const int ii = i + di, jj = j + dj;
+          if (di * di + dj * dj > 4 || ii < 1 || ii > NX || jj < 1 || jj > NY) continue;
+          const double v = nchi(ii, jj);
+          if (v != 0) {
+            sum += v;
+            ++count;
+          }
+        }
+      binned(i, j) = sum / count;
+    }
+  if (verbose > 0) {
+    write_map("nchi_binned_" + name + ".fits", binned);
+    write_map("nchi_" + name + ".fits", nchi);
+    write_map("flux_" + name + ".fits", fluxMap);
+    write_map("error_" + name + ".fits", eflux);
+  }
+
+  orv::MArray<int, 2> minimum(NX, NY), star(NX, NY);
+  minimum = 0;
+  star = 0;
+  int count = 0;
+  for (int i = 2; i <= NX - 1; ++i)
+    for (int j = 2; j <= NY - 1; ++j) {
+      if (nchi(i, j) == 0) continue;
+      const double c = binned(i, j);
+      bool isMinimum = true;
+      for (int dj = -1; dj <= 1 && isMinimum; ++dj)
+        for (int di = -1; di <= 1; ++di) {
+          if (di == 0 && dj == 0) continue;
+          const double n = binned(i + di, j + dj);
+          if (!(c < n || n == 0)) {
+            isMinimum = false;
+            break;
+          }
+        }
+      if (!isMinimum) continue;
+      minimum(i, j) = 1;
+      if (nchi(i, j) <= nchi_max && snr * eflux(i, j) <= fluxMap(i, j)) {
+        star(i, j) = 1;
+        ++count;
+      }
+    }
+  if (verbose > 0) {
+    write_map("min_" + name + ".fits", minimum);
+    write_map("star_" + name + ".fits", star);
+  }
+
+  x.makeReference(orv::MArray<double, 1>(count));
+  y.makeReference(orv::MArray<double, 1>(count));
+  flux.makeReference(orv::MArray<double, 1>(count));
+  int k = 0;
+  for (int i = 2; i <= NX - 1; ++i)
+    for (int j = 2; j <= NY - 1; ++j)
+      if (star(i, j) == 1) {
+        ++k;
+        x(k) = (i + P / 2) / P;
+        y(k) = (j + P / 2) / P;
+        flux(k) = fluxMap(i, j);
+      }
+}
