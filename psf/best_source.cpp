@@ -13,8 +13,8 @@
 namespace {
 
 // The per-pixel outputs, shaped like the image and all 0.
-void pixel_maps(const orv::MArray<float, 2>& image, orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& flux,
-                orv::MArray<double, 2>& eflux, orv::MArray<double, 2>& source) {
+void pixel_maps(const orv::MArray<float, 2>& image, orv::MArray<double, 2>& nchi,
+                orv::MArray<double, 2>& flux, orv::MArray<double, 2>& eflux, orv::MArray<double, 2>& source) {
   const orv::Range rx(image.first(1), image.last(1)), ry(image.first(2), image.last(2));
   for (orv::MArray<double, 2>* a : {&nchi, &flux, &eflux, &source}) {
     a->makeReference(orv::MArray<double, 2>(rx, ry));
@@ -35,9 +35,26 @@ struct BestCells {
   orv::MArray<double, 2>& nchi;
   orv::MArray<double, 2>& flux;
   orv::MArray<double, 2>& eflux;
-  orv::MArray<float, 2>& dx;
-  orv::MArray<float, 2>& dy;
+  orv::MArray<float, 2> dx, dy;
   int P, first1, first2;
+
+  BestCells(const orv::MArray<float, 2>& image, const orv::MArray<double, 2>& cn,
+            const orv::MArray<double, 2>& cf, const orv::MArray<double, 2>& ce, orv::MArray<double, 2>& n,
+            orv::MArray<double, 2>& f, orv::MArray<double, 2>& e, int subpixel)
+      : cellNchi(cn),
+        cellFlux(cf),
+        cellEflux(ce),
+        nchi(n),
+        flux(f),
+        eflux(e),
+        dx(orv::Range(image.first(1), image.last(1)), orv::Range(image.first(2), image.last(2))),
+        dy(orv::Range(image.first(1), image.last(1)), orv::Range(image.first(2), image.last(2))),
+        P(subpixel),
+        first1(image.first(1)),
+        first2(image.first(2)) {
+    dx = 0.0f;
+    dy = 0.0f;
+  }
 
   // Pixel (p, q) gets its best cell: the first cell, first-axis cell outer,
   // strictly below all before it, starting from 1e100. Its cells are the P
@@ -117,12 +134,7 @@ void psf::mapping_some_best_source(const orv::MArray<float, 2>& image, const orv
   orv::MArray<double, 2> cellNchi, cellFlux, cellEflux;
   mapping_some(image, error, cellNchi, cellFlux, cellEflux, x, y, radius, verbose);
   std::cout << " finished... " << std::endl;
-  const orv::Range rx(image.first(1), image.last(1)), ry(image.first(2), image.last(2));
-  orv::MArray<float, 2> dx(rx, ry), dy(rx, ry);
-  dx = 0.0f;
-  dy = 0.0f;
-  const int P = std::max(_subpixel, 1);
-  BestCells best{cellNchi, cellFlux, cellEflux, nchi, flux, eflux, dx, dy, P, image.first(1), image.first(2)};
+  BestCells best(image, cellNchi, cellFlux, cellEflux, nchi, flux, eflux, std::max(_subpixel, 1));
   if (verbose > 2) std::cout << " criteria ... " << std::endl;
 
   for (int k = x.first(1); k <= x.last(1); ++k) {
@@ -144,8 +156,8 @@ void psf::mapping_some_best_source(const orv::MArray<float, 2>& image, const orv
       for (int dp = -1; dp <= 1; ++dp)
         if ((dp != 0 || dq != 0) && !(c <= nchi(p + dp, q + dq))) lowest = false;
     if (!lowest || !(snr * eflux(p, q) <= std::fabs(flux(p, q)))) continue;
-    add_best_source__(image, p, q, c, flux(p, q), eflux(p, q), dx(p, q), dy(p, q), tag, source, counter,
-                      table, verbose);
+    add_best_source__(image, p, q, c, flux(p, q), eflux(p, q), best.dx(p, q), best.dy(p, q), tag, source,
+                      counter, table, verbose);
   }
   clear_unusable(image, error, source);
 }
@@ -172,12 +184,7 @@ void psf::mapping_full_best_source(const orv::MArray<float, 2>& image, const orv
   mapping_full(image, error, cellNchi, cellFlux, cellEflux, radius, verbose);
   std::cout << " finished... " << std::endl;
   if (verbose > 2) std::cout << " criteria ... " << std::endl;
-  const orv::Range rx(image.first(1), image.last(1)), ry(image.first(2), image.last(2));
-  orv::MArray<float, 2> dx(rx, ry), dy(rx, ry);
-  dx = 0.0f;
-  dy = 0.0f;
-  const int P = std::max(_subpixel, 1);
-  BestCells best{cellNchi, cellFlux, cellEflux, nchi, flux, eflux, dx, dy, P, image.first(1), image.first(2)};
+  BestCells best(image, cellNchi, cellFlux, cellEflux, nchi, flux, eflux, std::max(_subpixel, 1));
 
   // Best cells, kept also in a map with a margin of one pixel of 0.
   orv::MArray<double, 2> bestNchi(orv::Range(image.first(1) - 1, image.last(1) + 1),
@@ -210,8 +217,8 @@ void psf::mapping_full_best_source(const orv::MArray<float, 2>& image, const orv
     for (int q = image.first(2); q <= image.last(2); ++q) {
       const double c = nchi(p, q);
       if (c > 0 && c <= nchi_max && std::fabs(flux(p, q)) >= snr * eflux(p, q))
-        add_best_source__(image, p, q, c, flux(p, q), eflux(p, q), dx(p, q), dy(p, q), tag, source, counter,
-                          table, verbose);
+        add_best_source__(image, p, q, c, flux(p, q), eflux(p, q), best.dx(p, q), best.dy(p, q), tag, source,
+                          counter, table, verbose);
     }
   }
   clear_unusable(image, error, source);
