@@ -112,35 +112,6 @@ void psf::whole_image_maps__(const orv::MArray<float, 2>& image, orv::MArray<dou
   std::cout << " alles ok!" << std::endl;
 }
 
-// Cell (i, j) stands for ((i - 1)/P + first1 - (P div 2)/P, likewise for j),
-// formed from integers so that lrint of the position decides the edge rule.
-void psf::map_cells__(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
-                      orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& flux,
-                      orv::MArray<double, 2>& eflux, int i0, int i1, int j0, int j1, double radius,
-                      int verbose, long& progress) const {
-  const int P = std::max(_subpixel, 1);
-  const long dotEvery = static_cast<long>(nchi.length(1)) * nchi.length(2) / 100;
-  const double centring = static_cast<double>(P / 2) / P;
-  i0 = std::max(i0, 1);
-  j0 = std::max(j0, 1);
-  i1 = std::min(i1, nchi.length(1));
-  j1 = std::min(j1, nchi.length(2));
-  for (int i = i0; i <= i1; ++i) {
-    const double px = static_cast<double>(i - 1) / P + image.first(1) - centring;
-    for (int j = j0; j <= j1; ++j) {
-      const double py = static_cast<double>(j - 1) / P + image.first(2) - centring;
-      if (verbose > 9) std::cout << " double_x = " << px << "  double_y = " << py << std::endl;
-      if (clear_of_edge(image, px, py, _boxlen))
-        nchi(i, j) = nchi_calc(image, error, px, py, flux(i, j), eflux(i, j), radius, verbose);
-      ++progress;
-    }
-    if (verbose > 4 && progress >= dotEvery) {
-      std::cout << "." << std::flush;
-      progress = 0;
-    }
-  }
-}
-
 void psf::mapping_full(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
                        orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& flux,
                        orv::MArray<double, 2>& eflux, double radius, int verbose) const {

@@ -2,7 +2,9 @@
 // values against nchi_calc at the cell positions, and the edge rule.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <iostream>
 #include <string>
 
@@ -113,6 +115,72 @@ TEST(PsfChiMaps, WholeImageCellsAndStarLists) {
         const bool near = i >= 18 * 5 + 1 && i <= 21 * 5 && j >= 16 * 5 + 1 && j <= 19 * 5;
         EXPECT_EQ(someNchi(i, j), near ? nchi(i, j) : 0.0) << i << "," << j;
       }
+  }
+}
+
+// The whole-image maps equal nchi_calc called cell by cell at the cell
+// positions, bit for bit, over every cell: fields with unusable pixels (zero,
+// negative and NaN errors), boxes that reach past the image (B = 0), a radius
+// beyond the tables, an error image smaller than the image and odd first indices.
+TEST(PsfChiMaps, WholeImageMapEqualsNchiCalcBitForBit) {
+  struct Case {
+    const char* label;
+    int boxlen, analyt, subpixel;
+    double radius;
+    int first1, first2, side1, side2;
+    int errorTrim;  // error image shorter by this much on the last first-axis index
+  };
+  const Case cases[] = {
+      {"P 5 radius 3.5", 3, 3, 5, 3.5, 1, 1, 48, 40, 0},
+      {"P 3, first index not 1", 2, 3, 3, 2.2, -6, 11, 37, 45, 0},
+      {"B 0, radius beyond R", 0, 2, 5, 4.7, 1, 1, 30, 33, 0},
+      {"error image shorter", 1, 3, 5, 3.0, 3, -2, 36, 30, 4},
+  };
+  for (const Case& c : cases) {
+    const psf p = psf_test::gaussianTestPsf(c.boxlen, c.analyt, c.subpixel, 0.0005, true);
+    const orv::Range rx(c.first1, c.first1 + c.side1 - 1), ry(c.first2, c.first2 + c.side2 - 1);
+    orv::MArray<float, 2> image(rx, ry), error(orv::Range(rx.first, rx.last - c.errorTrim), ry);
+    long seed = -17;
+    for (int j = ry.first; j <= ry.last; ++j)
+      for (int i = rx.first; i <= rx.last; ++i) image(i, j) = static_cast<float>(20 + 4 * rangau(seed));
+    for (int j = ry.first; j <= ry.last; ++j)
+      for (int i = error.first(1); i <= error.last(1); ++i) error(i, j) = static_cast<float>(4 + ran3(seed));
+    orv::MArray<float, 2> e2(error.length(1), error.length(2));
+    e2.setBase(error.first(1), error.first(2));
+    e2 = 4.0f;
+    p.add_psf(image, e2, c.first1 + 15.3, c.first2 + 12.6, 8000, -1e20, -1, 0);
+    error(c.first1 + 14, c.first2 + 12) = 0.0f;
+    error(c.first1 + 7, c.first2 + 20) = -1.0f;
+    error(c.first1 + 20, c.first2 + 8) = std::nanf("");
+    error(c.first1 + 2, c.first2 + 2) = 0.0f;
+
+    orv::MArray<double, 2> nchi, flux, eflux;
+    testing::internal::CaptureStdout();
+    p.mapping_full(image, error, nchi, flux, eflux, c.radius, 0);
+    testing::internal::GetCapturedStdout();
+    const int P = c.subpixel;
+    int mismatches = 0, computed = 0;
+    for (int j = 1; j <= nchi.length(2); ++j)
+      for (int i = 1; i <= nchi.length(1); ++i) {
+        const double px = static_cast<double>(i - 1) / P + c.first1 - static_cast<double>(P / 2) / P;
+        const double py = static_cast<double>(j - 1) / P + c.first2 - static_cast<double>(P / 2) / P;
+        const long ix = std::lrint(px), iy = std::lrint(py);
+        const bool inside = ix >= rx.first + c.boxlen && ix <= rx.last - c.boxlen &&
+                            iy >= ry.first + c.boxlen && iy <= ry.last - c.boxlen;
+        double f = 0, e = 0, n = 0;
+        if (inside) {
+          n = p.nchi_calc(image, error, px, py, f, e, c.radius, 0);
+          ++computed;
+        }
+        const bool same = std::bit_cast<std::uint64_t>(nchi(i, j)) == std::bit_cast<std::uint64_t>(n) &&
+                          std::bit_cast<std::uint64_t>(flux(i, j)) == std::bit_cast<std::uint64_t>(f) &&
+                          std::bit_cast<std::uint64_t>(eflux(i, j)) == std::bit_cast<std::uint64_t>(e);
+        if (!same && ++mismatches <= 5)
+          ADD_FAILURE() << c.label << " cell " << i << "," << j << ": " << nchi(i, j) << " " << flux(i, j)
+                        << " " << eflux(i, j) << " against " << n << " " << f << " " << e;
+      }
+    EXPECT_EQ(mismatches, 0) << c.label;
+    EXPECT_GT(computed, nchi.numElements() / 3) << c.label;
   }
 }
 

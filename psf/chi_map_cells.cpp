@@ -1,0 +1,282 @@
+// Whole-image chi-map cells, evaluated shift by shift: the hot loop of the
+// whole-image maps (built with -O3, see psf/CMakeLists.txt).
+//
+// Every cell gives the values nchi_calc gives at the cell's position, bit for
+// bit: the same used pixels, summed in the same order (first-axis offset outer,
+// second inner) with the same operations. What changes is only what is done
+// once instead of per cell: cells of one sub-pixel offset share the PSF slice
+// and the circle, so the list of candidate pixels (PSF != 0 and inside the
+// circle) with their PSF values is made once per offset pair, and the pixels of
+// a map row that share an offset are evaluated side by side, each lane summing
+// its own pixel's terms in the common order. Image and error are read once into
+// double copies with a margin, where a pixel outside the image or with error
+// <= 0 is marked unusable; such a pixel adds nothing to any sum, exactly as
+// nchi_calc leaves it out.
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <iostream>
+#include <vector>
+
+#include "psf/korven_lib.h"
+
+namespace {
+
+constexpr double kUnusable = 1e100;
+
+// One computed cell along one axis: its map index, its nearest pixel and the
+// class of its offset from that pixel (cells of one class have the same
+// offset and tabulated shift, compared exactly).
+struct AxisCell {
+  int cell;
+  int pixel;
+  int klass;
+};
+
+// The distinct offsets of the cells along one axis with their shifts.
+struct OffsetClass {
+  double offset;
+  int shift;
+};
+
+// A candidate pixel of a cell: its index step in the padded
+// copies, and the PSF value and variance there.
+struct MaskEntry {
+  std::ptrdiff_t step;
+  double psf, psf2, var;
+};
+
+// The image and error as doubles over the cells' pixels plus a margin of h,
+// with keep = all bits set where the pixel lies in both arrays and its error is
+// > 0, and 0 elsewhere (where data is 0 and var 1, so every term stays finite).
+struct PaddedPixels {
+  int x0 = 0, y0 = 0, width = 0, height = 0;
+  std::vector<double> data, var;
+  std::vector<std::uint64_t> keep;
+
+  void fill(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, int xlo, int xhi, int ylo,
+            int yhi) {
+    x0 = xlo;
+    y0 = ylo;
+    width = xhi - xlo + 1;
+    height = yhi - ylo + 1;
+    const std::size_t n = static_cast<std::size_t>(width) * height;
+    data.assign(n, 0.0);
+    var.assign(n, 1.0);
+    keep.assign(n, 0);
+    const int qlo = std::max({ylo, image.first(2), error.first(2)});
+    const int qhi = std::min({yhi, image.last(2), error.last(2)});
+    const int plo = std::max({xlo, image.first(1), error.first(1)});
+    const int phi = std::min({xhi, image.last(1), error.last(1)});
+    for (int q = qlo; q <= qhi; ++q)
+      for (int p = plo; p <= phi; ++p) {
+        const double E = error(p, q);
+        if (!(E > 0)) continue;
+        const std::size_t k = index(p, q);
+        data[k] = image(p, q);
+        var[k] = E * E;
+        keep[k] = ~std::uint64_t{0};
+      }
+  }
+  std::size_t index(int p, int q) const {
+    return static_cast<std::size_t>(q - y0) * width + static_cast<std::size_t>(p - x0);
+  }
+  bool usable(std::size_t k) const { return keep[k] != 0; }
+};
+
+// v where the mask is all ones, +0.0 where it is 0: a select without a branch,
+// so that the lanes below vectorise.
+inline double kept(double v, std::uint64_t mask) {
+  return std::bit_cast<double>(std::bit_cast<std::uint64_t>(v) & mask);
+}
+
+// Sums of one run of neighbouring pixels, one lane per pixel.
+struct LaneSums {
+  std::vector<double> Spp, Spd, n, flux, chi2;
+  void resize(std::size_t len) {
+    for (std::vector<double>* v : {&Spp, &Spd, &n, &flux, &chi2}) v->resize(len);
+  }
+};
+
+// The least-squares flux and chi-square of len neighbouring pixels starting at
+// base, each over the mask's pixels in the mask's order. Unusable pixels add
+// +0.0, which leaves every sum as skipping them would.
+__attribute__((target_clones("avx2", "default"))) void fit_run(const PaddedPixels& px, std::size_t base,
+                                                               int len, const std::vector<MaskEntry>& mask,
+                                                               LaneSums& s) {
+  double* __restrict Spp = s.Spp.data();
+  double* __restrict Spd = s.Spd.data();
+  double* __restrict n = s.n.data();
+  double* __restrict flux = s.flux.data();
+  double* __restrict chi2 = s.chi2.data();
+  for (int k = 0; k < len; ++k) Spp[k] = Spd[k] = n[k] = chi2[k] = 0.0;
+  for (const MaskEntry& m : mask) {
+    const double* __restrict D = px.data.data() + base + m.step;
+    const double* __restrict E2 = px.var.data() + base + m.step;
+    const std::uint64_t* __restrict keep = px.keep.data() + base + m.step;
+    const double Pp = m.psf, PP = m.psf2;
+    for (int k = 0; k < len; ++k) {
+      Spp[k] += kept(PP / E2[k], keep[k]);
+      Spd[k] += kept(D[k] * Pp / E2[k], keep[k]);
+      n[k] += kept(1.0, keep[k]);
+    }
+  }
+  for (int k = 0; k < len; ++k) flux[k] = n[k] >= 2 && Spp[k] != 0 ? Spd[k] / Spp[k] : 0.0;
+  for (const MaskEntry& m : mask) {
+    const double* __restrict D = px.data.data() + base + m.step;
+    const double* __restrict E2 = px.var.data() + base + m.step;
+    const std::uint64_t* __restrict keep = px.keep.data() + base + m.step;
+    const double Pp = m.psf, V = m.var;
+    for (int k = 0; k < len; ++k) {
+      const double d = Pp * flux[k] - D[k];
+      chi2[k] += kept(d * d / (V * flux[k] * flux[k] + E2[k]), keep[k]);
+    }
+  }
+}
+
+}  // namespace
+
+// Cell (i, j) stands for ((i - 1)/P + first1 - (P div 2)/P, likewise for j),
+// formed from integers so that lrint of the position decides the edge rule.
+void psf::map_cells__(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
+                      orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& flux,
+                      orv::MArray<double, 2>& eflux, int i0, int i1, int j0, int j1, double radius,
+                      int verbose, long& progress) const {
+  const int P = std::max(_subpixel, 1);
+  const double centring = static_cast<double>(P / 2) / P;
+  i0 = std::max(i0, 1);
+  j0 = std::max(j0, 1);
+  i1 = std::min(i1, nchi.length(1));
+  j1 = std::min(j1, nchi.length(2));
+  if (i0 > i1 || j0 > j1) return;
+  auto position = [&](int cell, int d) {
+    return static_cast<double>(cell - 1) / P + image.first(d) - centring;
+  };
+
+  // Progress dots: the count the cell-by-cell walk (first axis outer) keeps,
+  // spread over the rows as they are done.
+  const long dotEvery = static_cast<long>(nchi.length(1)) * nchi.length(2) / 100;
+  long dots = 0;
+  if (verbose > 4)
+    for (int i = i0; i <= i1; ++i) {
+      progress += j1 - j0 + 1;
+      if (progress >= dotEvery) {
+        ++dots;
+        progress = 0;
+      }
+    }
+  if (verbose > 9)
+    for (int i = i0; i <= i1; ++i)
+      for (int j = j0; j <= j1; ++j)
+        std::cout << " double_x = " << position(i, 1) << "  double_y = " << position(j, 2) << std::endl;
+
+  // The computed cells per axis (the edge rule is a test per axis), their
+  // pixels and offset classes.
+  const bool ready = tables_ready__();
+  auto axis_cells = [&](int c0, int c1, int d, std::vector<AxisCell>& cells,
+                        std::vector<OffsetClass>& classes) {
+    for (int c = c0; c <= c1; ++c) {
+      const double pos = position(c, d);
+      const long pix = std::lrint(pos);
+      if (pix < image.first(d) + _boxlen || pix > image.last(d) - _boxlen) continue;
+      const star_spot__ s = locate__(pos, pos);
+      std::size_t k = 0;
+      while (k < classes.size() && !(classes[k].offset == s.fx && classes[k].shift == s.sx)) ++k;
+      if (k == classes.size()) classes.push_back({s.fx, s.sx});
+      cells.push_back({c, s.ix, static_cast<int>(k)});
+    }
+  };
+  std::vector<AxisCell> xs, ys;
+  std::vector<OffsetClass> xClasses, yClasses;
+  axis_cells(i0, i1, 1, xs, xClasses);
+  axis_cells(j0, j1, 2, ys, yClasses);
+  if (xs.empty() || ys.empty()) return;
+  if (!ready) {
+    for (const AxisCell& cy : ys)
+      for (const AxisCell& cx : xs) {
+        nchi(cx.cell, cy.cell) = kUnusable;
+        flux(cx.cell, cy.cell) = 0;
+        eflux(cx.cell, cy.cell) = kUnusable;
+      }
+    std::cout << std::string(dots, '.') << std::flush;
+    return;
+  }
+
+  // The pixels of the cells plus the box margin, as doubles.
+  const int h = std::min(static_cast<int>(std::fabs(radius) + 0.5), _analyt);
+  PaddedPixels pixels;
+  pixels.fill(image, error, xs.front().pixel - h, xs.back().pixel + h, ys.front().pixel - h,
+              ys.back().pixel + h);
+
+  // The candidate pixels of every pair of offset classes, in the order
+  // nchi_calc sums them.
+  const double r2 = radius * radius;
+  std::vector<std::vector<MaskEntry>> masks(xClasses.size() * yClasses.size());
+  std::vector<char> centreUsable(masks.size());
+  for (std::size_t a = 0; a < xClasses.size(); ++a)
+    for (std::size_t b = 0; b < yClasses.size(); ++b) {
+      const double fx = xClasses[a].offset, fy = yClasses[b].offset;
+      const int sx = xClasses[a].shift, sy = yClasses[b].shift;
+      std::vector<MaskEntry>& mask = masks[a * yClasses.size() + b];
+      centreUsable[a * yClasses.size() + b] = _all_binned_psf(sx, sy, 0, 0) != 0;
+      for (int i = -h; i <= h; ++i)
+        for (int j = -h; j <= h; ++j) {
+          const double Pp = _all_binned_psf(sx, sy, i, j);
+          if (!(Pp != 0 && (i - fx) * (i - fx) + (j - fy) * (j - fy) < r2)) continue;
+          mask.push_back({static_cast<std::ptrdiff_t>(j) * pixels.width + i, Pp, Pp * Pp,
+                          _all_e2binned_psf(sx, sy, i, j)});
+        }
+    }
+
+  // Runs: cells of one offset class whose pixels follow one another, so that
+  // their pixels lie side by side in storage.
+  struct Run {
+    int klass, first, length;  // first: index into xs
+  };
+  std::vector<Run> runs;
+  std::vector<int> order(xs.size());
+  for (std::size_t k = 0; k < xs.size(); ++k) order[k] = static_cast<int>(k);
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return xs[a].klass < xs[b].klass; });
+  std::vector<AxisCell> sorted;
+  for (int k : order) sorted.push_back(xs[k]);
+  for (std::size_t k = 0; k < sorted.size(); ++k) {
+    if (k > 0 && sorted[k].klass == sorted[k - 1].klass && sorted[k].pixel == sorted[k - 1].pixel + 1)
+      ++runs.back().length;
+    else
+      runs.push_back({sorted[k].klass, static_cast<int>(k), 1});
+  }
+  std::size_t longest = 0;
+  for (const Run& r : runs) longest = std::max<std::size_t>(longest, r.length);
+  LaneSums sums;
+  sums.resize(longest);
+
+  // Map rows in storage order (second-axis cell outer).
+  long rowsDone = 0, dotsShown = 0;
+  for (const AxisCell& cy : ys) {
+    for (const Run& r : runs) {
+      const std::size_t m = static_cast<std::size_t>(r.klass) * yClasses.size() + cy.klass;
+      const AxisCell* cells = &sorted[r.first];
+      const std::size_t base = pixels.index(cells[0].pixel, cy.pixel);
+      if (centreUsable[m]) fit_run(pixels, base, r.length, masks[m], sums);
+      for (int k = 0; k < r.length; ++k) {
+        const int ci = cells[k].cell, cj = cy.cell;
+        const bool centre = centreUsable[m] && pixels.usable(base + k);
+        if (!centre || !(sums.n[k] >= 2 && sums.Spp[k] != 0)) {
+          nchi(ci, cj) = kUnusable;
+          flux(ci, cj) = 0;
+          eflux(ci, cj) = kUnusable;
+          continue;
+        }
+        flux(ci, cj) = sums.flux[k];
+        eflux(ci, cj) = std::sqrt(1 / sums.Spp[k]);
+        nchi(ci, cj) = std::sqrt(sums.chi2[k] / (sums.n[k] - 1));
+      }
+    }
+    ++rowsDone;
+    for (const long due = dots * rowsDone / static_cast<long>(ys.size()); dotsShown < due; ++dotsShown)
+      std::cout << "." << std::flush;
+  }
+  for (; dotsShown < dots; ++dotsShown) std::cout << "." << std::flush;
+}
