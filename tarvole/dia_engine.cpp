@@ -3,6 +3,8 @@
 
 #include "tarvole/dia_methods.h"
 
+#include "dia/dia_files.h"
+
 std::unique_ptr<diffima> make_dia_engine(int bg_order, double scale, const Pliste& P) {
   orv::MArray<int, 1> degrees(4);
   orv::MArray<double, 1> sigmas(4);
@@ -52,4 +54,21 @@ bool run_dia_reference_step(int method_row, const Image& R, const Image& eR, Pli
   }
   std::cout << " note: no difference-imaging reference step for this method" << std::endl;
   return true;
+}
+
+std::vector<std::string> dia_reference_products(int method_row, const Pliste& P) {
+  if (method_row != 1 && method_row != 2) return {};
+  // The engine of the step knows its background terms and kernel parameters.
+  const int bg_order = method_row == 1 ? 0 : P.ordsky;
+  const auto engine = make_dia_engine(bg_order, 0.0, P);
+  std::vector<std::string> names;
+  for (const char* name : {"image_r.fits", "e2.image_r.fits", "rmask_calc.fits", "rmask_conv.fits", "e.rmask_conv.fits"})
+    names.push_back(P.refdir + name);
+  for (int i = 0; i <= bg_order; ++i)
+    for (int j = 0; j <= bg_order - i; ++j) names.push_back(dia_files::productName(P.refdir, "bb%2.2i%2.2i.fits", i, j));
+  for (int p = 1; p <= engine->mat - engine->nbg; ++p) {
+    names.push_back(dia_files::productName(P.refdir, "cc%4.4i.fits", p));
+    names.push_back(dia_files::productName(P.refdir, "e2.cc%4.4i.fits", p));
+  }
+  return names;
 }

@@ -4,6 +4,8 @@
 #define TARVOLE_DIA_METHODS_H
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "dia/dia.h"
 #include "tarvole/fit_methods.h"
@@ -28,5 +30,10 @@ void fit_fielddia(const Image& R, const Image& eR, const Image& I, const Image& 
 // The reference step of the chosen method (row 1: stars, row 2: field), run once before the
 // images when P.ref is set. Returns false, after a message, when the engine refuses the reference.
 bool run_dia_reference_step(int method_row, const Image& R, const Image& eR, Pliste& P);
+
+// The files the reference step of that method row writes under P.refdir (none for other rows):
+// the modified reference and its variance, the masks, the background term images and the
+// basis-convolved references with their variances.
+std::vector<std::string> dia_reference_products(int method_row, const Pliste& P);
 
 #endif

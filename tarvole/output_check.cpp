@@ -9,6 +9,7 @@
 #include <utility>
 #include <system_error>
 
+#include "tarvole/dia_methods.h"
 #include "tarvole/names.h"
 
 namespace {
@@ -59,6 +60,10 @@ std::vector<std::string> planned_outputs(const Pliste& P, const std::list<std::s
     }
     if (method.outputs != nullptr) method.outputs(current, names);
   }
+  if (P.ref) {
+    const std::vector<std::string> products = dia_reference_products(method.number, P);
+    names.insert(names.end(), products.begin(), products.end());
+  }
   return names;
 }
 
@@ -66,6 +71,8 @@ std::vector<std::string> run_inputs(const Pliste& P, const std::string& referenc
                                     const std::list<std::string>& images) {
   std::vector<std::string> names{reference};
   if (P.error) names.push_back(newname(reference, "e."));
+  if (P.diffima && !P.inputtab.empty()) names.push_back(P.inputtab);
+  if (P.ref && !P.varmask.empty()) names.push_back(P.varmask);
   for (const std::string& image : images) {
     names.push_back(image);
     if (P.error) names.push_back(newname(image, "e."));

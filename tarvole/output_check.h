@@ -9,12 +9,13 @@
 #include "tarvole/fit_methods.h"
 
 // Every file the run will write for these images with the options of P and the chosen method:
-// output and error images, diagnostic images by verbosity, the masked reference, and the files
-// the method names through its row.
+// output and error images, diagnostic images by verbosity, the masked reference, the files
+// the method names through its row, and with P.ref the products of its reference step.
 std::vector<std::string> planned_outputs(const Pliste& P, const std::list<std::string>& images,
                                          const MethodRow& method);
 
-// The files the run reads: the reference, the images and, with P.error, their "e." files.
+// The files the run reads: the reference, the images and, with P.error, their "e." files; the
+// star table of difference imaging and, with P.ref, the mask file of the reference step.
 std::vector<std::string> run_inputs(const Pliste& P, const std::string& reference,
                                     const std::list<std::string>& images);
 

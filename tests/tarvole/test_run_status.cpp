@@ -94,6 +94,25 @@ TEST(TarvoleRun, Statuses) {
       {"masked reference onto an input at verbosity 3",
        [](const ScratchDir& d) { write_pair(d, "ref_new.fits", "img.fits"); }, "-v 3 " + fit + "ref_new.fits img.fits",
        1, nullptr, "ref_new.fits", {}, {"bimg.fits"}},
+      {"an image named as a product of the star reference step",
+       [](const ScratchDir& d) {
+         write_pair(d, "ref.fits", "cc0050.fits");
+         std::ofstream(d / "stars.txt") << "1 20.0 15.0\n";
+       },
+       "--ref -d -t stars.txt ref.fits cc0050.fits", 1, nullptr, "cc0050.fits", {}, {"bcc0050.fits", "image_r.fits"}},
+      {"a reference named as a background product of the field reference step",
+       [](const ScratchDir& d) {
+         std::filesystem::create_directory(d / "sub");
+         write_pair(d, "sub/bb0100.fits", "img.fits");
+       },
+       "--ref --fielddiffima --ordsky 1 " + fit + "sub/bb0100.fits img.fits", 1, nullptr, "bb0100.fits", {},
+       {"bimg.fits", "sub/image_r.fits"}},
+      {"a star table named as a product of the reference step",
+       [](const ScratchDir& d) {
+         write_pair(d, "ref.fits", "img.fits");
+         std::ofstream(d / "rmask_calc.fits") << "1 20.0 15.0\n";
+       },
+       "--ref -d -t rmask_calc.fits ref.fits img.fits", 1, nullptr, "rmask_calc.fits", {}, {"bimg.fits", "image_r.fits"}},
       {"an image of another extent is skipped, the next one written",
        [](const ScratchDir& d) {
          write_pair(d, "ref.fits", "img.fits");
