@@ -1,14 +1,18 @@
-// Tests difference imaging over stars and over the field end to end on small synthetic fields:
-// coefficients against the truth, reuse of the reference products, the printed lines, skipped
-// stars, failing tables and missing products.
+// Tests difference imaging over stars and over the field end to end on synthetic fields:
+// coefficients and the sky against the truth, reuse of the reference products, the printed
+// lines, skipped stars, failing tables and missing products.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
+#include "tarvole/dia_methods.h"
+#include "tarvole/masking.h"
 #include "tests/tarvole/tarvole_test_support.h"
 
 namespace {
 
+using tarvole_test::Image;
 using tarvole_test::ScratchDir;
 
 // A 256 x 256 reference of isolated Gaussian stars (sigma 1.5) on a sky of 200 in dir/sub/, and
@@ -98,17 +102,85 @@ TEST(FitDia, MissingProductsEndTheRun) {
   EXPECT_NE(run.status, 0);
 }
 
+// A 1024 x 1024 field: about 300 isolated stars (sigma 1.5) on a sky of 200 in sub/R.fits, and
+// I = (R convolved with a Gaussian of sigma 1) / 0.8 + B, B a plane plus a smooth bump; B is
+// written as the truth.
+void make_smooth_sky_field(const ScratchDir& dir) {
+  const auto made = tarvole_test::run_python(dir.path, R"(
+import numpy as np, os
+from astropy.io import fits
+from scipy.ndimage import gaussian_filter
+rng = np.random.default_rng(23)
+n = 1024
+R = np.full((n, n), 200.0)
+stars = []
+while len(stars) < 300:
+    sx, sy = rng.uniform(20, n - 20, 2)
+    if all((sx - a) ** 2 + (sy - b) ** 2 > 30 ** 2 for a, b in stars):
+        stars.append((sx, sy))
+for sx, sy in stars:
+    x0, y0 = int(sx) - 12, int(sy) - 12
+    y, x = np.mgrid[y0:y0 + 25, x0:x0 + 25]  # pixel numbers from 1, rows are y
+    R[y - 1, x - 1] += rng.uniform(20000, 60000) / (2 * np.pi * 2.25) * np.exp(-((x - sx) ** 2 + (y - sy) ** 2) / 4.5)
+y, x = np.mgrid[1:n + 1, 1:n + 1]
+B = 50 + 0.01 * (x - 512) - 0.005 * (y - 512) + 10 * np.exp(-((x - 600) ** 2 + (y - 400) ** 2) / (2 * 250.0 ** 2))
+I = gaussian_filter(R, 1.0) / 0.8 + B
+os.makedirs("sub", exist_ok=True)
+fits.writeto("sub/R.fits", (R + rng.normal(0, np.sqrt(R))).astype(np.float32))
+fits.writeto("I.fits", (I + rng.normal(0, np.sqrt(I))).astype(np.float32))
+fits.writeto("B.fits", B.astype(np.float32))
+print("made")
+)");
+  ASSERT_NE(made.out.find("made"), std::string::npos) << made.out;
+}
+
+// The field method over the region 100:924 of a 1024 x 1024 field: one kernel over the region
+// gives the absorption, the sky follows A*B over the region, and I and eI are left as they were.
 TEST(FitDia, Field) {
   ScratchDir dir;
-  make_star_field(dir, 0.0);
-  const auto run =
-      tarvole_test::run_tarvole(dir.path, "--ref --fielddiffima --ordsky 0 --radius 10 -r 20:236,20:236 sub/R.fits I.fits");
+  make_smooth_sky_field(dir);
+  const auto run = tarvole_test::run_tarvole(dir.path, "--ref --fielddiffima --ordsky 0 -r 100:924,100:924 sub/R.fits I.fits");
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find(" difference imaging in field 20:236,20:236\n"), std::string::npos);
-  EXPECT_NE(run.out.find(" boxlen = 217\n"), std::string::npos);
+  EXPECT_NE(run.out.find(" difference imaging in field 100:924,100:924\n"), std::string::npos);
+  EXPECT_NE(run.out.find(" boxlen = 825\n"), std::string::npos);
   EXPECT_NEAR(card(dir / "bI.fits", "ABSORP  "), 0.8, 0.008);
   for (const char* key : {"NSKYDX  ", "NSKYDY  ", "ABSIDX  ", "ABSIDY  "}) EXPECT_EQ(card(dir / "bI.fits", key), 0.0);
   expect_verified(dir / "bI.fits");
+
+  // The method itself on the products the run left: S against A*B.
+  const Image R = tarvole_test::read_fits(dir / "sub/R.fits"), I = tarvole_test::read_fits(dir / "I.fits");
+  const Image B = tarvole_test::read_fits(dir / "B.fits");
+  const Image eR = error_from_values(R), eI = error_from_values(I);
+  Image I_before(I.getShape()), eI_before(eI.getShape()), A(I.getShape()), S(I.getShape());
+  I_before = I;
+  eI_before = eI;
+  A = blank_value;
+  S = blank_value;
+  Pliste P;
+  P.ordsky = 0;
+  P.region.setRange(1, 100, 924);
+  P.region.setRange(2, 100, 924);
+  P.refdir = dir / "sub/";
+  P.outname = dir / "bI.fits";
+  orv::MArray<double, 1> c(6);
+  ::testing::internal::CaptureStdout();
+  fit_fielddia(R, eR, I, eI, A, S, c, P);
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  ASSERT_FALSE(P.fit_failed) << out;
+  EXPECT_NEAR(c(1), 0.8, 0.008);
+  for (int k = 3; k <= 6; ++k) EXPECT_EQ(c(k), 0.0) << k;
+  double squares = 0.0;
+  for (int y = 100; y <= 924; ++y)
+    for (int x = 100; x <= 924; ++x) {
+      EXPECT_EQ(A(x, y), static_cast<float>(c(1)));
+      squares += (S(x, y) - c(1) * B(x, y)) * (S(x, y) - c(1) * B(x, y));
+    }
+  EXPECT_LT(std::sqrt(squares / (825.0 * 825.0)), 1.0);
+  for (int y = 1; y <= 1024; ++y)
+    for (int x = 1; x <= 1024; ++x) {
+      ASSERT_EQ(I(x, y), I_before(x, y)) << x << " " << y;
+      ASSERT_EQ(eI(x, y), eI_before(x, y)) << x << " " << y;
+    }
 }
 
 }  // namespace
