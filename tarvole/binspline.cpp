@@ -77,18 +77,8 @@ bool binspline(const std::string& name, const orv::MArray<float, 2>& X, const or
   Knots k;
   const KnotStatus status = knotRanges(ix0, ix1, iy0, iy1, k);
   if (v > 0) {
-    os << std::endl
-       << "binning grid: " << std::endl
-       << " ix0 = " << ix0 << std::endl
-       << " ix1 = " << ix1 << std::endl
-       << " iy0 = " << iy0 << std::endl
-       << " iy1 = " << iy1 << std::endl;
-    os << std::endl
-       << "median spline grid: " << std::endl
-       << " px0 = " << k.px0 << std::endl
-       << " px1 = " << k.px1 << std::endl
-       << " py0 = " << k.py0 << std::endl
-       << " py1 = " << k.py1 << std::endl;
+    printBounds(os, "binning grid: ", {"ix0", "ix1", "iy0", "iy1"}, ix0, ix1, iy0, iy1);
+    printBounds(os, "median spline grid: ", {"px0", "px1", "py0", "py1"}, k.px0, k.px1, k.py0, k.py1);
   }
   out = s.blank;
   auto fail = [&](KnotStatus why) {
@@ -107,9 +97,7 @@ bool binspline(const std::string& name, const orv::MArray<float, 2>& X, const or
     os << std::endl << "x:" << std::endl << std::setprecision(1) << k.xs << std::endl;
     os << std::endl << "y:" << std::endl << k.ys << std::endl;
     os << std::endl << "z:" << std::endl << std::setprecision(3) << k.z << std::endl;
-    os << " aver   = " << k.sum / k.count << std::endl
-       << " sig    = " << std::sqrt(k.sumSquaredFromOne / k.count) << std::endl
-       << " median = " << orv::median_exact(k.z) << std::endl;
+    printKnotSummary(os, k.sum, static_cast<double>(k.count), k.sumSquaredFromOne, orv::median_exact(k.z));
     writeSkygrid(k);
   }
 
@@ -121,13 +109,7 @@ bool binspline(const std::string& name, const orv::MArray<float, 2>& X, const or
 
   int jx0, jx1, jy0, jy1;
   nonan(Y, jx0, jx1, jy0, jy1, s.blank);
-  if (v > 0)
-    os << std::endl
-       << "image borders: " << std::endl
-       << " jx0 = " << jx0 << std::endl
-       << " jx1 = " << jx1 << std::endl
-       << " jy0 = " << jy0 << std::endl
-       << " jy1 = " << jy1 << std::endl;
+  if (v > 0) printBounds(os, "image borders: ", {"jx0", "jx1", "jy0", "jy1"}, jx0, jx1, jy0, jy1);
   os << "spline interpolation....." << std::endl;
   const long errors = evaluateSurface(k, z2, out, 1, nx, 1, ny, false);
   if (errors != 0) std::cerr << errors << " errors in " << s.outname << std::endl;

@@ -112,9 +112,7 @@ bool binsplineY(const std::string& name, const orv::MArray<float, 2>& X, const o
   if (v > 0) {
     os << std::endl << "y:" << std::endl << std::setprecision(1) << yk << std::endl;
     os << std::endl << "z:" << std::endl << std::setprecision(3) << zk << std::endl;
-    os << " aver   = " << sum / count << std::endl
-       << " sig    = " << std::sqrt(squares / count) << std::endl
-       << " median = " << orv::median_exact(zk) << std::endl;
+    printKnotSummary(os, sum, count, squares, orv::median_exact(zk));
     writeImage("skygrid.fits", zk);
     std::ofstream tab("skygrid.tab");
     for (int q = py0; q <= py1; ++q)
@@ -129,13 +127,7 @@ bool binsplineY(const std::string& name, const orv::MArray<float, 2>& X, const o
 
   int jx0, jx1, jy0, jy1;
   nonan(Y, jx0, jx1, jy0, jy1, s.blank);
-  if (v > 0)
-    os << std::endl
-       << "image borders: " << std::endl
-       << " jx0 = " << jx0 << std::endl
-       << " jx1 = " << jx1 << std::endl
-       << " jy0 = " << jy0 << std::endl
-       << " jy1 = " << jy1 << std::endl;
+  if (v > 0) printBounds(os, "image borders: ", {"jx0", "jx1", "jy0", "jy1"}, jx0, jx1, jy0, jy1);
 
   // Whole rows from one spline value each.
   os << "spline interpolation....." << std::endl;

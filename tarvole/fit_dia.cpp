@@ -174,6 +174,13 @@ void fit_dia(const Image& R, const Image& /*eR*/, Image& I, Image& eI, Image& A,
       std::cout << std::endl;
     }
 
+  // A failed fit leaves A and S blank (A may hold the absorption by then) and c at 0.
+  const auto fail = [&] {
+    A = P.blank;
+    P.fit_failed = true;
+    c = 0.0;
+  };
+
   // First pass: free flux factor.
   std::vector<double> abs(n, 0.0), eabs(n, 0.0), sky(n, 0.0), esky(n, 0.0);
   for (int i = 1; i <= n; ++i) {
@@ -217,18 +224,12 @@ void fit_dia(const Image& R, const Image& /*eR*/, Image& I, Image& eI, Image& A,
   std::cout << std::endl;
   if (good.value.empty()) {
     std::cout << "fit_dia: no good star, no absorption" << std::endl;
-    P.fit_failed = true;
-    c = 0.0;
-    return;
+    return fail();
   }
   std::cout << " median(abs) = " << orv::median_exact(to_array(good.value)) << std::endl;
   Surface absorption;
   double abs_scatter = 0.0;
-  if (!fit_surface(good, P.ordabs, P.cx, P.cy, absorption, abs_scatter, "absorption")) {
-    P.fit_failed = true;
-    c = 0.0;
-    return;
-  }
+  if (!fit_surface(good, P.ordabs, P.cx, P.cy, absorption, abs_scatter, "absorption")) return fail();
   if (P.ordabs == -2) {
     P.abserr = abs_scatter;
     std::cout << "stw to abs = " << P.abserr << std::endl;
@@ -275,20 +276,12 @@ void fit_dia(const Image& R, const Image& /*eR*/, Image& I, Image& eI, Image& A,
   std::cout << std::endl;
   if (skies.value.empty()) {
     std::cout << "fit_dia: no sky star, no sky" << std::endl;
-    A = P.blank;
-    P.fit_failed = true;
-    c = 0.0;
-    return;
+    return fail();
   }
   std::cout << " median(sky) = " << orv::median_exact(to_array(skies.value)) << std::endl;
   Surface skySurface;
   double sky_scatter = 0.0;
-  if (!fit_surface(skies, P.ordsky, P.cx, P.cy, skySurface, sky_scatter, "sky")) {
-    A = P.blank;
-    P.fit_failed = true;
-    c = 0.0;
-    return;
-  }
+  if (!fit_surface(skies, P.ordsky, P.cx, P.cy, skySurface, sky_scatter, "sky")) return fail();
   double squares = 0.0;
   for (std::size_t k = 0; k < skies.value.size(); ++k) {
     const double d =

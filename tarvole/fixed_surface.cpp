@@ -51,11 +51,7 @@ bool fixedCellSurface(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay,
 
   int jx0, jx1, jy0, jy1;
   nonan(I, jx0, jx1, jy0, jy1, P.blank);
-  if (style.printImageBorders && v > 1)
-    os << " jx0 = " << jx0 << std::endl
-       << " jx1 = " << jx1 << std::endl
-       << " jy0 = " << jy0 << std::endl
-       << " jy1 = " << jy1 << std::endl;
+  if (style.printImageBorders && v > 1) printBounds(os, nullptr, {"jx0", "jx1", "jy0", "jy1"}, jx0, jx1, jy0, jy1);
 
   // The area of the covered cells, ± 30 pixels.
   const int r = fixedCellRadius;

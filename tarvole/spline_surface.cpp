@@ -244,6 +244,18 @@ void printCellLayout(std::ostream& os, int verbose, int d, int medianSize, int c
   os << std::endl << "binning..." << std::endl;
 }
 
+void printBounds(std::ostream& os, const char* title, const char* const (&names)[4], int a, int b, int c, int d) {
+  if (title != nullptr) os << std::endl << title << std::endl;
+  const int values[4] = {a, b, c, d};
+  for (int i = 0; i < 4; ++i) os << " " << names[i] << " = " << values[i] << std::endl;
+}
+
+void printKnotSummary(std::ostream& os, double sum, double count, double squaresFromOne, double median) {
+  os << " aver   = " << sum / count << std::endl
+     << " sig    = " << std::sqrt(squaresFromOne / count) << std::endl
+     << " median = " << median << std::endl;
+}
+
 void writeImage(const std::string& name, const orv::MArray<float, 2>& a) {
   orv::FitsOut f(name);
   f << a;

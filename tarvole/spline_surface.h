@@ -186,6 +186,13 @@ void paintKnots(const Knots& k, int half, PixelBox box, orv::MArray<float, 2>& i
 void printCellLayout(std::ostream& os, int verbose, int d, int medianSize, int cx, int cy,
                      bool emptyBeforeMedian);
 
+// A block of four labelled bounds: with a title, an empty line and the title line first; then
+// " name = value" on a line each.
+void printBounds(std::ostream& os, const char* title, const char* const (&names)[4], int a, int b, int c, int d);
+
+// The summary of the knot values: " aver   = ", " sig    = " and " median = " lines.
+void printKnotSummary(std::ostream& os, double sum, double count, double squaresFromOne, double median);
+
 // Writes a float or double image to a FITS file (no further cards).
 void writeImage(const std::string& name, const orv::MArray<float, 2>& a);
 void writeImage(const std::string& name, const orv::MArray<double, 2>& a);
