@@ -2,9 +2,11 @@
 // noiseless stars, unusable pixels, and verbose 0 building the image silently.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "psf/korven_lib.h"
@@ -87,6 +89,68 @@ TEST(PsfBestSource, TablesAndSourceImage) {
       }
     EXPECT_LT(worst, 0.1 * model(12, 15)) << label;
   }
+}
+
+// On a flat field every computed pixel has the same best nchi, so the
+// neighbour rules decide alone: the list form selects a star whose neighbours
+// are equal (<=) but not one beside a pixel without computed cells (value 0);
+// the whole-image form keeps equal neighbours as minima (strict test) and
+// ignores neighbours of value 0, so it selects every computed pixel.
+TEST(PsfBestSource, NeighbourRulesOnAFlatField) {
+  const psf p = psf_test::gaussianTestPsf(3, 3, 5, 0.0005, false);
+  const int first = 2, side = 16, B = 3;
+  orv::MArray<float, 2> image(orv::Range(first, first + side - 1), orv::Range(first, first + side - 1));
+  orv::MArray<float, 2> error(image.length(1), image.length(2));
+  error.setBase(first, first);
+  image = 100.0f;
+  error = 1.0f;
+  struct Case {
+    int x, y;
+    bool selected;
+  };
+  const Case cases[] = {
+      {9, 9, true},           // interior, all neighbours equal
+      {10, 9, true},          // its equal neighbour, selected too
+      {first + B, 9, false},  // the pixel left of it has no computed cell
+      {first + B + 1, first + B + 1, true},
+      {9, first + side - 1 - B, false},  // the pixel above it has no computed cell
+  };
+  orv::MArray<int, 1> xs(5), ys(5);
+  for (int k = 0; k < 5; ++k) {
+    xs(k + 1) = cases[k].x;
+    ys(k + 1) = cases[k].y;
+  }
+  orv::MArray<double, 2> nchi, flux, eflux, source;
+  std::ostringstream listTable, wholeTable;
+  testing::internal::CaptureStdout();
+  p.mapping_some_best_source(image, error, nchi, flux, eflux, source, xs, ys, 0.0, 1e6, 3.0, 1.0, listTable,
+                             1);
+  const double c = nchi(9, 9);
+  p.mapping_full_best_source(image, error, nchi, flux, eflux, source, 0.0, 1e6, 3.0, 1.0, wholeTable, 1);
+  testing::internal::GetCapturedStdout();
+  ASSERT_GT(c, 0.0);
+
+  std::vector<std::pair<int, int>> listed;
+  std::istringstream listRows(listTable.str());
+  for (std::string row; std::getline(listRows, row);) {
+    const std::vector<double> v = psf_test::numbers(row);
+    listed.emplace_back(static_cast<int>(std::lrint(v[1])), static_cast<int>(std::lrint(v[2])));
+  }
+  for (const Case& k : cases) {
+    const bool found = std::count(listed.begin(), listed.end(), std::make_pair(k.x, k.y)) == 1;
+    EXPECT_EQ(found, k.selected) << "list form, star " << k.x << "," << k.y;
+  }
+
+  // Every pixel whose cells are computed (B from the edge and further in) is
+  // a row of the whole-image table, each once, and keeps the positive value.
+  int rows = 0;
+  std::istringstream wholeRows(wholeTable.str());
+  for (std::string row; std::getline(wholeRows, row);) ++rows;
+  const int computed = side - 2 * B;
+  EXPECT_EQ(rows, computed * computed);
+  for (int q = first + B; q <= first + side - 1 - B; ++q)
+    for (int r = first + B; r <= first + side - 1 - B; ++r) EXPECT_EQ(nchi(r, q), c) << r << "," << q;
+  EXPECT_EQ(nchi(first + B - 1, 9), 0.0);
 }
 
 }  // namespace
