@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "numerics/random.h"
+#include "orv/fits/fits.h"
 #include "psf/korven_lib.h"
 #include "tests/support/run_command.h"
 
@@ -70,6 +71,56 @@ inline psf gaussianTestPsf(int boxlen, int analyt, int subpixel, double cellErro
     }
   p.calc_base(subpixel, 0);
   return p;
+}
+
+// A PSF whose fine grid (S cells per pixel, x fastest) is read from a text file
+// of numbers, with the same error in every cell, tabulated for P.
+inline psf fineGridPsf(const std::string& file, int boxlen, int analyt, int subgrid, double cellError,
+                       int subpixel) {
+  psf p(boxlen, analyt, subgrid, 0);
+  std::ifstream in(file);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::vector<double> cells = numbers(text.str());
+  const int N = p.get_slen();
+  EXPECT_EQ(cells.size(), static_cast<std::size_t>((2 * N + 1) * (2 * N + 1))) << file;
+  if (cells.size() != static_cast<std::size_t>((2 * N + 1) * (2 * N + 1))) return p;
+  std::size_t k = 0;
+  for (int j = -N; j <= N; ++j)
+    for (int i = -N; i <= N; ++i) {
+      p.get_psf()(i, j) = cells[k++];
+      p.get_epsf()(i, j) = cellError;
+    }
+  p.calc_base(subpixel, 0);
+  return p;
+}
+
+// The rows of a text file of numbers, ncol to a row.
+inline std::vector<std::vector<double>> rows(const std::string& file, std::size_t ncol) {
+  std::ifstream in(file);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::vector<double> v = numbers(text.str());
+  std::vector<std::vector<double>> out;
+  for (std::size_t k = 0; k + ncol <= v.size(); k += ncol)
+    out.emplace_back(v.begin() + k, v.begin() + k + ncol);
+  return out;
+}
+
+// A field written by data/star_field.py's write_field (S = 15, R = 5) in dir:
+// its image and error image, and the PSF of its fine grid (B = 5, cell error
+// 1e-6) tabulated for P = 5.
+struct NumpyField {
+  psf p;
+  orv::MArray<float, 2> image, error;
+};
+
+inline NumpyField numpyField(const std::string& dir, const std::string& kind) {
+  NumpyField f{fineGridPsf(dir + "/grid_" + kind + ".txt", 5, 5, 15, 1e-6, 5), {}, {}};
+  orv::FitsIn imageIn(dir + "/image_" + kind + ".fits"), errorIn(dir + "/error_" + kind + ".fits");
+  imageIn >> f.image;
+  errorIn >> f.error;
+  return f;
 }
 
 // A star at (x, y) with the given flux.
