@@ -2,32 +2,14 @@
 // spaced 1/P pixel apart, about one position, over the whole image or about
 // listed stars.
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <iostream>
 
 #include "psf/korven_lib.h"
+#include "psf/map_memory.h"
 
 namespace {
-
-// Asks the system to back a fresh map with huge pages before it is first
-// touched: whole-image maps run to hundreds of MB, and faulting them in page
-// by page can cost more than computing them. Only a hint; the values are the
-// same either way.
-void prefer_huge_pages(orv::MArray<double, 2>& map) {
-#ifdef MADV_HUGEPAGE
-  const std::uintptr_t page = 4096;
-  const auto begin = reinterpret_cast<std::uintptr_t>(map.firstElement());
-  const std::uintptr_t end = begin + sizeof(double) * static_cast<std::uintptr_t>(map.numElements());
-  const std::uintptr_t first = (begin + page - 1) & ~(page - 1), last = end & ~(page - 1);
-  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#else
-  (void)map;
-#endif
-}
 
 // The edge rule of every map: the trial position's nearest pixel lies at
 // least B pixels inside the image on both axes.
@@ -124,7 +106,7 @@ void psf::whole_image_maps__(const orv::MArray<float, 2>& image, orv::MArray<dou
   std::cout << " wenn hier abbricht sind Bilder zu gross fuer Speicher ..." << std::endl;
   for (orv::MArray<double, 2>* map : {&nchi, &flux, &eflux}) {
     map->makeReference(orv::MArray<double, 2>(NX, NY));
-    prefer_huge_pages(*map);
+    psf_maps::prefer_huge_pages(*map);
     *map = 0.0;
   }
   std::cout << " alles ok!" << std::endl;

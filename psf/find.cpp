@@ -4,9 +4,12 @@
 #include <algorithm>
 #include <iostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "orv/fits/fits.h"
 #include "psf/korven_lib.h"
+#include "psf/map_memory.h"
 
 namespace {
 
@@ -33,6 +36,7 @@ void psf::find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MA
   // Mean of the non-zero values over the 13-cell disk (di² + dj² <= 4); cells
   // beyond the map are absent.
   orv::MArray<double, 2> binned(NX, NY);
+  psf_maps::prefer_huge_pages(binned);
   binned = 0.0;
   for (int j = 2; j <= NY - 1; ++j)
     for (int i = 2; i <= NX - 1; ++i) {
@@ -59,11 +63,14 @@ void psf::find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MA
   }
 
   orv::MArray<int, 2> minimum(NX, NY), star(NX, NY);
+  psf_maps::prefer_huge_pages(minimum);
+  psf_maps::prefer_huge_pages(star);
   minimum = 0;
   star = 0;
-  int count = 0;
-  for (int i = 2; i <= NX - 1; ++i)
-    for (int j = 2; j <= NY - 1; ++j) {
+  // Walked in storage order; the stars are listed first-axis cell outer below.
+  std::vector<std::pair<int, int>> stars;
+  for (int j = 2; j <= NY - 1; ++j)
+    for (int i = 2; i <= NX - 1; ++i) {
       if (nchi(i, j) == 0) continue;
       const double c = binned(i, j);
       bool isMinimum = true;
@@ -80,24 +87,23 @@ void psf::find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MA
       minimum(i, j) = 1;
       if (nchi(i, j) <= nchi_max && snr * eflux(i, j) <= fluxMap(i, j)) {
         star(i, j) = 1;
-        ++count;
+        stars.emplace_back(i, j);
       }
     }
+  std::sort(stars.begin(), stars.end());
   if (verbose > 0) {
     write_map("min_" + name + ".fits", minimum);
     write_map("star_" + name + ".fits", star);
   }
 
+  const int count = static_cast<int>(stars.size());
   x.makeReference(orv::MArray<double, 1>(count));
   y.makeReference(orv::MArray<double, 1>(count));
   flux.makeReference(orv::MArray<double, 1>(count));
-  int k = 0;
-  for (int i = 2; i <= NX - 1; ++i)
-    for (int j = 2; j <= NY - 1; ++j)
-      if (star(i, j) == 1) {
-        ++k;
-        x(k) = (i + P / 2) / P;
-        y(k) = (j + P / 2) / P;
-        flux(k) = fluxMap(i, j);
-      }
+  for (int k = 1; k <= count; ++k) {
+    const auto [i, j] = stars[k - 1];
+    x(k) = (i + P / 2) / P;
+    y(k) = (j + P / 2) / P;
+    flux(k) = fluxMap(i, j);
+  }
 }
