@@ -41,12 +41,12 @@ void fit_fielddia(const Image& R, const Image& /*eR*/, const Image& I, const Ima
   std::cout << P.outname << " esky = " << std::sqrt((ek / f) * (ek / f) + ((k / (f * f)) * ef) * ((k / (f * f)) * ef))
             << std::endl;
 
-  Image X(R.getShape()), Y(R.getShape()), field(A.getShape());
-  X = R;
+  // The reference itself serves as the first image of the surface (its blanks stay blank).
+  Image Y(R.getShape()), field(A.getShape());
   for (int y = 1; y <= I.last(2); ++y)
     for (int x = 1; x <= I.last(1); ++x) Y(x, y) = I(x, y) != P.blank ? static_cast<float>(I(x, y) / f) : P.blank;
   field = P.blank;
-  if (!binspline("sky", X, Y, field, P)) P.fit_failed = true;
+  if (!binspline("sky", R, Y, field, P)) P.fit_failed = true;
   const float absorption = static_cast<float>(1.0 / f);
   for (int y = 1; y <= I.last(2); ++y)
     for (int x = 1; x <= I.last(1); ++x)
