@@ -62,11 +62,15 @@ void psf::find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MA
     write_map("error_" + name + ".fits", eflux);
   }
 
-  orv::MArray<int, 2> minimum(NX, NY), star(NX, NY);
-  psf_maps::prefer_huge_pages(minimum);
-  psf_maps::prefer_huge_pages(star);
-  minimum = 0;
-  star = 0;
+  // The flag maps are only written out, so they exist only with verbose > 0.
+  const bool flagMaps = verbose > 0;
+  orv::MArray<int, 2> minimum, star;
+  if (flagMaps) {
+    minimum.makeReference(orv::MArray<int, 2>(NX, NY));
+    star.makeReference(orv::MArray<int, 2>(NX, NY));
+    minimum = 0;
+    star = 0;
+  }
   // Walked in storage order; the stars are listed first-axis cell outer below.
   std::vector<std::pair<int, int>> stars;
   for (int j = 2; j <= NY - 1; ++j)
@@ -84,14 +88,14 @@ void psf::find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MA
           }
         }
       if (!isMinimum) continue;
-      minimum(i, j) = 1;
+      if (flagMaps) minimum(i, j) = 1;
       if (nchi(i, j) <= nchi_max && snr * eflux(i, j) <= fluxMap(i, j)) {
-        star(i, j) = 1;
+        if (flagMaps) star(i, j) = 1;
         stars.emplace_back(i, j);
       }
     }
   std::sort(stars.begin(), stars.end());
-  if (verbose > 0) {
+  if (flagMaps) {
     write_map("min_" + name + ".fits", minimum);
     write_map("star_" + name + ".fits", star);
   }
