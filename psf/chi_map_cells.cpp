@@ -156,21 +156,25 @@ void psf::map_cells__(const orv::MArray<float, 2>& image, const orv::MArray<floa
   };
 
   // Progress dots: the count the cell-by-cell walk (first axis outer) keeps,
-  // spread over the rows as they are done.
+  // spread over the rows as they are done. With verbose > 9 the positions of
+  // all cells are printed first, with the dots between them as that walk
+  // prints them.
   const long dotEvery = static_cast<long>(nchi.length(1)) * nchi.length(2) / 100;
   long dots = 0;
   if (verbose > 4)
     for (int i = i0; i <= i1; ++i) {
+      if (verbose > 9)
+        for (int j = j0; j <= j1; ++j)
+          std::cout << " double_x = " << position(i, 1) << "  double_y = " << position(j, 2) << std::endl;
       progress += j1 - j0 + 1;
       if (progress >= dotEvery) {
-        ++dots;
+        if (verbose > 9)
+          std::cout << "." << std::flush;
+        else
+          ++dots;
         progress = 0;
       }
     }
-  if (verbose > 9)
-    for (int i = i0; i <= i1; ++i)
-      for (int j = j0; j <= j1; ++j)
-        std::cout << " double_x = " << position(i, 1) << "  double_y = " << position(j, 2) << std::endl;
 
   // The computed cells per axis (the edge rule is a test per axis), their
   // pixels and offset classes.

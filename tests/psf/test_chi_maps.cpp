@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <iostream>
+#include <sstream>
 #include <string>
 
 #include "numerics/random.h"
@@ -181,6 +182,45 @@ TEST(PsfChiMaps, WholeImageMapEqualsNchiCalcBitForBit) {
       }
     EXPECT_EQ(mismatches, 0) << c.label;
     EXPECT_GT(computed, nchi.numElements() / 3) << c.label;
+  }
+}
+
+// The progress text of the whole-image map is that of the walk first-axis
+// cell outer: a dot after a column once NX NY / 100 cells are counted, and with
+// verbose > 9 every cell's position before it.
+TEST(PsfChiMaps, WholeImageProgressText) {
+  psf p = gaussianPsf(3, 3);
+  orv::MArray<float, 2> image, error;
+  field(image, error, 1, 1, p);
+  orv::MArray<float, 2> small(orv::Range(1, 14), orv::Range(1, 9)), smallError(14, 9);
+  for (int j = 1; j <= 9; ++j)
+    for (int i = 1; i <= 14; ++i) {
+      small(i, j) = image(i + 10, j + 10);
+      smallError(i, j) = error(i + 10, j + 10);
+    }
+  for (const int verbose : {3, 5, 10}) {
+    const int NX = 70, NY = 45;
+    std::ostringstream expected;
+    expected << " sx0 = 1\n sx1 = " << NX << "\n sy0 = 1\n sy1 = " << NY << "\n _boxlen = 3\n";
+    expected << " wenn hier abbricht sind Bilder zu gross fuer Speicher ...\n alles ok!\n";
+    long progress = 0;
+    for (int i = 1; i <= NX; ++i) {
+      for (int j = 1; j <= NY; ++j) {
+        if (verbose > 9)
+          expected << " double_x = " << (i - 1) / 5.0 + 1 - 2 / 5.0
+                   << "  double_y = " << (j - 1) / 5.0 + 1 - 2 / 5.0 << "\n";
+        ++progress;
+      }
+      if (verbose > 4 && progress >= NX * NY / 100) {
+        expected << ".";
+        progress = 0;
+      }
+    }
+    if (verbose > 4) expected << "\n\n";
+    orv::MArray<double, 2> nchi, flux, eflux;
+    testing::internal::CaptureStdout();
+    p.mapping_full(small, smallError, nchi, flux, eflux, 3.0, verbose);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), expected.str()) << "verbose " << verbose;
   }
 }
 
