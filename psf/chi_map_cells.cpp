@@ -209,7 +209,7 @@ void psf::map_cells__(const orv::MArray<float, 2>& image, const orv::MArray<floa
   }
 
   // The pixels of the cells plus the box margin, as doubles.
-  const int h = std::min(static_cast<int>(std::fabs(radius) + 0.5), _analyt);
+  const int h = box_half__(radius);
   PaddedPixels pixels;
   pixels.fill(image, error, xs.front().pixel - h, xs.back().pixel + h, ys.front().pixel - h,
               ys.back().pixel + h);

@@ -72,7 +72,7 @@ double psf::nchi_calc(const orv::MArray<float, 2>& image, const orv::MArray<floa
   const star_spot__ s = locate__(x, y);
   if (!inside(image, s.ix, s.iy) || !inside(error, s.ix, s.iy)) return kUnusable;
   if (_all_binned_psf(s.sx, s.sy, 0, 0) == 0 || !(error(s.ix, s.iy) > 0)) return kUnusable;
-  const int h = std::min(static_cast<int>(std::fabs(radius) + 0.5), _analyt);
+  const int h = box_half__(radius);
   const double r2 = radius * radius;
   int ilo, ihi, jlo, jhi;
   box_window(s.ix, h, 1, image, error, ilo, ihi);
@@ -108,7 +108,7 @@ double psf::nchi_calc_fast(const orv::MArray<float, 2>& image, const orv::MArray
   const star_spot__ s = locate__(x, y);
   if (!inside(image, s.ix, s.iy) || !inside(error, s.ix, s.iy)) return 0.0;
   if (_all_binned_psf(s.sx, s.sy, 0, 0) == 0 || !(error(s.ix, s.iy) > 0)) return 0.0;
-  const int h = std::min(static_cast<int>(std::fabs(radius) + 0.5), _analyt);
+  const int h = box_half__(radius);
   const double r2 = radius * radius;
   int ilo, ihi, jlo, jhi;
   box_window(s.ix, h, 1, image, error, ilo, ihi);

@@ -220,6 +220,9 @@ class psf {
     int sx, sy;
   };
   star_spot__ locate__(double x, double y) const;
+  // Half-size of the chi box of a radius: (int)(|radius| + 0.5), at most R
+  // (also for a radius too large for an int, or NaN).
+  int box_half__(double radius) const;
   // Allocates the three whole-image maps (P cells per pixel and axis), all 0,
   // between the two progress lines.
   void whole_image_maps__(const orv::MArray<float, 2>& image, orv::MArray<double, 2>& nchi,

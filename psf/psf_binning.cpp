@@ -144,3 +144,8 @@ psf::star_spot__ psf::locate__(double x, double y) const {
   s.sy = shift_index__(s.fy);
   return s;
 }
+
+int psf::box_half__(double radius) const {
+  const double h = std::fabs(radius) + 0.5;
+  return h < _analyt ? static_cast<int>(h) : _analyt;
+}

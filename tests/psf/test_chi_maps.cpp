@@ -136,6 +136,7 @@ TEST(PsfChiMaps, WholeImageMapEqualsNchiCalcBitForBit) {
       {"P 3, first index not 1", 2, 3, 3, 2.2, -6, 11, 37, 45, 0},
       {"B 0, radius beyond R", 0, 2, 5, 4.7, 1, 1, 30, 33, 0},
       {"error image shorter", 1, 3, 5, 3.0, 3, -2, 36, 30, 4},
+      {"radius too large for an int", 3, 3, 5, 1e300, 1, 1, 30, 30, 0},
   };
   for (const Case& c : cases) {
     const psf p = psf_test::gaussianTestPsf(c.boxlen, c.analyt, c.subpixel, 0.0005, true);

@@ -136,7 +136,14 @@ TEST(PsfChiMatch, ExactStarAndSentinels) {
   psf bare(2, 3, 7, 0);
   EXPECT_EQ(bare.nchi_calc(image, error, 10.0, 10.0, flux, eflux, 3.0, 0), 1e100);
   // A radius beyond the tables and a star at the image edge read nothing outside.
-  EXPECT_LT(p.nchi_calc(image, error, 10.4, 9.8, flux, eflux, 40.0, 0), 1e100);
+  const double beyond = p.nchi_calc(image, error, 10.4, 9.8, flux, eflux, 40.0, 0);
+  EXPECT_LT(beyond, 1e100);
+  // A radius too large for an int uses the same box; NaN uses no pixel.
+  EXPECT_EQ(p.nchi_calc(image, error, 10.4, 9.8, flux, eflux, 1e300, 0), beyond);
+  EXPECT_EQ(p.nchi_calc(image, error, 10.4, 9.8, flux, eflux, std::nan(""), 0), 1e100);
+  flux = 7;
+  EXPECT_EQ(p.nchi_calc_fast(image, error, 10.4, 9.8, flux, std::nan("")), 0.0);
+  EXPECT_EQ(flux, 7);
   EXPECT_LT(p.nchi_calc(image, error, 1.2, 19.9, flux, eflux, 3.0, 0), 1e100);
 }
 
