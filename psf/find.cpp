@@ -33,28 +33,49 @@ void psf::find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MA
   mapping_full(image, error, nchi, fluxMap, eflux, radius, verbose);
   const int NX = nchi.length(1), NY = nchi.length(2);
 
-  // Mean of the non-zero values over the 13-cell disk (di² + dj² <= 4); cells
-  // beyond the map are absent.
+  // Mean of the non-zero values over the 13-cell disk (di² + dj² <= 4), summed
+  // dj outer, di inner; cells beyond the map are absent.
   orv::MArray<double, 2> binned(NX, NY);
   psf_maps::prefer_huge_pages(binned);
   binned = 0.0;
-  for (int j = 2; j <= NY - 1; ++j)
+  auto diskMean = [&](int i, int j) {
+    double sum = 0;
+    int count = 0;
+    for (int dj = -2; dj <= 2; ++dj)
+      for (int di = -2; di <= 2; ++di) {
+        const int ii = i + di, jj = j + dj;
+        if (di * di + dj * dj > 4 || ii < 1 || ii > NX || jj < 1 || jj > NY) continue;
+        const double v = nchi(ii, jj);
+        if (v != 0) {
+          sum += v;
+          ++count;
+        }
+      }
+    return sum / count;
+  };
+  // Away from the border the whole disk lies in the map: fixed offsets, and a
+  // zero value added as +0.0, which leaves the sum as skipping it would.
+  const std::ptrdiff_t row = nchi.stride(1), col = nchi.stride(2);
+  const std::ptrdiff_t disk[13] = {-2 * col, -row - col, -col,      row - col, -2 * row,  -row,   0,
+                                   row,      2 * row,    col - row, col,       row + col, 2 * col};
+  for (int j = 2; j <= NY - 1; ++j) {
+    const bool edgeRow = j < 3 || j > NY - 2;
     for (int i = 2; i <= NX - 1; ++i) {
-      if (nchi(i, j) == 0) continue;
+      const double* centre = &nchi(i, j);
+      if (*centre == 0) continue;
+      if (edgeRow || i < 3 || i > NX - 2) {
+        binned(i, j) = diskMean(i, j);
+        continue;
+      }
       double sum = 0;
       int count = 0;
-      for (int dj = -2; dj <= 2; ++dj)
-        for (int di = -2; di <= 2; ++di) {
-          const int ii = i + di, jj = j + dj;
-          if (di * di + dj * dj > 4 || ii < 1 || ii > NX || jj < 1 || jj > NY) continue;
-          const double v = nchi(ii, jj);
-          if (v != 0) {
-            sum += v;
-            ++count;
-          }
-        }
+      for (const std::ptrdiff_t d : disk) {
+        sum += centre[d];
+        count += centre[d] != 0;
+      }
       binned(i, j) = sum / count;
     }
+  }
   if (verbose > 0) {
     write_map("nchi_binned_" + name + ".fits", binned);
     write_map("nchi_" + name + ".fits", nchi);
