@@ -29,6 +29,18 @@ inline int fitsverifyReport(const std::string& file, std::string* report) {
   return runCommand("fitsverify " + file + " 2>&1", report);
 }
 
+// Whether fitsverify finds neither error nor warning in the file; its report in report.
+inline bool fitsverifyClean(const std::string& file, std::string* report) {
+  fitsverifyReport(file, report);
+  return report->find("found 0 warning(s) and 0 error(s)") != std::string::npos;
+}
+
+// "clean" when fitsverify finds neither error nor warning in the file, else its report.
+inline std::string fitsverifyVerdict(const std::string& file) {
+  std::string report;
+  return fitsverifyClean(file, &report) ? "clean" : report;
+}
+
 }  // namespace test_support
 
 #endif
