@@ -9,7 +9,7 @@
 
 #include "tarvole/masking.h"
 #include "tarvole/sampling_grid.h"
-#include "tests/tarvole/box_statistics_reference.h"
+#include "tests/tarvole/tarvole_box_statistics_reference.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "orv/fits/fits.h"
 #include "psf/korven_lib.h"
-#include "tests/psf/psf_test_support.h"
+#include "tests/psf/psf_fixtures.h"
 
 namespace {
 
@@ -47,8 +47,9 @@ for k in range(len(x)):
 )";
 
 TEST(PsfAperture, MatchesPhotutilsOnASyntheticField) {
-  const std::string dir = psf_test::scratchDir("aperture");
-  const std::vector<double> ref = psf_test::numbers(psf_test::runPython(dir, kReferenceScript));
+  const std::string dir = test_support::programScratchDir("psf_aperture");
+  const std::vector<double> ref =
+      test_support::numbersIn(test_support::pythonOutputIn(dir, kReferenceScript));
   ASSERT_EQ(ref.size(), 7u * 1000);
   const orv::MArray<float, 2> image = readImage(dir + "/image.fits");
   const orv::MArray<float, 2> error = readImage(dir + "/error.fits");

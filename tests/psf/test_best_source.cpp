@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "psf/korven_lib.h"
-#include "tests/psf/psf_test_support.h"
+#include "tests/psf/psf_fixtures.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ TEST(PsfBestSource, TablesAndSourceImage) {
       ASSERT_EQ(row.size(), 6u + 9 + 9 + 12 + 10 + 10 + 8) << row;
       EXPECT_EQ(std::stoi(row.substr(0, 6)), count);
       for (int at : {6, 15, 24, 36, 46, 56}) EXPECT_EQ(row[at], ' ') << row;
-      const std::vector<double> v = psf_test::numbers(row);
+      const std::vector<double> v = test_support::numbersIn(row);
       ASSERT_EQ(v.size(), 7u);
       EXPECT_EQ(v[3], 7.5);
       for (size_t s = 0; s < stars.size(); ++s)
@@ -133,7 +133,7 @@ TEST(PsfBestSource, NeighbourRulesOnAFlatField) {
   std::vector<std::pair<int, int>> listed;
   std::istringstream listRows(listTable.str());
   for (std::string row; std::getline(listRows, row);) {
-    const std::vector<double> v = psf_test::numbers(row);
+    const std::vector<double> v = test_support::numbersIn(row);
     listed.emplace_back(static_cast<int>(std::lrint(v[1])), static_cast<int>(std::lrint(v[2])));
   }
   for (const Case& k : cases) {

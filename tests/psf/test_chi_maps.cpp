@@ -11,7 +11,7 @@
 
 #include "numerics/random.h"
 #include "psf/korven_lib.h"
-#include "tests/psf/psf_test_support.h"
+#include "tests/psf/psf_fixtures.h"
 
 namespace {
 

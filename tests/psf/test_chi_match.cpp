@@ -10,7 +10,7 @@
 
 #include "numerics/random.h"
 #include "psf/korven_lib.h"
-#include "tests/psf/psf_test_support.h"
+#include "tests/psf/psf_fixtures.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ namespace {
 psf gaussianPsf(int boxlen, int analyt) { return psf_test::gaussianTestPsf(boxlen, analyt, 5, 0.0005, true); }
 
 TEST(PsfChiMatch, NchiEqualsNumpyClosedForm) {
-  const std::string dir = psf_test::scratchDir("chi");
+  const std::string dir = test_support::programScratchDir("psf_chi");
   const int R = 3, P = 5;
   psf p = gaussianPsf(2, R);
   orv::MArray<float, 2> image(30, 30), error(30, 30);
@@ -55,7 +55,7 @@ TEST(PsfChiMatch, NchiEqualsNumpyClosedForm) {
       t << line;
     }
   }
-  const std::vector<double> ref = psf_test::numbers(psf_test::runPython(dir, R"(
+  const std::vector<double> ref = test_support::numbersIn(test_support::pythonOutputIn(dir, R"(
 import numpy as np
 R, P = 3, 5
 T, V, img, err, trials = {}, {}, {}, {}, []
@@ -148,7 +148,7 @@ TEST(PsfChiMatch, ExactStarAndSentinels) {
 }
 
 TEST(PsfChiMatch, MeasureFluxAtTheExactShift) {
-  const std::string dir = psf_test::scratchDir("measure_flux");
+  const std::string dir = test_support::programScratchDir("psf_measure_flux");
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(dir);
   psf p = gaussianPsf(4, 3);

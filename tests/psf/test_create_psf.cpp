@@ -11,7 +11,7 @@
 
 #include "numerics/random.h"
 #include "psf/korven_lib.h"
-#include "tests/psf/psf_test_support.h"
+#include "tests/psf/psf_fixtures.h"
 
 namespace {
 
@@ -172,7 +172,7 @@ TEST(PsfCreate, WeightsZerosAndEdgeStars) {
 }
 
 TEST(PsfCreate, OuterExtensionAndVerboseFiles) {
-  const std::string dir = psf_test::scratchDir("create");
+  const std::string dir = test_support::programScratchDir("psf_create");
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(dir);
   const int R = 6, S = 5;

@@ -11,14 +11,14 @@
 #include <vector>
 
 #include "psf/korven_lib.h"
-#include "tests/psf/psf_test_support.h"
+#include "tests/psf/psf_fixtures.h"
 
 namespace {
 
 constexpr double kPi = std::numbers::pi;
 
 TEST(PsfAnalytic, EveryCellEqualsNumpy) {
-  const std::string dir = psf_test::scratchDir("analytic");
+  const std::string dir = test_support::programScratchDir("psf_analytic");
   struct Case {
     bool moffat;
     int subgrid;
@@ -55,10 +55,10 @@ print(repr(norm))
 for a in range(2 * N + 1):
     print(' '.join(repr(float(x)) for x in g[a] / norm))
 )";
-    const std::vector<double> ref = psf_test::numbers(psf_test::runPython(dir, script.str()));
+    const std::vector<double> ref = test_support::numbersIn(test_support::pythonOutputIn(dir, script.str()));
     ASSERT_EQ(ref.size(), 1u + (2 * N + 1) * (2 * N + 1));
     EXPECT_EQ(printed.rfind(c.moffat ? "" : "norm=", 0), 0u);
-    EXPECT_NEAR(psf_test::numbers(c.moffat ? printed : printed.substr(5)).at(0), ref[0], 1e-5 * ref[0]);
+    EXPECT_NEAR(test_support::numbersIn(c.moffat ? printed : printed.substr(5)).at(0), ref[0], 1e-5 * ref[0]);
     std::size_t k = 1;
     double centralSum = 0;
     for (int i = -N; i <= N; ++i) {
@@ -83,7 +83,7 @@ for a in range(2 * N + 1):
 }
 
 TEST(PsfAnalytic, VerboseWritesAndFitsThePixelGrid) {
-  const std::string dir = psf_test::scratchDir("analytic_verbose");
+  const std::string dir = test_support::programScratchDir("psf_analytic_verbose");
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(dir);
   psf p(3, 3, 5, 0);
@@ -96,7 +96,7 @@ TEST(PsfAnalytic, VerboseWritesAndFitsThePixelGrid) {
   std::cout << std::defaultfloat << std::setprecision(6);
   EXPECT_NE(gaussOut.find("amplitude="), std::string::npos) << gaussOut;
   // The centred Gaussian is found at the centre; the Moffat row has 13 fields.
-  const std::vector<double> fit = psf_test::numbers(gaussOut.substr(gaussOut.find("x=") + 2));
+  const std::vector<double> fit = test_support::numbersIn(gaussOut.substr(gaussOut.find("x=") + 2));
   EXPECT_NEAR(fit.at(0), 0.0, 1e-9) << gaussOut;
   const std::string row = moffatOut.substr(moffatOut.find('\n') + 1);
   EXPECT_EQ(row.find('\n'), 13u * 12) << moffatOut;
@@ -105,8 +105,8 @@ TEST(PsfAnalytic, VerboseWritesAndFitsThePixelGrid) {
 }
 
 TEST(PsfDivvy, InverseMatricesEqualNumpy) {
-  const std::string dir = psf_test::scratchDir("erzeuge");
-  const std::vector<double> ref = psf_test::numbers(psf_test::runPython(dir, R"(
+  const std::string dir = test_support::programScratchDir("psf_erzeuge");
+  const std::vector<double> ref = test_support::numbersIn(test_support::pythonOutputIn(dir, R"(
 import numpy as np
 for k in range(3):
     m = 2 * k + 1
@@ -295,7 +295,7 @@ TEST(PsfDivvy, FluxSymmetryOrdersAndMasks) {
 }
 
 TEST(PsfDivvy, VerboseLinesAndCountFile) {
-  const std::string dir = psf_test::scratchDir("divvy_verbose");
+  const std::string dir = test_support::programScratchDir("psf_divvy_verbose");
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(dir);
   const int R = 2, S = 3, N = R * S + S / 2;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "psf/korven_lib.h"
-#include "tests/psf/psf_test_support.h"
+#include "tests/psf/psf_fixtures.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ TEST(PsfFind, VerboseWritesTheMaps) {
   const psf p = psf_test::gaussianTestPsf(3, 3, 5, 0.0005, false);
   orv::MArray<float, 2> image, error;
   psf_test::starField(p, 24, 2.0, {{12.2, 12.1, 2000}}, -3, image, error);
-  const std::string dir = psf_test::scratchDir("find");
+  const std::string dir = test_support::programScratchDir("psf_find");
   const auto here = std::filesystem::current_path();
   std::filesystem::current_path(dir);
   orv::MArray<double, 1> x, y, flux;
@@ -85,8 +85,8 @@ TEST(PsfFind, VerboseWritesTheMaps) {
 // reported pixel, no fewer than DAOStarFinder (fwhm of the PSF) less 5 points,
 // and reports nothing farther than 4 px from a star.
 TEST(PsfFind, RecallAgainstTruthAndDaoStarFinder) {
-  const std::string dir = psf_test::scratchDir("find_fields");
-  const std::string out = psf_test::runPython(dir, "DATA = '" ORV_TEST_DATA_DIR
+  const std::string dir = test_support::programScratchDir("psf_find_fields");
+  const std::string out = test_support::pythonOutputIn(dir, "DATA = '" ORV_TEST_DATA_DIR
                                                    "'\n"
                                                    R"(
 import sys

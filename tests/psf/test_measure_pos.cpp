@@ -10,7 +10,7 @@
 
 #include "numerics/random.h"
 #include "psf/korven_lib.h"
-#include "tests/psf/psf_test_support.h"
+#include "tests/psf/psf_fixtures.h"
 
 namespace {
 
@@ -72,8 +72,8 @@ TEST(PsfMeasurePos, BrightStarsToAFewHundredthsOfAPixel) {
 // consistent with their errors, and scipy's curve_fit of the same profile on
 // the pixels about the start agreeing to 1 % in flux and 0.03 px rms.
 TEST(PsfMeasurePos, InjectedStarsAgainstCentroid2dgAndCurveFit) {
-  const std::string dir = psf_test::scratchDir("measure_fields");
-  const std::string out = psf_test::runPython(dir, "DATA = '" ORV_TEST_DATA_DIR
+  const std::string dir = test_support::programScratchDir("psf_measure_fields");
+  const std::string out = test_support::pythonOutputIn(dir, "DATA = '" ORV_TEST_DATA_DIR
                                                    "'\n"
                                                    R"(
 import sys

@@ -12,7 +12,7 @@
 
 #include "numerics/random.h"
 #include "psf/korven_lib.h"
-#include "tests/psf/psf_test_support.h"
+#include "tests/psf/psf_fixtures.h"
 
 namespace {
 
@@ -117,7 +117,7 @@ void moffatStamp(const Truth& t, int h, double noise, double errorValue, orv::MA
 // fmoffat against curve_fit of an independent coding of the model, same
 // sample pixels, same start values, all ten parameters free.
 TEST(PsfFmoffat, AgreesWithScipyCurveFit) {
-  const std::string dir = psf_test::scratchDir("fmoffat");
+  const std::string dir = test_support::programScratchDir("psf_fmoffat");
   struct Case {
     Truth truth;
     double noise;
@@ -169,7 +169,7 @@ if np.pi / 4 < p[6] < 3 * np.pi / 4:
 if p[6] >= 3 * np.pi / 4: p[6] -= np.pi
 print(' '.join(repr(float(v)) for v in p), ' '.join(repr(float(v)) for v in perr), repr(float(chi)))
 )";
-    const std::vector<double> ref = psf_test::numbers(psf_test::runPython(dir, script));
+    const std::vector<double> ref = test_support::numbersIn(test_support::pythonOutputIn(dir, script));
     ASSERT_EQ(ref.size(), 21u);
     const double ours[10] = {sky, amp, a3, a4, x, y, angle, beta, sx, sy};
     const double truth[10] = {c.truth.sky, c.truth.amp,   c.truth.a3,   c.truth.a4, c.truth.xc,
@@ -285,7 +285,7 @@ TEST(PsfFmoffat, SampleSizeAngleAndVerboseRow) {
   std::string title, start, last;
   std::getline(lines, title);
   std::getline(lines, start);
-  EXPECT_NEAR(psf_test::numbers(start).at(0), kFree, 1e-6) << start;
+  EXPECT_NEAR(test_support::numbersIn(start).at(0), kFree, 1e-6) << start;
 
   sky = kFree, sx = kFree, sy = kFree, x = 3.0, y = -2.0;
   testing::internal::CaptureStdout();
@@ -293,7 +293,7 @@ TEST(PsfFmoffat, SampleSizeAngleAndVerboseRow) {
   out = testing::internal::GetCapturedStdout();
   std::cout << std::defaultfloat << std::setprecision(6);
   ASSERT_EQ(out.size(), 13u * 12 + 1) << out;
-  const std::vector<double> row = psf_test::numbers(out);
+  const std::vector<double> row = test_support::numbersIn(out);
   ASSERT_EQ(row.size(), 13u);
   int inCircle = 0;
   for (int i = -6; i <= 6; ++i)
@@ -309,7 +309,7 @@ TEST(PsfFmoffat, SampleSizeAngleAndVerboseRow) {
 // fgauss on sky-free Gaussian stamps: the centre to 1e-3 pixel of the truth
 // and of photutils' centroid_2dg; the sample circle is strict.
 TEST(PsfFgauss, CentreAndStrictCircle) {
-  const std::string dir = psf_test::scratchDir("fgauss");
+  const std::string dir = test_support::programScratchDir("psf_fgauss");
   const psf p;
   const double centres[][2] = {{0.3, -0.2}, {-0.45, 0.1}, {0.0, 0.4}};
   double fitted[3][2];
@@ -336,7 +336,7 @@ TEST(PsfFgauss, CentreAndStrictCircle) {
     fitted[k][0] = x;
     fitted[k][1] = y;
   }
-  const std::vector<double> ref = psf_test::numbers(psf_test::runPython(dir, R"(
+  const std::vector<double> ref = test_support::numbersIn(test_support::pythonOutputIn(dir, R"(
 import numpy as np
 from photutils.centroids import centroid_2dg
 for k in range(3):

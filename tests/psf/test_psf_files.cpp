@@ -7,7 +7,7 @@
 
 #include "orv/fits/fits.h"
 #include "psf/korven_lib.h"
-#include "tests/psf/psf_test_support.h"
+#include "tests/psf/psf_fixtures.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ orv::MArray<float, 2> readFile(const std::string& name) {
 class PsfFiles : public testing::Test {
  protected:
   void SetUp() override {
-    dir = psf_test::scratchDir("files");
+    dir = test_support::programScratchDir("psf_files");
     fs::create_directories(dir + "/d");
     previous = fs::current_path();
     fs::current_path(dir);
@@ -131,7 +131,7 @@ TEST_F(PsfFiles, BinnedFilesNamedByShift) {
   psf_test::expectFitsverifyClean("d/b_000-1_001.fits");
   psf_test::expectFitsverifyClean("e.d/b_001_000.fits");
   // astropy reads every kind of file as BITPIX -32.
-  const std::string out = psf_test::runPython(dir, R"(
+  const std::string out = test_support::pythonOutputIn(dir, R"(
 from astropy.io import fits
 for f in ['d/p.fits', 'b.fits', 'e.b.fits', 'd/b_000_000.fits', 'e.d/b_000_000.fits']:
     try:

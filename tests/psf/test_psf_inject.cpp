@@ -10,7 +10,7 @@
 
 #include "numerics/random.h"
 #include "psf/korven_lib.h"
-#include "tests/psf/psf_test_support.h"
+#include "tests/psf/psf_fixtures.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ struct Star {
 // Both operations on an image with blank pixels, against numpy doing the same
 // rule in float64 and storing float32 after each star.
 TEST(PsfInject, AddAndSubtractEqualNumpyTranscription) {
-  const std::string dir = psf_test::scratchDir("inject");
+  const std::string dir = test_support::programScratchDir("psf_inject");
   // P = 3: a shift of +-0.5 pixel rounds to +-2 and is clamped to +-1.
   const int R = 3, P = 3;
   psf p = gaussianPsf(R, P);
@@ -102,7 +102,7 @@ for j in range(1, 26):
     for i in range(0, 30):
         print(repr(float(img[i, j])), repr(float(err[i, j])))
 )";
-  const std::vector<double> ref = psf_test::numbers(psf_test::runPython(dir, script));
+  const std::vector<double> ref = test_support::numbersIn(test_support::pythonOutputIn(dir, script));
   ASSERT_EQ(ref.size(), 2u * 30 * 25);
   // Positions as python reads them (6 decimals).
   for (const Star& s : stars)

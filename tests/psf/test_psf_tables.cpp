@@ -6,7 +6,7 @@
 #include <string>
 
 #include "psf/korven_lib.h"
-#include "tests/psf/psf_test_support.h"
+#include "tests/psf/psf_fixtures.h"
 
 namespace {
 
@@ -202,7 +202,7 @@ TEST(PsfCalcBase, WarningsStillBuildTablesAndTheLastShiftStays) {
 // errors), read back and tabulated: every slice of the three tables equals the
 // numpy block sums at o(sx/P), errors in quadrature.
 TEST(PsfCalcBase, TablesEqualNumpyBlockSums) {
-  const std::string dir = psf_test::scratchDir("tables");
+  const std::string dir = test_support::programScratchDir("psf_tables");
   struct Case {
     int subgrid, subpixel, analyt;
   };
@@ -243,7 +243,7 @@ for sx in range(-(P // 2), P // 2 + 1):
             v = bp.sum(); e = np.sqrt((be * be).sum())
         print(sx, sy, i, j, repr(v), repr(e))
 )";
-    const std::vector<double> ref = psf_test::numbers(psf_test::runPython(dir, script));
+    const std::vector<double> ref = test_support::numbersIn(test_support::pythonOutputIn(dir, script));
     const int H = c.subpixel / 2, R = c.analyt;
     ASSERT_EQ(ref.size(), 6u * (2 * H + 1) * (2 * H + 1) * (2 * R + 1) * (2 * R + 1));
     psf p(2, R, c.subgrid, 0);

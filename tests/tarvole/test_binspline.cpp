@@ -9,6 +9,7 @@
 
 #include "orv/fits/fits.h"
 #include "tarvole/binspline.h"
+#include "tests/support/python_reference.h"
 #include "tests/support/run_command.h"
 
 namespace {
@@ -85,9 +86,10 @@ TEST(Binspline, AgreesWithIndependentRendering) {
     std::ofstream("bsp_stdout.txt") << printed;
     std::string report;
     const int status = test_support::runCommand(
-        std::string("/usr/bin/python3 ") + ORV_SOURCE_DIR +
-            "/tests/tarvole/binspline_reference.py bsp_X.fits " + "bsp_Y.fits bsp_S.fits bsp_stdout.txt " +
-            c.name + " 30 " + std::to_string(c.cx) + " " + std::to_string(c.cy) + " 2>&1",
+        test_support::pythonCommand(
+            std::string(ORV_SOURCE_DIR "/tests/tarvole/binspline_reference.py bsp_X.fits "
+                                       "bsp_Y.fits bsp_S.fits bsp_stdout.txt ") +
+            c.name + " 30 " + std::to_string(c.cx) + " " + std::to_string(c.cy) + " 2>&1"),
         &report);
     EXPECT_EQ(status, 0) << report;
     if (std::strcmp(c.what, "blank knot window widens") == 0 ||

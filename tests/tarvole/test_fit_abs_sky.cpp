@@ -6,11 +6,11 @@
 #include <cmath>
 #include <string>
 
-#include "tests/tarvole/tarvole_test_support.h"
+#include "tests/tarvole/tarvole_fixtures.h"
 
 namespace {
 
-using tarvole_test::ScratchDir;
+using test_support::ScratchDir;
 
 // The value of a fixed-format card: columns 11 to 30.
 double card_value(const std::string& card) { return std::stod(card.substr(10, 20)); }
@@ -60,7 +60,7 @@ TEST(FitAbsSky, FieldOf2048) {
   }
 
   // numpy: the same grid, weights and normal equations, from the images as written.
-  const auto check = tarvole_test::run_python(dir.path, R"(
+  const auto check = test_support::runPythonIn(dir.path, R"(
 import numpy as np
 from astropy.io import fits
 R = fits.getdata("R.fits").astype(np.float64); I = fits.getdata("I.fits").astype(np.float64)

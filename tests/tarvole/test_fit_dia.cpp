@@ -8,17 +8,17 @@
 
 #include "tarvole/dia_methods.h"
 #include "tarvole/masking.h"
-#include "tests/tarvole/tarvole_test_support.h"
+#include "tests/tarvole/tarvole_fixtures.h"
 
 namespace {
 
 using tarvole_test::Image;
-using tarvole_test::ScratchDir;
+using test_support::ScratchDir;
 
 // A 256 x 256 reference of isolated Gaussian stars (sigma 1.5) on a sky of 200 in dir/sub/, and
 // I = (R convolved with a Gaussian of sigma 1.2) / 0.8 + 50 + plane, with a star table.
 void make_star_field(const ScratchDir& dir, double gradient) {
-  const auto made = tarvole_test::run_python(dir.path, R"(
+  const auto made = test_support::runPythonIn(dir.path, R"(
 import numpy as np, os
 from astropy.io import fits
 from scipy.ndimage import gaussian_filter
@@ -113,7 +113,7 @@ TEST(FitDia, MissingProductsEndTheRun) {
 // I = (R convolved with a Gaussian of sigma 1) / 0.8 + B, B a plane plus a smooth bump; B is
 // written as the truth.
 void make_smooth_sky_field(const ScratchDir& dir) {
-  const auto made = tarvole_test::run_python(dir.path, R"(
+  const auto made = test_support::runPythonIn(dir.path, R"(
 import numpy as np, os
 from astropy.io import fits
 from scipy.ndimage import gaussian_filter

@@ -12,7 +12,7 @@
 
 #include "tarvole/dia_methods.h"
 #include "tarvole/result_stage.h"
-#include "tests/tarvole/tarvole_test_support.h"
+#include "tests/tarvole/tarvole_fixtures.h"
 
 namespace {
 
@@ -52,7 +52,7 @@ class FitDiaVariants : public ::testing::Test {
  protected:
   // One reference and its products for every case.
   static void SetUpTestSuite() {
-    dir_ = new tarvole_test::ScratchDir;
+    dir_ = new test_support::ScratchDir;
     // A deep reference: a tenth of the image's noise.
     render(1.5, [](int, int) { return 200.0; }, [](double, double) { return 1.0; }, 0.1, 3, R_, eR_);
     Pliste P = params();
@@ -122,11 +122,11 @@ class FitDiaVariants : public ::testing::Test {
     return abs;
   }
 
-  static tarvole_test::ScratchDir* dir_;
+  static test_support::ScratchDir* dir_;
   static Image R_, eR_;
 };
 
-tarvole_test::ScratchDir* FitDiaVariants::dir_ = nullptr;
+test_support::ScratchDir* FitDiaVariants::dir_ = nullptr;
 Image FitDiaVariants::R_, FitDiaVariants::eR_;
 
 // The sky surface order decides where the gradients land: orders 1 and 2 both hold the x and y

@@ -7,7 +7,7 @@
 
 #include "tarvole/masking.h"
 #include "tarvole/pliste.h"
-#include "tests/tarvole/tarvole_test_support.h"
+#include "tests/tarvole/tarvole_fixtures.h"
 
 namespace {
 
@@ -101,7 +101,7 @@ TEST(Masking, ErrorFromValues) {
 // A run at verbosity 3 writes the masked reference and image with blanks as 0, equal to numpy's
 // rendering of the rule; verbosity 2 writes none of them.
 TEST(Masking, RunWritesMaskedImagesAtVerbosity3) {
-  tarvole_test::ScratchDir dir;
+  test_support::ScratchDir dir;
   long seed = -5;
   auto [R, I] = tarvole_test::galaxy_pair(70, 60, 35, 30, 10.0, -9);
   Image eR = tarvole_test::noisy(70, 60, 10.0f, 1.0f, seed), eI = tarvole_test::noisy(70, 60, 12.0f, 1.0f, seed);
@@ -118,7 +118,7 @@ TEST(Masking, RunWritesMaskedImagesAtVerbosity3) {
   tarvole_test::write_fits(dir / "e.img.fits", eI);
   const auto run = tarvole_test::run_tarvole(dir.path, "-e -v 3 -a 6 -i 10 -g 35,30 -r 5:65,5:55 ref.fits img.fits");
   ASSERT_EQ(run.status, 0) << run.err;
-  const auto check = tarvole_test::run_python(dir.path, R"(
+  const auto check = test_support::runPythonIn(dir.path, R"(
 import numpy as np
 from astropy.io import fits
 def mask(v, e):

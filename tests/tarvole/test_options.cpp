@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/tarvole/tarvole_test_support.h"
+#include "tests/tarvole/tarvole_fixtures.h"
 
 namespace {
 
 using tarvole_test::RunResult;
-using tarvole_test::ScratchDir;
+using test_support::ScratchDir;
 
 // The listing lines "name | c | default | value" of a run's output, by name.
 std::map<std::string, std::string> listing(const std::string& out, std::vector<std::string>* order = nullptr) {
@@ -113,7 +113,7 @@ TEST(TarvoleOptions, ConfigurationRoundTrip) {
   RunResult run = tarvole_test::run_tarvole(dir.path, "-a 50 --radius 12 -e --write_config_file out.cfg");
   EXPECT_EQ(run.status, 255);
   EXPECT_NE(run.out.find("writing config file: out.cfg\n\n"), std::string::npos);
-  const auto written = lines_of(tarvole_test::read_text(dir / "out.cfg"));
+  const auto written = lines_of(test_support::readText(dir / "out.cfg"));
   ASSERT_EQ(written.size(), 27u);
   const char* starts[] = {"diffima\t= FALSE\t# diffima", "fielddiffima\t", "fielddiffimaY\t", "skynew\t",
                           "binspline\t", "binsplinedez\t", "verynew\t", "fitnew\t", "const_abs\t", "const\t",
@@ -130,7 +130,7 @@ TEST(TarvoleOptions, ConfigurationRoundTrip) {
   const auto values = listing(run.out);
   EXPECT_EQ(values.at("radius"), "12");
   EXPECT_EQ(values.at("error"), "TRUE");
-  const auto again = lines_of(tarvole_test::read_text(dir / "again.cfg"));
+  const auto again = lines_of(test_support::readText(dir / "again.cfg"));
   ASSERT_EQ(again.size(), 27u);
   EXPECT_EQ(again[16].rfind("radius\t= 100\t", 0), 0u) << again[16];
   EXPECT_EQ(again[24].rfind("radius\t= 12\t", 0), 0u) << again[24];

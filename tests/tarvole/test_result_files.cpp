@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/tarvole/tarvole_test_support.h"
+#include "tests/tarvole/tarvole_fixtures.h"
 
 namespace {
 
 using tarvole_test::Image;
-using tarvole_test::ScratchDir;
+using test_support::ScratchDir;
 
 const std::string fit = "-g 32,28 -r 4:60,4:52 -a 5 -i 6 ";
 
@@ -70,7 +70,7 @@ TEST(ResultFiles, BinnedImages) {
   tarvole_test::write_fits(dir / "img.fits", I);
   const auto run = tarvole_test::run_tarvole(dir.path, "-v 3 -a 4 -i 200 -g 1025,1020 ref.fits img.fits");
   ASSERT_EQ(run.status, 0) << run.err;
-  const auto check = tarvole_test::run_python(dir.path, R"(
+  const auto check = test_support::runPythonIn(dir.path, R"(
 import numpy as np
 from astropy.io import fits
 sb = fits.getdata("skybinned-bimg.fits"); d = fits.getdata("diff-bimg.fits")
@@ -92,7 +92,7 @@ print("plane", np.allclose(sb, want, rtol=0, atol=1e-3), np.max(np.abs(sb - want
 TEST(ResultFiles, ErrorImageVerifiedFilesAndNotation) {
   ScratchDir dir;
   write_pair(dir);
-  const auto prepare = tarvole_test::run_python(dir.path, R"(
+  const auto prepare = test_support::runPythonIn(dir.path, R"(
 import numpy as np
 from astropy.io import fits
 R = fits.getdata("ref.fits"); I = fits.getdata("img.fits")
@@ -114,7 +114,7 @@ print("ok")
   const auto run = tarvole_test::run_tarvole(dir.path, "-e -v 3 " + fit + "ref.fits img.fits img2.fits");
   ASSERT_EQ(run.status, 0) << run.err;
 
-  const auto check = tarvole_test::run_python(dir.path, R"(
+  const auto check = test_support::runPythonIn(dir.path, R"(
 import numpy as np
 from astropy.io import fits
 e = fits.getdata("e.img.fits"); A = fits.getdata("abs-bimg.fits"); out = fits.getdata("e.bimg.fits")
@@ -134,7 +134,7 @@ print("header", h.get("ERRKEY") == "kept", "ABSORP" not in h, "HISTORY" not in h
     test_support::fitsverifyReport(dir / name, &report);
     EXPECT_NE(report.find("found 0 warning(s) and 0 error(s)"), std::string::npos) << name << "\n" << report;
   }
-  const auto astropy = tarvole_test::run_python(dir.path, R"(
+  const auto astropy = test_support::runPythonIn(dir.path, R"(
 import glob
 from astropy.io import fits
 for name in sorted(glob.glob("*bimg*.fits") + glob.glob("*ref_new.fits")):

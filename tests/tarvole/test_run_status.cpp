@@ -7,12 +7,12 @@
 #include <utility>
 #include <vector>
 
-#include "tests/tarvole/tarvole_test_support.h"
+#include "tests/tarvole/tarvole_fixtures.h"
 
 namespace {
 
 using tarvole_test::Image;
-using tarvole_test::ScratchDir;
+using test_support::ScratchDir;
 
 // Options that fit the small test images.
 const std::string fit = "-g 20,15 -r 3:38,3:28 -a 4 -i 5 ";
@@ -128,7 +128,7 @@ TEST(TarvoleRun, Statuses) {
     // Every input, to check that none is overwritten.
     std::vector<std::pair<std::string, std::string>> inputs;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path))
-      if (entry.is_regular_file()) inputs.emplace_back(entry.path(), tarvole_test::read_text(entry.path()));
+      if (entry.is_regular_file()) inputs.emplace_back(entry.path(), test_support::readText(entry.path()));
     const auto run = tarvole_test::run_tarvole(dir.path, c.arguments);
     EXPECT_EQ(run.status, c.status) << run.err;
     if (c.out) {
@@ -139,7 +139,7 @@ TEST(TarvoleRun, Statuses) {
     }
     for (const char* name : c.written) EXPECT_TRUE(tarvole_test::exists(dir / name)) << name;
     for (const char* name : c.not_written) EXPECT_FALSE(tarvole_test::exists(dir / name)) << name;
-    for (const auto& [name, content] : inputs) EXPECT_TRUE(tarvole_test::read_text(name) == content) << name;
+    for (const auto& [name, content] : inputs) EXPECT_TRUE(test_support::readText(name) == content) << name;
   }
 }
 

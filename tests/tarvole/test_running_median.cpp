@@ -8,7 +8,8 @@
 
 #include "tarvole/row_sky.h"
 #include "tarvole/running_median.h"
-#include "tests/tarvole/sky_scene.h"
+#include "tests/support/python_reference.h"
+#include "tests/tarvole/tarvole_sky_scene.h"
 
 namespace {
 
@@ -97,11 +98,12 @@ TEST(BrightObjectMask, AgreesWithScipyOnAStarField) {
   sky_scene::write("rm_med.fits", med);
   sky_scene::write("rm_mask.fits", mask);
   std::string report;
-  EXPECT_EQ(test_support::runCommand(
-                std::string("/usr/bin/python3 ") + ORV_SOURCE_DIR +
-                    "/tests/tarvole/row_sky_reference.py rm_R.fits rm_med.fits rm_mask.fits 2>&1",
-                &report),
-            0)
+  EXPECT_EQ(
+      test_support::runCommand(
+          test_support::pythonCommand(
+              ORV_SOURCE_DIR "/tests/tarvole/row_sky_reference.py rm_R.fits rm_med.fits rm_mask.fits 2>&1"),
+          &report),
+      0)
       << report;
 }
 

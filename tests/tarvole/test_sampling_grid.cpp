@@ -7,7 +7,7 @@
 
 #include "numerics/random.h"
 #include "tarvole/sampling_grid.h"
-#include "tests/tarvole/box_statistics_reference.h"
+#include "tests/tarvole/tarvole_box_statistics_reference.h"
 
 namespace {
 

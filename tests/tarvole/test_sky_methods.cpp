@@ -5,7 +5,9 @@
 #include <cmath>
 #include <fstream>
 
-#include "tests/tarvole/sky_scene.h"
+#include "tests/support/python_reference.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/tarvole/tarvole_sky_scene.h"
 
 namespace {
 
@@ -20,14 +22,14 @@ void expectVerified(const std::string& dir, std::initializer_list<std::string> f
   for (const std::string& f : files) {
     std::string report;
     EXPECT_TRUE(std::ifstream(dir + "/" + f).good()) << f;
-    EXPECT_TRUE(sky_scene::fitsverifyClean(dir + "/" + f, &report)) << f << "\n" << report;
+    EXPECT_TRUE(test_support::fitsverifyClean(dir + "/" + f, &report)) << f << "\n" << report;
   }
 }
 
 // I = R/0.8 + 50 + plane + 10 sin cos + noise: ABSORP near 0.8 and the sky, given its own
 // absorption, within 1 count RMS of A·I_model − R_model where it is set.
 TEST(SkyNew, AbsorptionAndSkyOfTheScene) {
-  const std::string dir = sky_scene::freshDir("sky_new");
+  const std::string dir = test_support::programScratchDir("sky_new");
   const orv::MArray<float, 2> Rm = sky_scene::reference(n, 1070, 1077, 11);
   orv::MArray<float, 2> Im(n, n);
   auto truthSky = [](int x, int y) {
@@ -73,7 +75,7 @@ TEST(SkyNew, AbsorptionAndSkyOfTheScene) {
 // Constant absorption: -h and -m give A near 0.8 and S near 40 away from the border; -m -h
 // gives exactly the -h images.
 TEST(FitAbsBinspline, ConstantAbsorption) {
-  const std::string dir = sky_scene::freshDir("abs_binspline");
+  const std::string dir = test_support::programScratchDir("abs_binspline");
   const orv::MArray<float, 2> Rm = sky_scene::reference(n, 1070, 1077, 12);
   orv::MArray<float, 2> Im(n, n);
   for (int y = 1; y <= n; ++y)
@@ -116,7 +118,7 @@ TEST(FitAbsBinspline, ConstantAbsorption) {
 // numpy rendering of the method's steps (the plane fit's single absorption does not follow the
 // variation, so the truth is no yardstick here).
 TEST(FitAbsBinspline, AgreesWithIndependentRendering) {
-  const std::string dir = sky_scene::freshDir("abs_binspline_reference");
+  const std::string dir = test_support::programScratchDir("abs_binspline_reference");
   constexpr int m = 600;
   const orv::MArray<float, 2> Rm = sky_scene::reference(m, 310, 290, 14);
   orv::MArray<float, 2> Im(m, m);
@@ -141,11 +143,12 @@ TEST(FitAbsBinspline, AgreesWithIndependentRendering) {
               0)
         << c.flags;
     std::string report;
-    EXPECT_EQ(test_support::runCommand(std::string("/usr/bin/python3 ") + ORV_SOURCE_DIR +
-                                           "/tests/tarvole/fit_abs_binspline_reference.py " + dir + " " +
-                                           c.prefix + " " + c.options + " 1 600 1 600 20 10 310 290 2>&1",
-                                       &report),
-              0)
+    EXPECT_EQ(
+        test_support::runCommand(test_support::pythonCommand(
+                                     ORV_SOURCE_DIR "/tests/tarvole/fit_abs_binspline_reference.py " + dir +
+                                     " " + c.prefix + " " + c.options + " 1 600 1 600 20 10 310 290 2>&1"),
+                                 &report),
+        0)
         << c.flags << "\n"
         << report;
   }
@@ -154,7 +157,7 @@ TEST(FitAbsBinspline, AgreesWithIndependentRendering) {
 // Flat images make every plane fit singular (rounding may hide it from the pivots): each method
 // reports it, the run ends with status 1, and the output is a valid FITS file of finite values.
 TEST(SplineMethods, FlatImagesFailWithFiniteOutput) {
-  const std::string dir = sky_scene::freshDir("flat");
+  const std::string dir = test_support::programScratchDir("flat");
   orv::MArray<float, 2> R(700, 700), I(700, 700);
   R = 137.3f;
   I = 91.7f;
@@ -176,7 +179,7 @@ TEST(SplineMethods, FlatImagesFailWithFiniteOutput) {
 // I = R + 30 + 0.01 (y - 1024) with stars 50 % brighter than in R: the mask keeps the stars out,
 // every row of S is constant and within 0.3 counts of the truth.
 TEST(RowSky, SkyVariesWithRowsOnly) {
-  const std::string dir = sky_scene::freshDir("row_sky");
+  const std::string dir = test_support::programScratchDir("row_sky");
   const orv::MArray<float, 2> Rm = sky_scene::reference(n, 1070, 1077, 13);
   const orv::MArray<float, 2> brighter = sky_scene::reference(n, 1070, 1077, 13, 1.5);
   orv::MArray<float, 2> Im(n, n);

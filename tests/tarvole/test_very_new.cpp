@@ -6,7 +6,9 @@
 #include <cmath>
 #include <fstream>
 
-#include "tests/tarvole/sky_scene.h"
+#include "tests/support/python_reference.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/tarvole/tarvole_sky_scene.h"
 
 namespace {
 
@@ -17,7 +19,7 @@ const std::string gridOptions = "-r 1:600,1:600 -i 20 -a 10 -g 310,290";
 
 // I from the model mI (1 + b3 dx + b4 dy) = b1 mR + b2 + b5 dx + b6 dy, with noise.
 std::string makeScene(const std::string& name) {
-  const std::string dir = sky_scene::freshDir(name);
+  const std::string dir = test_support::programScratchDir(name);
   const orv::MArray<float, 2> R = sky_scene::reference(n, cx, cy, 21);
   const double b1 = 1.25, b2 = 40.0, b3 = 2e-5, b4 = -1e-5, b5 = 0.01, b6 = -0.005;
   orv::MArray<float, 2> I(n, n);
@@ -32,9 +34,9 @@ std::string makeScene(const std::string& name) {
 }
 
 std::string reference(const std::string& dir, const std::string& mode, const std::string& prefix) {
-  return std::string("/usr/bin/python3 ") + ORV_SOURCE_DIR + "/tests/tarvole/very_new_reference.py " + dir +
-         " " + mode + " 1 600 1 600 20 10 " + std::to_string(cx) + " " + std::to_string(cy) + " " + prefix +
-         " 2>&1";
+  return test_support::pythonCommand(ORV_SOURCE_DIR "/tests/tarvole/very_new_reference.py " + dir + " " +
+                                     mode + " 1 600 1 600 20 10 " + std::to_string(cx) + " " +
+                                     std::to_string(cy) + " " + prefix + " 2>&1");
 }
 
 TEST(VeryNew, CoefficientsEqualLeastSquaresOfTheSameSystem) {
@@ -91,14 +93,14 @@ TEST(VeryNew, EllipseAndSurfaceFiles) {
   EXPECT_NEAR(first, z(1, 1), 1e-5 * std::max(1.0, std::abs(first)));
   for (const char* f : {"skygrid.fits", "abs_binspline-bI.fits", "sky_binspline-bI.fits", "bI.fits"}) {
     std::string verify;
-    EXPECT_TRUE(sky_scene::fitsverifyClean(dir + "/" + f, &verify)) << f << verify;
+    EXPECT_TRUE(test_support::fitsverifyClean(dir + "/" + f, &verify)) << f << verify;
   }
 
   ASSERT_EQ(sky_scene::runProgram(dir, "-w -v 3 " + gridOptions + " R.fits I.fits", &out), 0);
   for (const char* f : {"abs_binspline_bin-bI.fits", "abs_binspline_median-bI.fits",
                         "sky_binspline_bin-bI.fits", "sky_binspline_median-bI.fits"}) {
     std::string verify;
-    EXPECT_TRUE(sky_scene::fitsverifyClean(dir + "/" + f, &verify)) << f << verify;
+    EXPECT_TRUE(test_support::fitsverifyClean(dir + "/" + f, &verify)) << f << verify;
   }
 }
 

@@ -1,7 +1,7 @@
 // The box statistics of the sampling grid as a plain loop over the box offsets, testing box,
 // image border and blank value per offset: the reference for the tests and the benchmark.
-#ifndef TESTS_TARVOLE_BOX_STATISTICS_REFERENCE_H
-#define TESTS_TARVOLE_BOX_STATISTICS_REFERENCE_H
+#ifndef TESTS_TARVOLE_TARVOLE_BOX_STATISTICS_REFERENCE_H
+#define TESTS_TARVOLE_TARVOLE_BOX_STATISTICS_REFERENCE_H
 
 #include <cmath>
 

@@ -1,61 +1,27 @@
-// Helpers shared by the PSF tests: reference scripts under the system Python,
-// a scratch directory per test program, and FITS checks.
-#ifndef TESTS_PSF_PSF_TEST_SUPPORT_H
-#define TESTS_PSF_PSF_TEST_SUPPORT_H
+// Fixtures of the PSF tests: a FITS check, tabulated PSFs, fields written by numpy and star fields.
+#ifndef TESTS_PSF_PSF_FIXTURES_H
+#define TESTS_PSF_PSF_FIXTURES_H
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "numerics/random.h"
 #include "orv/fits/fits.h"
 #include "psf/korven_lib.h"
+#include "tests/support/python_reference.h"
 #include "tests/support/run_command.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/text_file.h"
 
 namespace psf_test {
-
-// A fresh directory for this test program's files (removed by the caller or left in TempDir).
-inline std::string scratchDir(const std::string& name) {
-  const std::string dir = ::testing::TempDir() + "psf_" + name + "_" + std::to_string(getpid());
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir;
-}
-
-// Runs a Python script (numpy, scipy, astropy, photutils) in dir; returns its
-// standard output, empty when it failed.
-inline std::string runPython(const std::string& dir, const std::string& script) {
-  const std::string path = dir + "/reference.py";
-  {
-    std::ofstream out(path);
-    out << script;
-  }
-  std::string text;
-  const int status = test_support::runCommand("cd " + dir + " && /usr/bin/python3 reference.py", &text);
-  return status == 0 ? text : "";
-}
-
-// The whitespace-separated numbers of a text.
-inline std::vector<double> numbers(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<double> values;
-  double v;
-  while (in >> v) values.push_back(v);
-  return values;
-}
 
 // fitsverify finds no error and no warning in the file.
 inline void expectFitsverifyClean(const std::string& file) {
   std::string report;
-  test_support::fitsverifyReport(file, &report);
-  EXPECT_NE(report.find("found 0 warning(s) and 0 error(s)"), std::string::npos) << file << "\n" << report;
+  EXPECT_TRUE(test_support::fitsverifyClean(file, &report)) << file << "\n" << report;
 }
 
 // An elliptical Gaussian on a fine grid of S = 7 cells per pixel with error
@@ -78,10 +44,7 @@ inline psf gaussianTestPsf(int boxlen, int analyt, int subpixel, double cellErro
 inline psf fineGridPsf(const std::string& file, int boxlen, int analyt, int subgrid, double cellError,
                        int subpixel) {
   psf p(boxlen, analyt, subgrid, 0);
-  std::ifstream in(file);
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::vector<double> cells = numbers(text.str());
+  const std::vector<double> cells = test_support::numbersIn(test_support::readText(file));
   const int N = p.get_slen();
   EXPECT_EQ(cells.size(), static_cast<std::size_t>((2 * N + 1) * (2 * N + 1))) << file;
   if (cells.size() != static_cast<std::size_t>((2 * N + 1) * (2 * N + 1))) return p;
@@ -97,10 +60,7 @@ inline psf fineGridPsf(const std::string& file, int boxlen, int analyt, int subg
 
 // The rows of a text file of numbers, ncol to a row.
 inline std::vector<std::vector<double>> rows(const std::string& file, std::size_t ncol) {
-  std::ifstream in(file);
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::vector<double> v = numbers(text.str());
+  const std::vector<double> v = test_support::numbersIn(test_support::readText(file));
   std::vector<std::vector<double>> out;
   for (std::size_t k = 0; k + ncol <= v.size(); k += ncol)
     out.emplace_back(v.begin() + k, v.begin() + k + ncol);

@@ -1,16 +1,14 @@
-// Shared helpers of the sky program's tests: a scratch directory, images written and read back,
-// runs of the program with their output and status, and python references.
-#ifndef TESTS_TARVOLE_TARVOLE_TEST_SUPPORT_H
-#define TESTS_TARVOLE_TARVOLE_TEST_SUPPORT_H
+// Fixtures of the sky program's tests: images written and read back, header cards, runs of the
+// program with their output and status, and synthetic image pairs.
+#ifndef TESTS_TARVOLE_TARVOLE_FIXTURES_H
+#define TESTS_TARVOLE_TARVOLE_FIXTURES_H
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -19,28 +17,14 @@
 #include "numerics/random.h"
 #include "orv/fits/fits.h"
 #include "orv/marray.h"
+#include "tests/support/python_reference.h"
 #include "tests/support/run_command.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/text_file.h"
 
 namespace tarvole_test {
 
 using Image = orv::MArray<float, 2>;
-
-// A fresh directory, removed with everything in it when the test is done.
-struct ScratchDir {
-  ScratchDir() {
-    std::string pattern = ::testing::TempDir() + "tarvole_XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot create a scratch directory";
-    path = pattern + "/";
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-  std::string operator/(const std::string& name) const { return path + name; }
-  std::string path;
-};
 
 inline void write_fits(const std::string& name, const Image& a) {
   orv::FitsOut out(name);
@@ -56,16 +40,9 @@ inline Image read_fits(const std::string& name) {
 
 inline bool exists(const std::string& name) { return std::filesystem::exists(name); }
 
-inline std::string read_text(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // The 80-character cards of a file's primary header, up to and including END.
 inline std::vector<std::string> header_cards(const std::string& name) {
-  const std::string text = read_text(name);
+  const std::string text = test_support::readText(name);
   std::vector<std::string> cards;
   for (std::size_t at = 0; at + 80 <= text.size(); at += 80) {
     cards.push_back(text.substr(at, 80));
@@ -111,18 +88,8 @@ inline RunResult run_tarvole(const std::string& dir, const std::string& argument
   RunResult run;
   const std::string command = "cd '" + dir + "' && " + TARVOLE_EXE + " " + arguments + " 2> tarvole.err";
   run.status = test_support::runCommand(command, &run.out);
-  run.err = read_text(dir + "tarvole.err");
+  run.err = test_support::readText(dir + "tarvole.err");
   std::filesystem::remove(dir + "tarvole.err");
-  return run;
-}
-
-// A python script run with /usr/bin/python3 in the directory; its status and output.
-inline RunResult run_python(const std::string& dir, const std::string& script) {
-  const std::string file = dir + "check_" + std::to_string(getpid()) + ".py";
-  std::ofstream(file) << script;
-  RunResult run;
-  run.status = test_support::runCommand("cd '" + dir + "' && /usr/bin/python3 " + file + " 2>&1", &run.out);
-  std::filesystem::remove(file);
   return run;
 }
 

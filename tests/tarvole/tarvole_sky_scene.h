@@ -1,10 +1,9 @@
 // Synthetic reference and image pairs for the sky program's method tests, and helpers that run
-// the program in a fresh directory and read its results back.
-#ifndef TESTS_TARVOLE_SKY_SCENE_H
-#define TESTS_TARVOLE_SKY_SCENE_H
+// the program in a directory and read its results back.
+#ifndef TESTS_TARVOLE_TARVOLE_SKY_SCENE_H
+#define TESTS_TARVOLE_TARVOLE_SKY_SCENE_H
 
 #include <cmath>
-#include <filesystem>
 #include <functional>
 #include <random>
 #include <string>
@@ -71,21 +70,9 @@ inline double card(const std::string& file, const std::string& key) {
   return in.getFloat(padded);
 }
 
-// A fresh directory for one case below the test's working directory.
-inline std::string freshDir(const std::string& name) {
-  std::filesystem::remove_all(name);
-  std::filesystem::create_directories(name);
-  return name;
-}
-
 // Runs the program in dir with the arguments; returns its status, stdout in out.
 inline int runProgram(const std::string& dir, const std::string& args, std::string* out) {
   return test_support::runCommand("cd " + dir + " && " + TARVOLE_EXE + " " + args + " 2>stderr.txt", out);
-}
-
-inline bool fitsverifyClean(const std::string& file, std::string* report) {
-  test_support::fitsverifyReport(file, report);
-  return report->find("0 warning(s) and 0 error(s)") != std::string::npos;
 }
 
 }  // namespace sky_scene
