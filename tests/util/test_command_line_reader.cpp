@@ -6,14 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "tests/util/test_option_support.h"
+#include "tests/support/message_of.h"
+#include "tests/util/util_fixtures.h"
 #include "util/command_line_reader.h"
 #include "util/option.h"
 #include "util/uexception.h"
 
 namespace {
 
-using option_test::Arguments;
+using util_test::Arguments;
 
 // Drains the reader the way the option parser does, treating the names in
 // `flags` as flags, and records "name=value" steps; a thrown message ends
@@ -87,7 +88,8 @@ TEST(CommandLineReader, DoneAndFileArgumentsVector) {
   EXPECT_TRUE(reader.done());
   EXPECT_EQ(reader.fileArgumentsVector(), (std::vector<std::string>{"a.fits", "b.fits"}));
   EXPECT_TRUE(reader.fileArgumentsVector().empty());
-  EXPECT_EQ(option_test::messageOf([&] { reader.nextOptionName(); }), "No more arguments left!");
+  EXPECT_EQ(test_support::messageOf<util::UException>([&] { reader.nextOptionName(); }),
+            "No more arguments left!");
 }
 
 TEST(CommandLineReader, ProgName) {

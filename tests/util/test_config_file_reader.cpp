@@ -6,14 +6,14 @@
 #include <vector>
 
 #include "tests/support/fifo.h"
-#include "tests/util/test_option_support.h"
+#include "tests/support/scratch_dir.h"
 #include "util/config_file_reader.h"
 #include "util/option.h"
 #include "util/uexception.h"
 
 namespace {
 
-using option_test::TempFile;
+using test_support::TempFile;
 
 // Every entry the reader delivers, as "name=value".
 std::vector<std::string> entries(util::ConfigFileReader& reader) {

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "tests/util/test_option_support.h"
+#include "tests/support/message_of.h"
 #include "util/option.h"
 #include "util/region.h"
 #include "util/uexception.h"
 
 namespace {
 
-using option_test::messageOf;
+using test_support::messageOf;
 
 TEST(Option, ScalarTextsAreReadLenientlyAndWrittenToTheBoundVariable) {
   struct Case {
@@ -189,7 +189,8 @@ TEST(Option, NumberArraysSplitAtEveryComma) {
     SCOPED_TRACE(c.text);
     int bound[2] = {0, 0};
     util::IntArrayOption option("pair", "8,9", "", 'g', 2, bound);
-    EXPECT_EQ(messageOf([&] { option.setValue(c.text); }), *c.message ? c.message : "<nothing thrown>");
+    EXPECT_EQ(messageOf<util::UException>([&] { option.setValue(c.text); }, "<nothing thrown>"),
+              *c.message ? c.message : "<nothing thrown>");
     EXPECT_EQ(std::vector<int>(bound, bound + 2), c.expected);
   }
 }
@@ -204,23 +205,23 @@ TEST(Option, ArrayKindsNameThemselvesInTheirMessageAndFormatWithG) {
   EXPECT_EQ(doubleOption.toString(), "1,0.25");
   EXPECT_EQ(doubles[1], 0.25);
   EXPECT_EQ(floats[0], 0.1f);
-  EXPECT_EQ(messageOf([&] { floatOption.setValue("1,2,3,4"); }),
+  EXPECT_EQ(messageOf<util::UException>([&] { floatOption.setValue("1,2,3,4"); }),
             "Too many elements in FloatArrayOption scales!");
-  EXPECT_EQ(messageOf([&] { doubleOption.setValue("1,2,3"); }),
+  EXPECT_EQ(messageOf<util::UException>([&] { doubleOption.setValue("1,2,3"); }),
             "Too many elements in DoubleArrayOption factors!");
   EXPECT_EQ(floatOption.getFloatArray(), floats);
   EXPECT_EQ(doubleOption.getDoubleArray(), doubles);
 }
 
 TEST(Option, ArrayAndRegionKindsWithoutElementsCannotBeMade) {
-  EXPECT_EQ(messageOf([] { util::IntArrayOption("a", "", "", 0, 0, nullptr); }),
+  EXPECT_EQ(messageOf<util::UException>([] { util::IntArrayOption("a", "", "", 0, 0, nullptr); }),
             "Too many elements in IntArrayOption a!");
-  EXPECT_EQ(messageOf([] { util::DoubleArrayOption("b", "", "", 0, -3, nullptr); }),
+  EXPECT_EQ(messageOf<util::UException>([] { util::DoubleArrayOption("b", "", "", 0, -3, nullptr); }),
             "Too many elements in DoubleArrayOption b!");
-  EXPECT_EQ(messageOf([] { util::RegionArrayOption("r", "", "", 0, 0, nullptr); }),
+  EXPECT_EQ(messageOf<util::UException>([] { util::RegionArrayOption("r", "", "", 0, 0, nullptr); }),
             "Too many elements in RegionArrayOption r!");
   // A default with too many pieces makes the constructor throw as well.
-  EXPECT_EQ(messageOf([] { util::FloatArrayOption("c", "1,2", "", 0, 1, nullptr); }),
+  EXPECT_EQ(messageOf<util::UException>([] { util::FloatArrayOption("c", "1,2", "", 0, 1, nullptr); }),
             "Too many elements in FloatArrayOption c!");
 }
 
@@ -259,7 +260,8 @@ TEST(Option, RegionTextsInEitherOrder) {
     SCOPED_TRACE(c.text);
     util::Region bound(static_cast<unsigned long>(c.n));
     util::RegionArrayOption option("region", c.n == 2 ? "1:2,3:4" : "2:1", "", 'r', c.n, &bound);
-    EXPECT_EQ(messageOf([&] { option.setValue(c.text); }), *c.message ? c.message : "<nothing thrown>");
+    EXPECT_EQ(messageOf<util::UException>([&] { option.setValue(c.text); }, "<nothing thrown>"),
+              *c.message ? c.message : "<nothing thrown>");
     EXPECT_EQ(option.toString(), c.expected);
     EXPECT_EQ(option.toRegionString(), std::string("[") + c.expected + "]");
     const util::Region copy = option.getRegionArray();
@@ -270,8 +272,9 @@ TEST(Option, RegionTextsInEitherOrder) {
 
 TEST(Option, RegionBoundWithTooFewDimensionsReportsTheRegionError) {
   util::Region bound(1);
-  EXPECT_EQ(messageOf([&] { util::RegionArrayOption("region", "1:2,3:4", "", 0, 2, &bound); }),
-            "request to set region parameter of illegal dimension");
+  EXPECT_EQ(
+      messageOf<util::UException>([&] { util::RegionArrayOption("region", "1:2,3:4", "", 0, 2, &bound); }),
+      "request to set region parameter of illegal dimension");
 }
 
 TEST(Option, ListingLine) {

@@ -8,7 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "tests/util/test_option_support.h"
+#include "tests/support/message_of.h"
+#include "tests/support/text_file.h"
 #include "util/option.h"
 #include "util/option_parser.h"
 #include "util/option_reader.h"
@@ -16,8 +17,7 @@
 
 namespace {
 
-using option_test::messageOf;
-using option_test::readFile;
+using test_support::messageOf;
 
 using Entries = std::vector<std::pair<std::string, std::string>>;
 
@@ -112,7 +112,8 @@ TEST(OptionParser, ParsesInSourceOrderAndReportsUnknownNames) {
     parser.addOption(&verboseOption);
     parser.addOption(&flagOption);
     parser.addOption(&oneLetter);
-    EXPECT_EQ(messageOf([&] { parser.parseOptions(); }), *c.message ? c.message : "<nothing thrown>");
+    EXPECT_EQ(messageOf<util::UException>([&] { parser.parseOptions(); }, "<nothing thrown>"),
+              *c.message ? c.message : "<nothing thrown>");
     EXPECT_EQ(verbose, c.verbose);
     EXPECT_EQ(flag, c.flag);
   }
@@ -124,7 +125,8 @@ TEST(OptionParser, OptionErrorsPassThrough) {
   ScriptedReader reader(Entries{{"g", "7,8,9"}});
   util::OptionParser parser(&reader);
   parser.addOption(&option);
-  EXPECT_EQ(messageOf([&] { parser.parseOptions(); }), "Too many elements in IntArrayOption pair!");
+  EXPECT_EQ(messageOf<util::UException>([&] { parser.parseOptions(); }),
+            "Too many elements in IntArrayOption pair!");
   EXPECT_EQ(pair[1], 8);
 }
 
@@ -190,7 +192,7 @@ TEST(OptionParser, WriteConfigInEitherOrder) {
   };
   for (const auto& c : cases) {
     parser.writeConfig(path, c.withUsage, c.byOrder);
-    EXPECT_EQ(readFile(path), c.expected);
+    EXPECT_EQ(test_support::readText(path), c.expected);
   }
   std::remove(path.c_str());
 }
@@ -200,11 +202,12 @@ TEST(OptionParser, WriteConfigFailures) {
   util::OptionParser parser(nullptr);
   parser.addOption(&a);
   const std::string noDirectory = ::testing::TempDir() + "options_no_such_dir/out.cfg";
-  EXPECT_EQ(messageOf([&] { parser.writeConfig(noDirectory, true, true); }),
+  EXPECT_EQ(messageOf<util::UException>([&] { parser.writeConfig(noDirectory, true, true); }),
             "Cannot open file " + noDirectory + " for writing");
   // A device that accepts the open but fails every write.
   if (std::ifstream("/dev/full").good()) {
-    EXPECT_EQ(messageOf([&] { parser.writeConfig("/dev/full", true, true); }), "Cannot write file /dev/full");
+    EXPECT_EQ(messageOf<util::UException>([&] { parser.writeConfig("/dev/full", true, true); }),
+              "Cannot write file /dev/full");
   }
 }
 

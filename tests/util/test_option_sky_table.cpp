@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/util/test_option_support.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/text_file.h"
+#include "tests/util/util_fixtures.h"
 #include "util/command_line_reader.h"
 #include "util/config_file_reader.h"
 #include "util/option.h"
@@ -18,9 +20,8 @@
 
 namespace {
 
-using option_test::Arguments;
-using option_test::readFile;
-using option_test::TempFile;
+using test_support::TempFile;
+using util_test::Arguments;
 
 struct SkyRecord {
   util::Region region{2};
@@ -226,7 +227,7 @@ TEST(SkyOptionTable, WrittenConfigurationReadsBack) {
   const SkyRun run(
       {"-a", "50", "--radius", "12", "-e", "--inputtab", "stars.txt", "--write_config_file", written.path});
   run.parser->writeConfig(written.path, true, true);
-  EXPECT_EQ(readFile(written.path),
+  EXPECT_EQ(test_support::readText(written.path),
             "diffima\t= FALSE\t# diffima\n"
             "fielddiffima\t= FALSE\t# fielddiffima\n"
             "fielddiffimaY\t= FALSE\t# fielddiffimaY\n"

@@ -11,10 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/message_of.h"
 #include "util/uexception.h"
 #include "util/utdate.h"
 
 namespace {
+
+using test_support::messageOf;
 
 // The date classes must give the same results whatever the time zone of the
 // process; every test runs its checks once in each of these zones.
@@ -33,16 +36,6 @@ void inEveryZone(const std::function<void()>& checks) {
     unsetenv("TZ");
   }
   tzset();
-}
-
-// The message of the UTDateException a call throws, or "" when it throws none.
-std::string dateError(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const util::UTDateException& e) {
-    return e.what();
-  }
-  return "";
 }
 
 const char* const kFitsSyntax = "' has wrong syntax\n(not DD/MM/YY or YYYY-MM-DD[Thh:mm:ss[.sss...]])";
@@ -111,7 +104,7 @@ TEST(FitsDate, RefusesBadTextWithExactMessages) {
     cases.push_back({invalid, "FitsDate: Cannot convert date " + std::string(invalid)});
   inEveryZone([&] {
     for (const auto& c : cases)
-      EXPECT_EQ(dateError([&] { util::FitsDate date(c.text); }), c.message) << c.text;
+      EXPECT_EQ(messageOf<util::UTDateException>([&] { util::FitsDate date(c.text); }), c.message) << c.text;
   });
 }
 
@@ -190,7 +183,7 @@ TEST(UTTime, ReadsATimeOfTodayAndPrintsIt) {
     }
     EXPECT_EQ(util::UTTime(std::time_t{86399}).toString(), "23:59:59");
     for (const char* text : {"12:30", "1230", "99999999999:00:00"}) {
-      EXPECT_EQ(dateError([&] { util::UTTime time(text); }),
+      EXPECT_EQ(messageOf<util::UTDateException>([&] { util::UTTime time(text); }),
                 "UTTime: string '" + std::string(text) + "' has wrong syntax\n(not ##:##:##[.##])");
     }
   });
@@ -219,13 +212,14 @@ TEST(DCFDate, ReadsAndWritesTheRadioClockText) {
       EXPECT_EQ(date.toString(), c.printed) << c.text;
     }
     EXPECT_EQ(
-        dateError([] { util::DCFDate date(std::string("D:01.03.05;T:2;U:12.30.45;")); }),
+        messageOf<util::UTDateException>(
+            [] { util::DCFDate date(std::string("D:01.03.05;T:2;U:12.30.45;")); }),
         "DCFDate: string 'D:01.03.05;T:2;U:12.30.45;' has wrong syntax\n(not \"D:DD.MM.YY;T:w;U:hh.mm.ss;    "
         "\")");
     for (const char* invalid : {"D:30.02.05;T:2;U:12.30.45;    ", "D:01.13.05;T:2;U:12.30.45;    ",
                                 "D:01.03.05;T:2;U:24.30.45;    ", "D:01.03.05;T:2;U:12.60.45;    ",
                                 "D:01.03.05;T:2;U:12.30.61;    ", "D:01.03.0x;T:2;U:12.30.45;    "}) {
-      EXPECT_EQ(dateError([&] { util::DCFDate date{std::string(invalid)}; }),
+      EXPECT_EQ(messageOf<util::UTDateException>([&] { util::DCFDate date{std::string(invalid)}; }),
                 "DCFDate: Cannot convert date " + std::string(invalid));
     }
   });
@@ -267,12 +261,12 @@ TEST(JulDate, RangeRoundingTextAndFailures) {
     EXPECT_EQ(jd.toString(8), "2440587.5");
     EXPECT_EQ(jd.toString(7), "2440588");
 
-    EXPECT_EQ(dateError([&] { jd.toTime_t(1721425.4); }), before);
-    EXPECT_EQ(dateError([&] { jd.toTime_t(5373484.6); }), after);
-    EXPECT_EQ(dateError([&] { jd.toTime_t(NAN); }), before);
-    EXPECT_EQ(dateError([&] { jd.toTime_t(std::string("nan")); }), before);
-    EXPECT_EQ(dateError([&] { jd.toTime_t(INFINITY); }), after);
-    EXPECT_EQ(dateError([&] { util::JulDate bad(-1.0); }), before);
+    EXPECT_EQ(messageOf<util::UTDateException>([&] { jd.toTime_t(1721425.4); }), before);
+    EXPECT_EQ(messageOf<util::UTDateException>([&] { jd.toTime_t(5373484.6); }), after);
+    EXPECT_EQ(messageOf<util::UTDateException>([&] { jd.toTime_t(NAN); }), before);
+    EXPECT_EQ(messageOf<util::UTDateException>([&] { jd.toTime_t(std::string("nan")); }), before);
+    EXPECT_EQ(messageOf<util::UTDateException>([&] { jd.toTime_t(INFINITY); }), after);
+    EXPECT_EQ(messageOf<util::UTDateException>([&] { util::JulDate bad(-1.0); }), before);
   });
 }
 
