@@ -14,6 +14,8 @@
 
 #include "orv/fits/ascio.h"
 #include "tests/support/fifo.h"
+#include "tests/support/message_of.h"
+#include "tests/support/python_reference.h"
 #include "tests/support/run_command.h"
 
 namespace orv {
@@ -30,18 +32,9 @@ namespace {
 
 using orv::AscFile;
 using orv::IOException;
+using test_support::messageOf;
 
 std::string fixture(const std::string& name) { return std::string(ORV_TEST_DATA_DIR) + "/" + name; }
-
-// Runs f and returns the IOException message, or "no exception".
-std::string messageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const IOException& e) {
-    return e.what();
-  }
-  return "no exception";
-}
 
 template <class T>
 std::vector<T> column(const orv::MArray<T, 1>& a) {
@@ -105,7 +98,8 @@ TEST(AscFile, CharacterModeKeepsEmptyColumnsAndBlankRows) {
   std::vector<std::string> text;
   EXPECT_EQ(f.readColumn(1, text), 4);
   EXPECT_EQ(text, (std::vector<std::string>{"1", " 4 ", "   ", "7"}));
-  EXPECT_EQ(messageOf([&] { f.readColumn(2, text); }), "Column does not exist!");  // the blank row
+  EXPECT_EQ(messageOf<IOException>([&] { f.readColumn(2, text); }),
+            "Column does not exist!");  // the blank row
   // The failed read leaves the object usable.
   EXPECT_EQ(f.readColumn(1, text), 4);
 
@@ -114,15 +108,16 @@ TEST(AscFile, CharacterModeKeepsEmptyColumnsAndBlankRows) {
   EXPECT_EQ(text, (std::vector<std::string>{"", " 5 "}));
   EXPECT_EQ(firstTwo.readColumn(3, text), 2);
   EXPECT_EQ(text, (std::vector<std::string>{"3", "6"}));
-  EXPECT_EQ(messageOf([&] { firstTwo.readDoubleColumn(2); }), "Failed to read data from file!");
+  EXPECT_EQ(messageOf<IOException>([&] { firstTwo.readDoubleColumn(2); }), "Failed to read data from file!");
   const orv::MArray<double, 2> last = firstTwo.readDoubleColumns(3, 3);  // a run after an empty column
   ASSERT_EQ(last.length(1), 1);
   ASSERT_EQ(last.length(2), 2);
   EXPECT_EQ(last(1, 1), 3.0);
   EXPECT_EQ(last(1, 2), 6.0);
-  EXPECT_EQ(messageOf([&] { firstTwo.readDoubleColumns(3, 4); }), "Column does not exist!");
-  EXPECT_EQ(messageOf([&] { f.readDoubleColumns(1, 3); }), "Failed to read data from line: 1,,3");
-  EXPECT_EQ(messageOf([&] { f.readFloatColumns(std::vector<int>{1}.data(), 1); }),
+  EXPECT_EQ(messageOf<IOException>([&] { firstTwo.readDoubleColumns(3, 4); }), "Column does not exist!");
+  EXPECT_EQ(messageOf<IOException>([&] { f.readDoubleColumns(1, 3); }),
+            "Failed to read data from line: 1,,3");
+  EXPECT_EQ(messageOf<IOException>([&] { f.readFloatColumns(std::vector<int>{1}.data(), 1); }),
             "Can only read whitespace delims");
 
   AscFile single(fixture("asc_ragged.txt"), ',', "#");
@@ -133,7 +128,7 @@ TEST(AscFile, CarriageReturns) {
   AscFile chars(fixture("asc_crlf.txt"), ',', "#");
   EXPECT_EQ(chars.rows(), 3);  // the "\r" line is a data row in character mode
   std::vector<std::string> text;
-  EXPECT_EQ(messageOf([&] { chars.readColumn(3, text); }), "Column does not exist!");
+  EXPECT_EQ(messageOf<IOException>([&] { chars.readColumn(3, text); }), "Column does not exist!");
   AscFile words(fixture("asc_crlf.txt"), 0, "#");
   EXPECT_EQ(words.rows(), 2);  // whitespace mode: "\r" alone is empty
   EXPECT_EQ(words.readColumn(1, text), 2);
@@ -228,7 +223,7 @@ TEST(AscFile, Messages) {
        [&] { AscFile(fixture("asc_comments_only.txt"), 0, "#").readIntColumns(-5, 2147483647); },
        "A memory error occured!"},
   };
-  for (const Case& c : cases) EXPECT_EQ(messageOf(c.call), c.message) << c.what;
+  for (const Case& c : cases) EXPECT_EQ(messageOf<IOException>(c.call), c.message) << c.what;
 }
 
 TEST(AscFile, PartialFieldsConvertTheirPrefix) {
@@ -298,7 +293,7 @@ TEST(AscFile, ColumnReplacement) {
   for (const Case& c : cases) {
     EXPECT_EQ(orv::AscFileTestAccess::replace(f, c.start, c.end, c.line, "X"), c.result) << c.line;
   }
-  EXPECT_EQ(messageOf([&] { orv::AscFileTestAccess::replace(f, 3, 2, "a b c d", "X"); }),
+  EXPECT_EQ(messageOf<IOException>([&] { orv::AscFileTestAccess::replace(f, 3, 2, "a b c d", "X"); }),
             "Start col > end col!");
   AscFile commas(fixture("asc_comma.txt"), ',', "#");
   EXPECT_EQ(orv::AscFileTestAccess::replace(commas, 2, 2, "1,,3", "X"), "1,,X\n");  // runs count as one
@@ -332,9 +327,9 @@ TEST(AscFile, ReadersKeepTheCountedRows) {
 
   countThenChange(f, name, "1 2\n3 4\n5 6\n", "# now shorter\n7 8\n", std::ios::trunc);
   const std::string eof = "Unexpected EOF encountered!";
-  EXPECT_EQ(messageOf([&] { f->readIntColumn(1); }), eof);
-  EXPECT_EQ(messageOf([&] { f->readDoubleColumns(0, 0); }), eof);
-  EXPECT_EQ(messageOf([&] { f->readFloatColumns(std::vector<int>{2}.data(), 1); }), eof);
+  EXPECT_EQ(messageOf<IOException>([&] { f->readIntColumn(1); }), eof);
+  EXPECT_EQ(messageOf<IOException>([&] { f->readDoubleColumns(0, 0); }), eof);
+  EXPECT_EQ(messageOf<IOException>([&] { f->readFloatColumns(std::vector<int>{2}.data(), 1); }), eof);
   EXPECT_EQ(f->readColumn(2, text), 1);
   EXPECT_EQ(text, (std::vector<std::string>{"8"}));
   f.reset();
@@ -368,8 +363,9 @@ TEST(AscFile, WhitespaceColumnsEqualNumpyLoadtxt) {
       if (kind(rng) == 1) out << "   # comment line\n \t\n";
     }
   }
-  const std::string command = "/usr/bin/python3 -c \"import numpy\nfor row in numpy.loadtxt('" + table +
-                              "', comments='#', ndmin=2):\n print(' '.join(repr(float(v)) for v in row))\"";
+  const std::string command = test_support::pythonCommand(
+      "-c \"import numpy\nfor row in numpy.loadtxt('" + table +
+      "', comments='#', ndmin=2):\n print(' '.join(repr(float(v)) for v in row))\"");
   std::string output;
   ASSERT_EQ(test_support::runCommand(command, &output), 0) << output;
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "orv/fits/fits.h"
-#include "tests/orv/fits/test_fits_in_support.h"
+#include "tests/orv/fits/fits_fixtures.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ std::string writeImage(const std::string& dir) {
     }
   }
   bytes.resize((bytes.size() + 2879) / 2880 * 2880, 0);
-  const std::string file = dir + "/blocks.fits";
+  const std::string file = dir + "blocks.fits";
   fits_test::writeBytes(file, bytes);
   return file;
 }
@@ -66,7 +66,7 @@ std::vector<double> fromArray(const orv::MArray<T, N>& a) {
 }
 
 TEST(FitsBlocks, FreeReadersAndWriterOnABitpix16Image) {
-  const std::string file = writeImage(fits_test::makeScratchDir());
+  const std::string file = writeImage(test_support::programScratchDir("orv_fits"));
   orv::FitsIn in(file, true);
   unsigned char* data = in.begin();
   const unsigned long length = static_cast<unsigned long>(in.getDataLength());
@@ -154,12 +154,12 @@ TEST(FitsBlocks, FreeReadersAndWriterOnABitpix16Image) {
 
 TEST(FitsBlocks, HeaderAndExtensionCounters) {
   // getHeader reads the header at the start of the file again, also for an extension.
-  const std::string file = writeImage(fits_test::makeScratchDir());
+  const std::string file = writeImage(test_support::programScratchDir("orv_fits"));
   const orv::FitsHeader header = orv::FitsIn(file, true).getHeader();
   EXPECT_EQ(header.getNaxis(1), kNx);
   EXPECT_EQ(header.getString("OBJECT  "), "blocks");
 
-  orv::FitsExtensionIn in(fits_test::imageFixtures() + "/img_ext.fits", true);
+  orv::FitsExtensionIn in(fits_test::imageFixtures() + "img_ext.fits", true);
   EXPECT_TRUE(in.getPrimary());
   const orv::FitsIn image = in.getExtension(1);
   EXPECT_EQ(image.getNaxis(), 2);

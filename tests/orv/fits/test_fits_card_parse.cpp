@@ -6,7 +6,7 @@
 #include <string>
 
 #include "orv/fits/fits_header.h"
-#include "tests/orv/fits/test_fits_header_util.h"
+#include "tests/orv/fits/fits_fixtures.h"
 
 using namespace orv;
 using fits_test::messageOf;

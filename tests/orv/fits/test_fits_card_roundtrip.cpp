@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "orv/fits/fits_header.h"
+#include "tests/support/python_reference.h"
 #include "tests/support/run_command.h"
 
 using namespace orv;
@@ -247,8 +248,8 @@ TEST_F(FitsCardRoundTrip, FitsverifyAndAstropyAcceptEveryImage) {
   ASSERT_EQ(0, test_support::fitsverifyReport("card_images.fits", &report)) << report;
   EXPECT_NE(std::string::npos, report.find("Verification found 0 warning(s) and 0 error(s)")) << report;
 
-  const std::string script =
-      "/usr/bin/python3 -c \""
+  const std::string script = test_support::pythonCommand(
+      "-c \""
       "from astropy.io import fits\n"
       "import sys\n"
       "bad = 0\n"
@@ -260,6 +261,6 @@ TEST_F(FitsCardRoundTrip, FitsverifyAndAstropyAcceptEveryImage) {
       "        bad += 1\n"
       "        print(repr(image), e)\n"
       "sys.exit(1 if bad else 0)\n"
-      "\"";
+      "\"");
   EXPECT_EQ(0, std::system(script.c_str()));
 }

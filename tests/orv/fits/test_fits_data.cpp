@@ -7,10 +7,10 @@
 #include <limits>
 
 #include "orv/fits/fits_convert.h"
+#include "orv/fits/fits_exception.h"
 #include "orv/fits/fits_map.h"
 #include "orv/fits/fits_region.h"
-#include "orv/fits/fits_exception.h"
-#include "tests/orv/fits/test_fits_header_util.h"
+#include "tests/orv/fits/fits_fixtures.h"
 
 namespace {
 

@@ -13,8 +13,9 @@
 #include <vector>
 
 #include "orv/fits/fits_header.h"
-#include "tests/orv/fits/test_fits_header_util.h"
+#include "tests/orv/fits/fits_fixtures.h"
 #include "tests/support/fifo.h"
+#include "tests/support/python_reference.h"
 #include "tests/support/run_command.h"
 
 using namespace orv;
@@ -452,11 +453,13 @@ TEST(FitsHeaderWrite, WrittenHeaderPassesFitsverifyAndReadsBack) {
   std::string report;
   ASSERT_EQ(0, test_support::fitsverifyReport("header_write_result.fits", &report)) << report;
   EXPECT_NE(std::string::npos, report.find("Verification found 0 warning(s) and 0 error(s)")) << report;
-  EXPECT_EQ(0,
-            std::system("/usr/bin/python3 -c \"from astropy.io import fits; "
-                        "h = fits.getheader('header_write_result.fits'); "
-                        "assert h['OBJECT'] == \\\"It's M31\\\", h['OBJECT']; assert h['EXPTIME'] == 1e-5; "
-                        "assert h['BZERO'] == 32768\""));
+  EXPECT_EQ(
+      0, std::system(test_support::pythonCommand(
+                         "-c \"from astropy.io import fits; "
+                         "h = fits.getheader('header_write_result.fits'); "
+                         "assert h['OBJECT'] == \\\"It's M31\\\", h['OBJECT']; assert h['EXPTIME'] == 1e-5; "
+                         "assert h['BZERO'] == 32768\"")
+                         .c_str()));
 
   Header back(file, true, false);
   EXPECT_EQ("It''s M31", back.getString("OBJECT  "));
@@ -467,8 +470,8 @@ TEST(FitsHeaderWrite, WrittenHeaderPassesFitsverifyAndReadsBack) {
 }
 
 TEST(FitsHeaderRead, HeaderWrittenByAstropy) {
-  const char* script =
-      "/usr/bin/python3 -c \""
+  const std::string script = test_support::pythonCommand(
+      "-c \""
       "from astropy.io import fits\n"
       "import numpy as np\n"
       "h = fits.Header()\n"
@@ -487,8 +490,8 @@ TEST(FitsHeaderRead, HeaderWrittenByAstropy) {
       "h['COMMENT'] = 'a comment'\n"
       "fits.PrimaryHDU(np.zeros((2, 3), dtype=np.int16), header=h).writeto('header_astropy.fits', "
       "overwrite=True)\n"
-      "\"";
-  ASSERT_EQ(0, std::system(script));
+      "\"");
+  ASSERT_EQ(0, std::system(script.c_str()));
   Header h("header_astropy.fits", true, false);
   EXPECT_EQ(16, h.getBitpix());
   EXPECT_EQ(12, h.getDataLength());

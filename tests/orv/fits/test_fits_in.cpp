@@ -6,8 +6,7 @@
 #include <sstream>
 
 #include "orv/fits/fits.h"
-#include "tests/orv/fits/test_fits_header_util.h"
-#include "tests/orv/fits/test_fits_in_support.h"
+#include "tests/orv/fits/fits_fixtures.h"
 
 using fits_test::imageFixtures;
 using fits_test::sameValue;
@@ -39,7 +38,7 @@ struct ValueCase {
 
 std::vector<ValueCase> valueCases() {
   std::vector<ValueCase> cases;
-  for (const std::string& line : fits_test::readLines(imageFixtures() + "/manifest.txt")) {
+  for (const std::string& line : fits_test::readLines(imageFixtures() + "manifest.txt")) {
     std::istringstream in(line);
     ValueCase c;
     in >> c.name >> c.bitpix >> c.bscale >> c.bzero;
@@ -52,8 +51,8 @@ std::vector<ValueCase> valueCases() {
 template <class T, int N>
 void checkWholeRead(const ValueCase& c) {
   SCOPED_TRACE(c.name + " into " + (std::is_same_v<T, float> ? "float" : "short"));
-  const std::string file = imageFixtures() + "/img_" + c.name + ".fits";
-  const std::vector<double> raw = fits_test::readDoubles(imageFixtures() + "/img_" + c.name + ".raw");
+  const std::string file = imageFixtures() + "img_" + c.name + ".fits";
+  const std::vector<double> raw = fits_test::readDoubles(imageFixtures() + "img_" + c.name + ".raw");
   orv::FitsIn in(file, true);
   ASSERT_EQ(in.getBitpix(), c.bitpix);
   orv::MArray<T, N> a;
@@ -98,11 +97,11 @@ TEST(FitsInValues, EveryBitpixAndScalingGivesTheScaledValues) {
 TEST(FitsInValues, OffsetUnsignedAndSaturatingConversions) {
   // BITPIX 16 with BZERO 32768: raw -32768 gives 0 and raw 32767 gives 65535 (the fixture's
   // first elements); BITPIX -32 into short truncates 2.9 and -2.9 toward zero.
-  orv::FitsIn u16(imageFixtures() + "/img_u16.fits", true);
+  orv::FitsIn u16(imageFixtures() + "img_u16.fits", true);
   std::unique_ptr<float[]> f(u16.getDataArray(float()));
   EXPECT_EQ(f[0], 0.0f);
   EXPECT_EQ(f[1], 65535.0f);
-  orv::FitsIn f32(imageFixtures() + "/img_f32.fits", true);
+  orv::FitsIn f32(imageFixtures() + "img_f32.fits", true);
   std::unique_ptr<short[]> s(f32.getDataArray(short()));
   EXPECT_EQ(s[0], 0);       // NaN
   EXPECT_EQ(s[1], 32767);   // inf saturates
@@ -125,10 +124,10 @@ std::vector<double> readBox(orv::FitsIn& in, const std::vector<int>& lengths) {
 }
 
 TEST(FitsInRegions, RandomBoxesEqualNumpySlices) {
-  const std::vector<std::string> boxes = fits_test::readLines(imageFixtures() + "/boxes.txt");
-  const std::vector<double> expected = fits_test::readDoubles(imageFixtures() + "/boxes.f64");
+  const std::vector<std::string> boxes = fits_test::readLines(imageFixtures() + "boxes.txt");
+  const std::vector<double> expected = fits_test::readDoubles(imageFixtures() + "boxes.f64");
   ASSERT_EQ(boxes.size(), 300u);
-  orv::FitsIn in(imageFixtures() + "/img_cube.fits", true);
+  orv::FitsIn in(imageFixtures() + "img_cube.fits", true);
   size_t next = 0;
   for (const std::string& line : boxes) {
     SCOPED_TRACE(line);
@@ -164,7 +163,7 @@ TEST(FitsInRegions, RandomBoxesEqualNumpySlices) {
 
 TEST(FitsInRegions, WindowOfOnePixelStartsAtThePageBoundary) {
   // One pixel at (3, 2) of a 16-bit image with NAXIS1 = 10: data byte 24.
-  const std::string dir = fits_test::makeScratchDir();
+  const std::string dir = test_support::programScratchDir("orv_fits");
   std::vector<std::string> cards = {"SIMPLE  =                    T", fits_test::intCard("BITPIX", 16),
                                     fits_test::intCard("NAXIS", 2), fits_test::intCard("NAXIS1", 10),
                                     fits_test::intCard("NAXIS2", 3)};
@@ -174,11 +173,11 @@ TEST(FitsInRegions, WindowOfOnePixelStartsAtThePageBoundary) {
     bytes.push_back(static_cast<unsigned char>(i));
   }
   bytes.resize(5760, 0);
-  fits_test::writeBytes(dir + "/p.fits", bytes);
+  fits_test::writeBytes(dir + "p.fits", bytes);
   util::Region pixel(2);
   pixel.setRange(1, 3, 3);
   pixel.setRange(2, 2, 2);
-  orv::FitsIn in(dir + "/p.fits", pixel, true);
+  orv::FitsIn in(dir + "p.fits", pixel, true);
   std::unique_ptr<short[]> value(in.getDataArray(short()));
   EXPECT_EQ(value[0], 12);
   std::ostringstream text;
@@ -205,11 +204,11 @@ std::vector<std::string> tileWalk(orv::FitsIn& in, orv::MArray<float, 2>& a, int
 }
 
 TEST(FitsInTiles, CubePlanesAreReadInTurnAndWrapAround) {
-  const std::string dir = fits_test::makeScratchDir();
+  const std::string dir = test_support::programScratchDir("orv_fits");
   std::vector<unsigned char> data(100 * 100 * 5);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i / 10000 + 1);
-  fits_test::writeByteImage(dir + "/cube.fits", {100, 100, 5}, data);
-  orv::FitsIn in(dir + "/cube.fits", true);
+  fits_test::writeByteImage(dir + "cube.fits", {100, 100, 5}, data);
+  orv::FitsIn in(dir + "cube.fits", true);
   orv::MArray<float, 2> a(100, 100);
   for (int expectedPlane : {1, 2, 3, 4, 5, 1, 2}) {
     in >> a;
@@ -219,24 +218,24 @@ TEST(FitsInTiles, CubePlanesAreReadInTurnAndWrapAround) {
 }
 
 TEST(FitsInTiles, ImageOfTheArraySizeIsReadWholeEveryTime) {
-  const std::string dir = fits_test::makeScratchDir();
+  const std::string dir = test_support::programScratchDir("orv_fits");
   std::vector<unsigned char> data(100 * 100);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i % 251);
-  fits_test::writeByteImage(dir + "/img.fits", {100, 100}, data);
-  orv::FitsIn in(dir + "/img.fits", true);
+  fits_test::writeByteImage(dir + "img.fits", {100, 100}, data);
+  orv::FitsIn in(dir + "img.fits", true);
   orv::MArray<float, 2> a(100, 100);
   EXPECT_EQ(tileWalk(in, a, 2), (std::vector<std::string>{"none", "none"}));
   EXPECT_EQ(a(37, 5), (36 + 4 * 100) % 251);
 }
 
 TEST(FitsInTiles, LargeImageTilesFollowTheOdometerOrder) {
-  const std::string dir = fits_test::makeScratchDir();
+  const std::string dir = test_support::programScratchDir("orv_fits");
   std::vector<unsigned char> data(2000L * 3000L);
   for (long y = 0; y < 3000; ++y)
     for (long x = 0; x < 2000; ++x)
       data[y * 2000 + x] = static_cast<unsigned char>((x / 1000) + 2 * (y / 1000));
-  fits_test::writeByteImage(dir + "/large.fits", {2000, 3000}, data);
-  orv::FitsIn in(dir + "/large.fits", true);
+  fits_test::writeByteImage(dir + "large.fits", {2000, 3000}, data);
+  orv::FitsIn in(dir + "large.fits", true);
   orv::MArray<float, 2> a(1000, 1000);
   std::vector<float> seen;
   std::vector<std::string> before;
@@ -253,10 +252,10 @@ TEST(FitsInTiles, LargeImageTilesFollowTheOdometerOrder) {
 }
 
 TEST(FitsInTiles, EdgeTileIsPlacedAtTheLowestIndicesAndTheRestIsZero) {
-  const std::string dir = fits_test::makeScratchDir();
+  const std::string dir = test_support::programScratchDir("orv_fits");
   std::vector<unsigned char> data(25 * 30, 7);
-  fits_test::writeByteImage(dir + "/edge.fits", {25, 30}, data);
-  orv::FitsIn in(dir + "/edge.fits", true);
+  fits_test::writeByteImage(dir + "edge.fits", {25, 30}, data);
+  orv::FitsIn in(dir + "edge.fits", true);
   orv::MArray<float, 2> a(10, 10);
   in >> a;
   in >> a;
@@ -268,11 +267,11 @@ TEST(FitsInTiles, EdgeTileIsPlacedAtTheLowestIndicesAndTheRestIsZero) {
 }
 
 TEST(FitsInTiles, ImageShorterThanTheArrayIsPlacedAtTheLowestIndices) {
-  const std::string dir = fits_test::makeScratchDir();
+  const std::string dir = test_support::programScratchDir("orv_fits");
   std::vector<unsigned char> data(4 * 3);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i + 1);
-  fits_test::writeByteImage(dir + "/small.fits", {4, 3}, data);
-  orv::FitsIn in(dir + "/small.fits", true);
+  fits_test::writeByteImage(dir + "small.fits", {4, 3}, data);
+  orv::FitsIn in(dir + "small.fits", true);
   orv::MArray<float, 2> a(6, 5);
   in >> a;
   for (int y = 1; y <= 5; ++y)
@@ -282,46 +281,46 @@ TEST(FitsInTiles, ImageShorterThanTheArrayIsPlacedAtTheLowestIndices) {
 }
 
 TEST(FitsInErrors, MessagesOfTheReaders) {
-  const std::string dir = fits_test::makeScratchDir();
-  fits_test::writeByteImage(dir + "/line.fits", {5}, {1, 2, 3, 4, 5});
-  fits_test::writeByteImage(dir + "/cube.fits", {4, 3, 1}, std::vector<unsigned char>(12, 1));
-  fits_test::writeByteImage(dir + "/empty.fits", {}, {});
-  auto message = [](auto&& action) {
-    try {
-      action();
-    } catch (const orv::FitsException& e) {
-      return std::string(e.what());
-    }
-    return std::string("no exception");
-  };
-  orv::FitsIn line(dir + "/line.fits", true);
-  orv::FitsIn cube(dir + "/cube.fits", true);
-  orv::FitsIn empty(dir + "/empty.fits", true);
+  const std::string dir = test_support::programScratchDir("orv_fits");
+  fits_test::writeByteImage(dir + "line.fits", {5}, {1, 2, 3, 4, 5});
+  fits_test::writeByteImage(dir + "cube.fits", {4, 3, 1}, std::vector<unsigned char>(12, 1));
+  fits_test::writeByteImage(dir + "empty.fits", {}, {});
+  orv::FitsIn line(dir + "line.fits", true);
+  orv::FitsIn cube(dir + "cube.fits", true);
+  orv::FitsIn empty(dir + "empty.fits", true);
   orv::MArray<float, 2> sized(3, 3);
   orv::MArray<float, 2> unsized;
-  EXPECT_EQ(message([&] { line >> sized; }), "FitsException: MArray cannot be filled with FITS file");
-  EXPECT_EQ(message([&] { cube >> unsized; }),
+  EXPECT_EQ(test_support::messageOf<orv::FitsException>([&] { line >> sized; }),
+            "FitsException: MArray cannot be filled with FITS file");
+  EXPECT_EQ(test_support::messageOf<orv::FitsException>([&] { cube >> unsized; }),
             "FitsException: NAXIS or slice does not match MArray dimensions");
-  EXPECT_EQ(message([&] {
+  EXPECT_EQ(test_support::messageOf<orv::FitsException>([&] {
               orv::MArrayIter<float, 2> it(sized);
               line.readRegionArray(it);
             }),
             "FitsException: no region set");
-  EXPECT_EQ(message([&] { empty.begin(); }),
+  EXPECT_EQ(test_support::messageOf<orv::FitsException>([&] { empty.begin(); }),
             "FitsException: No data segment associated with header (NAXIS = 0).");
-  EXPECT_EQ(message([&] { line.checkRegion(1); }), "FitsException: request for unset region");
+  EXPECT_EQ(test_support::messageOf<orv::FitsException>([&] { line.checkRegion(1); }),
+            "FitsException: request for unset region");
   util::Region r(1);
   r.setRange(1, 2, 4);
   line.setRegion(r);
-  EXPECT_EQ(message([&] { line.checkRegion(2); }), "FitsException: request for invalid region parameter");
-  EXPECT_EQ(message([&] { line.getRegionStart(0); }), "FitsException: request for invalid region parameter");
-  EXPECT_EQ(message([&] { line.getNextExtension(); }), "FitsException: No extension present");
+  EXPECT_EQ(test_support::messageOf<orv::FitsException>([&] { line.checkRegion(2); }),
+            "FitsException: request for invalid region parameter");
+  EXPECT_EQ(test_support::messageOf<orv::FitsException>([&] { line.getRegionStart(0); }),
+            "FitsException: request for invalid region parameter");
+  EXPECT_EQ(test_support::messageOf<orv::FitsException>([&] { line.getNextExtension(); }),
+            "FitsException: No extension present");
   r.setRange(1, 4, 2);
-  EXPECT_NE(message([&] { line.setRegion(r); }).find("request for illegal region"), std::string::npos);
+  EXPECT_NE(test_support::messageOf<orv::FitsException>([&] {
+              line.setRegion(r);
+            }).find("request for illegal region"),
+            std::string::npos);
 }
 
 TEST(FitsInPositions, PositionsCountFromTheSegmentBase) {
-  orv::FitsIn in(imageFixtures() + "/img_i16.fits", true);
+  orv::FitsIn in(imageFixtures() + "img_i16.fits", true);
   EXPECT_EQ(in.getPosition(), 0);
   in.setPosition(100);
   EXPECT_EQ(in.getPosition(), 100);
@@ -332,7 +331,7 @@ TEST(FitsInPositions, PositionsCountFromTheSegmentBase) {
   in.openData();
   in.openData();
   std::string maps;
-  fits_test::runCommand("grep -c img_i16.fits /proc/" + std::to_string(getpid()) + "/maps", &maps);
+  test_support::runCommand("grep -c img_i16.fits /proc/" + std::to_string(getpid()) + "/maps 2>&1", &maps);
   EXPECT_EQ(maps, "1\n");
   // A copy starts unmapped and owns its region.
   util::Region r(1);
@@ -347,7 +346,7 @@ TEST(FitsInPositions, PositionsCountFromTheSegmentBase) {
   EXPECT_EQ(copy.getRegionLength(), 11);
   // Assignment is deep as well: the target outlives its source and maps on its own.
   {
-    orv::FitsIn source(imageFixtures() + "/img_i16.fits", r, true);
+    orv::FitsIn source(imageFixtures() + "img_i16.fits", r, true);
     source.begin();
     in = source;
   }
@@ -364,8 +363,8 @@ static_assert(!std::is_constructible_v<orv::FitsIn, std::string, bool, int>);
 static_assert(std::is_constructible_v<orv::FitsIn, const char*, bool, bool>);
 
 TEST(FitsExtensions, WalkCachesHeadersAndRefusesTables) {
-  const std::string file = imageFixtures() + "/img_ext.fits";
-  const std::string moved = imageFixtures() + "/img_ext_moved.fits";
+  const std::string file = imageFixtures() + "img_ext.fits";
+  const std::string moved = imageFixtures() + "img_ext_moved.fits";
   orv::FitsExtensionIn in(file, true);
   EXPECT_EQ(in.getNaxis(), 0);
   EXPECT_EQ(fits_test::messageOf([&] { in.begin(); }), "No data segment associated with header (NAXIS = 0).");
@@ -387,7 +386,7 @@ TEST(FitsExtensions, WalkCachesHeadersAndRefusesTables) {
   EXPECT_EQ(image.getNaxis(2), 4);
   orv::MArray<float, 2> a;
   image >> a;
-  const std::vector<double> raw = fits_test::readDoubles(imageFixtures() + "/img_ext_image.raw");
+  const std::vector<double> raw = fits_test::readDoubles(imageFixtures() + "img_ext_image.raw");
   ASSERT_EQ(raw.size(), 12u);
   for (int i = 0; i < 12; ++i) EXPECT_EQ(a.firstElement()[i], raw[i]);
   try {
@@ -410,7 +409,7 @@ TEST(FitsExtensions, WalkCachesHeadersAndRefusesTables) {
 
 TEST(FitsExtensions, NextHeaderFollowsTheLastWholeRecordOfTheData) {
   using fits_test::intCard;
-  const std::string dir = fits_test::makeScratchDir();
+  const std::string dir = test_support::programScratchDir("orv_fits");
   for (long primaryBytes : {1L, 2880L, 2881L}) {
     SCOPED_TRACE(primaryBytes);
     std::vector<unsigned char> bytes =
@@ -423,8 +422,8 @@ TEST(FitsExtensions, NextHeaderFollowsTheLastWholeRecordOfTheData) {
     bytes.insert(bytes.end(), extension.begin(), extension.end());
     bytes.insert(bytes.end(), {5, 6, 7});
     bytes.resize((bytes.size() + 2879) / 2880 * 2880, 0);
-    fits_test::writeBytes(dir + "/two.fits", bytes);
-    orv::FitsIn primary(dir + "/two.fits", true);
+    fits_test::writeBytes(dir + "two.fits", bytes);
+    orv::FitsIn primary(dir + "two.fits", true);
     orv::FitsIn next = primary.getNextExtension();
     EXPECT_EQ(next.getDataOffset(), 2880 + (primaryBytes + 2879) / 2880 * 2880 + 2880);
     orv::MArray<float, 1> a;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "orv/fits/fits.h"
-#include "tests/orv/fits/test_fits_in_support.h"
+#include "tests/orv/fits/fits_fixtures.h"
 
 using fits_test::imageFixtures;
 using fits_test::intCard;
@@ -14,20 +14,17 @@ namespace {
 // the FitsException thrown on the way, or "" when everything was read.
 template <int N>
 std::string readAll(const std::string& file) {
-  try {
+  return test_support::messageOf<orv::FitsException>([&] {
     orv::FitsIn in(file, true);
     orv::MArray<float, N> a;
     in >> a;
-  } catch (const orv::FitsException& e) {
-    return e.what();
-  }
-  return "";
+  });
 }
 
 TEST(FitsInRobust, TruncatedFilesAreRefused) {
-  const std::string dir = fits_test::makeScratchDir();
+  const std::string dir = test_support::programScratchDir("orv_fits");
   for (const char* fixture : {"img_f32.fits", "img_many.fits"}) {
-    const std::string source = imageFixtures() + "/" + fixture;
+    const std::string source = imageFixtures() + fixture;
     const std::vector<unsigned char> whole = fits_test::readBytes(source);
     orv::FitsIn complete(source, true);
     const long headerEnd = complete.getDataOffset();
@@ -35,7 +32,7 @@ TEST(FitsInRobust, TruncatedFilesAreRefused) {
     for (long cut : {0L, 1L, 79L, 80L, 1000L, 2879L, 2880L, 2881L, 3001L, headerEnd - 1, headerEnd,
                      headerEnd + 1, dataEnd - 1, dataEnd, dataEnd + 1, static_cast<long>(whole.size()) - 1}) {
       SCOPED_TRACE(std::string(fixture) + " cut at " + std::to_string(cut));
-      const std::string file = dir + "/cut.fits";
+      const std::string file = dir + "cut.fits";
       fits_test::writeBytes(file, std::vector<unsigned char>(whole.begin(), whole.begin() + cut));
       const std::string message = complete.getNaxis() == 3 ? readAll<3>(file) : readAll<2>(file);
       if (cut >= dataEnd) {
@@ -74,24 +71,24 @@ TEST(FitsInRobust, InsaneSizesAreRefusedWithoutTouchingTheFile) {
         intCard("PCOUNT", 2000000000)}},
       {"data missing", {simple, intCard("BITPIX", 32), intCard("NAXIS", 1), intCard("NAXIS1", 100000)}},
   };
-  const std::string dir = fits_test::makeScratchDir();
+  const std::string dir = test_support::programScratchDir("orv_fits");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<unsigned char> bytes = fits_test::headerBytes(c.cards);
     bytes.resize(bytes.size() + 2880, 0);  // one record of data, far too little for any of them
-    fits_test::writeBytes(dir + "/bad.fits", bytes);
-    EXPECT_NE(readAll<1>(dir + "/bad.fits"), "");
-    EXPECT_NE(readAll<2>(dir + "/bad.fits"), "");
+    fits_test::writeBytes(dir + "bad.fits", bytes);
+    EXPECT_NE(readAll<1>(dir + "bad.fits"), "");
+    EXPECT_NE(readAll<2>(dir + "bad.fits"), "");
   }
 }
 
 TEST(FitsInRobust, HeaderOfAnImageTooLargeForAnArrayCanBeRead) {
-  const std::string dir = fits_test::makeScratchDir();
+  const std::string dir = test_support::programScratchDir("orv_fits");
   std::vector<unsigned char> bytes =
       fits_test::headerBytes({"SIMPLE  =                    T", intCard("BITPIX", 8), intCard("NAXIS", 2),
                               intCard("NAXIS1", 100000), intCard("NAXIS2", 100000)});
-  fits_test::writeBytes(dir + "/large.fits", bytes);
-  orv::FitsIn in(dir + "/large.fits", true);
+  fits_test::writeBytes(dir + "large.fits", bytes);
+  orv::FitsIn in(dir + "large.fits", true);
   EXPECT_EQ(in.getNaxis(2), 100000);
   EXPECT_EQ(in.getDataLength(), 10000000000L);
   orv::MArray<float, 2> a;
@@ -102,14 +99,14 @@ TEST(FitsInRobust, HeaderOfAnImageTooLargeForAnArrayCanBeRead) {
 TEST(FitsInRobust, GroupCountsOfAnImageDoNotOverrunTheArray) {
   // PCOUNT and GCOUNT make the data segment longer than the image: reads still move only the
   // image's 2 x 2 elements.
-  const std::string dir = fits_test::makeScratchDir();
+  const std::string dir = test_support::programScratchDir("orv_fits");
   std::vector<unsigned char> bytes = fits_test::headerBytes(
       {"SIMPLE  =                    T", intCard("BITPIX", 8), intCard("NAXIS", 2), intCard("NAXIS1", 2),
        intCard("NAXIS2", 2), intCard("PCOUNT", 3), intCard("GCOUNT", 2)});
   for (unsigned char v = 1; v <= 14; ++v) bytes.push_back(v);
   bytes.resize(5760, 0);
-  fits_test::writeBytes(dir + "/groups.fits", bytes);
-  orv::FitsIn in(dir + "/groups.fits", true);
+  fits_test::writeBytes(dir + "groups.fits", bytes);
+  orv::FitsIn in(dir + "groups.fits", true);
   ASSERT_EQ(in.getDataLength(), 14);
   orv::MArray<float, 2> fresh;
   in >> fresh;

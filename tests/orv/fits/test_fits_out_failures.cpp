@@ -11,7 +11,7 @@
 #include <csignal>
 
 #include "orv/fits/fits.h"
-#include "tests/orv/fits/test_fits_in_support.h"
+#include "tests/orv/fits/fits_fixtures.h"
 
 // The writer's sync calls, made to fail on demand: a write-back error (an I/O error of the
 // disk) cannot be had otherwise. These definitions take the place of the C library's for the
@@ -44,21 +44,18 @@ namespace {
 // The message of the FitsException that writing a float image of nx x ny to file throws, or
 // "" when the write succeeds.
 std::string writeImage(const std::string& file, int nx, int ny) {
-  try {
+  return test_support::messageOf<orv::FitsException>([&] {
     orv::MArray<float, 2> a(nx, ny);
     a = 1.5f;
     orv::FitsOut out(file);
     out << a;
-  } catch (const orv::FitsException& e) {
-    return e.what();
-  }
-  return "";
+  });
 }
 
 // A small tmpfs mounted for one test (needs root); unmounted again at the end.
 class SmallFilesystem {
  public:
-  explicit SmallFilesystem(const char* size) : dir_(fits_test::makeScratchDir()) {
+  explicit SmallFilesystem(const char* size) : dir_(test_support::programScratchDir("orv_fits")) {
     mounted_ = geteuid() == 0 && mount("tmpfs", dir_.c_str(), "tmpfs", 0, size) == 0;
   }
   ~SmallFilesystem() {
@@ -83,11 +80,11 @@ TEST(FitsOutFailures, ReadOnlyFile) {
   std::string file;
   if (fs.mounted()) {
     // Root may write any file: a read-only filesystem refuses even root.
-    file = fs.dir() + "/ro.fits";
+    file = fs.dir() + "ro.fits";
     fits_test::writeBytes(file, {1, 2, 3});
     ASSERT_TRUE(fs.makeReadOnly());
   } else {
-    file = fits_test::makeScratchDir() + "/ro.fits";
+    file = test_support::programScratchDir("orv_fits") + "ro.fits";
     fits_test::writeBytes(file, {1, 2, 3});
     chmod(file.c_str(), 0444);
     if (access(file.c_str(), W_OK) == 0) GTEST_SKIP() << "the file stays writable for this user";
@@ -100,30 +97,30 @@ TEST(FitsOutFailures, FullFilesystem) {
   SmallFilesystem fs("size=64k");
   if (!fs.mounted()) GTEST_SKIP() << "no filesystem of limited size can be mounted here";
   // The data do not fit: reserving their blocks fails before anything is stored.
-  const std::string big = fs.dir() + "/big.fits";
+  const std::string big = fs.dir() + "big.fits";
   EXPECT_EQ(writeImage(big, 200, 200), "FitsException: cannot (re)set file size for file '" + big + "'");
   // Nothing left at all: the header cannot be written.
-  fits_test::writeBytes(fs.dir() + "/filler", std::vector<unsigned char>(80 * 1024, 1));
-  const std::string small = fs.dir() + "/small.fits";
+  fits_test::writeBytes(fs.dir() + "filler", std::vector<unsigned char>(80 * 1024, 1));
+  const std::string small = fs.dir() + "small.fits";
   EXPECT_EQ(writeImage(small, 10, 10), "FitsException: cannot write to open file '" + small + "'");
 }
 
 TEST(FitsOutFailures, FileSizeLimitAndDeviceWithoutSpace) {
   // A process file-size limit: writes beyond it fail (the signal it raises is ignored).
-  const std::string dir = fits_test::makeScratchDir();
+  const std::string dir = test_support::programScratchDir("orv_fits");
   struct rlimit old;
   getrlimit(RLIMIT_FSIZE, &old);
   auto previous = std::signal(SIGXFSZ, SIG_IGN);
   struct rlimit small = {20000, old.rlim_max};
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const std::string sized = writeImage(dir + "/limit.fits", 100, 100);
+  const std::string sized = writeImage(dir + "limit.fits", 100, 100);
   small.rlim_cur = 1000;
   setrlimit(RLIMIT_FSIZE, &small);
-  const std::string header = writeImage(dir + "/limit2.fits", 10, 10);
+  const std::string header = writeImage(dir + "limit2.fits", 10, 10);
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, previous);
-  EXPECT_EQ(sized, "FitsException: cannot (re)set file size for file '" + dir + "/limit.fits'");
-  EXPECT_EQ(header, "FitsException: cannot write to open file '" + dir + "/limit2.fits'");
+  EXPECT_EQ(sized, "FitsException: cannot (re)set file size for file '" + dir + "limit.fits'");
+  EXPECT_EQ(header, "FitsException: cannot write to open file '" + dir + "limit2.fits'");
   // A device that is always full.
   EXPECT_EQ(writeImage("/dev/full", 10, 10), "FitsException: cannot write to open file '/dev/full'");
 }
@@ -131,7 +128,7 @@ TEST(FitsOutFailures, FileSizeLimitAndDeviceWithoutSpace) {
 TEST(FitsOutFailures, FailedWriteBack) {
   // Syncing the reserved file when the geometry is set, and writing back the mapping when the
   // written file is closed: either failure is reported, and the file is no longer mapped.
-  const std::string dir = fits_test::makeScratchDir();
+  const std::string dir = test_support::programScratchDir("orv_fits");
   struct Case {
     bool* failing;
     const char* file;
@@ -144,7 +141,8 @@ TEST(FitsOutFailures, FailedWriteBack) {
     *c.failing = false;
     EXPECT_EQ(message, "FitsException: cannot sync file '" + file + "' for writing");
     std::string maps;
-    fits_test::runCommand("grep -c '" + file + "' /proc/" + std::to_string(getpid()) + "/maps", &maps);
+    test_support::runCommand("grep -c '" + file + "' /proc/" + std::to_string(getpid()) + "/maps 2>&1",
+                             &maps);
     EXPECT_EQ(maps, "0\n");
     EXPECT_EQ(writeImage(file, 10, 10), "");  // the next write succeeds
   }

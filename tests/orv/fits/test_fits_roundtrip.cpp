@@ -5,7 +5,7 @@
 #include <random>
 
 #include "orv/fits/fits.h"
-#include "tests/orv/fits/test_fits_in_support.h"
+#include "tests/orv/fits/fits_fixtures.h"
 
 namespace {
 
@@ -69,12 +69,12 @@ TEST(FitsRoundTrip, WriterAndReaderAgreeAndFitscopyRewritesTheFiles) {
       {"int", 2, 32, Domain::ints},        {"int", 2, -64, Domain::ints},
       {"int", 2, -32, Domain::floatInts},  {"int", 2, 16, Domain::shorts},
   };
-  const std::string dir = fits_test::makeScratchDir();
+  const std::string dir = test_support::programScratchDir("orv_fits");
   std::mt19937_64 rng(20261210);
   for (const Case& c : cases) {
     const std::string name = std::string(c.type) + std::to_string(c.rank) + "_" + std::to_string(c.bitpix);
     SCOPED_TRACE(name);
-    const std::string file = dir + "/" + name + ".fits";
+    const std::string file = dir + name + ".fits";
     const std::string type = c.type;
     if (type == "float") roundTrip<float, 2>(file, c.bitpix, c.domain, rng);
     if (type == "double" && c.rank == 1) roundTrip<double, 1>(file, c.bitpix, c.domain, rng);
@@ -82,7 +82,8 @@ TEST(FitsRoundTrip, WriterAndReaderAgreeAndFitscopyRewritesTheFiles) {
     if (type == "short") roundTrip<short, 2>(file, c.bitpix, c.domain, rng);
     if (type == "int") roundTrip<int, 2>(file, c.bitpix, c.domain, rng);
     std::string output;
-    EXPECT_EQ(fits_test::runCommand("fitscopy " + file + " '!" + dir + "/copy.fits'", &output), 0) << output;
+    EXPECT_EQ(test_support::runCommand("fitscopy " + file + " '!" + dir + "copy.fits' 2>&1", &output), 0)
+        << output;
     EXPECT_EQ(output, "");
   }
 }
@@ -95,10 +96,10 @@ TEST(FitsRoundTrip, ImageOfSeveralWriteChunksFromAStridedView) {
   for (int y = 1; y <= ny; ++y)
     for (int x = 1; x <= 2 * nx; ++x) storage(x, y) = static_cast<float>((x * 31 + y * 17) % 65536 - 32768);
   const orv::MArray<float, 2> view = storage(orv::Range(1, 2 * nx - 1, 2), orv::Range(1, ny));
-  const std::string dir = fits_test::makeScratchDir();
+  const std::string dir = test_support::programScratchDir("orv_fits");
   for (int bitpix : {16, -32, -64}) {
     SCOPED_TRACE(bitpix);
-    const std::string file = dir + "/large.fits";
+    const std::string file = dir + "large.fits";
     orv::FitsOut out(file);
     out.setBitpixOut(bitpix);
     out << view;

@@ -1,61 +1,44 @@
-// Helpers of the FITS reader and writer tests: scratch directories, fixtures made by the
-// fixture script, raw FITS files built byte by byte, and external commands.
-#ifndef TESTS_ORV_FITS_TEST_FITS_IN_SUPPORT_H
-#define TESTS_ORV_FITS_TEST_FITS_IN_SUPPORT_H
+// Fixtures of the FITS tests: the images made by the fixture script, card images, raw FITS files
+// built byte by byte, and the messages of FitsException.
+#ifndef TESTS_ORV_FITS_FITS_FIXTURES_H
+#define TESTS_ORV_FITS_FITS_FIXTURES_H
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "orv/fits/fits.h"
+#include "tests/support/message_of.h"
+#include "tests/support/python_reference.h"
 #include "tests/support/run_command.h"
+#include "tests/support/scratch_dir.h"
 
 namespace fits_test {
 
-// Scratch directories of this test process, removed when it ends.
-struct ScratchDirectories {
-  std::vector<std::string> paths;
-  ~ScratchDirectories() {
-    std::error_code ignored;
-    for (const std::string& p : paths) std::filesystem::remove_all(p, ignored);
-  }
-};
-
-// A fresh scratch directory under /tmp.
-inline std::string makeScratchDir() {
-  static ScratchDirectories made;
-  char name[] = "/tmp/orv_fits_test.XXXXXX";
-  if (mkdtemp(name) == nullptr) ADD_FAILURE() << "cannot create a scratch directory";
-  made.paths.push_back(name);
-  return name;
-}
-
-// Runs a shell command; returns its exit status and, in output, what it printed.
-inline int runCommand(const std::string& command, std::string* output = nullptr) {
-  return test_support::runCommand(command + " 2>&1", output);
-}
-
-// The directory of the fixtures made by data/img_make_fixtures.py, made once per process.
+// The directory of the fixtures made by data/img_make_fixtures.py (path ending in '/'), made
+// once per process.
 inline const std::string& imageFixtures() {
   static const std::string dir = [] {
-    const std::string d = makeScratchDir();
+    const std::string d = test_support::programScratchDir("orv_fits_fixtures");
     std::string output;
-    const int status =
-        runCommand("/usr/bin/python3 " ORV_TEST_DATA_DIR "/img_make_fixtures.py " + d, &output);
+    const int status = test_support::runCommand(
+        test_support::pythonCommand(ORV_TEST_DATA_DIR "/img_make_fixtures.py " + d + " 2>&1"), &output);
     if (status != 0) ADD_FAILURE() << "fixture script failed:\n" << output;
     return d;
   }();
   return dir;
+}
+
+// The message of the FitsException an action throws, without the prefix of what(), or "".
+inline std::string messageOf(const std::function<void()>& action) {
+  return test_support::bareMessageOf<orv::FitsException>(action);
 }
 
 inline std::vector<unsigned char> readBytes(const std::string& path) {
@@ -84,17 +67,17 @@ inline std::vector<std::string> readLines(const std::string& path) {
 }
 
 // One card image: the text cut or padded with blanks to 80 characters.
-inline std::string card(const std::string& text) {
-  std::string c = text.substr(0, 80);
-  c.resize(80, ' ');
-  return c;
+inline std::string pad80(const std::string& text) {
+  std::string card = text.substr(0, 80);
+  card.resize(80, ' ');
+  return card;
 }
 
 // A header from card texts (END appended), padded with blanks to whole records.
 inline std::vector<unsigned char> headerBytes(const std::vector<std::string>& cards) {
   std::string text;
-  for (const std::string& c : cards) text += card(c);
-  text += card("END");
+  for (const std::string& c : cards) text += pad80(c);
+  text += pad80("END");
   text.resize((text.size() + 2879) / 2880 * 2880, ' ');
   return std::vector<unsigned char>(text.begin(), text.end());
 }
