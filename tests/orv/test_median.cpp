@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "orv/marray.h"
-#include "test_reduce_elements.h"
+#include "tests/orv/orv_fixtures.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ MArray<T, 1> makeArray(const std::vector<T>& values) {
   return a;
 }
 
-using reduce_test::elements;
+using orv_test::elements;
 
 // Reference: drop the markers, order a copy (NaN after every number), take the
 // middle element or the mean of the two middle ones, formed in T.

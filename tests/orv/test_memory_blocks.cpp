@@ -7,10 +7,12 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "orv/marray.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
@@ -59,14 +61,13 @@ class MapFileTest : public testing::Test {
  protected:
   void SetUp() override {
     oldDir = fs::current_path();
-    char name[] = "/tmp/orv_map_test.XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    dir = name;
+    scratch = std::make_unique<test_support::ScratchDir>("orv_map_test");
+    dir = scratch->path;
     fs::current_path(dir);
   }
   void TearDown() override {
     fs::current_path(oldDir);
-    fs::remove_all(dir);
+    scratch.reset();
   }
   std::vector<fs::path> mapFiles() const {
     std::vector<fs::path> found;
@@ -80,6 +81,7 @@ class MapFileTest : public testing::Test {
     return n;
   }
   fs::path oldDir;
+  std::unique_ptr<test_support::ScratchDir> scratch;
   fs::path dir;
 };
 

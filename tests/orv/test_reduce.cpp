@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "orv/marray.h"
-#include "test_reduce_elements.h"
+#include "tests/orv/orv_fixtures.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ MArray<T, 2> makeArray2(int nx, int ny, const std::vector<T>& values) {
   return a;
 }
 
-using reduce_test::elements;
+using orv_test::elements;
 
 // A whole, contiguous nx x ny array holding the first nx x ny block of a.
 template <class T>

@@ -1,14 +1,13 @@
-#ifndef TESTS_ORV_TEST_REDUCE_ELEMENTS_H
-#define TESTS_ORV_TEST_REDUCE_ELEMENTS_H
-
 // Reference helpers of the reduction and median tests: the elements of an array
 // or view read by index, in storage order (dimension 1 fastest).
+#ifndef TESTS_ORV_ORV_FIXTURES_H
+#define TESTS_ORV_ORV_FIXTURES_H
 
 #include <vector>
 
 #include "orv/marray.h"
 
-namespace reduce_test {
+namespace orv_test {
 
 template <class T>
 std::vector<T> elements(const orv::MArray<T, 1>& a) {
@@ -25,6 +24,6 @@ std::vector<T> elements(const orv::MArray<T, 2>& a) {
   return v;
 }
 
-}  // namespace reduce_test
+}  // namespace orv_test
 
 #endif
