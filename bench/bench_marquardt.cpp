@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "numerics/marquardt.h"
-#include "tests/numerics/test_marquardt_gauss.h"
+#include "tests/numerics/numerics_marquardt_gauss.h"
 
 namespace {
 

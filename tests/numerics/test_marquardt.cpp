@@ -1,6 +1,5 @@
 // Levenberg-Marquardt fitting: exact and noisy data against scipy, held parameters, schedules and failures.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -12,8 +11,9 @@
 #include <vector>
 
 #include "numerics/marquardt.h"
-#include "tests/numerics/test_marquardt_gauss.h"
-#include "tests/numerics/test_scipy.h"
+#include "tests/numerics/numerics_marquardt_gauss.h"
+#include "tests/support/python_reference.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
@@ -127,7 +127,7 @@ popt, pcov = curve_fit(model, (x, y), z, p0=p0, sigma=sig, absolute_sigma=True, 
 for p, e in zip(popt, np.sqrt(np.diag(pcov))):
     print(repr(float(p)), repr(float(e)))
 )";
-  std::istringstream reference(runScipyScript(script.str(), "marquardt_reference"));
+  std::istringstream reference(test_support::runPython(script.str()).out);
   for (int l = 1; l <= 7; ++l) {
     double value = 0.0;
     double error = 0.0;
@@ -397,7 +397,7 @@ TEST(Marquardt, PrintedTables) {
   EXPECT_EQ(rows[9], "  a10 =                 9.5  +/-     0.3333333333333");
   EXPECT_EQ(rows[11], "  a12 =                  12  +/-                   0");
 
-  const std::string path = ::testing::TempDir() + "marquardt_result_" + std::to_string(getpid()) + ".txt";
+  const std::string path = test_support::tempPath("marquardt_result.txt");
   {
     std::ofstream old(path);
     old << "old content that must go\nand more\nand more\nand more\n";

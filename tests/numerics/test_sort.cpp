@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "numerics/sort.h"
-#include "tests/numerics/test_sort_helpers.h"
+#include "tests/numerics/numerics_fixtures.h"
 
 namespace {
 
-using testhelp::arrayOf;
-using testhelp::elements;
-using testhelp::randomKeys;
+using numerics_test::arrayOf;
+using numerics_test::elements;
+using numerics_test::randomKeys;
 
 TEST(Sort1, CopiesAndSortsOverTheSameRange) {
   for (int base : {1, 0, -3}) {

@@ -12,7 +12,7 @@
 #include "numerics/hpsort.h"
 #include "numerics/intvector.h"
 #include "numerics/quicksort.h"
-#include "tests/numerics/test_sort_helpers.h"
+#include "tests/numerics/numerics_fixtures.h"
 
 // The allocation-failure test asks the heap for more than it has; under the
 // address sanitizer malloc must then return null as it does without it.
@@ -20,9 +20,9 @@ extern "C" const char* __asan_default_options() { return "allocator_may_return_n
 
 namespace {
 
-using testhelp::arrayOf;
-using testhelp::elements;
-using testhelp::randomKeys;
+using numerics_test::arrayOf;
+using numerics_test::elements;
+using numerics_test::randomKeys;
 
 using Array = orv::MArray<double, 1>;
 

@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "numerics/span.h"
-#include "tests/numerics/test_sort_helpers.h"
+#include "tests/numerics/numerics_fixtures.h"
 
 namespace {
 
-using testhelp::elements;
+using numerics_test::elements;
 
 TEST(Span, DoubleValues) {
   struct Case {

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "numerics/stats.h"
-#include "tests/numerics/test_sort_helpers.h"
+#include "tests/numerics/numerics_fixtures.h"
 
 namespace {
 
-using testhelp::arrayOf;
+using numerics_test::arrayOf;
 
 TEST(Stats, Examples) {
   struct Case {

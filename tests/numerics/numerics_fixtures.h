@@ -1,8 +1,7 @@
-#ifndef TESTS_NUMERICS_TEST_SORT_HELPERS_H
-#define TESTS_NUMERICS_TEST_SORT_HELPERS_H
-
-// Small helpers of the sorting, statistics and sequence tests: arrays from
-// and to std::vector, and random keys with duplicates.
+// Fixtures of the sorting, statistics and sequence tests: arrays from and to
+// std::vector, and random keys with duplicates.
+#ifndef TESTS_NUMERICS_NUMERICS_FIXTURES_H
+#define TESTS_NUMERICS_NUMERICS_FIXTURES_H
 
 #include <algorithm>
 #include <random>
@@ -10,7 +9,7 @@
 
 #include "orv/marray.h"
 
-namespace testhelp {
+namespace numerics_test {
 
 // A one-dimensional array holding the values, first index `base`.
 inline orv::MArray<double, 1> arrayOf(const std::vector<double>& values, int base = 1) {
@@ -36,6 +35,6 @@ inline std::vector<double> randomKeys(int n, unsigned seed) {
   return keys;
 }
 
-}  // namespace testhelp
+}  // namespace numerics_test
 
 #endif

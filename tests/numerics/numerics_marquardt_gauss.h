@@ -1,9 +1,8 @@
-#ifndef TESTS_NUMERICS_TEST_MARQUARDT_GAUSS_H
-#define TESTS_NUMERICS_TEST_MARQUARDT_GAUSS_H
-
 // A model for exercising the fitter: an elliptical Gaussian on a constant
 // sky, a1 + a2 exp(-(a3 u² + a4 v²)), u and v the offsets from the centre
 // (a5, a6) turned by the angle a7.
+#ifndef TESTS_NUMERICS_NUMERICS_MARQUARDT_GAUSS_H
+#define TESTS_NUMERICS_NUMERICS_MARQUARDT_GAUSS_H
 
 #include <cmath>
 
