@@ -56,8 +56,8 @@ class Quiet {
 };
 
 // R: stars of sigma 1.5 on a sky of 200; I: R convolved with sigma 1.2, / 0.8, + 50; Poisson-like
-// noise on both. Every star of the lattice lies at least 40 px from the edge. The reference is as
-// noisy as the image, which pulls the fitted absorption about 1 % high: the check after each
+// noise on both. Every star of the lattice lies at least 40 px from the edge. The absorption comes
+// out about 1 % high on this scene (its reference is as noisy as the image): the check after each
 // call only guards against a broken fit (the tests check the accuracy).
 struct Scene {
   Image R, eR, I, eI;
