@@ -102,10 +102,7 @@ bool binspline(const std::string& name, const orv::MArray<float, 2>& X, const or
   }
 
   // 6. Spline.
-  orv::MArray<double, 2> z2(orv::Range(k.px0, k.px1), orv::Range(k.py0, k.py1));
-  z2 = 0.0;
-  if (sc_splie2(k.xs, k.ys, k.z, z2) != 0) std::cerr << "errors in " << s.outname << std::endl;
-  if (v > 1) os << std::endl << "z'':" << std::endl << std::setprecision(3) << z2 << std::endl;
+  const orv::MArray<double, 2> z2 = knotSecondDerivatives(k, os, v, s.outname);
 
   int jx0, jx1, jy0, jy1;
   nonan(Y, jx0, jx1, jy0, jy1, s.blank);

@@ -18,6 +18,15 @@ namespace {
 struct Stars {
   std::vector<int> number;  // table number, from 1
   std::vector<double> x, y, value, error;
+  // Adds the star when its value and error are both non-zero (a NaN fails).
+  void keep_if_measured(int star, double px, double py, double v, double e) {
+    if (v == 0.0 || e == 0.0 || std::isnan(v) || std::isnan(e)) return;
+    number.push_back(star);
+    x.push_back(px);
+    y.push_back(py);
+    value.push_back(v);
+    error.push_back(e);
+  }
 };
 
 orv::MArray<double, 1> to_array(const std::vector<double>& v) {
@@ -213,13 +222,7 @@ void fit_dia(const Image& R, const Image& /*eR*/, Image& I, Image& eI, Image& A,
     std::cout << " +/-";
     print_value(esky[k], 11);
     std::cout << std::endl;
-    if (abs[k] != 0.0 && eabs[k] != 0.0 && !std::isnan(abs[k]) && !std::isnan(eabs[k])) {
-      good.number.push_back(i);
-      good.x.push_back(x(i));
-      good.y.push_back(y(i));
-      good.value.push_back(abs[k]);
-      good.error.push_back(eabs[k]);
-    }
+    good.keep_if_measured(i, x(i), y(i), abs[k], eabs[k]);
   }
   std::cout << std::endl;
   if (good.value.empty()) {
@@ -265,13 +268,7 @@ void fit_dia(const Image& R, const Image& /*eR*/, Image& I, Image& eI, Image& A,
     std::cout << " +/-";
     print_value(second_esky[k], 11);
     std::cout << std::endl;
-    if (second_sky[k] != 0.0 && second_esky[k] != 0.0 && !std::isnan(second_sky[k]) && !std::isnan(second_esky[k])) {
-      skies.number.push_back(good.number[k]);
-      skies.x.push_back(good.x[k]);
-      skies.y.push_back(good.y[k]);
-      skies.value.push_back(second_sky[k]);
-      skies.error.push_back(second_esky[k]);
-    }
+    skies.keep_if_measured(good.number[k], good.x[k], good.y[k], second_sky[k], second_esky[k]);
   }
   std::cout << std::endl;
   if (skies.value.empty()) {

@@ -44,10 +44,7 @@ bool fixedCellSurface(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay,
     if (style.ownPrecisions) os << std::setprecision(3);
     os << std::endl << "z:" << std::endl << k.z << std::endl;
   }
-  orv::MArray<double, 2> z2(orv::Range(k.px0, k.px1), orv::Range(k.py0, k.py1));
-  z2 = 0.0;
-  if (sc_splie2(k.xs, k.ys, k.z, z2) != 0) std::cerr << "errors in " << P.outname << std::endl;
-  if (v > 1) os << std::endl << "z'':" << std::endl << std::setprecision(3) << z2 << std::endl;
+  const orv::MArray<double, 2> z2 = knotSecondDerivatives(k, os, v, P.outname);
 
   int jx0, jx1, jy0, jy1;
   nonan(I, jx0, jx1, jy0, jy1, P.blank);

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iomanip>
+#include <iostream>
 #include <ostream>
 
 #include "numerics/spline.h"
@@ -242,6 +244,14 @@ void printCellLayout(std::ostream& os, int verbose, int d, int medianSize, int c
        << "median  ivl: " << medianSize << " px" << std::endl;
   }
   os << std::endl << "binning..." << std::endl;
+}
+
+orv::MArray<double, 2> knotSecondDerivatives(const Knots& k, std::ostream& os, int verbose, const std::string& outname) {
+  orv::MArray<double, 2> z2(orv::Range(k.px0, k.px1), orv::Range(k.py0, k.py1));
+  z2 = 0.0;
+  if (sc_splie2(k.xs, k.ys, k.z, z2) != 0) std::cerr << "errors in " << outname << std::endl;
+  if (verbose > 1) os << std::endl << "z'':" << std::endl << std::setprecision(3) << z2 << std::endl;
+  return z2;
 }
 
 void printBounds(std::ostream& os, const char* title, const char* const (&names)[4], int a, int b, int c, int d) {

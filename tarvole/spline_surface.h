@@ -186,6 +186,10 @@ void paintKnots(const Knots& k, int half, PixelBox box, orv::MArray<float, 2>& i
 void printCellLayout(std::ostream& os, int verbose, int d, int medianSize, int cx, int cy,
                      bool emptyBeforeMedian);
 
+// The second derivatives of the bicubic spline through the knots; a failed set-up is reported
+// on the error stream with outname, and at verbose > 1 the result is printed ("z'':").
+orv::MArray<double, 2> knotSecondDerivatives(const Knots& k, std::ostream& os, int verbose, const std::string& outname);
+
 // A block of four labelled bounds: with a title, an empty line and the title line first; then
 // " name = value" on a line each.
 void printBounds(std::ostream& os, const char* title, const char* const (&names)[4], int a, int b, int c, int d);
