@@ -10,15 +10,15 @@
 
 #include "lightcurve/lightcurve_detail.h"
 #include "lightcurve/pellib.h"
-#include "tests/lightcurve/lightcurve_test_support.h"
+#include "tests/lightcurve/lightcurve_fixtures.h"
 
 namespace {
 
-using lctest::arrayOf;
-using lctest::captured;
-using lctest::pyList;
-using lctest::pyNum;
-using lctest::runPython;
+using lightcurve_test::arrayOf;
+using lightcurve_test::captured;
+using lightcurve_test::numpyValues;
+using lightcurve_test::pyList;
+using lightcurve_test::pyNum;
 
 constexpr double kPi = 3.14159265358979;
 constexpr double kAU = 149597870691.0;
@@ -77,8 +77,8 @@ std::vector<double> bruteForce(const std::vector<Point>& pts) {
     g1.push_back(q.g1);
     g2.push_back(q.g2);
   }
-  return runPython(std::string(kBruteForce) + "for a in zip(" + pyList(z) + "," + pyList(p) + "," + pyList(g1) +
-                   "," + pyList(g2) + "):\n    print(repr(loss(*a)))\n");
+  return numpyValues(std::string(kBruteForce) + "for a in zip(" + pyList(z) + "," + pyList(p) + "," +
+                     pyList(g1) + "," + pyList(g2) + "):\n    print(repr(loss(*a)))\n");
 }
 
 // Separations from 0 to beyond 1 + p, clustered around p, |1 - p| and 1 + p.
@@ -190,15 +190,16 @@ std::vector<double> nightlyDates(unsigned seed, int n, bool sorted) {
 // Transit counts, points per transit and SNR of the stored order against numpy.
 std::vector<double> bookkeepingReference(const std::vector<double>& jd, const std::vector<double>& err, double P,
                                          double t0, double tau, double drop) {
-  return runPython("jd=np.array(" + pyList(jd) + ")\nerr=np.array(" + pyList(err) + ")\nP=" + pyNum(P) +
-                   "\nt0=" + pyNum(t0) + "\ntau=" + pyNum(tau) + "\ndrop=" + pyNum(drop) +
-                   "\nx=(jd-t0)/P\nx=x-np.trunc(x)\nx=np.where(x<0,x+1,x)+0.5\nx=np.where(x>=1,x-1,x)\n"
-                   "it=(x>=0.5-tau/2)&(x<=0.5+tau/2)\ncounts=[];last=-1e99\n"
-                   "for j in np.nonzero(it)[0]:\n"
-                   "  if abs(jd[j]-last)>=(1-tau)*P: counts.append(1); last=jd[j]\n"
-                   "  else: counts[-1]+=1\n"
-                   "n=it.sum()\ne=err[it].mean() if n else 0\nsnr=0.0 if n==0 else 1e100 if e==0 else drop/e*np.sqrt(n)\n"
-                   "print(repr(snr), n, len(counts), *counts)\n");
+  return numpyValues(
+      "jd=np.array(" + pyList(jd) + ")\nerr=np.array(" + pyList(err) + ")\nP=" + pyNum(P) +
+      "\nt0=" + pyNum(t0) + "\ntau=" + pyNum(tau) + "\ndrop=" + pyNum(drop) +
+      "\nx=(jd-t0)/P\nx=x-np.trunc(x)\nx=np.where(x<0,x+1,x)+0.5\nx=np.where(x>=1,x-1,x)\n"
+      "it=(x>=0.5-tau/2)&(x<=0.5+tau/2)\ncounts=[];last=-1e99\n"
+      "for j in np.nonzero(it)[0]:\n"
+      "  if abs(jd[j]-last)>=(1-tau)*P: counts.append(1); last=jd[j]\n"
+      "  else: counts[-1]+=1\n"
+      "n=it.sum()\ne=err[it].mean() if n else 0\nsnr=0.0 if n==0 else 1e100 if e==0 else drop/e*np.sqrt(n)\n"
+      "print(repr(snr), n, len(counts), *counts)\n");
 }
 
 void expectBookkeeping(Lightcurve& lc, const std::vector<double>& jd, const std::vector<double>& err) {
@@ -275,8 +276,8 @@ TEST(AnalyticTransitCurve, NoisyAndEmptyTransits) {
   EXPECT_NEAR(lc.noise, sum / err.size(), 1e-15);
   std::vector<double> resid;
   for (int i = 1; i <= lc.length; ++i) resid.push_back((lc.flux(i) - lc.nonoise(i)) / lc.error(i));
-  const std::vector<double> ks = runPython("from scipy import stats\nprint(stats.kstest(" + pyList(resid) +
-                                           ", 'norm').pvalue)\n");
+  const std::vector<double> ks =
+      numpyValues("from scipy import stats\nprint(stats.kstest(" + pyList(resid) + ", 'norm').pvalue)\n");
   ASSERT_EQ(ks.size(), 1u);
   EXPECT_GT(ks[0], 1e-3);
   expectBookkeeping(lc, jd, err);
@@ -312,7 +313,7 @@ TEST(AnalyticTransitCurve, AddToExistingCurve) {
   model.simulate_analytical(2.0, 2450000.9, 89.5, 1.0, 1.0, 1.3, 0.4, 0.25, arrayOf(jd), 0.0, false, seed);
   Lightcurve lc;
   lc.simulate_noise(arrayOf(jd), 0.004, seed);
-  std::vector<double> before(lctest::vectorOf(lc.flux, 300));
+  std::vector<double> before(lightcurve_test::vectorOf(lc.flux, 300));
   for (int round = 1; round <= 2; ++round) {
     SCOPED_TRACE(round);
     lc.add_analytical(2.0, 2450000.9, 89.5, 1.0, 1.0, 1.3, 0.4, 0.25, false, seed);
@@ -327,7 +328,7 @@ TEST(AnalyticTransitCurve, AddToExistingCurve) {
     EXPECT_EQ(lc.number_transits, model.number_transits);
     EXPECT_EQ(lc.number_transit_points, model.number_transit_points);
     EXPECT_NEAR(lc.SNR, model.drop / 0.004 * std::sqrt(model.number_transit_points), 1e-9 * lc.SNR);
-    before = lctest::vectorOf(lc.flux, 300);
+    before = lightcurve_test::vectorOf(lc.flux, 300);
   }
   const std::string out = captured([&] {
     lc.simulate_analytical(2.0, 0.0, 90.0, 1.0, 1.0, 1.0, 0.0, 0.0, arrayOf({1.0, 2.0}), arrayOf({0.1}), false,

@@ -1,7 +1,6 @@
 // Tests the box-fitting transit search against an independent numpy search.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -12,14 +11,17 @@
 #include <vector>
 
 #include "lightcurve/pellib.h"
-#include "tests/lightcurve/lightcurve_test_support.h"
+#include "tests/lightcurve/lightcurve_fixtures.h"
+#include "tests/support/python_reference.h"
+#include "tests/support/run_command.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
-using lctest::arrayOf;
-using lctest::captured;
+using lightcurve_test::arrayOf;
+using lightcurve_test::captured;
 
-using lctest::Curve;
+using lightcurve_test::Curve;
 
 std::string line(const std::vector<double>& v) {
   std::ostringstream out;
@@ -31,7 +33,7 @@ std::string line(const std::vector<double>& v) {
 // The numpy search's output for the curve and the search parameters.
 std::vector<double> referenceSearch(const Curve& c, int nper, double pmin, double pmax, double qmin,
                                     double qmax, int nbins) {
-  const std::string input = ::testing::TempDir() + "lc_box_" + std::to_string(getpid()) + ".txt";
+  const std::string input = test_support::tempPath("lc_box.txt");
   {
     std::ofstream out(input);
     out.precision(17);
@@ -42,14 +44,9 @@ std::vector<double> referenceSearch(const Curve& c, int nper, double pmin, doubl
   }
   std::string text;
   test_support::runCommand(
-      "/usr/bin/python3 " + std::string(ORV_SOURCE_DIR) + "/tests/lightcurve/boxfit_reference.py " + input,
-      &text);
+      test_support::pythonCommand(ORV_SOURCE_DIR "/tests/lightcurve/boxfit_reference.py " + input), &text);
   std::remove(input.c_str());
-  std::vector<double> values;
-  std::istringstream in(text);
-  std::string word;
-  while (in >> word) values.push_back(std::stod(word));
-  return values;
+  return test_support::numbersIn(text);
 }
 
 TEST(LightcurveBoxfit, AgainstNumpySearch) {
@@ -71,11 +68,12 @@ TEST(LightcurveBoxfit, AgainstNumpySearch) {
   for (const Case& k : cases) {
     SCOPED_TRACE(k.label);
     ++seed;
-    Curve c =
-        lctest::transitCurve(seed, k.n, 1000.0, 30.0, 1.0, k.period, 0.0, k.duration, k.depth, 0.002, 1.0);
+    Curve c = lightcurve_test::transitCurve(seed, k.n, 1000.0, 30.0, 1.0, k.period, 0.0, k.duration, k.depth,
+                                            0.002, 1.0);
     // The transit epoch relative to the first stored date.
     const double epoch = c.jd[0] + k.epochOffset;
-    c = lctest::transitCurve(seed, k.n, 1000.0, 30.0, 1.0, k.period, epoch, k.duration, k.depth, 0.002, 1.0);
+    c = lightcurve_test::transitCurve(seed, k.n, 1000.0, 30.0, 1.0, k.period, epoch, k.duration, k.depth,
+                                      0.002, 1.0);
     const std::vector<double> ref = referenceSearch(c, k.nper, k.pmin, k.pmax, k.qmin, k.qmax, k.nbins);
     ASSERT_GE(ref.size(), 2u * k.nper + 71);
 

@@ -10,22 +10,23 @@
 #include <vector>
 
 #include "lightcurve/pellib.h"
-#include "tests/lightcurve/lightcurve_test_support.h"
+#include "tests/lightcurve/lightcurve_fixtures.h"
 
 namespace {
 
-using lctest::arrayOf;
-using lctest::captured;
-using lctest::pyList;
-using lctest::pyNum;
-using lctest::runPython;
+using lightcurve_test::arrayOf;
+using lightcurve_test::captured;
+using lightcurve_test::numpyValues;
+using lightcurve_test::pyList;
+using lightcurve_test::pyNum;
 
-using lctest::Curve;
+using lightcurve_test::Curve;
 
 // Nightly dates (0.35 days a night) over `days` from 2000, in random order.
 Curve nightlyCurve(unsigned seed, int n, double days, double period, double epoch, double duration,
                    double depth, double noise) {
-  return lctest::transitCurve(seed, n, 2000.0, days, 0.35, period, epoch, duration, depth, noise, 0.5);
+  return lightcurve_test::transitCurve(seed, n, 2000.0, days, 0.35, period, epoch, duration, depth, noise,
+                                       0.5);
 }
 
 Lightcurve* makeCurve(const Curve& c) {
@@ -83,25 +84,25 @@ TEST(LightcurveBoxReadback, AgainstNumpy) {
     const double P = lc->getPeriod_box(i), T = lc->getT0_box(i), tau = lc->getTau_box(i);
     const double H = lc->H_box(i), L = lc->L_box(i);
     const std::vector<double> ref =
-        runPython("jd=np.array(" + pyList(c.jd) + ")\nfl=np.array(" + pyList(c.flux) + ")\ner=np.array(" +
-                  pyList(c.error) + ")\nP=" + pyNum(P) + "\nT=" + pyNum(T) + "\ntau=" + pyNum(tau) +
-                  "\nH=" + pyNum(H) + "\nL=" + pyNum(L) +
-                  "\nx=(jd-T)/P\nx=x-np.trunc(x)\np=np.where(x<0,x+1,x)\np=np.where(p>=1,p-1,p)\n"
-                  "snr_in=(p>1-tau/2)|(p<tau/2)\nprint(repr((H-L)/H*np.sqrt(np.sum(1/er[snr_in]**2))))\n"
-                  "c=np.where(x<0,x+1,x)+0.5\nc=np.where(c>=1,c-1,c)\n"
-                  "cw=(c>=0.4999-tau/2)&(c<=0.5001+tau/2)\n"
-                  "for minpts in (1,3):\n"
-                  "  last=-1e99; n=0\n"
-                  "  for d in np.sort(jd):\n"
-                  "    k=np.nonzero(jd==d)[0][0]\n"
-                  "    if not cw[k] or not d-last>=(1-tau/2)*P: continue\n"
-                  "    cyc=np.sign(d-T)*np.floor(abs(d-T)/P+0.5)\n"
-                  "    mid=cyc*P+T; last=mid\n"
-                  "    if np.sum(np.abs(jd-mid)<=tau*P/2)>=minpts: n+=1\n"
-                  "  print(n)\n"
-                  "fw=(c>=0.4999-tau/2)&(c<0.5001+tau/2)\n"
-                  "print(repr(np.sum(((fl-np.where(fw,L,H))/er)**2)/len(jd)), fw.sum())\n"
-                  "for k in np.nonzero(~cw)[0]: print(k+1)\n");
+        numpyValues("jd=np.array(" + pyList(c.jd) + ")\nfl=np.array(" + pyList(c.flux) + ")\ner=np.array(" +
+                    pyList(c.error) + ")\nP=" + pyNum(P) + "\nT=" + pyNum(T) + "\ntau=" + pyNum(tau) +
+                    "\nH=" + pyNum(H) + "\nL=" + pyNum(L) +
+                    "\nx=(jd-T)/P\nx=x-np.trunc(x)\np=np.where(x<0,x+1,x)\np=np.where(p>=1,p-1,p)\n"
+                    "snr_in=(p>1-tau/2)|(p<tau/2)\nprint(repr((H-L)/H*np.sqrt(np.sum(1/er[snr_in]**2))))\n"
+                    "c=np.where(x<0,x+1,x)+0.5\nc=np.where(c>=1,c-1,c)\n"
+                    "cw=(c>=0.4999-tau/2)&(c<=0.5001+tau/2)\n"
+                    "for minpts in (1,3):\n"
+                    "  last=-1e99; n=0\n"
+                    "  for d in np.sort(jd):\n"
+                    "    k=np.nonzero(jd==d)[0][0]\n"
+                    "    if not cw[k] or not d-last>=(1-tau/2)*P: continue\n"
+                    "    cyc=np.sign(d-T)*np.floor(abs(d-T)/P+0.5)\n"
+                    "    mid=cyc*P+T; last=mid\n"
+                    "    if np.sum(np.abs(jd-mid)<=tau*P/2)>=minpts: n+=1\n"
+                    "  print(n)\n"
+                    "fw=(c>=0.4999-tau/2)&(c<0.5001+tau/2)\n"
+                    "print(repr(np.sum(((fl-np.where(fw,L,H))/er)**2)/len(jd)), fw.sum())\n"
+                    "for k in np.nonzero(~cw)[0]: print(k+1)\n");
     ASSERT_GE(ref.size(), 5u);
     EXPECT_NEAR(lc->getSNR_box(i), ref[0], 1e-9 * ref[0]);
     EXPECT_EQ(lc->getNumber_box(i, 1), ref[1]);
@@ -189,7 +190,7 @@ TEST(LightcurveBoxReadback, InjectionAgainstAstropy) {
               "objective='likelihood')\n"
               "i=np.argmax(r.power)\nprint(repr(r.period[i]),repr(r.depth[i]),repr(r.depth_err[i]))\n";
   }
-  const std::vector<double> all = runPython(script);
+  const std::vector<double> all = numpyValues(script);
   ASSERT_EQ(all.size(), 6u);
   for (int which = 0; which < 2; ++which) {
     const Case& k = cases[which];

@@ -11,14 +11,14 @@
 #include <vector>
 
 #include "lightcurve/pellib.h"
-#include "tests/lightcurve/lightcurve_test_support.h"
+#include "tests/lightcurve/lightcurve_fixtures.h"
 
 namespace {
 
-using lctest::arrayOf;
-using lctest::captured;
-using lctest::pyList;
-using lctest::runPython;
+using lightcurve_test::arrayOf;
+using lightcurve_test::captured;
+using lightcurve_test::numpyValues;
+using lightcurve_test::pyList;
 
 std::vector<double> ones(int n, double v = 1.0) { return std::vector<double>(n, v); }
 
@@ -218,10 +218,10 @@ TEST(LightcurveEditing, MagnitudeRoundTripAgainstNumpy) {
     er[i] = e(rng);
   }
   const std::vector<double> ref =
-      runPython("f=np.array(" + pyList(fl) + ")\ne=np.array(" + pyList(er) +
-                ")\nme=np.abs(-2.5*np.log10((f+e)/(f-e))*0.5)\nm=-2.5*np.log10(f)\nm=m-np.median(m)+3.0\n"
-                "fe=np.abs((10**(-0.4*(m-me))-10**(-0.4*(m+me)))*0.5)\nff=10**(-0.4*m)\nM=np.median(ff)\n"
-                "for row in zip(m,me,ff/M,fe/M): print(*map(repr,row))\n");
+      numpyValues("f=np.array(" + pyList(fl) + ")\ne=np.array(" + pyList(er) +
+                  ")\nme=np.abs(-2.5*np.log10((f+e)/(f-e))*0.5)\nm=-2.5*np.log10(f)\nm=m-np.median(m)+3.0\n"
+                  "fe=np.abs((10**(-0.4*(m-me))-10**(-0.4*(m+me)))*0.5)\nff=10**(-0.4*m)\nM=np.median(ff)\n"
+                  "for row in zip(m,me,ff/M,fe/M): print(*map(repr,row))\n");
   ASSERT_EQ(ref.size(), 4u * 41);
   Lightcurve lc(arrayOf(dates(41)), arrayOf(fl), arrayOf(er));
   lc.convert2mag(3.0);
@@ -254,7 +254,7 @@ TEST(LightcurveEditing, ClippingAgainstAstropy) {
   for (int i : {0, 60, 61, 118, 119}) er[i] = 0.2;
   // One astropy run for the four cases: per case the count kept, the
   // median, the scatter and the kept indices.
-  const std::vector<double> all = runPython(
+  const std::vector<double> all = numpyValues(
       "from astropy.stats import sigma_clip\n"
       "def rms(x, axis=None):\n  return np.sqrt(np.mean((x-np.median(x))**2))\n"
       "for v,lower in ((np.array(" +

@@ -1,7 +1,6 @@
 // Tests the FITS-table writers: read back with astropy, checked by fitsverify.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -11,18 +10,17 @@
 #include <vector>
 
 #include "lightcurve/pellib.h"
-#include "tests/lightcurve/lightcurve_test_support.h"
+#include "tests/lightcurve/lightcurve_fixtures.h"
 #include "tests/support/run_command.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
-using lctest::arrayOf;
-using lctest::captured;
-using lctest::pyList;
+using lightcurve_test::arrayOf;
+using lightcurve_test::captured;
+using lightcurve_test::pyList;
 
-std::string tempPath(const std::string& name) {
-  return ::testing::TempDir() + "lcf_" + std::to_string(getpid()) + "_" + name;
-}
+using test_support::tempPath;
 
 std::unique_ptr<Lightcurve> curve() {
   std::vector<double> jd, fl, er;
@@ -49,7 +47,7 @@ std::vector<std::string> astropyTables(const std::vector<std::string>& paths) {
                            "  for c in h[1].columns:\n    print(c.name, c.format, c.unit, len(h[1].data))\n"
                            "    for v in h[1].data[c.name]: print(repr(float(v)))\n"
                            "  print('==')\n";
-  std::string command = "/usr/bin/python3 " + script, text;
+  std::string command = test_support::pythonCommand(script), text;
   for (const std::string& p : paths) command += " " + p;
   test_support::runCommand(command, &text);
   std::remove(script.c_str());
@@ -112,7 +110,7 @@ void expectSameTable(const std::string& got, const std::string& want) {
   EXPECT_FALSE(a >> x) << "extra word " << x;
 }
 
-std::vector<double> values(const orv::MArray<double, 1>& a, int n) { return lctest::vectorOf(a, n); }
+std::vector<double> values(const orv::MArray<double, 1>& a, int n) { return lightcurve_test::vectorOf(a, n); }
 
 int fitsverifyCounts(const std::string& path, int* warnings) {
   std::string report;

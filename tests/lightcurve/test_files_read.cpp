@@ -1,7 +1,6 @@
 // Tests the ASCII and raw-record light-curve readers.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <fstream>
@@ -10,16 +9,19 @@
 
 #include "lightcurve/pellib.h"
 #include "orv/fits/ascio.h"
-#include "tests/lightcurve/lightcurve_test_support.h"
+#include "tests/lightcurve/lightcurve_fixtures.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/text_file.h"
 
 namespace {
 
-using lctest::arrayOf;
-using lctest::captured;
+using lightcurve_test::arrayOf;
+using lightcurve_test::captured;
 
+// A file of the given text; removed when the test program ends.
 std::string tempFile(const std::string& name, const std::string& text) {
-  const std::string path = ::testing::TempDir() + "lc_" + std::to_string(getpid()) + "_" + name;
-  std::ofstream(path) << text;
+  const std::string path = test_support::tempPath(name);
+  test_support::writeText(path, text);
   return path;
 }
 
@@ -96,7 +98,7 @@ TEST(LightcurveRead, AsciiTables) {
   const std::string path = tempFile("noise.txt", "1 1.0\n2 1.2\n3 0.7\n4 1.1\n5 0.95\n");
   Lightcurve lc;
   lc.read(path, false, 0, 0, 0);
-  const std::vector<double> ref = lctest::runPython(
+  const std::vector<double> ref = lightcurve_test::numpyValues(
       "f=np.array([1.0,1.2,0.7,1.1,0.95])\nprint(repr(np.sqrt(np.sum((f-np.median(f))**2)/4)))\n");
   ASSERT_EQ(ref.size(), 1u);
   EXPECT_NEAR(lc.noise, ref[0], 1e-15);
@@ -123,7 +125,7 @@ TEST(LightcurveRead, RawRecords) {
   // 100 bytes: 4 records of three doubles (4 bytes left over), or 8 of three floats.
   std::vector<double> d(13);
   for (int i = 0; i < 13; ++i) d[i] = 0.5 * i;
-  const std::string path = ::testing::TempDir() + "lc_raw_" + std::to_string(getpid());
+  const std::string path = test_support::tempPath("lc_raw");
   {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(d.data()), 100);

@@ -1,7 +1,6 @@
 // Tests the ASCII writers byte for byte against text made by Python's %*.*g.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <functional>
@@ -10,36 +9,20 @@
 #include <vector>
 
 #include "lightcurve/pellib.h"
-#include "tests/lightcurve/lightcurve_test_support.h"
-#include "tests/support/run_command.h"
+#include "tests/lightcurve/lightcurve_fixtures.h"
+#include "tests/support/python_reference.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/text_file.h"
 
 namespace {
 
-using lctest::arrayOf;
-using lctest::captured;
-using lctest::pyList;
-using lctest::pyNum;
+using lightcurve_test::arrayOf;
+using lightcurve_test::captured;
+using lightcurve_test::pyList;
+using lightcurve_test::pyNum;
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::string tempPath(const std::string& name) {
-  return ::testing::TempDir() + "lcw_" + std::to_string(getpid()) + "_" + name;
-}
-
-// What the Python script prints (text, not numbers).
-std::string pythonText(const std::string& script) {
-  const std::string path = tempPath("script.py");
-  std::ofstream(path) << script;
-  std::string text;
-  test_support::runCommand("/usr/bin/python3 " + path, &text);
-  std::remove(path.c_str());
-  return text;
-}
+using test_support::readText;
+using test_support::tempPath;
 
 const std::string kLongName = "a_forty_character_image_file_name.fits_x";  // 40 characters
 
@@ -149,9 +132,9 @@ TEST(LightcurveWriteText, Write) {
     const std::string path = tempPath("write.txt");
     EXPECT_EQ(captured([&] { lc->write(path, c.columns, c.columns, c.columns, c.header); }), "");
     const std::string expected =
-        pythonText(pythonHead(r) + header + rows + c.tail + "print('\\n'.join(out))\n");
+        test_support::runPython(pythonHead(r) + header + rows + c.tail + "print('\\n'.join(out))\n").out;
     ASSERT_FALSE(expected.empty());
-    EXPECT_EQ(slurp(path), expected);
+    EXPECT_EQ(readText(path), expected);
     std::remove(path.c_str());
   }
 }
@@ -207,9 +190,10 @@ TEST(LightcurveWriteText, SimulatedCurvesSpectrumAndFold) {
     SCOPED_TRACE(c.label);
     const std::string path = tempPath("sim.txt");
     EXPECT_EQ(captured([&] { c.write(path); }), "");
-    const std::string expected = pythonText(pythonHead(r) + c.python + "print('\\n'.join(out))\n");
+    const std::string expected =
+        test_support::runPython(pythonHead(r) + c.python + "print('\\n'.join(out))\n").out;
     ASSERT_FALSE(expected.empty());
-    EXPECT_EQ(slurp(path), expected);
+    EXPECT_EQ(readText(path), expected);
     std::remove(path.c_str());
   }
 }
@@ -234,25 +218,28 @@ TEST(LightcurveWriteText, Boxed) {
     twin->fold(2.3, 2454321.7654321987);
     twin->binning_phased(3);
     const int m = twin->phased_length;
-    const std::vector<double> ph = lctest::vectorOf(twin->phase, m),
-                              pf = lctest::vectorOf(twin->phased_flux, m),
-                              pe = lctest::vectorOf(twin->phased_error, m);
+    const std::vector<double> ph = lightcurve_test::vectorOf(twin->phase, m),
+                              pf = lightcurve_test::vectorOf(twin->phased_flux, m),
+                              pe = lightcurve_test::vectorOf(twin->phased_error, m);
     const std::string path = tempPath("boxed.txt");
     EXPECT_EQ(captured([&] { lc->write_boxed(path, 2, true, false, false, withBox, 3, true); }), "");
-    const std::string expected = pythonText(
-        pythonHead(r) + "ph=" + pyList(ph) + "\npf=" + pyList(pf) + "\npe=" + pyList(pe) +
-        "\nbox=" + (withBox ? "True" : "False") +
-        "\nout.append('# SDE = '+g(0,8,7.123456789)+', p = '+g(0,8,2.3)+', t0 = '+g(0,18,2454321.7654321987)+"
-        "', tau = '+g(0,8,0.3)+' filename = curve.txt')\nout.append('#')\n"
-        "out.append('#   phase        flux         error '+('   boxval   ' if box else "
-        "''))\nout.append('#')\n"
-        "for p,f,e in zip(ph,pf,pe):\n"
-        "  if box: e=(mag(f-e)-mag(f+e))/2; f=mag(f)\n"
-        "  s=g(10,8,p)+'    '+g(10,8,f)+'    '+g(10,8,e)+'  '\n"
-        "  if box: s+=g(10,8,mag(0.99) if 0.4999-0.15<=p<=0.5001+0.15 else mag(1.0005))+'  '\n"
-        "  out.append(s)\nprint('\\n'.join(out))\n");
+    const std::string expected =
+        test_support::runPython(
+            pythonHead(r) + "ph=" + pyList(ph) + "\npf=" + pyList(pf) + "\npe=" + pyList(pe) +
+            "\nbox=" + (withBox ? "True" : "False") +
+            "\nout.append('# SDE = '+g(0,8,7.123456789)+', p = '+g(0,8,2.3)+', t0 = "
+            "'+g(0,18,2454321.7654321987)+"
+            "', tau = '+g(0,8,0.3)+' filename = curve.txt')\nout.append('#')\n"
+            "out.append('#   phase        flux         error '+('   boxval   ' if box else "
+            "''))\nout.append('#')\n"
+            "for p,f,e in zip(ph,pf,pe):\n"
+            "  if box: e=(mag(f-e)-mag(f+e))/2; f=mag(f)\n"
+            "  s=g(10,8,p)+'    '+g(10,8,f)+'    '+g(10,8,e)+'  '\n"
+            "  if box: s+=g(10,8,mag(0.99) if 0.4999-0.15<=p<=0.5001+0.15 else mag(1.0005))+'  '\n"
+            "  out.append(s)\nprint('\\n'.join(out))\n")
+            .out;
     ASSERT_FALSE(expected.empty());
-    EXPECT_EQ(slurp(path), expected);
+    EXPECT_EQ(readText(path), expected);
     EXPECT_EQ(lc->getPeriod(), 2.3);  // left folded on the peak
     EXPECT_EQ(lc->phased_length, m);
     std::remove(path.c_str());

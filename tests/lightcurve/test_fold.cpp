@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "lightcurve/pellib.h"
-#include "tests/lightcurve/lightcurve_test_support.h"
+#include "tests/lightcurve/lightcurve_fixtures.h"
 
 namespace {
 
-using lctest::arrayOf;
-using lctest::captured;
-using lctest::pyList;
-using lctest::runPython;
+using lightcurve_test::arrayOf;
+using lightcurve_test::captured;
+using lightcurve_test::numpyValues;
+using lightcurve_test::pyList;
 
 // 300 unsorted dates over 40 days, 20 of them repeated (equal phases); flux
 // k + 0.5 marks point k, so an order can be read back from any phased array.
@@ -49,12 +49,12 @@ Lightcurve* makeCurve(const Curve& c) {
 // numpy: the phases by the fold rule and the stable order of point numbers
 // (from 1), for the given period and stored epoch.
 std::vector<double> numpyFold(const std::vector<double>& jd, double period, double t0) {
-  return runPython("jd=np.array(" + pyList(jd) + ")\nP=" + pyList({period}) + "[0]\nt0=" + pyList({t0}) +
-                   "[0]\n"
-                   "x=(jd-t0)/P\nx=x-np.trunc(x)\nx=np.where(x<0,x+1,x)\nx=x+0.5\nx=np.where(x>=1,x-1,x)\n"
-                   "o=np.argsort(x,kind='stable')\n"
-                   "for v in x: print(repr(float(v)))\n"
-                   "for v in o: print(v+1)\n");
+  return numpyValues("jd=np.array(" + pyList(jd) + ")\nP=" + pyList({period}) + "[0]\nt0=" + pyList({t0}) +
+                     "[0]\n"
+                     "x=(jd-t0)/P\nx=x-np.trunc(x)\nx=np.where(x<0,x+1,x)\nx=x+0.5\nx=np.where(x>=1,x-1,x)\n"
+                     "o=np.argsort(x,kind='stable')\n"
+                     "for v in x: print(repr(float(v)))\n"
+                     "for v in o: print(v+1)\n");
 }
 
 TEST(LightcurveFold, AgainstNumpy) {
@@ -174,13 +174,13 @@ TEST(LightcurveFold, BinningAgainstNumpy) {
       fl[k - 1] = lc->phased_flux(k);
       er[k - 1] = lc->phased_error(k);
     }
-    const std::vector<double> ref =
-        runPython("ph=np.array(" + pyList(ph) + ")\nfl=np.array(" + pyList(fl) + ")\ner=np.array(" +
-                  pyList(er) + ")\nn=" + std::to_string(nb) +
-                  "\nthr=np.arange(1,n)*(1.0/n)\nb=np.searchsorted(thr,ph,side='right')\nv=1/er**2\n"
-                  "W=np.bincount(b,v,n)\nP=np.bincount(b,v*ph,n)\nF=np.bincount(b,v*fl,n)\nk=W!=0\n"
-                  "print(k.sum())\n"
-                  "for a,f,e in zip(P[k]/W[k],F[k]/W[k],1/np.sqrt(W[k])): print(repr(a),repr(f),repr(e))\n");
+    const std::vector<double> ref = numpyValues(
+        "ph=np.array(" + pyList(ph) + ")\nfl=np.array(" + pyList(fl) + ")\ner=np.array(" + pyList(er) +
+        ")\nn=" + std::to_string(nb) +
+        "\nthr=np.arange(1,n)*(1.0/n)\nb=np.searchsorted(thr,ph,side='right')\nv=1/er**2\n"
+        "W=np.bincount(b,v,n)\nP=np.bincount(b,v*ph,n)\nF=np.bincount(b,v*fl,n)\nk=W!=0\n"
+        "print(k.sum())\n"
+        "for a,f,e in zip(P[k]/W[k],F[k]/W[k],1/np.sqrt(W[k])): print(repr(a),repr(f),repr(e))\n");
     ASSERT_FALSE(ref.empty());
     const int m = static_cast<int>(ref[0]);
     lc->binning_phased(nb);

@@ -7,12 +7,12 @@
 #include <string>
 
 #include "lightcurve/pellib.h"
-#include "tests/lightcurve/lightcurve_test_support.h"
+#include "tests/lightcurve/lightcurve_fixtures.h"
 
 namespace {
 
-using lctest::arrayOf;
-using lctest::captured;
+using lightcurve_test::arrayOf;
+using lightcurve_test::captured;
 
 orv::MArray<std::string, 1> names(int n) {
   orv::MArray<std::string, 1> a(n);

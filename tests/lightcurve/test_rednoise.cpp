@@ -1,7 +1,6 @@
 // Tests the red-noise analyses against an independent numpy implementation.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <functional>
@@ -11,13 +10,15 @@
 #include <vector>
 
 #include "lightcurve/pellib.h"
-#include "tests/lightcurve/lightcurve_test_support.h"
+#include "tests/lightcurve/lightcurve_fixtures.h"
+#include "tests/support/python_reference.h"
 #include "tests/support/run_command.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
-using lctest::arrayOf;
-using lctest::captured;
+using lightcurve_test::arrayOf;
+using lightcurve_test::captured;
 
 // 60 ascending irregular dates in three nights, flux with a slow wiggle.
 struct Curve {
@@ -67,7 +68,7 @@ TEST(LightcurveRednoise, AgainstNumpy) {
   const Curve c = threeNights();
   const double dt = 0.05, w = 0.04, T = 0.3;
   const int nbins = 6, minpairs = 3;
-  const std::string input = ::testing::TempDir() + "lc_red_" + std::to_string(getpid()) + ".txt";
+  const std::string input = test_support::tempPath("lc_red.txt");
   {
     std::ofstream out(input);
     out.precision(17);
@@ -79,8 +80,7 @@ TEST(LightcurveRednoise, AgainstNumpy) {
   }
   std::string text;
   test_support::runCommand(
-      "/usr/bin/python3 " + std::string(ORV_SOURCE_DIR) + "/tests/lightcurve/rednoise_reference.py " + input,
-      &text);
+      test_support::pythonCommand(ORV_SOURCE_DIR "/tests/lightcurve/rednoise_reference.py " + input), &text);
   std::remove(input.c_str());
   const std::vector<std::string> ref = sections(text);
   ASSERT_EQ(ref.size(), 4u);

@@ -11,15 +11,15 @@
 
 #include "lightcurve/pellib.h"
 #include "numerics/random.h"
-#include "tests/lightcurve/lightcurve_test_support.h"
+#include "tests/lightcurve/lightcurve_fixtures.h"
 
 namespace {
 
-using lctest::arrayOf;
-using lctest::captured;
-using lctest::pyList;
-using lctest::pyNum;
-using lctest::runPython;
+using lightcurve_test::arrayOf;
+using lightcurve_test::captured;
+using lightcurve_test::numpyValues;
+using lightcurve_test::pyList;
+using lightcurve_test::pyNum;
 
 // Noise-free box transits against numpy's evaluation of the transit rule
 // (phase distance taken modulo 1) and of the count of transits in stored order.
@@ -41,12 +41,12 @@ TEST(LightcurveSimulate, BoxTransitAgainstNumpy) {
     for (double& x : dates) x = d(rng);
     dates[0] = -0.9;  // phase -0.9 against an epoch phase 0.9 in the second case
     const std::vector<double> ref =
-        runPython("jd=np.array(" + pyList(dates) + ")\nP=" + pyNum(c.period) + "\nt0=" + pyNum(c.t0) +
-                  "\ntau=" + pyNum(c.tau) + "\ndrop=" + pyNum(c.drop) +
-                  "\nf=jd/P-np.trunc(jd/P)\ne=t0/P-np.trunc(t0/P)\nx=f-e\nd=x-np.floor(x)\n"
-                  "it=(d<=tau/2)|(d>=1-tau/2)\nlast=-1e99\nn=0\n"
-                  "for j in np.nonzero(it)[0]:\n  if abs(jd[j]-last)>=(1-tau)*P: n+=1; last=jd[j]\n"
-                  "print(it.sum(), n)\nfor v in np.where(it,1-drop,1.0): print(repr(v))\n");
+        numpyValues("jd=np.array(" + pyList(dates) + ")\nP=" + pyNum(c.period) + "\nt0=" + pyNum(c.t0) +
+                    "\ntau=" + pyNum(c.tau) + "\ndrop=" + pyNum(c.drop) +
+                    "\nf=jd/P-np.trunc(jd/P)\ne=t0/P-np.trunc(t0/P)\nx=f-e\nd=x-np.floor(x)\n"
+                    "it=(d<=tau/2)|(d>=1-tau/2)\nlast=-1e99\nn=0\n"
+                    "for j in np.nonzero(it)[0]:\n  if abs(jd[j]-last)>=(1-tau)*P: n+=1; last=jd[j]\n"
+                    "print(it.sum(), n)\nfor v in np.where(it,1-drop,1.0): print(repr(v))\n");
     ASSERT_EQ(ref.size(), 402u);
     Lightcurve lc;
     long seed = -17;
@@ -148,8 +148,8 @@ TEST(LightcurveSimulate, AddedNoise) {
     Lightcurve lc;
     long seed = -5;
     lc.simulate(1.7, 0.3, 0.1, 0.01, arrayOf(dates), 0.1, seed);
-    const std::vector<double> before = lctest::vectorOf(lc.flux, n),
-                              removedBefore = lctest::vectorOf(lc.removed, n);
+    const std::vector<double> before = lightcurve_test::vectorOf(lc.flux, n),
+                              removedBefore = lightcurve_test::vectorOf(lc.removed, n);
     long probe = -77;
     ran3(probe);
     lc.add_rednoise(arrayOf(amp), arrayOf(freq), arrayOf({0.4, -1.1}), probe);

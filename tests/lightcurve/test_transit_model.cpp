@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "lightcurve/transit_model.h"
-#include "tests/lightcurve/lightcurve_test_support.h"
+#include "tests/lightcurve/lightcurve_fixtures.h"
 
 namespace {
 
-using lctest::arrayOf;
-using lctest::captured;
-using lctest::pyList;
-using lctest::runPython;
+using lightcurve_test::arrayOf;
+using lightcurve_test::captured;
+using lightcurve_test::numpyValues;
+using lightcurve_test::pyList;
 
 // Carlson's integrals against scipy.special on random arguments spanning
 // several decades, with x = 0, negative y of R_C and negative p of R_J.
@@ -30,10 +30,11 @@ TEST(TransitModelNumerics, CarlsonIntegralsAgainstScipy) {
     z.push_back(pos());
     p.push_back(i % 3 == 0 ? -pos() : pos());
   }
-  const std::vector<double> ref = runPython(
+  const std::vector<double> ref = numpyValues(
       "from scipy.special import elliprf, elliprc, elliprj\n"
-      "x=np.array(" + pyList(x) + ")\ny=np.array(" + pyList(y) + ")\nz=np.array(" + pyList(z) +
-      ")\np=np.array(" + pyList(p) + ")\n"
+      "x=np.array(" +
+      pyList(x) + ")\ny=np.array(" + pyList(y) + ")\nz=np.array(" + pyList(z) + ")\np=np.array(" + pyList(p) +
+      ")\n"
       "for v in elliprf(x,y,z): print(repr(v))\n"
       "for v in elliprc(x,np.where(p<0,p,y)): print(repr(v))\n"
       "for v in elliprj(x,y,z,p): print(repr(v))\n");
@@ -55,9 +56,9 @@ TEST(TransitModelNumerics, CompleteIntegralsAgainstScipy) {
   std::vector<double> k;
   for (int i = 0; i <= 200; ++i) k.push_back(0.99999 * i / 200.0);
   for (double extra : {0.999, 0.9999, 0.99999}) k.push_back(extra);
-  const std::vector<double> ref = runPython(
-      "from scipy.special import ellipk, ellipe\nk=np.array(" + pyList(k) +
-      ")\nfor v in ellipk(k*k): print(repr(v))\nfor v in ellipe(k*k): print(repr(v))\n");
+  const std::vector<double> ref =
+      numpyValues("from scipy.special import ellipk, ellipe\nk=np.array(" + pyList(k) +
+                  ")\nfor v in ellipk(k*k): print(repr(v))\nfor v in ellipe(k*k): print(repr(v))\n");
   const size_t n = k.size();
   ASSERT_EQ(ref.size(), 2 * n);
   for (size_t i = 0; i < n; ++i) {
@@ -90,8 +91,8 @@ TEST(TransitModelNumerics, TrapezoidalIntegralAgainstNumpy) {
     ys.push_back(std::sin(3 * t) + u(rng));
   }
   for (int i = 40; i >= 0; --i) xd.push_back(xs[i]);
-  const std::vector<double> ref = runPython("y=" + pyList(ys) + "\nprint(repr(np.trapz(y," + pyList(xs) +
-                                            ")), repr(np.trapz(y," + pyList(xd) + ")))\n");
+  const std::vector<double> ref = numpyValues("y=" + pyList(ys) + "\nprint(repr(np.trapz(y," + pyList(xs) +
+                                              ")), repr(np.trapz(y," + pyList(xd) + ")))\n");
   ASSERT_EQ(ref.size(), 2u);
   EXPECT_NEAR(integ(arrayOf(ys), arrayOf(xs)), ref[0], 1e-12 * (1 + std::fabs(ref[0])));
   EXPECT_NEAR(integ(arrayOf(ys), arrayOf(xd)), ref[1], 1e-12 * (1 + std::fabs(ref[1])));

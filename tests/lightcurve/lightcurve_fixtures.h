@@ -1,14 +1,11 @@
-// Helpers of the light-curve tests: arrays from lists, captured output, and
-// reference values computed by numpy/scipy/astropy scripts.
-#ifndef TESTS_LIGHTCURVE_LIGHTCURVE_TEST_SUPPORT_H
-#define TESTS_LIGHTCURVE_LIGHTCURVE_TEST_SUPPORT_H
+// Fixtures of the light-curve tests: arrays from lists, captured output, python literals,
+// transit curves, and reference values computed by numpy/scipy/astropy scripts.
+#ifndef TESTS_LIGHTCURVE_LIGHTCURVE_FIXTURES_H
+#define TESTS_LIGHTCURVE_LIGHTCURVE_FIXTURES_H
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
-#include <fstream>
 #include <functional>
 #include <random>
 #include <sstream>
@@ -16,9 +13,9 @@
 #include <vector>
 
 #include "orv/marray.h"
-#include "tests/support/run_command.h"
+#include "tests/support/python_reference.h"
 
-namespace lctest {
+namespace lightcurve_test {
 
 inline orv::MArray<double, 1> arrayOf(const std::vector<double>& v) {
   orv::MArray<double, 1> a(static_cast<int>(v.size()));
@@ -86,28 +83,12 @@ inline Curve transitCurve(unsigned seed, int n, double start, double days, doubl
   return c;
 }
 
-// Runs the script under the system interpreter (numpy, scipy, astropy) and
-// returns the numbers it printed, whitespace-separated. A script that fails
-// gives an empty result, which the callers check.
-inline std::vector<double> runPython(const std::string& script) {
-  static int counter = 0;
-  const std::string path =
-      ::testing::TempDir() + "lc_ref_" + std::to_string(getpid()) + "_" + std::to_string(counter++) + ".py";
-  {
-    std::ofstream out(path);
-    out << "import numpy as np\n" << script;
-  }
-  std::string text;
-  const int status = test_support::runCommand("/usr/bin/python3 " + path, &text);
-  std::remove(path.c_str());
-  std::vector<double> values;
-  if (status != 0) return values;
-  std::istringstream in(text);
-  std::string word;
-  while (in >> word) values.push_back(std::stod(word));
-  return values;
+// The numbers a script prints, run under the system python after "import numpy as np"; empty
+// when the script fails, which the callers check.
+inline std::vector<double> numpyValues(const std::string& script) {
+  return test_support::numbersIn(test_support::pythonOutputIn(".", "import numpy as np\n" + script));
 }
 
-}  // namespace lctest
+}  // namespace lightcurve_test
 
 #endif
