@@ -20,7 +20,7 @@
 #include "dia/dia_files.h"
 #include "dia/footprint_spread.h"
 #include "dia/normal_matrix.h"
-#include "tests/dia/plain_correlation.h"
+#include "tests/dia/dia_plain_correlation.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "tests/dia/dia_test_support.h"
+#include "tests/dia/dia_fixtures.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ Model withBackground(int bg) {
 struct Reference {
   dia_test::StarField field{kSide, kSide, 21, 60};
   std::string dir;
-  explicit Reference(int bg) : dir(dia_test::freshDirectory("kern_ref" + std::to_string(bg))) {
+  explicit Reference(int bg) : dir(test_support::programScratchDir("kern_ref" + std::to_string(bg))) {
     field.error = 0.001f;
     std::unique_ptr<diffima> e(dia_test::makeEngine(withBackground(bg), dir));
     util::Region whole = region(0, 0, 0, 0);
@@ -216,7 +216,7 @@ coef=np.linalg.lstsq(A*w[:,None],I[use]*w,rcond=None)[0]
 model=A@coef
 print(repr(coef[1]), repr(coef[0]), repr(np.abs(model).max()), ' '.join(repr(v) for v in model[::997]))
 )";
-  const std::vector<double> py = dia_test::parseNumbers(dia_test::runPython(s.str(), "lstsq"));
+  const std::vector<double> py = test_support::numbersIn(test_support::runPython(s.str()).out);
   ASSERT_GT(py.size(), 4u);
   EXPECT_NEAR(e->coef(2, 1), py[0], 1e-6 * std::fabs(py[0]));
   EXPECT_NEAR(e->factor, py[0], 1e-6 * std::fabs(py[0]));
@@ -278,7 +278,7 @@ TEST(DiaCalcKern, CellGridCirclesAndThreshold) {
   small.d = {0};
   small.sig = {1.5};
   small.half[0] = small.half[1] = 2;
-  const std::string dir = dia_test::freshDirectory("kern_grid");
+  const std::string dir = test_support::programScratchDir("kern_grid");
   dia_test::StarField field(230, 200, 4, 80);
   {
     std::unique_ptr<diffima> e(dia_test::makeEngine(small, dir));
@@ -375,7 +375,7 @@ TEST(DiaCalcKern, RefusalsAndPrintedState) {
   EXPECT_EQ(e->calc_kern(R, eI, empty, 0, false, 0, 0), -1);
   EXPECT_NE(testing::internal::GetCapturedStderr().find("wrong area in diffima\n"), std::string::npos);
   EXPECT_EQ(e->factor, 0.0);
-  std::ofstream none(dia_test::freshDirectory("no_table") + "t.txt");
+  std::ofstream none(test_support::programScratchDir("no_table") + "t.txt");
   e->write_table(none, "x");  // before a fit: nothing, no crash
   // After a fit at verbosity 0 standard output is in general notation.
   // Bounds the region leaves at 0 keep the values of the call before.

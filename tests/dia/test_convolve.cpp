@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "tests/dia/dia_test_support.h"
+#include "tests/dia/dia_fixtures.h"
 
 namespace {
 
@@ -44,7 +44,8 @@ struct Fitted {
   dia_test::StarField field{kSide, kSide, 17, 30};
   Image I, eI;
   std::unique_ptr<diffima> e;
-  Fitted(const Model& m, const std::string& name) : dir(dia_test::freshDirectory(name)), eI(kSide, kSide) {
+  Fitted(const Model& m, const std::string& name)
+      : dir(test_support::programScratchDir(name)), eI(kSide, kSide) {
     field.error = 0.001f;
     field.error(60, 60) = -1.0f;  // one bad reference pixel
     {
@@ -155,7 +156,7 @@ want[box]=np.where(conv[box]!=0,r[box],0)
 got=fits.getdata(D+'direct.fits').astype(float)
 print(np.abs(got-want).max()/np.abs(want).max())
 )";
-  const std::vector<double> worst = dia_test::parseNumbers(dia_test::runPython(script, "convolve_kern"));
+  const std::vector<double> worst = test_support::numbersIn(test_support::runPython(script).out);
   ASSERT_EQ(worst.size(), 1u);
   EXPECT_LT(worst[0], 1e-5);
 }
@@ -278,7 +279,7 @@ TEST(DiaConvolve, RefusalsLeaveOutputsUntouched) {
 TEST(DiaConvolve, DiagnosticImagesAreValidFits) {
   Fitted& f = fitted();
   diffima& e = *f.e;
-  const std::string work = dia_test::freshDirectory("convolve_work");
+  const std::string work = test_support::programScratchDir("convolve_work");
   dia_test::InDirectory here(work);
   e.verbose = 3;
   Image rk, dif;

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <memory>
 
-#include "tests/dia/dia_test_support.h"
-#include "tests/dia/plain_correlation.h"
+#include "tests/dia/dia_fixtures.h"
+#include "tests/dia/dia_plain_correlation.h"
 
 namespace {
 
@@ -138,7 +138,7 @@ TEST(DiaConvolve2dCirc, ViewsGiveTheValuesOfACopy) {
 TEST(DiaConvolve2dCirc, AgreesWithScipyCorrelate) {
   const orv::MArray<double, 2> k = skyKernel39();
   dia_test::StarField field(96, 80, 11, 12);
-  const std::string dir = dia_test::freshDirectory("scipy_correlate");
+  const std::string dir = test_support::programScratchDir("scipy_correlate");
   {
     std::ofstream img(dir + "image.txt"), ker(dir + "kernel.txt");
     img.precision(9);
@@ -159,7 +159,7 @@ k=np.where((X/17.5)**2+(Y/17.5)**2<1,k,0.0)
 r=ndimage.correlate(img,k,mode='constant')
 for v in r[17:-17,17:-17].ravel(): print(repr(v))
 )";
-  const std::vector<double> expected = dia_test::parseNumbers(dia_test::runPython(script, "correlate"));
+  const std::vector<double> expected = test_support::numbersIn(test_support::runPython(script).out);
   ASSERT_EQ(expected.size(), static_cast<size_t>((96 - 34) * (80 - 34)));
   const Image r = convolve2d_circ(k, field.image);
   // The kernel sums to zero, so values cancel: the scale is the largest value of the field.

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "dia/cell_median.h"
-#include "tests/dia/dia_test_support.h"
+#include "tests/dia/dia_fixtures.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ TEST(DiaCellMedian, CombinationCases) {
 }
 
 TEST(DiaWriteIma, BoundsAndWorldCoordinates) {
-  const std::string dir = dia_test::freshDirectory("write_ima");
+  const std::string dir = test_support::programScratchDir("write_ima");
   orv::MArray<float, 2> image(orv::Range(101, 300), orv::Range(51, 150));
   for (int y = 51; y <= 150; ++y)
     for (int x = 101; x <= 300; ++x) image(x, y) = static_cast<float>(x + 1000 * y);
@@ -49,7 +49,7 @@ TEST(DiaWriteIma, BoundsAndWorldCoordinates) {
     orv::FitsOut out(dir + "ima.fits");
     diffima::write_ima(out, image);
   }
-  EXPECT_EQ(dia_test::fitsverifyVerdict(dir + "ima.fits"), "clean");
+  EXPECT_EQ(test_support::fitsverifyVerdict(dir + "ima.fits"), "clean");
   const std::string script = "from astropy.io import fits\nfrom astropy.wcs import WCS\nimport warnings\n"
                              "warnings.simplefilter('ignore')\nh=fits.getheader('" + dir + "ima.fits')\n" + R"(
 for k in ('MIN_X','MAX_X','MIN_Y','MAX_Y','CRPIX1','CRPIX2','LTV1','LTV2','CRVAL1','CRDELT1','CD2_2','LTM1_1'):
@@ -60,7 +60,7 @@ print('pixel11', x, y)
 d=fits.getdata(')" + dir + R"(ima.fits')
 print('shape', d.shape[0], d.shape[1], d[0,0], d[99,199])
 )";
-  const std::string text = dia_test::runPython(script, "write_ima");
+  const std::string text = test_support::runPython(script).out;
   EXPECT_EQ(text,
             "MIN_X 101\nMAX_X 300\nMIN_Y 51\nMAX_Y 150\nCRPIX1 -101\nCRPIX2 -51\nLTV1 -100\nLTV2 -50\n"
             "CRVAL1 -1\nCRDELT1 1\nCD2_2 1\nLTM1_1 1\npixel11 101.0 51.0\nshape 100 200 51101.0 150300.0\n");
@@ -72,7 +72,7 @@ print('shape', d.shape[0], d.shape[1], d[0,0], d[99,199])
 
 // A fit over two cells (2 × 1) with a small model, its printed tables at verbosity 1 and 2.
 TEST(DiaCalcKernTables, TwoCellLayout) {
-  const std::string dir = dia_test::freshDirectory("tables");
+  const std::string dir = test_support::programScratchDir("tables");
   dia_test::Model small;
   small.d = {0};
   small.sig = {1.5};

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "tests/dia/dia_test_support.h"
+#include "tests/dia/dia_fixtures.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ std::vector<double> numpyBasis(const Model& m) {
     << m.bg_order << "+2)//2\n"
     << "for b in basis(d,sig," << m.half[0] << "," << m.half[1] << "," << m.kern_order << "," << m.flux_basis
     << ",nbg): print(' '.join(repr(v) for v in b.ravel()))\n";
-  return dia_test::parseNumbers(dia_test::runPython(s.str(), "basis"));
+  return test_support::numbersIn(test_support::runPython(s.str()).out);
 }
 
 struct Case {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <set>
 
-#include "tests/dia/dia_test_support.h"
+#include "tests/dia/dia_fixtures.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ Model smallModel(std::vector<int> d, int bg, int ko = 0) {
 }
 
 TEST(DiaReference, SkyModelProductsMatchScipy) {
-  const std::string dir = dia_test::freshDirectory("sky_products");
+  const std::string dir = test_support::programScratchDir("sky_products");
   dia_test::StarField field(200, 240);
   std::unique_ptr<diffima> e(dia_test::makeEngine(Model{}, dir));
   util::Region whole = region(0, 0, 0, 0);
@@ -87,13 +87,13 @@ for q,b in enumerate(B):
 print(worst, len(bad), bad[:5])
 )";
   const std::vector<std::string> words = [&] {
-    std::istringstream in(dia_test::runPython(script, "sky_products"));
+    std::istringstream in(test_support::runPython(script).out);
     std::vector<std::string> w;
     std::string s;
     while (in >> s) w.push_back(s);
     return w;
   }();
-  ASSERT_GE(words.size(), 2u) << dia_test::runPython(script, "sky_products_again");
+  ASSERT_GE(words.size(), 2u) << test_support::runPython(script).out;
   EXPECT_LE(std::stod(words[0]), 1e-5);
   EXPECT_EQ(words[1], "0") << words.size();
   std::filesystem::remove_all(dir);
@@ -173,7 +173,8 @@ TEST(DiaReference, ModifiedReferenceAndMasksMatchNumpy) {
   std::vector<std::string> dirs;
   for (const MaskCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string dir = dia_test::freshDirectory(std::string("masks") + std::to_string(dirs.size()));
+    const std::string dir =
+        test_support::programScratchDir(std::string("masks") + std::to_string(dirs.size()));
     dirs.push_back(dir);
     dia_test::StarField field(60, 50, 3, 8);
     Image& ref = field.image;
@@ -214,7 +215,7 @@ TEST(DiaReference, ModifiedReferenceAndMasksMatchNumpy) {
            << (c.keep_zero_var ? "True" : "False") << "," << c.k << "," << c.scale << ","
            << (c.varmask ? "True" : "False") << ")\n";
   }
-  std::istringstream verdicts(dia_test::runPython(script.str(), "masks"));
+  std::istringstream verdicts(test_support::runPython(script.str()).out);
   for (const MaskCase& c : cases) {
     std::string line;
     std::getline(verdicts, line);
@@ -240,7 +241,7 @@ TEST(DiaReference, FileSetsFollowTheModel) {
   };
   for (const SetCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string dir = dia_test::freshDirectory("sets");
+    const std::string dir = test_support::programScratchDir("sets");
     dia_test::StarField field(40, 36, 9, 5);
     std::unique_ptr<diffima> e(dia_test::makeEngine(c.model, dir));
     e->no_ref_error = c.noRefError;
@@ -275,8 +276,8 @@ TEST(DiaReference, FileSetsFollowTheModel) {
 }
 
 TEST(DiaReference, StampsInMemoryEqualFileProducts) {
-  const std::string files = dia_test::freshDirectory("stamp_files");
-  const std::string memory = dia_test::freshDirectory("stamp_memory");
+  const std::string files = test_support::programScratchDir("stamp_files");
+  const std::string memory = test_support::programScratchDir("stamp_memory");
   dia_test::StarField field(80, 70, 13, 10);
   const Model m = smallModel({0, 1}, 0);
   util::Region area = region(10, 70, 8, 60);
@@ -336,7 +337,7 @@ TEST(DiaReference, StampsInMemoryEqualFileProducts) {
 }
 
 TEST(DiaReference, RefusedInputsWriteNothing) {
-  const std::string dir = dia_test::freshDirectory("refused");
+  const std::string dir = test_support::programScratchDir("refused");
   dia_test::StarField field(40, 36, 9, 5);
   // A stale product stays untouched.
   Image stale(5, 5);
@@ -384,7 +385,7 @@ TEST(DiaReference, RefusedInputsWriteNothing) {
   EXPECT_THROW(e->calc_reference(field.image, field.error, whole, 0, dir + "missing.fits"), std::exception);
   EXPECT_EQ(filesIn(dir).size(), 2u);
   // A "%" in the reference path reaches no format string.
-  const std::string percent = dia_test::freshDirectory("per%scent%n");
+  const std::string percent = test_support::programScratchDir("per%scent%n");
   std::unique_ptr<diffima> p(dia_test::makeEngine(smallModel({0}, 0), percent));
   ASSERT_EQ(p->calc_reference(field.image, field.error, whole, 0, ""), 0);
   EXPECT_TRUE(filesIn(percent).count("cc0001.fits"));

@@ -1,7 +1,7 @@
 // Plain per-pixel footprint correlation: the reference that the blocked correlation must
 // match bit for bit, used by the tests and the benchmark.
-#ifndef TESTS_DIA_PLAIN_CORRELATION_H
-#define TESTS_DIA_PLAIN_CORRELATION_H
+#ifndef TESTS_DIA_DIA_PLAIN_CORRELATION_H
+#define TESTS_DIA_DIA_PLAIN_CORRELATION_H
 
 #include "orv/marray.h"
 

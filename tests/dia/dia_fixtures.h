@@ -1,39 +1,23 @@
-// Helpers of the difference-imaging tests: Python reference scripts, fresh directories,
-// the sky program's kernel model and small synthetic star fields.
-#ifndef TESTS_DIA_DIA_TEST_SUPPORT_H
-#define TESTS_DIA_DIA_TEST_SUPPORT_H
+// Fixtures of the difference-imaging tests: the sky program's kernel model, small synthetic star
+// fields, FITS files written and read back, and the python text of the kernel basis.
+#ifndef TESTS_DIA_DIA_FIXTURES_H
+#define TESTS_DIA_DIA_FIXTURES_H
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "dia/dia.h"
 #include "dia/dia_files.h"
+#include "tests/support/python_reference.h"
 #include "tests/support/run_command.h"
+#include "tests/support/scratch_dir.h"
 
 namespace dia_test {
-
-// Runs a Python script under the system interpreter (numpy, scipy, astropy); returns what it
-// printed. The script file carries the process id and a name, so parallel runs stay apart.
-inline std::string runPython(const std::string& script, const std::string& name) {
-  const std::string path = ::testing::TempDir() + "dia_" + name + "_" + std::to_string(getpid()) + ".py";
-  {
-    std::ofstream out(path);
-    out << script;
-  }
-  std::string text;
-  test_support::runCommand("/usr/bin/python3 " + path + " 2>&1", &text);
-  std::remove(path.c_str());
-  return text;
-}
 
 // A death-test pattern matching exactly the message and its line end.
 inline std::string wholeMessage(const std::string& message) {
@@ -43,24 +27,6 @@ inline std::string wholeMessage(const std::string& message) {
     pattern += c;
   }
   return pattern + "\n$";
-}
-
-inline std::vector<double> parseNumbers(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<double> values;
-  std::string word;
-  while (in >> word) values.push_back(std::stod(word));
-  return values;
-}
-
-// A fresh empty directory, ending in "/", in memory where the system offers it: the FITS
-// writer syncs every file, which costs nothing there.
-inline std::string freshDirectory(const std::string& name) {
-  const std::string base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm/" : ::testing::TempDir();
-  const std::string path = base + "dia_" + name + "_" + std::to_string(getpid()) + "/";
-  std::filesystem::remove_all(path);
-  std::filesystem::create_directories(path);
-  return path;
 }
 
 // Runs the body in a directory of its own and returns to the former working directory.
@@ -150,12 +116,6 @@ inline void writeFits(const std::string& name, const orv::MArray<float, 2>& a) {
 template <class T>
 orv::MArray<T, 2> readFits(const std::string& name) {
   return dia_files::readWhole<T>(name);
-}
-
-inline std::string fitsverifyVerdict(const std::string& file) {
-  std::string report;
-  test_support::fitsverifyReport(file, &report);
-  return report.find("0 warning(s) and 0 error(s)") != std::string::npos ? "clean" : report;
 }
 
 // Number of files among those named (blank-separated) that fitsverify finds without warnings
