@@ -1,42 +1,23 @@
-// Shared pieces of the overlap cutter tests: scratch directories, the astropy image script,
-// and snapshots of a directory's files.
-#ifndef TESTS_BRISEL_BRISEL_TEST_SUPPORT_H
-#define TESTS_BRISEL_BRISEL_TEST_SUPPORT_H
+// Fixtures of the overlap cutter tests: test images made and checked by the astropy image
+// script, and snapshots of a directory's files.
+#ifndef TESTS_BRISEL_BRISEL_FIXTURES_H
+#define TESTS_BRISEL_BRISEL_FIXTURES_H
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/python_reference.h"
 #include "tests/support/run_command.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/text_file.h"
 
 namespace brisel_test {
-
-// A fresh directory under /tmp, removed with everything in it at the end of the scope.
-class ScratchDir {
- public:
-  ScratchDir() {
-    char name[] = "/tmp/brisel_test.XXXXXX";
-    if (mkdtemp(name) == nullptr) ADD_FAILURE() << "cannot create a scratch directory";
-    path_ = name;
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // One test image: its size, reference pixel, data type and further header cards (a JSON
 // fragment such as "\"CD1_1\": null, \"CDELT1\": -1e-4"; null removes a default card).
@@ -67,27 +48,15 @@ inline std::string imagesJson(const std::vector<TestImage>& images) {
   return json.str();
 }
 
-inline void writeText(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
-
-inline std::string readText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Runs the image script with a command ("make" or "check") on a JSON file in dir; returns
-// its exit status, and in output what it printed.
+// Runs the image script with a command ("make" or "check") on the images of dir that the JSON
+// text describes; returns its exit status, and in output what it printed.
 inline int runImageScript(const std::string& command, const std::string& dir, const std::string& json,
                           std::string* output) {
-  const std::string jsonFile = dir + "/" + command + ".json.tmp";
-  writeText(jsonFile, json);
+  const std::string jsonFile = test_support::tempPath(command + ".json");
+  test_support::writeText(jsonFile, json);
   const int status =
-      test_support::runCommand("/usr/bin/python3 " ORV_SOURCE_DIR "/tests/brisel/brisel_images.py " +
-                                   command + " " + dir + " " + jsonFile + " 2>&1",
+      test_support::runCommand(test_support::pythonCommand(ORV_SOURCE_DIR "/tests/brisel/brisel_images.py " +
+                                                           command + " " + dir + " " + jsonFile + " 2>&1"),
                                output);
   std::filesystem::remove(jsonFile);
   return status;
@@ -108,7 +77,7 @@ inline void makeImages(const std::string& dir, const ImageSets& sets) {
 inline std::map<std::string, std::string> snapshot(const std::string& dir) {
   std::map<std::string, std::string> files;
   for (const auto& entry : std::filesystem::directory_iterator(dir))
-    files[entry.path().filename().string()] = readText(entry.path().string());
+    files[entry.path().filename().string()] = test_support::readText(entry.path().string());
   return files;
 }
 

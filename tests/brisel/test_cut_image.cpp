@@ -4,7 +4,7 @@
 
 #include "brisel/cut_image.h"
 #include "orv/fits/fits.h"
-#include "tests/brisel/brisel_test_support.h"
+#include "tests/brisel/brisel_fixtures.h"
 
 namespace {
 
@@ -36,10 +36,10 @@ TEST(CutImage, EveryPlacementAndBlockSizeGivesTheHandLoop) {
       {3, 5, 30, 30, 7},           {-30, 1, 20, 17, 5},
       {1, 40, kWidth, kHeight, 2}, {2, -20, 25, 9, 3},
   };
-  brisel_test::ScratchDir scratch;
-  const std::string dir = scratch.path();
-  writeImage(dir + "/in.fits", false);
-  writeImage(dir + "/e.in.fits", true);
+  const test_support::ScratchDir scratch("brisel_test");
+  const std::string dir = scratch.path;
+  writeImage(dir + "in.fits", false);
+  writeImage(dir + "e.in.fits", true);
   for (const Case& c : cases) {
     SCOPED_TRACE("start " + std::to_string(c.xstart) + "," + std::to_string(c.ystart) + " frame " +
                  std::to_string(c.width) + "x" + std::to_string(c.height) + " block " +
@@ -54,7 +54,7 @@ TEST(CutImage, EveryPlacementAndBlockSizeGivesTheHandLoop) {
     table.ystart(1) = c.ystart;
     table.yend(1) = c.ystart + kHeight - 1;
     const Frame frame{10, 8, c.width, c.height};
-    const CutFiles files{dir + "/in.fits", dir + "/out.fits", dir + "/e.in.fits", dir + "/e.out.fits"};
+    const CutFiles files{dir + "in.fits", dir + "out.fits", dir + "e.in.fits", dir + "e.out.fits"};
     const long rowBytes = std::max(c.width, kWidth) * static_cast<long>(sizeof(float));
     cut_image(files, true, table, 1, frame, c.blockRows * rowBytes);
 

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "tests/brisel/brisel_test_support.h"
+#include "tests/brisel/brisel_fixtures.h"
 
 namespace {
 
@@ -145,14 +145,14 @@ std::string caseDir(const Case& c) {
 }
 
 TEST(BriselFailures, EndWithStatusAndMessageAndWriteNothing) {
-  brisel_test::ScratchDir scratch, logs;
+  const test_support::ScratchDir scratch("brisel_test"), logs("brisel_test");
   brisel_test::ImageSets sets;
   for (const Case& c : cases()) sets.emplace_back(caseDir(c), c.images);
-  brisel_test::makeImages(scratch.path(), sets);
+  brisel_test::makeImages(scratch.path, sets);
 
   for (const Case& c : cases()) {
     SCOPED_TRACE(c.name);
-    const std::string dir = scratch.path() + "/" + caseDir(c);
+    const std::string dir = scratch / caseDir(c);
     std::filesystem::create_directories(dir);
     if (c.setup == Setup::truncateB) std::filesystem::resize_file(dir + "/b.fits", 3500);
     if (c.setup == Setup::linkCutAToB) std::filesystem::create_symlink("b.fits", dir + "/cut_a.fits");
@@ -160,10 +160,10 @@ TEST(BriselFailures, EndWithStatusAndMessageAndWriteNothing) {
 
     std::string command = "cd " + dir + " && " + BRISEL_PROGRAM;
     for (const std::string& arg : c.args) command += " " + shellQuoted(arg);
-    const std::string errFile = logs.path() + "/stderr";
+    const std::string errFile = logs / "stderr";
     std::string out;
     EXPECT_EQ(test_support::runCommand(command + " 2>" + errFile, &out), c.status);
-    const std::string err = brisel_test::readText(errFile);
+    const std::string err = test_support::readText(errFile);
     EXPECT_NE(err.find(c.stderrText), std::string::npos) << err;
     if (c.stdoutText.empty())
       EXPECT_EQ(out, "");

@@ -8,7 +8,7 @@
 #include <set>
 
 #include "brisel/brisel_run.h"
-#include "tests/brisel/brisel_test_support.h"
+#include "tests/brisel/brisel_fixtures.h"
 
 namespace {
 
@@ -213,7 +213,7 @@ std::string caseDir(const Case& c) {
 void runCase(const Case& c, const std::string& dir) {
   SCOPED_TRACE(c.name);
   if (c.garbageErrorImages)
-    for (const TestImage& t : c.images) brisel_test::writeText(dir + "/e." + t.name, "no FITS file");
+    for (const TestImage& t : c.images) test_support::writeText(dir + "/e." + t.name, "no FITS file");
   const auto inputs = brisel_test::snapshot(dir);
 
   std::vector<std::string> args = c.options;
@@ -222,7 +222,7 @@ void runCase(const Case& c, const std::string& dir) {
   ASSERT_EQ(runIn(dir, args, out, err), 0) << err;
   EXPECT_EQ(out, "");
   EXPECT_EQ(err, c.warnings);
-  EXPECT_EQ(brisel_test::readText(dir + "/common.part"), c.region);
+  EXPECT_EQ(test_support::readText(dir + "/common.part"), c.region);
 
   // Inputs unchanged; the outputs, and nothing else, beside them.
   const std::string prefix = optionValue(c.options, "-p", "cut_");
@@ -244,19 +244,19 @@ void runCase(const Case& c, const std::string& dir) {
 }
 
 TEST(BriselRun, CutsEveryImageToTheCommonFrame) {
-  brisel_test::ScratchDir scratch;
+  const test_support::ScratchDir scratch("brisel_test");
   brisel_test::ImageSets sets;
   for (const Case& c : cases()) sets.emplace_back(caseDir(c), c.images);
-  brisel_test::makeImages(scratch.path(), sets);
+  brisel_test::makeImages(scratch.path, sets);
 
   std::string expectations = "{";
   for (const Case& c : cases()) {
-    runCase(c, scratch.path() + "/" + caseDir(c));
+    runCase(c, scratch / caseDir(c));
     expectations += (expectations.size() > 1 ? ", \"" : "\"") + caseDir(c) + "\": " +
                     expectationJson(c, optionValue(c.options, "-p", "cut_"), hasFlag(c.options, "--error"));
   }
   std::string report;
-  EXPECT_EQ(brisel_test::runImageScript("check", scratch.path(), expectations + "}", &report), 0) << report;
+  EXPECT_EQ(brisel_test::runImageScript("check", scratch.path, expectations + "}", &report), 0) << report;
 }
 
 }  // namespace

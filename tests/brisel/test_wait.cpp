@@ -5,7 +5,7 @@
 
 #include <chrono>
 
-#include "tests/brisel/brisel_test_support.h"
+#include "tests/brisel/brisel_fixtures.h"
 
 namespace {
 
@@ -17,20 +17,20 @@ double childCpuSeconds() {
 }
 
 TEST(BriselWait, ThreeImagesTakeSixSecondsOfWallTimeAndLittleCpu) {
-  brisel_test::ScratchDir scratch;
+  const test_support::ScratchDir scratch("brisel_test");
   std::vector<brisel_test::TestImage> images(3);
   for (int i = 0; i < 3; ++i) {
     images[i].name = "w" + std::to_string(i) + ".fits";
     images[i].nx = 20;
     images[i].ny = 16;
   }
-  brisel_test::makeImages(scratch.path(), {{".", images}});
+  brisel_test::makeImages(scratch.path, {{".", images}});
 
   const double cpuBefore = childCpuSeconds();
   const auto wallBefore = std::chrono::steady_clock::now();
   std::string out;
-  const int status = test_support::runCommand(
-      "cd " + scratch.path() + " && " BRISEL_PROGRAM " w0.fits w1.fits w2.fits", &out);
+  const int status =
+      test_support::runCommand("cd " + scratch.path + " && " BRISEL_PROGRAM " w0.fits w1.fits w2.fits", &out);
   const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - wallBefore;
   const double cpu = childCpuSeconds() - cpuBefore;
 
