@@ -1,6 +1,5 @@
 // Reading configuration files into typed options.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -67,7 +66,7 @@ TEST(ConfigFileReader, FinishedReaderThrows) {
   const TempFile emptyFile("config_reader_empty", "");
   const std::string& empty = emptyFile.path;
   const std::string directory = ::testing::TempDir();
-  const test_support::Fifo fifo(::testing::TempDir() + "config_reader_fifo_" + std::to_string(::getpid()));
+  const test_support::Fifo fifo(test_support::tempPath("config_reader_fifo"));
   ASSERT_TRUE(fifo.made);
   for (const std::string& path : {missing, empty, directory, fifo.path}) {
     SCOPED_TRACE(path);

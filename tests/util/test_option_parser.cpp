@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/message_of.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/text_file.h"
 #include "util/option.h"
 #include "util/option_parser.h"
@@ -181,7 +182,7 @@ TEST(OptionParser, WriteConfigInEitherOrder) {
   util::OptionParser parser(nullptr);
   parser.addOption(&lower);
   parser.addOption(&upper);
-  const std::string path = ::testing::TempDir() + "options_parser_write.cfg";
+  const std::string path = test_support::tempPath("options_parser_write.cfg");
   struct Case {
     bool withUsage, byOrder;
     const char* expected;

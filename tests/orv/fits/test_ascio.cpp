@@ -1,6 +1,5 @@
 // Reading and editing ASCII column tables with AscFile: modes, line ranges, headers and messages.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +16,7 @@
 #include "tests/support/message_of.h"
 #include "tests/support/python_reference.h"
 #include "tests/support/run_command.h"
+#include "tests/support/scratch_dir.h"
 
 namespace orv {
 // Reaches the line editor, which the class keeps private.
@@ -174,7 +174,7 @@ TEST(AscFile, Messages) {
   };
   const std::string missing = fixture("asc_no_such_file.txt");
   const std::string directory = std::string(ORV_TEST_DATA_DIR);
-  const test_support::Fifo fifo(::testing::TempDir() + "asc_fifo_" + std::to_string(::getpid()));
+  const test_support::Fifo fifo(test_support::tempPath("asc_fifo"));
   ASSERT_TRUE(fifo.made);
   const Case cases[] = {
       {"open", [&] { AscFile f(missing, 0, "#"); }, "Cannot open file " + missing + "!"},
