@@ -83,6 +83,20 @@ inline Curve transitCurve(unsigned seed, int n, double start, double days, doubl
   return c;
 }
 
+// The parts of a text between lines that read `marker` (lines kept with their line ends); the
+// part after the last marker line is the last, empty when the text ends with a marker line.
+inline std::vector<std::string> sections(const std::string& text, const std::string& marker) {
+  std::vector<std::string> parts(1);
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line == marker)
+      parts.emplace_back();
+    else
+      parts.back() += line + "\n";
+  }
+  return parts;
+}
+
 // The numbers a script prints, run under the system python after "import numpy as np"; empty
 // when the script fails, which the callers check.
 inline std::vector<double> numpyValues(const std::string& script) {

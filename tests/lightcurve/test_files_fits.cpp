@@ -51,15 +51,7 @@ std::vector<std::string> astropyTables(const std::vector<std::string>& paths) {
   for (const std::string& p : paths) command += " " + p;
   test_support::runCommand(command, &text);
   std::remove(script.c_str());
-  std::vector<std::string> views(1);
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line == "==")
-      views.emplace_back();
-    else
-      views.back() += line + "\n";
-  }
+  std::vector<std::string> views = lightcurve_test::sections(text, "==");
   views.pop_back();
   return views;
 }

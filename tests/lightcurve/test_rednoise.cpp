@@ -43,19 +43,6 @@ Curve threeNights() {
   return c;
 }
 
-std::vector<std::string> sections(const std::string& text) {
-  std::vector<std::string> parts(1);
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line == "--")
-      parts.emplace_back();
-    else
-      parts.back() += line + "\n";
-  }
-  return parts;
-}
-
 std::vector<double> numbers(const std::string& text) {
   std::vector<double> v;
   std::istringstream in(text);
@@ -82,7 +69,7 @@ TEST(LightcurveRednoise, AgainstNumpy) {
   test_support::runCommand(
       test_support::pythonCommand(ORV_SOURCE_DIR "/tests/lightcurve/rednoise_reference.py " + input), &text);
   std::remove(input.c_str());
-  const std::vector<std::string> ref = sections(text);
+  const std::vector<std::string> ref = lightcurve_test::sections(text, "--");
   ASSERT_EQ(ref.size(), 4u);
 
   Lightcurve lc(arrayOf(c.jd), arrayOf(c.flux), arrayOf(c.error));
