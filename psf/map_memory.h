@@ -4,8 +4,7 @@
 
 #include <sys/mman.h>
 
-#include <cstdint>
-
+#include "orv/fits/fits.h"
 #include "orv/marray.h"
 
 namespace psf_maps {
@@ -17,11 +16,7 @@ namespace psf_maps {
 template <typename T>
 void prefer_huge_pages(orv::MArray<T, 2>& map) {
 #ifdef MADV_HUGEPAGE
-  const std::uintptr_t page = 4096;
-  const auto begin = reinterpret_cast<std::uintptr_t>(map.firstElement());
-  const std::uintptr_t end = begin + sizeof(T) * static_cast<std::uintptr_t>(map.numElements());
-  const std::uintptr_t first = (begin + page - 1) & ~(page - 1), last = end & ~(page - 1);
-  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  orv::fitsAdviseMemory(map.firstElement(), static_cast<long>(sizeof(T) * map.numElements()), MADV_HUGEPAGE);
 #else
   (void)map;
 #endif

@@ -46,14 +46,18 @@ void fitsPrefaultWritable(unsigned char* map, long from, long to) {
 
 void fitsPrefaultMemory(void* p, long bytes) {
 #ifdef MADV_POPULATE_WRITE
+  fitsAdviseMemory(p, bytes, MADV_POPULATE_WRITE);
+#else
+  (void)p, (void)bytes;
+#endif
+}
+
+void fitsAdviseMemory(void* p, long bytes, int advice) {
   const auto page = static_cast<std::uintptr_t>(getpagesize());
   const auto begin = reinterpret_cast<std::uintptr_t>(p);
   const std::uintptr_t first = (begin + page - 1) / page * page;
   const std::uintptr_t last = (begin + static_cast<std::uintptr_t>(bytes)) / page * page;
-  if (bytes > 0 && last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
-#else
-  (void)p, (void)bytes;
-#endif
+  if (bytes > 0 && last > first) ::madvise(reinterpret_cast<void*>(first), last - first, advice);
 }
 
 long fitsStartWriteBack(int fd, long from, long to, bool last) {
