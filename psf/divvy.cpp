@@ -61,7 +61,7 @@ void psf::divvy(const orv::MArray<T, 2>& img, const orv::MArray<T, 2>& err, orv:
   const int S = _subgrid, K = _interpolation, Q = 5 * S;
   const int x1 = img.first(1), x2 = img.last(1), y1 = img.first(2), y2 = img.last(2);
 
-  // 1. Padded copies with a frame of K zeros.
+  // Padded copies with a frame of K zeros, so every neighbour ring can be read.
   orv::MArray<double, 2> Ipad(orv::Range(x1 - K, x2 + K), orv::Range(y1 - K, y2 + K));
   orv::MArray<double, 2> Epad(orv::Range(x1 - K, x2 + K), orv::Range(y1 - K, y2 + K));
   Ipad = 0.0;
@@ -78,7 +78,7 @@ void psf::divvy(const orv::MArray<T, 2>& img, const orv::MArray<T, 2>& err, orv:
     std::cout << ox1 << "..." << ox2 << std::endl << oy1 << "..." << oy2 << std::endl;
   }
 
-  // 3. Inverse matrices of every order.
+  // The inverse surface matrix of every order 0..K.
   std::vector<orv::MArray<double, 2>> Minv;
   for (int k = 0; k <= K; ++k) {
     const int mm = (2 * k + 1) * (2 * k + 1);
@@ -86,7 +86,7 @@ void psf::divvy(const orv::MArray<T, 2>& img, const orv::MArray<T, 2>& err, orv:
     erzeuge_M(Minv.back(), k);
   }
 
-  // 4. The basis integrals factor into an x part and a y part:
+  // The basis integrals factor into an x part and a y part:
   // B_k(c(p, q), s, t) = X_q(s)·Y_p(t) / (p·q) with X_q(s) = (s/Q)^q - ((s-1)/Q)^q.
   // Xq(q, s) holds X_q(s) / q (Y is the same table, indexed by t and p).
   const int n = 2 * K + 1;
@@ -100,7 +100,7 @@ void psf::divvy(const orv::MArray<T, 2>& img, const orv::MArray<T, 2>& err, orv:
   if (verbose > 3)
     std::cout << "Groesse integ_basis: " << static_cast<long>(Q) * Q * n * n * (K + 1) << std::endl;
 
-  // 5. Sub-cell landing points, coverage counts and variance shares.
+  // Sub-cell landing points, coverage counts and variance shares.
   std::vector<double> Ug(static_cast<std::size_t>(Q) * Q), Vg(static_cast<std::size_t>(Q) * Q);
   for (int t = 1; t <= Q; ++t) {
     for (int s = 1; s <= Q; ++s) {
@@ -147,7 +147,7 @@ void psf::divvy(const orv::MArray<T, 2>& img, const orv::MArray<T, 2>& err, orv:
     for (int ix = x1; ix <= x2; ++ix) {
       const double g = Ipad(ix, iy);
       if (g == 0.0) continue;
-      // a. The order: the first ring holding an exact zero limits it.
+      // The surface order: the first ring holding an exact zero limits it.
       int k = K;
       for (int d = 1; d <= K && k == K; ++d) {
         for (int c = -d; c <= d; ++c) {
@@ -159,7 +159,7 @@ void psf::divvy(const orv::MArray<T, 2>& img, const orv::MArray<T, 2>& err, orv:
         }
       }
       const int m = 2 * k + 1, mm = m * m;
-      // b. Right-hand side; c. coef = Minv_k·b.
+      // The pixel and its neighbours form the right-hand side; coef = Minv_k·b.
       b[0] = g;
       int r = 0;
       for (int dy = -k; dy <= k; ++dy)
@@ -245,7 +245,7 @@ void psf::divvy(const orv::MArray<T, 2>& img, const orv::MArray<T, 2>& err, orv:
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   if (verbose > 3) std::cout << std::endl << "    ended after " << seconds << " sec" << std::endl;
 
-  // 8. Coverage in whole pixels' worth of sub-cells; 9. fluxes per fine cell.
+  // Coverage in whole pixels' worth of sub-cells, then fluxes per fine cell.
   orv::MArray<double, 2> cov(orv::Range(ox1, ox2), orv::Range(oy1, oy2));
   for (int fy = oy1; fy <= oy2; ++fy)
     for (int fx = ox1; fx <= ox2; ++fx) cov(fx, fy) = count(fx, fy) / Q2;
@@ -267,7 +267,7 @@ void psf::divvy(const orv::MArray<T, 2>& img, const orv::MArray<T, 2>& err, orv:
       }
     }
   }
-  // 10. Masked pixels (value 0, error -1) mark their fine cells unusable.
+  // Masked pixels (value 0, error -1) mark their fine cells unusable.
   for (int iy = y1; iy <= y2; ++iy) {
     for (int ix = x1; ix <= x2; ++ix) {
       if (Ipad(ix, iy) != 0.0 || Epad(ix, iy) != -1.0) continue;
