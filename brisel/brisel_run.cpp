@@ -1,8 +1,11 @@
+// The overlap cutter's spine: options, the check of every planned output, the header pass, the
+// common frame and its overlap, then the cut images and the overlap region file.
 #include "brisel/brisel_run.h"
 
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,7 @@
 #include "util/command_line_reader.h"
 #include "util/option.h"
 #include "util/option_parser.h"
+#include "util/output_clash.h"
 #include "util/uexception.h"
 
 namespace {
@@ -21,20 +25,13 @@ namespace {
 constexpr int usageStatus = 255;
 constexpr int exceptionStatus = 1;
 
-// Cuts every image into the frame, folds it into the overlap box and writes the box's
-// central part to the overlap region file.
+// Cuts every image into the frame, waiting after each.
 void cut_all(const std::vector<std::string>& files, const std::string& prefix, bool withError,
-             ImageTable& table, const Frame& frame, long waitSeconds) {
-  OverlapBox box = initial_overlap(frame);
+             const ImageTable& table, const Frame& frame, long waitSeconds) {
   for (int j = 1; j <= table.count(); ++j) {
-    const std::string& file = files[j - 1];
-    const CutFiles names{file, prefix + file, error_image_name(file), error_image_name(prefix + file)};
-    cut_image(names, withError, table, j, frame);
-    fold_image(box, table, j, frame);
+    cut_image(cut_files(files[j - 1], prefix), withError, table, j, frame);
     if (waitSeconds > 0) wait_seconds(waitSeconds);
   }
-  std::cerr << small_overlap_warning(box);
-  write_region_file(overlap_region_file, overlap_region_text(box));
 }
 
 }  // namespace
@@ -76,13 +73,16 @@ int brisel_run(int argc, char** argv, long waitSeconds) {
     parser.printUsage(std::cerr);
     return usageStatus;
   }
-  const std::string overwrite = find_overwritten_input(files, prefix, withError);
-  if (!overwrite.empty()) {
-    std::cerr << overwrite << '\n';
+  const std::vector<std::string> outputs = planned_outputs(files, prefix, withError);
+  if (const auto clash = util::findOutputClash(run_inputs(files), outputs)) {
+    std::cerr << "Error: output file '" << clash->output << "' would overwrite the input '" << clash->input
+              << "'!\n";
     return usageStatus;
   }
 
   try {
+    const std::string unwritable = util::findUnwritableOutput(outputs);
+    if (!unwritable.empty()) throw std::runtime_error(unwritable);
     ImageTable table = read_image_table(files, withError);
     if (!cd_compatible(table)) {
       std::cerr << "Error: CD-matrices not compatible!" << std::endl;
@@ -91,7 +91,14 @@ int brisel_run(int argc, char** argv, long waitSeconds) {
     if (!crval_agree(table))
       std::cerr << "Warning: CRVAL1/CRVAL2 differ between images; the frame is placed by CRPIX alone!\n";
     const Frame frame = place_images(table, expand);
+    const OverlapBox overlap = common_overlap(table, frame);
+    if (!has_common_region(overlap)) {
+      std::cerr << no_overlap_message(overlap);
+      return exceptionStatus;
+    }
     cut_all(files, prefix, withError, table, frame, waitSeconds);
+    std::cerr << small_overlap_warning(overlap);
+    write_region_file(overlap_region_file, overlap_region_text(overlap));
   } catch (const std::exception& e) {
     std::cout << std::endl;
     std::cerr << "EXCEPTION: " << e.what() << std::endl;

@@ -1,3 +1,4 @@
+// The block copy of one image, and its error image, into the common frame.
 #include "brisel/cut_image.h"
 
 #include <algorithm>

@@ -5,14 +5,8 @@
 #include <string>
 
 #include "brisel/image_table.h"
+#include "brisel/output_names.h"
 #include "orv/fits/fits_header.h"
-
-// The files of one image: the input F and its output, and the error image "e."+F and its
-// output (used only when the error images are cut).
-struct CutFiles {
-  std::string input, output;
-  std::string errorInput, errorOutput;
-};
 
 // BITPIX of a cut image: that of the input, except that a scaled input (BSCALE != 1 or
 // BZERO != 0) is written as 32-bit floats, which hold every scaled 16-bit value exactly (the

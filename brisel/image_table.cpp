@@ -1,3 +1,4 @@
+// The header pass of the overlap cutter, the scale check and the placement in the common frame.
 #include "brisel/image_table.h"
 
 #include <algorithm>
@@ -5,6 +6,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "brisel/output_names.h"
 #include "orv/fits/fits.h"
 
 namespace {
@@ -80,7 +82,7 @@ ImageTable read_image_table(const std::vector<std::string>& files, bool withErro
     table.naxis2(j) = static_cast<int>(header.getInt("NAXIS2  "));
     requireCompleteImage(header, file);
     if (withError) {
-      const std::string errorFile = "e." + file;
+      const std::string errorFile = error_image_name(file);
       orv::FitsIn error(errorFile, false, false);
       requireCompleteImage(error, errorFile);
       if (error.getNaxis(1) != header.getNaxis(1) || error.getNaxis(2) != header.getNaxis(2))

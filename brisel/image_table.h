@@ -29,11 +29,11 @@ struct Frame {
 };
 
 // The header pass: reads CD1_1, CD1_2, CD2_1, CD2_2 of every file (CDELT1 and CDELT2 when one
-// of them is missing), CRVAL1, CRVAL2, CRPIX1, CRPIX2, NAXIS1 and NAXIS2. Also makes sure that
-// everything the cut will read is there before anything is written: every file is a
-// two-dimensional image with pixels and its complete data segment, and, with withError, so is
-// its error image "e."+F, of the same size. Throws (orv::FitsException or std::runtime_error)
-// naming the file otherwise.
+// of them is missing), CRVAL1, CRVAL2,
+// CRPIX1, CRPIX2, NAXIS1 and NAXIS2. Also makes sure that everything the cut will read is there
+// before anything is written: every file is a two-dimensional image with pixels and its complete
+// data segment, and, with withError, so is its error image (error_image_name), of the same size.
+// Throws (orv::FitsException or std::runtime_error) naming the file otherwise.
 ImageTable read_image_table(const std::vector<std::string>& files, bool withError);
 
 // Whether every image has CD1_2 = CD2_1 = 0 and the CD1_1 and CD2_2 of image 1 (exact

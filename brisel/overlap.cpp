@@ -1,3 +1,4 @@
+// The overlap box of the placed images and the region text and messages made from it.
 #include "brisel/overlap.h"
 
 #include <algorithm>
@@ -12,15 +13,24 @@ long long boxHeight(const OverlapBox& box) { return static_cast<long long>(box.y
 
 }  // namespace
 
-OverlapBox initial_overlap(const Frame& frame) { return OverlapBox{0, frame.width, 0, frame.height}; }
+OverlapBox common_overlap(const ImageTable& table, const Frame& frame) {
+  OverlapBox box{0, frame.width, 0, frame.height};
+  for (int j = 1; j <= table.count(); ++j) {
+    const bool rowInFrame = table.ystart(j) <= frame.height && table.yend(j) >= 1;
+    if (!rowInFrame) continue;
+    box.xmin = std::max(box.xmin, table.xstart(j));
+    box.xmax = std::min(box.xmax, table.xend(j));
+    box.ymin = std::max(box.ymin, table.ystart(j));
+    box.ymax = std::min(box.ymax, table.yend(j));
+  }
+  return box;
+}
 
-void fold_image(OverlapBox& box, const ImageTable& table, int j, const Frame& frame) {
-  const bool rowInFrame = table.ystart(j) <= frame.height && table.yend(j) >= 1;
-  if (!rowInFrame) return;
-  box.xmin = std::max(box.xmin, table.xstart(j));
-  box.xmax = std::min(box.xmax, table.xend(j));
-  box.ymin = std::max(box.ymin, table.ystart(j));
-  box.ymax = std::min(box.ymax, table.yend(j));
+bool has_common_region(const OverlapBox& box) { return boxWidth(box) >= 1 && boxHeight(box) >= 1; }
+
+std::string no_overlap_message(const OverlapBox& box) {
+  return "Error: the images have no region in common( " + std::to_string(boxWidth(box)) + ", " +
+         std::to_string(boxHeight(box)) + " )!\n";
 }
 
 std::string overlap_region_text(const OverlapBox& box) {

@@ -6,16 +6,20 @@
 
 #include "brisel/image_table.h"
 
-// Frame columns xmin..xmax and rows ymin..ymax covered by every image folded in so far.
+// Frame columns xmin..xmax and rows ymin..ymax covered by every image that takes part.
 struct OverlapBox {
   int xmin = 0, xmax = 0, ymin = 0, ymax = 0;
 };
 
-// The box before any image is folded in: 0..width, 0..height.
-OverlapBox initial_overlap(const Frame& frame);
+// The box covered by every image of the table that has a row inside the frame, starting from
+// 0..width, 0..height. It depends on the placement alone, so it is known before any pixel is copied.
+OverlapBox common_overlap(const ImageTable& table, const Frame& frame);
 
-// Narrows the box to image j of the table. Only images with a row inside the frame take part.
-void fold_image(OverlapBox& box, const ImageTable& table, int j, const Frame& frame);
+// Whether the images share a region: w = xmax - xmin and h = ymax - ymin are both at least 1.
+bool has_common_region(const OverlapBox& box);
+
+// The error printed, with a line end, when the images share no region.
+std::string no_overlap_message(const OverlapBox& box);
 
 // "x1:x2,y1:y2": the central half of the box, w = xmax - xmin and h = ymax - ymin (differences),
 // x1 = xmin + w/4, x2 = xmax - w/4 and likewise in y, divisions truncating toward zero.

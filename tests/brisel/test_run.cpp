@@ -49,7 +49,6 @@ TestImage sized(TestImage t, int nx, int ny) {
   return t;
 }
 
-const char noOverlapWarning[] = "Warning: overlapping region in all images is small( -51, 99 )!\n";
 const char crvalWarning[] =
     "Warning: CRVAL1/CRVAL2 differ between images; the frame is placed by CRPIX alone!\n";
 const char cdeltCards[] =
@@ -106,15 +105,6 @@ std::vector<Case> cases() {
        {{1, 1}, {1, -199}},
        "25:76,25:76",
        ""},
-      // An image wholly left of the frame: w = -51, the numbers as they fall.
-      {"no overlap",
-       {a, image("b.fits", 200, 50)},
-       {},
-       100,
-       100,
-       {{1, 1}, {-149, 1}},
-       "-11:-38,25:76",
-       noOverlapWarning},
       {"CDELT stands for missing CD cards",
        {a, image("b.fits", 45, 52, -32, 0, 0, cdeltCards)},
        {},
