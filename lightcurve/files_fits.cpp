@@ -2,7 +2,6 @@
 // the curve boxed on a search peak, each as one binary table "TABLE_BINARY".
 
 #include <CCfits/CCfits>
-#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -10,15 +9,15 @@
 #include <vector>
 
 #include "lightcurve/pellib.h"
+#include "numerics/end_process.h"
 #include "numerics/stopwatch.h"
 
 namespace {
 
 // A table file that cannot be created or written ends the process: the
-// light-curve library's one fatal condition.
+// light-curve library's one fatal condition. The message ends in an empty line.
 [[noreturn]] void tableWriteFailed(const std::string& file, const char* what) {
-  std::cerr << "error: cannot open file " << file << what << std::endl << std::endl;
-  std::exit(-1);
+  endProcess("error: cannot open file " + file + what + "\n", -1);
 }
 
 // The values 1..n of a member array as the column's element type.
