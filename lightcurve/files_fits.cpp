@@ -134,18 +134,20 @@ void Lightcurve::write_boxed_binary(std::string file, int i, bool magnitudes_, b
   watch.printStatus();
 }
 
-void Lightcurve::write_nonoise_binary(std::string, bool flag, bool) {
+// The noise-free and transit-removed curves have no table writer: a call
+// that finds its curve says so, whatever its flags, since it writes no file.
+void Lightcurve::write_nonoise_binary(std::string, bool, bool) {
   if (!nonoise_ok) {
     std::cout << "error: nonoise lightcurve not available!" << std::endl;
     return;
   }
-  if (flag) std::cout << "error: FITS table of the nonoise lightcurve not implemented!" << std::endl;
+  std::cout << "error: FITS table of the nonoise lightcurve not implemented!" << std::endl;
 }
 
-void Lightcurve::write_removed_binary(std::string, bool flag, bool) {
+void Lightcurve::write_removed_binary(std::string, bool, bool) {
   if (!removed_ok) {
     std::cout << "error: transits have not yet been removed!" << std::endl;
     return;
   }
-  if (flag) std::cout << "error: FITS table of the removed lightcurve not implemented!" << std::endl;
+  std::cout << "error: FITS table of the removed lightcurve not implemented!" << std::endl;
 }

@@ -176,8 +176,8 @@ class Lightcurve {
   void write_SR_binary(std::string file, bool unused);
   void write_boxed_binary(std::string file, int i, bool magnitudes, bool nchi, bool unused1, bool boxval,
                           int nbins, bool unused2);
-  void write_nonoise_binary(std::string file, bool flag, bool unused);
-  void write_removed_binary(std::string file, bool flag, bool unused);
+  void write_nonoise_binary(std::string file, bool unused1, bool unused2);
+  void write_removed_binary(std::string file, bool unused1, bool unused2);
 
   // --- Red-noise analysis (dates in ascending order) ---
   // Scatter of the transit-removed curve about 1.
