@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "dia/dia.h"
-#include "tarvole/fit_methods.h"
+#include "tarvole/method_contract.h"
 
 // An engine with the kernel of both methods: degrees (6, 4, 2, 0), sigmas (1, 3, 9, 0.1),
 // half-sizes 17, spatial order 0, flux basis 1, products under P.refdir; the given background

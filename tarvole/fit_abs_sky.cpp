@@ -5,7 +5,7 @@
 #include <iostream>
 
 #include "numerics/linsolve.h"
-#include "tarvole/fit_methods.h"
+#include "tarvole/method_choice.h"
 #include "tarvole/sampling_grid.h"
 
 void fit_abs_sky(const Image& R, const Image& /*eR*/, const Image& I, const Image& /*eI*/, Image& A, Image& S,

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tarvole/fit_methods.h"
+#include "tarvole/method_choice.h"
 
 // Every file the run will write for these images with the options of P and the chosen method:
 // output and error images, diagnostic images by verbosity, the masked reference, the files

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "orv/fits/fits.h"
-#include "tarvole/fit_methods.h"
+#include "tarvole/method_contract.h"
 
 // Runs after the fitting method of an image. R and eR are the reference and its error as read, I
 // and eI the image and its error as read (corrected in place), MR and MI the masked reference and

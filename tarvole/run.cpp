@@ -10,7 +10,7 @@
 #include "orv/fits/ascio.h"
 #include "orv/fits/fits.h"
 #include "tarvole/dia_methods.h"
-#include "tarvole/fit_methods.h"
+#include "tarvole/method_choice.h"
 #include "tarvole/masking.h"
 #include "tarvole/names.h"
 #include "tarvole/new_image.h"

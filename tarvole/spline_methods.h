@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tarvole/fit_methods.h"
+#include "tarvole/method_contract.h"
 
 // Sampling-grid fit with up to six unknowns (by fitnew, const, const_abs, verynew) and a
 // smoothed residual surface.

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "tarvole/fit_methods.h"
+#include "tarvole/method_choice.h"
 
 namespace {
 

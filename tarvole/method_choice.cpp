@@ -1,5 +1,5 @@
 // The choice table of the fitting methods: one row per method, in the order main tests them.
-#include "tarvole/fit_methods.h"
+#include "tarvole/method_choice.h"
 
 #include "tarvole/dia_methods.h"
 #include "tarvole/names.h"

@@ -1,4 +1,4 @@
-// The fitting methods of the sky program and the table from which main chooses one per image.
+// What a fitting method of the sky program is given and what it must leave behind.
 //
 // How a method plugs in:
 //  1. Write it in its own file with the common signature below (I and eI may be taken const
@@ -11,24 +11,17 @@
 //  3. Fixed diagnostic files (in the working directory) and prefixed ones (put in front of the
 //     file name part of P.outname) go into the row's `outputs`, so that main can refuse a run
 //     that would overwrite an input before anything is written.
-//  4. Fill in `call` (and `outputs`) of the method's row in fit_methods.cpp. A row whose call
+//  4. Fill in `call` (and `outputs`) of the method's row in method_choice.cpp. A row whose call
 //     is null ends the run with "not built" and status 1 before anything is written.
 //  The sampling grid of boxes (sampling_grid.h) and the result stage (result_stage.h) are shared.
-#ifndef TARVOLE_FIT_METHODS_H
-#define TARVOLE_FIT_METHODS_H
-
-#include <string>
-#include <vector>
+#ifndef TARVOLE_METHOD_CONTRACT_H
+#define TARVOLE_METHOD_CONTRACT_H
 
 #include "orv/marray.h"
 #include "tarvole/pliste.h"
 
 using Image = orv::MArray<float, 2>;
 using Coefficients = orv::MArray<double, 1>;
-
-// Free absorption and plane sky from the sampling grid (the default method).
-void fit_abs_sky(const Image& R, const Image& eR, const Image& I, const Image& eI, Image& A, Image& S,
-                 Coefficients& c, Pliste& P);
 
 // Everything a method may be given; main fills it once per image.
 struct FitArguments {
@@ -43,22 +36,5 @@ struct FitArguments {
   Coefficients& c;  // six coefficients, indices 1 to 6
   Pliste& P;
 };
-
-// One row of the choice table: the first row whose test holds wins.
-struct MethodRow {
-  int number;                        // 1..7, the row's place in the table
-  const char* name;                  // the function it calls, for messages
-  bool (*chosen)(const Pliste& P);   // the row's test on the option flags
-  const char* announcement;          // printed with a line end before the call; null for none
-  void (*call)(FitArguments& args);  // null while the method is not built
-  // Adds the names of the diagnostic files the method writes for the current P.outname.
-  void (*outputs)(const Pliste& P, std::vector<std::string>& names);
-};
-
-// The seven rows, in order.
-const std::vector<MethodRow>& method_table();
-
-// The row that the flags of P choose.
-const MethodRow& choose_method(const Pliste& P);
 
 #endif
