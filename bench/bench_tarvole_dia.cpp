@@ -28,7 +28,9 @@
 #include <vector>
 
 #include "numerics/random.h"
-#include "tarvole/dia_methods.h"
+#include "tarvole/dia_engine.h"
+#include "tarvole/fit_dia.h"
+#include "tarvole/fit_fielddia.h"
 #include "tarvole/masking.h"
 
 namespace {

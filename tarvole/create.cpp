@@ -1,8 +1,8 @@
 // The correction of an image and its error image to the reference's scale.
+#include "tarvole/create.h"
+
 #include <cmath>
 #include <iostream>
-
-#include "tarvole/result_stage.h"
 
 namespace {
 

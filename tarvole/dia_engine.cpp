@@ -1,7 +1,7 @@
 // The kernel set-up shared by the difference-imaging methods and the reference steps.
-#include <iostream>
+#include "tarvole/dia_engine.h"
 
-#include "tarvole/dia_methods.h"
+#include <iostream>
 
 #include "dia/dia_files.h"
 

@@ -1,5 +1,7 @@
 // The binned-spline absorption fit: a plane fit on the sampling grid, then a spline surface of
 // the absorption from 61-pixel cell means of the reference and the image.
+#include "tarvole/fit_abs_binspline.h"
+
 #include <iomanip>
 #include <iostream>
 
@@ -8,7 +10,6 @@
 #include "tarvole/fixed_surface.h"
 #include "tarvole/names.h"
 #include "tarvole/sampling_grid.h"
-#include "tarvole/spline_methods.h"
 
 namespace {
 

@@ -1,11 +1,12 @@
 // The free-absorption fit: a constant absorption and a plane sky from the box means of the
 // sampling grid, by weighted linear least squares.
+#include "tarvole/fit_abs_sky.h"
+
 #include <cmath>
 #include <iomanip>
 #include <iostream>
 
 #include "numerics/linsolve.h"
-#include "tarvole/method_choice.h"
 #include "tarvole/sampling_grid.h"
 
 void fit_abs_sky(const Image& R, const Image& /*eR*/, const Image& I, const Image& /*eI*/, Image& A, Image& S,

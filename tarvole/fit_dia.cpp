@@ -1,6 +1,8 @@
 // Difference imaging over the stars of a table: a kernel with a free flux factor around every
 // star gives its absorption, the image is rescaled by the absorption surface, and a kernel with
 // the flux held fixed gives each good star's sky; both become constant or polynomial surfaces.
+#include "tarvole/fit_dia.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iomanip>
@@ -9,7 +11,7 @@
 
 #include "numerics/polyfit.h"
 #include "numerics/printf.h"
-#include "tarvole/dia_methods.h"
+#include "tarvole/dia_engine.h"
 #include "tarvole/names.h"
 
 namespace {
@@ -302,4 +304,11 @@ void fit_dia(const Image& R, const Image& /*eR*/, Image& I, Image& eI, Image& A,
             << std::fixed << std::setprecision(5) << std::setw(15) << 1.0 / c(1) << std::setprecision(1)
             << std::setw(15) << c(2) * c(1) << std::setprecision(4) << std::setw(15) << c(3) * c(1)
             << std::setw(15) << c(4) * c(1) << "   " << P.outname << std::endl;
+}
+
+void fit_dia_outputs(const Pliste& P, std::vector<std::string>& names) {
+  if (P.verbose > 1) {
+    names.push_back(newname(P.outname, "abs_dia-"));
+    names.push_back(newname(P.outname, "sky_dia-"));
+  }
 }

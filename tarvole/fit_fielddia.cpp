@@ -1,11 +1,14 @@
 // Difference imaging over the field: one kernel over the sampling region gives the flux factor f
 // of the image; the absorption is 1/f and the sky the binned and splined field I/f - R.
+#include "tarvole/fit_fielddia.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iostream>
 
 #include "tarvole/binspline.h"
-#include "tarvole/dia_methods.h"
+#include "tarvole/dia_engine.h"
+#include "tarvole/names.h"
 
 void fit_fielddia(const Image& R, const Image& /*eR*/, const Image& I, const Image& eI, Image& A, Image& S,
                   Coefficients& c, Pliste& P) {
@@ -57,4 +60,16 @@ void fit_fielddia(const Image& R, const Image& /*eR*/, const Image& I, const Ima
   c = 0.0;
   c(1) = 1.0 / f;
   c(2) = field(I.last(1) / 2, I.last(2) / 2);
+}
+
+void fit_fielddia_outputs(const Pliste& P, std::vector<std::string>& names) {
+  if (P.verbose > 0) {
+    names.push_back(newname(P.outname, "sky_binspline-"));
+    names.push_back("skygrid.fits");
+    names.push_back("skygrid.tab");
+  }
+  if (P.verbose > 2) {
+    names.push_back(newname(P.outname, "sky_binspline_bin-"));
+    names.push_back(newname(P.outname, "sky_binspline_median-"));
+  }
 }

@@ -1,34 +1,18 @@
 // The choice table of the fitting methods: one row per method, in the order main tests them.
 #include "tarvole/method_choice.h"
 
-#include "tarvole/dia_methods.h"
-#include "tarvole/names.h"
-#include "tarvole/spline_methods.h"
+#include "tarvole/fit_abs_binspline.h"
+#include "tarvole/fit_abs_sky.h"
+#include "tarvole/fit_dia.h"
+#include "tarvole/fit_fielddia.h"
+#include "tarvole/row_sky.h"
+#include "tarvole/sky_new.h"
+#include "tarvole/very_new.h"
 
 namespace {
 
 void call_fit_dia(FitArguments& a) { fit_dia(a.R, a.eR, a.I, a.eI, a.A, a.S, a.starX, a.starY, a.c, a.P); }
 void call_fit_fielddia(FitArguments& a) { fit_fielddia(a.R, a.eR, a.I, a.eI, a.A, a.S, a.c, a.P); }
-
-void fit_dia_outputs(const Pliste& P, std::vector<std::string>& names) {
-  if (P.verbose > 1) {
-    names.push_back(newname(P.outname, "abs_dia-"));
-    names.push_back(newname(P.outname, "sky_dia-"));
-  }
-}
-
-// The sky field of binspline("sky").
-void fit_fielddia_outputs(const Pliste& P, std::vector<std::string>& names) {
-  if (P.verbose > 0) {
-    names.push_back(newname(P.outname, "sky_binspline-"));
-    names.push_back("skygrid.fits");
-    names.push_back("skygrid.tab");
-  }
-  if (P.verbose > 2) {
-    names.push_back(newname(P.outname, "sky_binspline_bin-"));
-    names.push_back(newname(P.outname, "sky_binspline_median-"));
-  }
-}
 
 void call_fit_abs_sky(FitArguments& a) { fit_abs_sky(a.R, a.eR, a.I, a.eI, a.A, a.S, a.c, a.P); }
 void call_fit_fielddiaY(FitArguments& a) { fit_fielddiaY(a.R, a.eR, a.I, a.eI, a.A, a.S, a.c, a.P); }

@@ -7,10 +7,6 @@
 
 #include "tarvole/method_contract.h"
 
-// Free absorption and plane sky from the sampling grid (the default method).
-void fit_abs_sky(const Image& R, const Image& eR, const Image& I, const Image& eI, Image& A, Image& S,
-                 Coefficients& c, Pliste& P);
-
 // One row of the choice table: the first row whose test holds wins.
 struct MethodRow {
   int number;                        // 1..7, the row's place in the table

@@ -9,7 +9,7 @@
 #include <utility>
 #include <system_error>
 
-#include "tarvole/dia_methods.h"
+#include "tarvole/dia_engine.h"
 #include "tarvole/names.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "tarvole/create.h"
 #include "tarvole/names.h"
 
 namespace {

@@ -17,8 +17,4 @@ bool result_stage(const Image& R, const Image& eR, Image& I, Image& eI, const Im
                   const Image& A, const Image& S, const Coefficients& c, const std::string& reference_name,
                   const std::string& image_name, const orv::FitsHeader& header, Pliste& P);
 
-// The corrected image A*I - S and its error A*eI on the reference's scale, in place (see create.cpp).
-void create(const Image& R, const Image& eR, Image& I, Image& eI, const Image& A, const Image& S,
-            const Coefficients& c, Pliste& P);
-
 #endif

@@ -8,7 +8,6 @@
 #include "tarvole/binspline.h"
 #include "tarvole/names.h"
 #include "tarvole/running_median.h"
-#include "tarvole/spline_methods.h"
 
 orv::MArray<float, 2> brightObjectMask(const orv::MArray<float, 2>& R, const orv::MArray<float, 2>& med) {
   const int nx = R.last(1), ny = R.last(2);

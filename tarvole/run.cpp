@@ -9,7 +9,7 @@
 
 #include "orv/fits/ascio.h"
 #include "orv/fits/fits.h"
-#include "tarvole/dia_methods.h"
+#include "tarvole/dia_engine.h"
 #include "tarvole/method_choice.h"
 #include "tarvole/masking.h"
 #include "tarvole/names.h"

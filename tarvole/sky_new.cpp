@@ -1,5 +1,7 @@
 // Constant absorption and a sky made of a plane plus a spline surface of the plane model's
 // residual, averaged in 61-pixel cells.
+#include "tarvole/sky_new.h"
+
 #include <cmath>
 #include <iomanip>
 #include <iostream>
@@ -9,7 +11,6 @@
 #include "tarvole/fixed_surface.h"
 #include "tarvole/names.h"
 #include "tarvole/sampling_grid.h"
-#include "tarvole/spline_methods.h"
 
 namespace {
 

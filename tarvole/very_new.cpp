@@ -1,5 +1,7 @@
 // The iterated sampling-grid fit with gradients of absorption and sky, and a smoothed residual
 // surface from the binned spline.
+#include "tarvole/very_new.h"
+
 #include <cmath>
 #include <iomanip>
 #include <iostream>
@@ -9,7 +11,6 @@
 #include "tarvole/fit_table.h"
 #include "tarvole/names.h"
 #include "tarvole/sampling_grid.h"
-#include "tarvole/spline_methods.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "tarvole/result_stage.h"
+#include "tarvole/create.h"
 
 namespace {
 

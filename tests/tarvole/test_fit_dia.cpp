@@ -6,7 +6,7 @@
 #include <cmath>
 #include <string>
 
-#include "tarvole/dia_methods.h"
+#include "tarvole/fit_fielddia.h"
 #include "tarvole/masking.h"
 #include "tests/tarvole/tarvole_fixtures.h"
 

@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "tarvole/dia_methods.h"
-#include "tarvole/result_stage.h"
+#include "tarvole/create.h"
+#include "tarvole/dia_engine.h"
+#include "tarvole/fit_dia.h"
 #include "tests/tarvole/tarvole_fixtures.h"
 
 namespace {

@@ -1,7 +1,6 @@
-// The difference-imaging methods of the sky program: over the stars of a table (fit_dia) and over
-// the sampling region (fit_fielddia), their common kernel set-up and the reference steps.
-#ifndef TARVOLE_DIA_METHODS_H
-#define TARVOLE_DIA_METHODS_H
+// The kernel set-up shared by the difference-imaging methods, and their reference steps.
+#ifndef TARVOLE_DIA_ENGINE_H
+#define TARVOLE_DIA_ENGINE_H
 
 #include <memory>
 #include <string>
@@ -17,15 +16,6 @@ std::unique_ptr<diffima> make_dia_engine(int bg_order, double scale, const Plist
 
 // The engine's stamp list: the one area x1..x2, y1..y2.
 void set_dia_stamp(diffima& engine, int x1, int x2, int y1, int y2);
-
-// Kernel fits around every star of (x, y): absorption and sky surfaces by P.ordabs and P.ordsky.
-// Rescales I and eI by the absorption in place.
-void fit_dia(const Image& R, const Image& eR, Image& I, Image& eI, Image& A, Image& S,
-             const orv::MArray<double, 1>& x, const orv::MArray<double, 1>& y, Coefficients& c, Pliste& P);
-
-// One kernel over the sampling region: absorption 1/f, sky I/f - R binned and splined.
-void fit_fielddia(const Image& R, const Image& eR, const Image& I, const Image& eI, Image& A, Image& S,
-                  Coefficients& c, Pliste& P);
 
 // The reference step of the chosen method (row 1: stars, row 2: field), run once before the
 // images when P.ref is set. Returns false, after a message, when the engine refuses the reference.
