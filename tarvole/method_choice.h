@@ -13,7 +13,7 @@ struct MethodRow {
   const char* name;                  // the function it calls, for messages
   bool (*chosen)(const Pliste& P);   // the row's test on the option flags
   const char* announcement;          // printed with a line end before the call; null for none
-  void (*call)(FitArguments& args);  // null while the method is not built
+  void (*call)(FitArguments& args);  // the method
   // Adds the names of the diagnostic files the method writes for the current P.outname.
   void (*outputs)(const Pliste& P, std::vector<std::string>& names);
 };

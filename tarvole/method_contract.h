@@ -11,8 +11,7 @@
 //  3. Fixed diagnostic files (in the working directory) and prefixed ones (put in front of the
 //     file name part of P.outname) go into the row's `outputs`, so that main can refuse a run
 //     that would overwrite an input before anything is written.
-//  4. Fill in `call` (and `outputs`) of the method's row in method_choice.cpp. A row whose call
-//     is null ends the run with "not built" and status 1 before anything is written.
+//  4. Fill in `call` (and `outputs`) of the method's row in method_choice.cpp.
 //  The sampling grid of boxes (sampling_grid.h) and the result stage (result_stage.h) are shared.
 #ifndef TARVOLE_METHOD_CONTRACT_H
 #define TARVOLE_METHOD_CONTRACT_H

@@ -139,14 +139,8 @@ int run(Pliste& P, const std::list<std::string>& files) {
     starY.makeReference(table.readDoubleColumn(3));
   }
 
-  // Nothing is written before these checks: the chosen method must exist, and no output may
-  // fall on an input.
+  // Nothing is written before this check: no output may fall on an input.
   const MethodRow& method = choose_method(P);
-  if (!images.empty() && method.call == nullptr) {
-    std::cerr << "the method " << method.name << " chosen by the options is not built into this tarvole"
-              << std::endl;
-    return 1;
-  }
   const std::string clash =
       find_output_clash(run_inputs(P, reference_name, images), planned_outputs(P, images, method));
   if (!clash.empty()) {

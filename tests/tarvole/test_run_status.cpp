@@ -1,5 +1,5 @@
 // Tests how runs of the sky program end: statuses and messages for missing or faulty inputs,
-// outputs that would overwrite inputs, images of another extent and methods not built.
+// outputs that would overwrite inputs and images of another extent.
 #include <gtest/gtest.h>
 
 #include <fstream>
