@@ -13,6 +13,7 @@
 #include "numerics/spline.h"
 #include "tarvole/binspline.h"
 #include "tarvole/fixed_surface.h"
+#include "tarvole/knots.h"
 #include "tarvole/running_median.h"
 
 namespace {

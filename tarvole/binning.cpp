@@ -3,8 +3,7 @@
 
 #include <iostream>
 
-#include "tarvole/names.h"
-#include "tarvole/spline_surface.h"
+#include "tarvole/cell_grid.h"
 
 void binning(const orv::MArray<float, 2>& X, orv::MArray<float, 2>& out, const Pliste& P) {
   const int cx = P.cx, cy = P.cy;

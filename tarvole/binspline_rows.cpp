@@ -6,8 +6,11 @@
 
 #include "numerics/spline.h"
 #include "tarvole/binspline.h"
+#include "tarvole/block_means.h"
+#include "tarvole/cell_grid.h"
+#include "tarvole/image_files.h"
+#include "tarvole/knots.h"
 #include "tarvole/names.h"
-#include "tarvole/spline_surface.h"
 
 namespace {
 

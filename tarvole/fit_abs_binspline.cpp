@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "numerics/linsolve.h"
+#include "tarvole/cell_grid.h"
 #include "tarvole/fit_table.h"
 #include "tarvole/fixed_surface.h"
 #include "tarvole/names.h"

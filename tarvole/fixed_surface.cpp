@@ -5,6 +5,9 @@
 #include <iostream>
 
 #include "numerics/spline.h"
+#include "tarvole/block_means.h"
+#include "tarvole/image_files.h"
+#include "tarvole/knots.h"
 #include "tarvole/names.h"
 
 bool fixedCellSurface(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay,

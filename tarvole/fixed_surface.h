@@ -6,8 +6,8 @@
 #include <string>
 
 #include "orv/marray.h"
+#include "tarvole/cell_grid.h"
 #include "tarvole/pliste.h"
-#include "tarvole/spline_surface.h"
 
 // The fixed cells: radius 30, step and side 61, at least 1241 usable pixels, knots every 183.
 inline constexpr int fixedCellRadius = 30;

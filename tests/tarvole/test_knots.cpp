@@ -1,5 +1,5 @@
-// Tests the shared steps of the binned spline surfaces: cell ranges and shapes, knot ranges and
-// values, and the row-wise spline evaluation against the per-pixel bicubic spline.
+// Tests the knots of the binned spline surfaces: knot ranges and values, and the row-wise spline
+// evaluation against the per-pixel bicubic spline.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,42 +7,9 @@
 #include <sstream>
 
 #include "numerics/spline.h"
-#include "tarvole/spline_surface.h"
+#include "tarvole/knots.h"
 
 namespace {
-
-TEST(CellAxis, RangesTruncateTowardZero) {
-  struct Case {
-    int centre, extent, d, first, last;
-  } cases[] = {
-      {1070, 2048, 61, -17, 18},                                                // first centre 33, last 2168
-      {1077, 2048, 61, -17, 17}, {300, 600, 61, -4, 6}, {30, 600, 61, -1, 11},  // (30-62)/61 truncates to 0
-      {-500, 600, 61, 8, 20},  // a centre far left of the image
-  };
-  for (const Case& c : cases) {
-    CellAxis a = cellAxis(c.centre, c.extent, c.d);
-    EXPECT_EQ(a.first, c.first) << c.centre;
-    EXPECT_EQ(a.last, c.last) << c.centre;
-  }
-  EXPECT_EQ(cellAxis(1070, 2048, 61).centreOf(-17), 33);
-}
-
-TEST(CellShape, PixelsFollowTheBoxRule) {
-  for (int rb : {0, 1, 2, 5, 30}) {
-    CellShape shape(rb);
-    long count = 0, brute = 0;
-    shape.forEachRun(500, 500, 1000, 1000, [&](int, int x0, int x1) { count += x1 - x0 + 1; });
-    for (int j = -rb; j <= rb; ++j)
-      for (int i = -rb; i <= rb; ++i) brute += i * i + j * j < rb * (rb + 1);
-    EXPECT_EQ(count, brute) << rb;
-  }
-  // Clipped at a corner, only the pixels inside the image remain.
-  long corner = 0, cornerBrute = 0;
-  CellShape(30).forEachRun(3, 2, 100, 100, [&](int, int x0, int x1) { corner += x1 - x0 + 1; });
-  for (int j = -30; j <= 30; ++j)
-    for (int i = -30; i <= 30; ++i) cornerBrute += i * i + j * j < 930 && 3 + i >= 1 && 2 + j >= 1;
-  EXPECT_EQ(corner, cornerBrute);
-}
 
 TEST(Knots, RangeRule) {
   struct Case {

@@ -1,83 +1,13 @@
-// Cells, knots and row-wise spline evaluation of the binned spline surfaces.
-#include "tarvole/spline_surface.h"
+// Knots of the binned spline surfaces: ranges, values, evaluation, second derivatives, summaries.
+#include "tarvole/knots.h"
 
 #include <algorithm>
 #include <cmath>
 #include <iomanip>
 #include <iostream>
-#include <ostream>
+#include <vector>
 
 #include "numerics/spline.h"
-#include "orv/fits/fits.h"
-
-CellAxis cellAxis(int centre, int extent, int d) {
-  CellAxis a;
-  a.centre = centre;
-  a.step = d;
-  a.first = -((centre - 1 - d) / d + 1);
-  a.last = (d + extent - centre) / d + 1;
-  return a;
-}
-
-CellShape::CellShape(int rb) : rb_(std::max(rb, 0)), halfWidth_(2 * std::max(rb, 0) + 1, -1) {
-  const long limit = static_cast<long>(rb_) * (rb_ + 1);
-  for (int j = -rb_; j <= rb_; ++j) {
-    int w = -1;
-    for (int i = 0; i <= rb_; ++i)
-      if (static_cast<long>(i) * i + static_cast<long>(j) * j < limit) w = i;
-    halfWidth_[j + rb_] = w;
-  }
-}
-
-orv::MArray<double, 2> cellGrid(CellAxis ax, CellAxis ay, double value) {
-  orv::MArray<double, 2> g(orv::Range(ax.first - 1, ax.last + 1), orv::Range(ay.first - 1, ay.last + 1));
-  g = value;
-  return g;
-}
-
-orv::MArray<double, 1> cellCentres(CellAxis a) {
-  orv::MArray<double, 1> c(orv::Range(a.first - 1, a.last + 1));
-  c = 0.0;
-  for (int k = a.first; k <= a.last; ++k) c(k) = a.centreOf(k);
-  return c;
-}
-
-void cellMeans(const orv::MArray<float, 2>& X, const orv::MArray<float, 2>& Y, const CellShape& cell,
-               CellAxis ax, CellAxis ay, int minCount, float blank, CellMeans& out) {
-  const int nx = Y.last(1);
-  const int ny = Y.last(2);
-  out.ax = ax;
-  out.ay = ay;
-  out.mx.makeReference(cellGrid(ax, ay, blank));
-  out.my.makeReference(cellGrid(ax, ay, blank));
-  out.xc.makeReference(cellCentres(ax));
-  out.yc.makeReference(cellCentres(ay));
-  for (int ky = ay.first; ky <= ay.last; ++ky) {
-    const int yc = ay.centreOf(ky);
-    for (int kx = ax.first; kx <= ax.last; ++kx) {
-      const int xc = ax.centreOf(kx);
-      long n = 0;
-      double sumX = 0.0, sumY = 0.0;
-      cell.forEachRun(xc, yc, nx, ny, [&](int y, int x0, int x1) {
-        const float* px = &X(x0, y);
-        const float* py = &Y(x0, y);
-        for (int i = 0; i <= x1 - x0; ++i) {
-          const float a = px[i];
-          const float b = py[i];
-          if (a != blank && b != blank) {
-            sumX += a;
-            sumY += b;
-            ++n;
-          }
-        }
-      });
-      if (n > minCount) {
-        out.mx(kx, ky) = sumX / static_cast<double>(n);
-        out.my(kx, ky) = sumY / static_cast<double>(n);
-      }
-    }
-  }
-}
 
 int firstKnot(int i0) {
   int p = 1;
@@ -210,17 +140,6 @@ long evaluateSurface(const Knots& k, const orv::MArray<double, 2>& z2, orv::MArr
   return errors;
 }
 
-void paintCells(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay, int rb, PixelBox box,
-                orv::MArray<float, 2>& img) {
-  for (int ky = ay.first; ky <= ay.last; ++ky)
-    for (int kx = ax.first; kx <= ax.last; ++kx) {
-      const int xc = ax.centreOf(kx), yc = ay.centreOf(ky);
-      const float value = static_cast<float>(G(kx, ky));
-      for (int y = std::max(yc - rb, box.y0); y <= std::min(yc + rb, box.y1); ++y)
-        for (int x = std::max(xc - rb, box.x0); x <= std::min(xc + rb, box.x1); ++x) img(x, y) = value;
-    }
-}
-
 void paintKnots(const Knots& k, int half, PixelBox box, orv::MArray<float, 2>& img) {
   for (int q = k.py0; q <= k.py1; ++q)
     for (int p = k.px0; p <= k.px1; ++p) {
@@ -229,21 +148,6 @@ void paintKnots(const Knots& k, int half, PixelBox box, orv::MArray<float, 2>& i
       for (int y = std::max(ys - half, box.y0); y <= std::min(ys + half, box.y1); ++y)
         for (int x = std::max(xs - half, box.x0); x <= std::min(xs + half, box.x1); ++x) img(x, y) = value;
     }
-}
-
-void printCellLayout(std::ostream& os, int verbose, int d, int medianSize, int cx, int cy,
-                     bool emptyBeforeMedian) {
-  if (verbose > 0)
-    os << std::endl
-       << "binning diam: " << d << " px" << std::endl
-       << "binning  ivl: " << d << " px" << std::endl;
-  os << std::endl << "center: " << std::endl << " cx: " << cx << std::endl << " cy: " << cy << std::endl;
-  if (verbose > 0) {
-    if (emptyBeforeMedian) os << std::endl;
-    os << "median diam: " << medianSize << " px" << std::endl
-       << "median  ivl: " << medianSize << " px" << std::endl;
-  }
-  os << std::endl << "binning..." << std::endl;
 }
 
 orv::MArray<double, 2> knotSecondDerivatives(const Knots& k, std::ostream& os, int verbose, const std::string& outname) {
@@ -264,17 +168,4 @@ void printKnotSummary(std::ostream& os, double sum, double count, double squares
   os << " aver   = " << sum / count << std::endl
      << " sig    = " << std::sqrt(squaresFromOne / count) << std::endl
      << " median = " << median << std::endl;
-}
-
-void writeImage(const std::string& name, const orv::MArray<float, 2>& a) {
-  orv::FitsOut f(name);
-  f << a;
-}
-void writeImage(const std::string& name, const orv::MArray<double, 2>& a) {
-  orv::FitsOut f(name);
-  f << a;
-}
-void writeImage(const std::string& name, const orv::MArray<double, 1>& a) {
-  orv::FitsOut f(name);
-  f << a;
 }
