@@ -381,7 +381,7 @@ void BM_StarBoxFitReadsOnly(benchmark::State& state) {
     auto vr = dia_files::readBox<float>(p.dir + "e2.image_r.fits", 61, 195, 61, 195);
     auto bb = dia_files::readBox<float>(p.dir + "bb0000.fits", 78, 178, 78, 178);
     for (int q = 1; q <= 50; ++q) {
-      auto cc = dia_files::readBox<float>(dia_files::productName(p.dir, "cc%4.4i.fits", q), 78, 178, 78, 178);
+      auto cc = dia_files::readBox<float>(dia_files::basisImageName(p.dir, q), 78, 178, 78, 178);
       benchmark::DoNotOptimize(cc.firstElement());
     }
     benchmark::DoNotOptimize(mask.firstElement());
@@ -444,7 +444,7 @@ void BM_ConvolveReadsAlone(benchmark::State& state) {
     auto bb = dia_files::readWhole<float>(f.dir + "bb0000.fits");
     benchmark::DoNotOptimize(bb.firstElement());
     for (int q = 1; q <= 50; ++q) {
-      auto cc = dia_files::readWhole<float>(dia_files::productName(f.dir, "cc%4.4i.fits", q));
+      auto cc = dia_files::readWhole<float>(dia_files::basisImageName(f.dir, q));
       benchmark::DoNotOptimize(cc.firstElement());
     }
   }

@@ -202,7 +202,7 @@ void diffima::fitCells__(const orv::MArray<float, 2>& img, const orv::MArray<flo
 
   // Usable pixels: data on the image side and in the reference's calculation mask.
   if (V > 1) std::cout << " loading rmask ... " << std::endl;
-  const orv::MArray<short, 2> rmask = timedRead<short>(watch, refpath + "rmask_calc.fits", mx0, mx1, my0, my1);
+  const orv::MArray<short, 2> rmask = timedRead<short>(watch, refpath + dia_files::calcMask, mx0, mx1, my0, my1);
   if (V > 2) {
     std::cout << "calc_kern: rmask_calc Array" << std::endl;
     rmask.describeSelf();
@@ -213,7 +213,7 @@ void diffima::fitCells__(const orv::MArray<float, 2>& img, const orv::MArray<flo
       imask(x, y) = rmask(x, y) != 0 && (no_image_error ? image_i(x, y) != 0.0f : e2image_i(x, y) > 0.0f);
   orv::MArray<float, 2> Vr;
   if (!no_ref_error) {
-    Vr.makeReference(timedRead<float>(watch, refpath + "e2.image_r.fits", bx0, bx1, by0, by1));
+    Vr.makeReference(timedRead<float>(watch, refpath + dia_files::referenceVariance, bx0, bx1, by0, by1));
     if (V > 2) {
       std::cout << "calc_kern: e2image_r Array" << std::endl;
       Vr.describeSelf();
@@ -335,8 +335,8 @@ void diffima::fitCells__(const orv::MArray<float, 2>& img, const orv::MArray<flo
           };
           for (int i = 0; i <= bg_order; ++i)
             for (int j = 0; j <= bg_order - i; ++j)
-              pack(dia_files::productName(refpath, "bb%2.2i%2.2i.fits", i, j));
-          for (int q = 1; q <= mat - nbg; ++q) pack(dia_files::productName(refpath, "cc%4.4i.fits", q));
+              pack(dia_files::backgroundTermName(refpath, i, j));
+          for (int q = 1; q <= mat - nbg; ++q) pack(dia_files::basisImageName(refpath, q));
           if (V > 4) dia_files::writeImage("ttti.fits", image_i);
         } else {
           if (V > 2) cc.describeSelf();

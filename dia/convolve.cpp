@@ -33,9 +33,9 @@ int diffima::convolve(const orv::MArray<float, 2>& img, orv::MArray<float, 2>& r
     image_rk = 0.0f;
     nimage_i = 0.0f;
     const orv::MArray<float, 2> reference = dia_files::readBox<float>(
-        refpath + (imageMode ? "image_r.fits" : "e2.image_r.fits"), bx0, bx1, by0, by1);
+        refpath + (imageMode ? dia_files::modifiedReference : dia_files::referenceVariance), bx0, bx1, by0, by1);
     const orv::MArray<short, 2> mask = dia_files::readBox<short>(
-        refpath + (imageMode ? "rmask_conv.fits" : "e.rmask_conv.fits"), mx0, mx1, my0, my1);
+        refpath + (imageMode ? dia_files::convMask : dia_files::varianceConvMask), mx0, mx1, my0, my1);
     if (V > 2) {
       std::cout << "convolve: image_r Array" << std::endl;
       reference.describeSelf();
@@ -79,16 +79,16 @@ int diffima::convolve(const orv::MArray<float, 2>& img, orv::MArray<float, 2>& r
       for (int i = 0; i <= bg_order; ++i)
         for (int j = 0; j <= bg_order - i; ++j) {
           ++p;
-          addWeighted(backgr, dia_files::productName(refpath, "bb%2.2i%2.2i.fits", i, j),
+          addWeighted(backgr, dia_files::backgroundTermName(refpath, i, j),
                       [&](int n) { return coef(p, n); });
         }
     }
     for (int p = nbg + 1; p <= mat; ++p) {
       if (imageMode)
-        addWeighted(image_rk, dia_files::productName(refpath, "cc%4.4i.fits", p - nbg),
+        addWeighted(image_rk, dia_files::basisImageName(refpath, p - nbg),
                     [&](int n) { return coef(p, n); });
       else
-        addWeighted(image_rk, dia_files::productName(refpath, "e2.cc%4.4i.fits", p - nbg),
+        addWeighted(image_rk, dia_files::basisVarianceName(refpath, p - nbg),
                     [&](int n) { return coef(p, n) * coef(p, n); });
     }
 

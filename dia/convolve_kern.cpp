@@ -51,13 +51,13 @@ int diffima::convolveKernel__(bool variance, const orv::Range& rx, const orv::Ra
       if (V > 2) printArea();
     }
     orv::MArray<float, 2> image_r = dia_files::readBox<float>(
-        refpath + (variance ? "e2.image_r.fits" : "image_r.fits"), bx0, bx1, by0, by1);
+        refpath + (variance ? dia_files::referenceVariance : dia_files::modifiedReference), bx0, bx1, by0, by1);
     if (V > 2) {
       std::cout << (variance ? "convolve: e2image_r Array" : "convolve: image_r Array  ") << std::endl;
       image_r.describeSelf();
     }
     const orv::MArray<short, 2> mask = dia_files::readBox<short>(
-        refpath + (variance ? "e.rmask_conv.fits" : "rmask_conv.fits"), mx0, mx1, my0, my1);
+        refpath + (variance ? dia_files::varianceConvMask : dia_files::convMask), mx0, mx1, my0, my1);
     orv::MArray<float, 2> image_rk(orv::Range(mx0, mx1), orv::Range(my0, my1));
     image_rk = 0.0f;
 

@@ -1,24 +1,16 @@
-// Reference product files of difference imaging: names under the reference path, region
-// reads indexed in image coordinates, and image writes.
+// Reference product files of difference imaging: their names, region reads indexed in image
+// coordinates, and image writes.
 #ifndef DIA_DIA_FILES_H
 #define DIA_DIA_FILES_H
 
-#include <cstdio>
 #include <string>
 
+#include "dia/product_names.h"
 #include "orv/fits/fits.h"
 #include "orv/marray.h"
 #include "util/region.h"
 
 namespace dia_files {
-
-// refpath followed by the pattern formatted with the numbers alone: refpath never passes
-// through a format string.
-inline std::string productName(const std::string& refpath, const char* pattern, int a, int b = 0) {
-  char name[64];
-  std::snprintf(name, sizeof name, pattern, a, b);
-  return refpath + name;
-}
 
 // The box [x0 … x1] × [y0 … y1] of a FITS image, indexed in image coordinates.
 template <class T>

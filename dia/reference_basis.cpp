@@ -33,11 +33,11 @@ void diffima::readReferenceProducts__(orv::MArray<float, 2>& image_r, orv::MArra
               << " my0 = " << my0 << std::endl
               << " my1 = " << my1 << std::endl
               << std::endl;
-  image_r.makeReference(dia_files::readBox<float>(refpath + "image_r.fits", bx0, bx1, by0, by1));
+  image_r.makeReference(dia_files::readBox<float>(refpath + dia_files::modifiedReference, bx0, bx1, by0, by1));
   if (!no_ref_error)
-    e2image_r.makeReference(dia_files::readBox<float>(refpath + "e2.image_r.fits", bx0, bx1, by0, by1));
-  rmask_calc.makeReference(dia_files::readBox<short>(refpath + "rmask_calc.fits", mx0, mx1, my0, my1));
-  rmask_conv.makeReference(dia_files::readBox<short>(refpath + "rmask_conv.fits", mx0, mx1, my0, my1));
+    e2image_r.makeReference(dia_files::readBox<float>(refpath + dia_files::referenceVariance, bx0, bx1, by0, by1));
+  rmask_calc.makeReference(dia_files::readBox<short>(refpath + dia_files::calcMask, mx0, mx1, my0, my1));
+  rmask_conv.makeReference(dia_files::readBox<short>(refpath + dia_files::convMask, mx0, mx1, my0, my1));
   if (verbose > 2) {
     std::cout << "calc_reference: image_r Array:" << std::endl;
     image_r.describeSelf();
@@ -201,7 +201,7 @@ int diffima::calc_basis(const orv::MArray<float, 2>& image_r, const orv::MArray<
         if (verbose > 3) std::cout << nbg << " ";
         std::cout.flush();
         if (!basis_in_memory) {
-          dia_files::writeImage(dia_files::productName(refpath, "bb%2.2i%2.2i.fits", i, j), W);
+          dia_files::writeImage(dia_files::backgroundTermName(refpath, i, j), W);
         } else {
           if (verbose > 2) std::cout << " CX = " << CX << " CY = " << CY << std::endl;
           store(cc, W, nbg);
@@ -253,9 +253,9 @@ int diffima::calc_basis(const orv::MArray<float, 2>& image_r, const orv::MArray<
               }
             if (verbose > 0) std::cout << p - nbg << " " << std::flush;
             if (!basis_in_memory) {
-              dia_files::writeImage(dia_files::productName(refpath, "cc%4.4i.fits", p - nbg), W);
+              dia_files::writeImage(dia_files::basisImageName(refpath, p - nbg), W);
               if (variances)
-                dia_files::writeImage(dia_files::productName(refpath, "e2.cc%4.4i.fits", p - nbg), V);
+                dia_files::writeImage(dia_files::basisVarianceName(refpath, p - nbg), V);
             } else {
               store(cc, W, p);
               if (variances) store(e2cc, V, p);

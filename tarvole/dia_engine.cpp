@@ -3,7 +3,7 @@
 
 #include <iostream>
 
-#include "dia/dia_files.h"
+#include "dia/product_names.h"
 
 std::unique_ptr<diffima> make_dia_engine(int bg_order, double scale, const Pliste& P) {
   orv::MArray<int, 1> degrees(4);
@@ -61,14 +61,5 @@ std::vector<std::string> dia_reference_products(int method_row, const Pliste& P)
   // The engine of the step knows its background terms and kernel parameters.
   const int bg_order = method_row == 1 ? 0 : P.ordsky;
   const auto engine = make_dia_engine(bg_order, 0.0, P);
-  std::vector<std::string> names;
-  for (const char* name : {"image_r.fits", "e2.image_r.fits", "rmask_calc.fits", "rmask_conv.fits", "e.rmask_conv.fits"})
-    names.push_back(P.refdir + name);
-  for (int i = 0; i <= bg_order; ++i)
-    for (int j = 0; j <= bg_order - i; ++j) names.push_back(dia_files::productName(P.refdir, "bb%2.2i%2.2i.fits", i, j));
-  for (int p = 1; p <= engine->mat - engine->nbg; ++p) {
-    names.push_back(dia_files::productName(P.refdir, "cc%4.4i.fits", p));
-    names.push_back(dia_files::productName(P.refdir, "e2.cc%4.4i.fits", p));
-  }
-  return names;
+  return dia_files::referenceProducts(P.refdir, bg_order, engine->mat - engine->nbg);
 }
