@@ -175,8 +175,8 @@ orv::MArray<T, 2> convolve2d_circ(const orv::MArray<K, 2>& kernel, const orv::MA
 // 0 with the solution in b and the inverse in a, −1 for a zero pivot.
 int dia_gaussj(orv::MArray<double, 2>& a, int n, orv::MArray<double, 1>& b);
 
-// Ends the process: the message and a line end on standard error, both streams flushed,
-// then exit with the status.
+// Ends the process through endProcess after flushing standard output: the message and a line
+// end on standard error, then exit with the status.
 [[noreturn]] void dia_fatal(const std::string& message, int status);
 
 #endif

@@ -3,16 +3,15 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <iostream>
 
 #include "dia/dia.h"
+#include "numerics/end_process.h"
 
+// Standard output first, so that what the engine printed comes before the message.
 void dia_fatal(const std::string& message, int status) {
   std::cout.flush();
-  std::cerr << message << std::endl;
-  std::cerr.flush();
-  std::exit(status);
+  endProcess(message, status);
 }
 
 namespace {
