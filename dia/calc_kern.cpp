@@ -121,8 +121,45 @@ void diffima::fitCells__(const orv::MArray<float, 2>& img, const orv::MArray<flo
   int ncx, ncy;
   const int cells = cellCount__(ncx, ncy);
   if (V > 2) std::cout << "total areas: " << cells << std::endl;
+  allocateCellResults__(ncx, ncy);
+  loadImageSide__(img, eimg);
+  const orv::MArray<float, 2> Vr = loadReferenceSide__(watch);
 
-  const orv::Range allCells(1, cells), params(1, mat);
+  // P holds the background monomials of the last rectangle summed; a cell that no stamp
+  // reaches is not solved, so it never reads another cell's values.
+  std::vector<float> P(std::max(nbg, 1));
+  forEachCell__([&](int c, int x0, int x1, int y0, int y1) {
+    const long t0 = static_cast<long>(std::time(nullptr));
+    if (V > 2) std::cout << " field = " << c << std::endl << " nx = " << x0 << std::endl << " ny = " << y0 << std::endl;
+    const bool anyStampUsed = sumCell__(c, x0, x1, y0, y1, circ, Vr, P, watch);
+    // Solve: only a cell whose stamps gave sums, with a regular, finite solution, is fitted.
+    if (!(hits(c) > 0 && good(c) > 10 * mat && anyStampUsed)) return;
+    solveCell__(c, (x0 - mx0) / lefx + 1, (y0 - my0) / lefy + 1, ncx, P, t0);
+  });
+
+  const std::vector<KernelTerm> terms = kernelTerms__();
+  forEachCell__([&](int c, int x0, int, int y0, int) {
+    cellKernel__(c, (x0 - mx0) / lefx + 1, (y0 - my0) / lefy + 1, terms);
+  });
+
+  const dia_cells::Combined r =
+      dia_cells::combineCells(cell_factor, cell_factor_err, cell_constant, cell_constant_err, V);
+  factor = r.factor;
+  factor_err = r.factor_err;
+  constant = r.constant;
+  constant_err = r.constant_err;
+  if (V > 0) {
+    std::cout << std::endl << "---------------------- MEDIAN ------------------" << std::endl;
+    std::cout << " factor:     " << factor << " +/- " << factor_err << std::endl;
+    std::cout << " constant:   " << constant << " +/- " << constant_err << std::endl;
+    std::cout << std::string(48, '-') << std::endl;
+  }
+  std::cout << std::defaultfloat;
+  watch.stop("");
+}
+
+void diffima::allocateCellResults__(int ncx, int ncy) {
+  const orv::Range allCells(1, ncx * ncy), params(1, mat);
   kern.makeReference(orv::MArray<double, 3>(range_x, range_y, allCells));
   kern = 0.0;
   const int kx = 2 * hx + 1, ky = 2 * hy + 1;
@@ -142,7 +179,10 @@ void diffima::fitCells__(const orv::MArray<float, 2>& img, const orv::MArray<flo
   good = 0;
   hits.makeReference(orv::MArray<int, 1>(allCells));
   hits = 0;
+}
 
+void diffima::loadImageSide__(const orv::MArray<float, 2>& img, const orv::MArray<float, 2>& eimg) {
+  const int V = verbose;
   // The image over the fit area. A non-finite value or error counts as no data.
   if (V > 1) std::cout << " load images and calculate mask ..." << std::endl << std::endl;
   const orv::Range fx(mx0, mx1), fy(my0, my1);
@@ -174,6 +214,7 @@ void diffima::fitCells__(const orv::MArray<float, 2>& img, const orv::MArray<flo
         e2image_i(x, y) = e;
       }
     }
+  // Pixels within the cut radius of a pixel marked −1 lose their data.
   if (!no_image_error) {
     const int k = cut_radius;
     const double reach = static_cast<double>(k) * (k + 1);
@@ -199,7 +240,10 @@ void diffima::fitCells__(const orv::MArray<float, 2>& img, const orv::MArray<flo
     }
     printFitArea(mx0, mx1, my0, my1);
   }
+}
 
+orv::MArray<float, 2> diffima::loadReferenceSide__(Stopwatch& watch) {
+  const int V = verbose;
   // Usable pixels: data on the image side and in the reference's calculation mask.
   if (V > 1) std::cout << " loading rmask ... " << std::endl;
   const orv::MArray<short, 2> rmask = timedRead<short>(watch, refpath + dia_files::calcMask, mx0, mx1, my0, my1);
@@ -207,7 +251,7 @@ void diffima::fitCells__(const orv::MArray<float, 2>& img, const orv::MArray<flo
     std::cout << "calc_kern: rmask_calc Array" << std::endl;
     rmask.describeSelf();
   }
-  imask.makeReference(orv::MArray<bool, 2>(fx, fy));
+  imask.makeReference(orv::MArray<bool, 2>(orv::Range(mx0, mx1), orv::Range(my0, my1)));
   for (int y = my0; y <= my1; ++y)
     for (int x = mx0; x <= mx1; ++x)
       imask(x, y) = rmask(x, y) != 0 && (no_image_error ? image_i(x, y) != 0.0f : e2image_i(x, y) > 0.0f);
@@ -219,252 +263,234 @@ void diffima::fitCells__(const orv::MArray<float, 2>& img, const orv::MArray<flo
       Vr.describeSelf();
     }
   }
+  return Vr;
+}
 
-  const std::vector<KernelTerm> terms = kernelTerms__();
+bool diffima::sumCell__(int c, int x0, int x1, int y0, int y1, bool circ, const orv::MArray<float, 2>& Vr,
+                        std::vector<float>& P, Stopwatch& watch) {
   const int rows = mat + 1;  // the basis values, then the image: the last column gives vv
-  std::vector<float> P(std::max(nbg, 1));
-  int c = 0;
-  for (int x0 = mx0; x0 <= mx1; x0 += lefx) {
-    for (int y0 = my0; y0 <= my1; y0 += lefy) {
-      ++c;
-      const int column = (x0 - mx0) / lefx + 1, row = (y0 - my0) / lefy + 1;
-      mm.makeReference(orv::MArray<double, 2>(mat, mat));
-      mm = 0.0;
-      vv.makeReference(orv::MArray<double, 1>(mat));
-      vv = 0.0;
-      std::vector<double> sums(static_cast<std::size_t>(rows) * rows, 0.0);
-      bool anyStampUsed = false;
-      const long t0 = static_cast<long>(std::time(nullptr));
-      if (V > 2) std::cout << " field = " << c << std::endl << " nx = " << x0 << std::endl << " ny = " << y0 << std::endl;
+  mm.makeReference(orv::MArray<double, 2>(mat, mat));
+  mm = 0.0;
+  vv.makeReference(orv::MArray<double, 1>(mat));
+  vv = 0.0;
+  std::vector<double> sums(static_cast<std::size_t>(rows) * rows, 0.0);
+  bool anyStampUsed = false;
+  for (int s = 1; s <= numberofstamps; ++s)
+    anyStampUsed = addStampSums__(c, s, x0, x1, y0, y1, circ, Vr, P, sums, watch) || anyStampUsed;
+  for (int i = 1; i <= mat; ++i) {
+    for (int j = i; j <= mat; ++j) mm(i, j) = mm(j, i) = sums[static_cast<std::size_t>(i - 1) * rows + (j - 1)];
+    vv(i) = sums[static_cast<std::size_t>(i - 1) * rows + mat];
+  }
+  return anyStampUsed;
+}
 
-      for (int s = 1; s <= numberofstamps; ++s) {
-        const int sx0 = stampxy(1, 0, s), sx1 = stampxy(1, 1, s), sy0 = stampxy(2, 0, s), sy1 = stampxy(2, 1, s);
-        if (V > 2)
-          std::cout << std::endl
-                    << std::string(43, '#') << std::endl
-                    << " stamp NR " << s << std::endl
-                    << " stamp x0 = " << sx0 << std::endl
-                    << " stamp x1 = " << sx1 << std::endl
-                    << " stamp y0 = " << sy0 << std::endl
-                    << " stamp y1 = " << sy1 << std::endl;
-        const int cx1 = std::min(x0 + lefx - 1, mx1), cy1 = std::min(y0 + lefy - 1, my1);
-        if (sx1 < x0 || cx1 < sx0 || sy1 < y0 || cy1 < sy0) {
-          if (V > 2) std::cout << " OUTSIDE " << std::endl;
-          continue;
-        }
-        hits(c) += 1;
-        const int fx0 = std::max(x0, sx0), fx1 = std::min(cx1, sx1);
-        const int fy0 = std::max(y0, sy0), fy1 = std::min(cy1, sy1);
-        if (V > 2)
-          std::cout << " INSIDE " << std::endl
-                    << " fx0 = " << fx0 << std::endl
-                    << " fx1 = " << fx1 << std::endl
-                    << " fy0 = " << fy0 << std::endl
-                    << " fy1 = " << fy1 << std::endl;
+bool diffima::addStampSums__(int c, int s, int x0, int cx1, int y0, int cy1, bool circ,
+                             const orv::MArray<float, 2>& Vr, std::vector<float>& P, std::vector<double>& sums,
+                             Stopwatch& watch) {
+  const int V = verbose;
+  const int rows = mat + 1;
+  const int sx0 = stampxy(1, 0, s), sx1 = stampxy(1, 1, s), sy0 = stampxy(2, 0, s), sy1 = stampxy(2, 1, s);
+  if (V > 2)
+    std::cout << std::endl
+              << std::string(43, '#') << std::endl
+              << " stamp NR " << s << std::endl
+              << " stamp x0 = " << sx0 << std::endl
+              << " stamp x1 = " << sx1 << std::endl
+              << " stamp y0 = " << sy0 << std::endl
+              << " stamp y1 = " << sy1 << std::endl;
+  if (sx1 < x0 || cx1 < sx0 || sy1 < y0 || cy1 < sy0) {
+    if (V > 2) std::cout << " OUTSIDE " << std::endl;
+    return false;
+  }
+  hits(c) += 1;
+  const int fx0 = std::max(x0, sx0), fx1 = std::min(cx1, sx1);
+  const int fy0 = std::max(y0, sy0), fy1 = std::min(cy1, sy1);
+  if (V > 2)
+    std::cout << " INSIDE " << std::endl
+              << " fx0 = " << fx0 << std::endl
+              << " fx1 = " << fx1 << std::endl
+              << " fy0 = " << fy0 << std::endl
+              << " fy1 = " << fy1 << std::endl;
 
-        // Background monomials at the rectangle's centre, halved as integers.
-        const int xc = (fx0 + fx1) / 2, yc = (fy0 + fy1) / 2;
-        for (int i = 0, k = 0; i <= bg_order; ++i)
-          for (int j = 0; j <= bg_order - i; ++j) P[k++] = static_cast<float>(power(xc, i) * power(yc, j));
+  // Background monomials at the rectangle's centre, halved as integers.
+  const int xc = (fx0 + fx1) / 2, yc = (fy0 + fy1) / 2;
+  for (int i = 0, k = 0; i <= bg_order; ++i)
+    for (int j = 0; j <= bg_order - i; ++j) P[k++] = static_cast<float>(power(xc, i) * power(yc, j));
 
-        if (circ) {
-          const double R = 0.5 * (fy1 - fy0) + 0.5, xm = 0.5 * (fx0 + fx1), ym = 0.5 * (fy0 + fy1);
-          for (int y = fy0; y <= fy1; ++y)
-            for (int x = fx0; x <= fx1; ++x)
-              if ((x - xm) * (x - xm) + (y - ym) * (y - ym) >= R * R) imask(x, y) = false;
-        }
-        if (V > 2) {
-          orv::MArray<int, 2> cellMask(orv::Range(fx0, fx1), orv::Range(fy0, fy1));
-          for (int y = fy0; y <= fy1; ++y)
-            for (int x = fx0; x <= fx1; ++x) cellMask(x, y) = imask(x, y) ? 1 : 0;
-          dia_files::writeImage("irmask_calc_cell.fits", cellMask);
-        }
-        long n = 0;
-        for (int y = fy0; y <= fy1; ++y)
-          for (int x = fx0; x <= fx1; ++x) n += imask(x, y);
-        good(c) += static_cast<int>(n);
-        if (V > 2)
-          std::cout << std::endl
-                    << "area nr " << c << ":   x: " << fx0 << ".." << fx1 << "   y: " << fy0 << ".." << fy1
-                    << "  good pixels: " << n << std::endl
-                    << "     mat = " << mat << std::endl;
-        if (n <= 10L * mat) continue;
+  if (circ) {
+    const double R = 0.5 * (fy1 - fy0) + 0.5, xm = 0.5 * (fx0 + fx1), ym = 0.5 * (fy0 + fy1);
+    for (int y = fy0; y <= fy1; ++y)
+      for (int x = fx0; x <= fx1; ++x)
+        if ((x - xm) * (x - xm) + (y - ym) * (y - ym) >= R * R) imask(x, y) = false;
+  }
+  if (V > 2) {
+    orv::MArray<int, 2> cellMask(orv::Range(fx0, fx1), orv::Range(fy0, fy1));
+    for (int y = fy0; y <= fy1; ++y)
+      for (int x = fx0; x <= fx1; ++x) cellMask(x, y) = imask(x, y) ? 1 : 0;
+    dia_files::writeImage("irmask_calc_cell.fits", cellMask);
+  }
+  long n = 0;
+  for (int y = fy0; y <= fy1; ++y)
+    for (int x = fx0; x <= fx1; ++x) n += imask(x, y);
+  good(c) += static_cast<int>(n);
+  if (V > 2)
+    std::cout << std::endl
+              << "area nr " << c << ":   x: " << fx0 << ".." << fx1 << "   y: " << fy0 << ".." << fy1
+              << "  good pixels: " << n << std::endl
+              << "     mat = " << mat << std::endl;
+  if (n <= 10L * mat) return false;
 
-        // In memory the stamp's cc starts at its first pixel; a rectangle beyond it adds nothing.
-        if (basis_in_memory && (fx1 - sx0 + 1 > cc.length(1) || fy1 - sy0 + 1 > cc.length(2) ||
-                                s > cc.last(4) || cc.last(3) < mat))
-          continue;
+  // In memory the stamp's cc starts at its first pixel; a rectangle beyond it adds nothing.
+  if (basis_in_memory &&
+      (fx1 - sx0 + 1 > cc.length(1) || fy1 - sy0 + 1 > cc.length(2) || s > cc.last(4) || cc.last(3) < mat))
+    return false;
 
-        // The usable pixels of the rectangle, packed with their weights.
-        dia_normal::PackedBasis packed(rows, static_cast<std::size_t>(n));
-        {
-          double* w = packed.weights();
-          float* image = packed.row(mat);
-          std::size_t k = 0;
-          for (int y = fy0; y <= fy1; ++y)
-            for (int x = fx0; x <= fx1; ++x) {
-              if (!imask(x, y)) continue;
-              const double E = no_image_error ? 0.0 : e2image_i(x, y);
-              const double vr = no_ref_error ? 0.0 : Vr(x, y);
-              if (!no_ref_error && !no_image_error)
-                w[k] = 1.0 / (vr + E * E);
-              else if (!no_ref_error)
-                w[k] = 1.0 / vr;
-              else if (!no_image_error)
-                w[k] = 1.0 / (E * E);
-              else
-                w[k] = 1.0;
-              image[k++] = image_i(x, y);
-            }
-        }
-        // Offsets of the usable pixels from the rectangle's first pixel in an array of the given
-        // strides: every file read shares one layout, every stamp of cc another.
-        std::vector<std::ptrdiff_t> offsets(static_cast<std::size_t>(n));
-        auto setOffsets = [&](std::ptrdiff_t strideX, std::ptrdiff_t strideY) {
-          std::size_t k = 0;
-          for (int y = fy0; y <= fy1; ++y)
-            for (int x = fx0; x <= fx1; ++x)
-              if (imask(x, y)) offsets[k++] = (x - fx0) * strideX + (y - fy0) * strideY;
-        };
-        if (!basis_in_memory) {
-          int p = 0;
-          auto pack = [&](const std::string& file) {
-            const orv::MArray<float, 2> T = timedRead<float>(watch, file, fx0, fx1, fy0, fy1);
-            if (p == 0) setOffsets(T.stride(1), T.stride(2));
-            packed.gatherRow(p++, &T(fx0, fy0), offsets);
-          };
-          for (int i = 0; i <= bg_order; ++i)
-            for (int j = 0; j <= bg_order - i; ++j)
-              pack(dia_files::backgroundTermName(refpath, i, j));
-          for (int q = 1; q <= mat - nbg; ++q) pack(dia_files::basisImageName(refpath, q));
-          if (V > 4) dia_files::writeImage("ttti.fits", image_i);
-        } else {
-          if (V > 2) cc.describeSelf();
-          setOffsets(cc.stride(1), cc.stride(2));
-          for (int p = 1; p <= mat; ++p) packed.gatherRow(p - 1, &cc(fx0 - sx0 + 1, fy0 - sy0 + 1, p, s), offsets);
-        }
-        if (V > 1) std::cout << "calculation of mm.dta ....." << std::endl;
-        packed.addWeightedProducts(sums);
-        anyStampUsed = true;
+  // The usable pixels of the rectangle, packed with their weights.
+  dia_normal::PackedBasis packed(rows, static_cast<std::size_t>(n));
+  {
+    double* w = packed.weights();
+    float* image = packed.row(mat);
+    std::size_t k = 0;
+    for (int y = fy0; y <= fy1; ++y)
+      for (int x = fx0; x <= fx1; ++x) {
+        if (!imask(x, y)) continue;
+        const double E = no_image_error ? 0.0 : e2image_i(x, y);
+        const double vr = no_ref_error ? 0.0 : Vr(x, y);
+        if (!no_ref_error && !no_image_error)
+          w[k] = 1.0 / (vr + E * E);
+        else if (!no_ref_error)
+          w[k] = 1.0 / vr;
+        else if (!no_image_error)
+          w[k] = 1.0 / (E * E);
+        else
+          w[k] = 1.0;
+        image[k++] = image_i(x, y);
       }
-      for (int i = 1; i <= mat; ++i) {
-        for (int j = i; j <= mat; ++j)
-          mm(i, j) = mm(j, i) = sums[static_cast<std::size_t>(i - 1) * rows + (j - 1)];
-        vv(i) = sums[static_cast<std::size_t>(i - 1) * rows + mat];
-      }
+  }
+  // Offsets of the usable pixels from the rectangle's first pixel in an array of the given
+  // strides: every file read shares one layout, every stamp of cc another.
+  std::vector<std::ptrdiff_t> offsets(static_cast<std::size_t>(n));
+  auto setOffsets = [&](std::ptrdiff_t strideX, std::ptrdiff_t strideY) {
+    std::size_t k = 0;
+    for (int y = fy0; y <= fy1; ++y)
+      for (int x = fx0; x <= fx1; ++x)
+        if (imask(x, y)) offsets[k++] = (x - fx0) * strideX + (y - fy0) * strideY;
+  };
+  if (!basis_in_memory) {
+    int p = 0;
+    auto pack = [&](const std::string& file) {
+      const orv::MArray<float, 2> T = timedRead<float>(watch, file, fx0, fx1, fy0, fy1);
+      if (p == 0) setOffsets(T.stride(1), T.stride(2));
+      packed.gatherRow(p++, &T(fx0, fy0), offsets);
+    };
+    for (int i = 0; i <= bg_order; ++i)
+      for (int j = 0; j <= bg_order - i; ++j) pack(dia_files::backgroundTermName(refpath, i, j));
+    for (int q = 1; q <= mat - nbg; ++q) pack(dia_files::basisImageName(refpath, q));
+    if (V > 4) dia_files::writeImage("ttti.fits", image_i);
+  } else {
+    if (V > 2) cc.describeSelf();
+    setOffsets(cc.stride(1), cc.stride(2));
+    for (int p = 1; p <= mat; ++p) packed.gatherRow(p - 1, &cc(fx0 - sx0 + 1, fy0 - sy0 + 1, p, s), offsets);
+  }
+  if (V > 1) std::cout << "calculation of mm.dta ....." << std::endl;
+  packed.addWeightedProducts(sums);
+  return true;
+}
 
-      // Solve: only a cell whose stamps gave sums, with a regular, finite solution, is fitted.
-      if (!(hits(c) > 0 && good(c) > 10 * mat && anyStampUsed)) continue;
-      if (V > 4) {
-        std::cout << "mm:" << mm << std::endl << std::endl;
-        std::cout << "vv:" << vv << std::endl << std::endl;
+void diffima::solveCell__(int c, int column, int row, int ncx, const std::vector<float>& P, long t0) {
+  const int V = verbose;
+  if (V > 4) {
+    std::cout << "mm:" << mm << std::endl << std::endl;
+    std::cout << "vv:" << vv << std::endl << std::endl;
+  }
+  const long t1 = static_cast<long>(std::time(nullptr));
+  if (V > 2) std::cout << "  calculation  finished after " << t1 - t0 << " sec" << std::endl;
+  const orv::Range params(1, mat);
+  orv::MArray<double, 1> solution(params), variance(params);
+  const int f = nbg + flux_basis;
+  if (flux_basis < 1 || scale <= 0.0f) {
+    if (lu_iter(mm, vv, 1, V + 1) != 0) return;
+    for (int p = 1; p <= mat; ++p) solution(p) = vv(p), variance(p) = mm(p, p);
+  } else {
+    // The flux coefficient is 1: its column moves to the right-hand side.
+    for (int i = 1; i <= mat; ++i) vv(i) -= mm(i, f);
+    solution(f) = 1.0;
+    variance(f) = 0.0;
+    if (mat > 1) {
+      orv::MArray<double, 2> a(mat - 1, mat - 1);
+      orv::MArray<double, 1> b(mat - 1);
+      for (int i = 1, ri = 1; i <= mat; ++i) {
+        if (i == f) continue;
+        b(ri) = vv(i);
+        for (int j = 1, rj = 1; j <= mat; ++j)
+          if (j != f) a(ri, rj++) = mm(i, j);
+        ++ri;
       }
-      const long t1 = static_cast<long>(std::time(nullptr));
-      if (V > 2) std::cout << "  calculation  finished after " << t1 - t0 << " sec" << std::endl;
-      orv::MArray<double, 1> solution(params), variance(params);
-      const int f = nbg + flux_basis;
-      if (flux_basis < 1 || scale <= 0.0f) {
-        if (lu_iter(mm, vv, 1, V + 1) != 0) continue;
-        for (int p = 1; p <= mat; ++p) solution(p) = vv(p), variance(p) = mm(p, p);
-      } else {
-        // The flux coefficient is 1: its column moves to the right-hand side.
-        for (int i = 1; i <= mat; ++i) vv(i) -= mm(i, f);
-        solution(f) = 1.0;
-        variance(f) = 0.0;
-        if (mat > 1) {
-          orv::MArray<double, 2> a(mat - 1, mat - 1);
-          orv::MArray<double, 1> b(mat - 1);
-          for (int i = 1, ri = 1; i <= mat; ++i) {
-            if (i == f) continue;
-            b(ri) = vv(i);
-            for (int j = 1, rj = 1; j <= mat; ++j)
-              if (j != f) a(ri, rj++) = mm(i, j);
-            ++ri;
-          }
-          if (lu_iter(a, b, 1, V + 1) != 0) continue;
-          for (int p = 1, r = 1; p <= mat; ++p)
-            if (p != f) solution(p) = b(r), variance(p) = a(r, r), ++r;
-        }
-      }
-      bool finite = true;
-      for (int p = 1; p <= mat; ++p) finite = finite && std::isfinite(solution(p)) && std::isfinite(variance(p));
-      if (!finite) continue;
-      for (int p = 1; p <= mat; ++p) {
-        coef(p, c) = solution(p);
-        coef_var(p, c) = variance(p);
-        coef_map(column + (p - 1) * (ncx + 1), row) = static_cast<float>(coef(p, c));
-      }
-      double constantSum = 0.0;
-      for (int k = 1; k <= nbg; ++k) constantSum += static_cast<double>(P[k - 1]) * coef(k, c);
-      cell_constant(c) = constantSum;
-      cell_constant_err(c) = 1.0e10;
-      if (bg_order >= 0 && coef_var(1, c) >= 0) cell_constant_err(c) = std::sqrt(coef_var(1, c));
+      if (lu_iter(a, b, 1, V + 1) != 0) return;
+      for (int p = 1, r = 1; p <= mat; ++p)
+        if (p != f) solution(p) = b(r), variance(p) = a(r, r), ++r;
     }
   }
-
-  // Kernels and factors of every cell.
-  c = 0;
-  for (int x0 = mx0; x0 <= mx1; x0 += lefx)
-    for (int y0 = my0; y0 <= my1; y0 += lefy) {
-      ++c;
-      const int column = (x0 - mx0) / lefx + 1, row = (y0 - my0) / lefy + 1;
-      std::cout << std::defaultfloat;
-      if (V > 1) {
-        std::cout << " background parameter: " << std::endl
-                  << std::setw(8) << " " << std::setw(8) << "i" << std::setw(8) << "j" << std::setw(40) << "a"
-                  << std::setw(16) << "err_a" << std::endl;
-        for (int i = 0, k = 1; i <= bg_order; ++i)
-          for (int j = 0; j <= bg_order - i; ++j, ++k)
-            std::cout << std::setw(8) << k << std::setw(8) << i << std::setw(8) << j
-                      << dia_printF(40, 6, coef(k, c), 1) << dia_printF(16, 6, std::sqrt(std::fabs(coef_var(k, c))), 1)
-                      << std::endl;
-        std::cout << " kernel parameter: " << std::endl;
-        for (const char* h : {" ", "n", "dnx", "dny", "delx", "dely"}) std::cout << std::setw(8) << h;
-        std::cout << std::setw(16) << "a" << std::setw(16) << "err_a" << std::endl;
-        for (int p = nbg + 1; p <= mat; ++p) {
-          const KernelTerm& t = terms[p - nbg - 1];
-          std::cout << std::setw(8) << p << std::setw(8) << t.gauss << std::setw(8) << t.dnx << std::setw(8) << t.dny
-                    << std::setw(8) << t.delx << std::setw(8) << t.dely << std::setw(16) << coef(p, c)
-                    << std::setw(16) << std::sqrt(std::fabs(coef_var(p, c))) << std::endl;
-        }
-      }
-      for (int p = nbg + 1; p <= mat; ++p) {
-        const KernelTerm& t = terms[p - nbg - 1];
-        if (t.delx != 0 || t.dely != 0) continue;
-        for (int y = -hy; y <= hy; ++y)
-          for (int x = -hx; x <= hx; ++x) kern(x, y, c) += coef(p, c) * basis(x, y, p);
-      }
-      double sum = 0.0;
-      for (int y = -hy; y <= hy; ++y)
-        for (int x = -hx; x <= hx; ++x) sum += kern(x, y, c);
-      cell_factor(c) = sum;
-      if (norm_kern && sum != 0.0)
-        for (int y = -hy; y <= hy; ++y)
-          for (int x = -hx; x <= hx; ++x) kern(x, y, c) /= sum;
-      for (int y = -hy; y <= hy; ++y)
-        for (int x = -hx; x <= hx; ++x)
-          kern_mosaic((column - 1) * kx + x + hx + 1, (row - 1) * ky + y + hy + 1) = static_cast<float>(kern(x, y, c));
-      cell_factor_err(c) = flux_basis > 0 ? std::sqrt(std::fabs(coef_var(nbg + flux_basis, c))) : 0.0;
-      if (V > 1) {
-        std::cout << " factor:      " << dia_printF(16, 3, cell_factor(c), 1) << " +/-"
-                  << dia_printF(16, 3, cell_factor_err(c), 1) << std::endl;
-        std::cout << " constant:    " << dia_printF(16, 3, cell_constant(c), 1) << " +/-"
-                  << dia_printF(16, 3, cell_constant_err(c), 1) << std::endl;
-      }
-    }
-
-  const dia_cells::Combined r =
-      dia_cells::combineCells(cell_factor, cell_factor_err, cell_constant, cell_constant_err, V);
-  factor = r.factor;
-  factor_err = r.factor_err;
-  constant = r.constant;
-  constant_err = r.constant_err;
-  if (V > 0) {
-    std::cout << std::endl << "---------------------- MEDIAN ------------------" << std::endl;
-    std::cout << " factor:     " << factor << " +/- " << factor_err << std::endl;
-    std::cout << " constant:   " << constant << " +/- " << constant_err << std::endl;
-    std::cout << std::string(48, '-') << std::endl;
+  bool finite = true;
+  for (int p = 1; p <= mat; ++p) finite = finite && std::isfinite(solution(p)) && std::isfinite(variance(p));
+  if (!finite) return;
+  for (int p = 1; p <= mat; ++p) {
+    coef(p, c) = solution(p);
+    coef_var(p, c) = variance(p);
+    coef_map(column + (p - 1) * (ncx + 1), row) = static_cast<float>(coef(p, c));
   }
+  double constantSum = 0.0;
+  for (int k = 1; k <= nbg; ++k) constantSum += static_cast<double>(P[k - 1]) * coef(k, c);
+  cell_constant(c) = constantSum;
+  cell_constant_err(c) = 1.0e10;
+  if (bg_order >= 0 && coef_var(1, c) >= 0) cell_constant_err(c) = std::sqrt(coef_var(1, c));
+}
+
+void diffima::cellKernel__(int c, int column, int row, const std::vector<KernelTerm>& terms) {
+  const int V = verbose;
+  const int kx = 2 * hx + 1, ky = 2 * hy + 1;
   std::cout << std::defaultfloat;
-  watch.stop("");
+  if (V > 1) {
+    std::cout << " background parameter: " << std::endl
+              << std::setw(8) << " " << std::setw(8) << "i" << std::setw(8) << "j" << std::setw(40) << "a"
+              << std::setw(16) << "err_a" << std::endl;
+    for (int i = 0, k = 1; i <= bg_order; ++i)
+      for (int j = 0; j <= bg_order - i; ++j, ++k)
+        std::cout << std::setw(8) << k << std::setw(8) << i << std::setw(8) << j
+                  << dia_printF(40, 6, coef(k, c), 1) << dia_printF(16, 6, std::sqrt(std::fabs(coef_var(k, c))), 1)
+                  << std::endl;
+    std::cout << " kernel parameter: " << std::endl;
+    for (const char* h : {" ", "n", "dnx", "dny", "delx", "dely"}) std::cout << std::setw(8) << h;
+    std::cout << std::setw(16) << "a" << std::setw(16) << "err_a" << std::endl;
+    for (int p = nbg + 1; p <= mat; ++p) {
+      const KernelTerm& t = terms[p - nbg - 1];
+      std::cout << std::setw(8) << p << std::setw(8) << t.gauss << std::setw(8) << t.dnx << std::setw(8) << t.dny
+                << std::setw(8) << t.delx << std::setw(8) << t.dely << std::setw(16) << coef(p, c)
+                << std::setw(16) << std::sqrt(std::fabs(coef_var(p, c))) << std::endl;
+    }
+  }
+  // The kernel is the sum of the basis functions weighted by their constant spatial terms.
+  for (int p = nbg + 1; p <= mat; ++p) {
+    const KernelTerm& t = terms[p - nbg - 1];
+    if (t.delx != 0 || t.dely != 0) continue;
+    for (int y = -hy; y <= hy; ++y)
+      for (int x = -hx; x <= hx; ++x) kern(x, y, c) += coef(p, c) * basis(x, y, p);
+  }
+  double sum = 0.0;
+  for (int y = -hy; y <= hy; ++y)
+    for (int x = -hx; x <= hx; ++x) sum += kern(x, y, c);
+  cell_factor(c) = sum;
+  if (norm_kern && sum != 0.0)
+    for (int y = -hy; y <= hy; ++y)
+      for (int x = -hx; x <= hx; ++x) kern(x, y, c) /= sum;
+  for (int y = -hy; y <= hy; ++y)
+    for (int x = -hx; x <= hx; ++x)
+      kern_mosaic((column - 1) * kx + x + hx + 1, (row - 1) * ky + y + hy + 1) = static_cast<float>(kern(x, y, c));
+  cell_factor_err(c) = flux_basis > 0 ? std::sqrt(std::fabs(coef_var(nbg + flux_basis, c))) : 0.0;
+  if (V > 1) {
+    std::cout << " factor:      " << dia_printF(16, 3, cell_factor(c), 1) << " +/-"
+              << dia_printF(16, 3, cell_factor_err(c), 1) << std::endl;
+    std::cout << " constant:    " << dia_printF(16, 3, cell_constant(c), 1) << " +/-"
+              << dia_printF(16, 3, cell_constant_err(c), 1) << std::endl;
+  }
 }

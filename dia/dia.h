@@ -140,6 +140,27 @@ class diffima {
   // The fit proper, from the cell grid on (steps that may throw).
   void fitCells__(const orv::MArray<float, 2>& img, const orv::MArray<float, 2>& eimg, bool circ,
                   Stopwatch& watch);
+  // The stages of the fit, in their order.
+  // Every per-cell result array for an ncx × ncy grid, cleared.
+  void allocateCellResults__(int ncx, int ncy);
+  // image_i and e2image_i over the fit area; data within cut_radius of an error of −1 cleared.
+  void loadImageSide__(const orv::MArray<float, 2>& img, const orv::MArray<float, 2>& eimg);
+  // imask from the reference's calculation mask and the image side; returns the reference
+  // variance over the basis area (empty with no_ref_error).
+  orv::MArray<float, 2> loadReferenceSide__(Stopwatch& watch);
+  // mm and vv of cell c, [x0 … x1] × [y0 … y1], summed over the stamps reaching it; P gets the
+  // background monomials of the last rectangle. True when a stamp added its sums.
+  bool sumCell__(int c, int x0, int x1, int y0, int y1, bool circ, const orv::MArray<float, 2>& Vr,
+                 std::vector<float>& P, Stopwatch& watch);
+  // Adds to sums the weighted products over the usable pixels where stamp s meets the cell;
+  // false when it adds nothing (outside, too few pixels, beyond the stamp's cc).
+  bool addStampSums__(int c, int s, int x0, int x1, int y0, int y1, bool circ, const orv::MArray<float, 2>& Vr,
+                      std::vector<float>& P, std::vector<double>& sums, Stopwatch& watch);
+  // Solves cell c's system into coef, coef_var, coef_map and the cell's background constant;
+  // a singular or non-finite solution leaves the cell as cleared.
+  void solveCell__(int c, int column, int row, int ncx, const std::vector<float>& P, long t0);
+  // The kernel of cell c from its coefficients, its flux factor and error, and its mosaic tile.
+  void cellKernel__(int c, int column, int row, const std::vector<KernelTerm>& terms);
 
   // Calls cell(n, x0, x1, y0, y1) for every cell of the grid of the last fit, in cell order.
   template <class Cell>
