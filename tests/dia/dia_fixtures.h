@@ -128,12 +128,6 @@ inline int fitsverifyCleanCount(const std::string& files) {
   return clean;
 }
 
-}  // namespace dia_test
-
-#endif
-
-namespace dia_test {
-
 // Python text that rebuilds the basis images of a model from their formula: the function
 // basis(d, sig, hx, hy, ko, fb, nbg) returns the list of images (y, x) in parameter order,
 // after normalisation and the zero-sum rule.
@@ -160,3 +154,5 @@ def basis(d, sig, hx, hy, ko, fb, nbg):
 }
 
 }  // namespace dia_test
+
+#endif
