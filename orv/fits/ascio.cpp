@@ -168,7 +168,14 @@ void AscFile::forEachCountedRow__(int n, OnRow&& onRow, bool allRows) {
   try {
     // The count bounds the pass: lines added to the file after it was counted are not read.
     int row = 0;
-    while (row < n && readNextLine__(line)) onRow(++row, line);
+    while (row < n && readNextLine__(line)) {
+      ++row;
+      try {
+        onRow(row, line);
+      } catch (const IOException& e) {
+        throw IOException(e.what() + whereRow__(row));
+      }
+    }
     rewind__();
     // A file that lost lines after they were counted cannot fill every row.
     if (allRows && row < n) throw IOException("Unexpected EOF encountered!");
@@ -176,6 +183,23 @@ void AscFile::forEachCountedRow__(int n, OnRow&& onRow, bool allRows) {
     rewind__();
     throw;
   }
+}
+
+std::string AscFile::whereRow__(int row) {
+  // Found again only now, so that reading pays nothing for it: where the row's line starts,
+  // then the line breaks before it.
+  rewind__();
+  std::string line;
+  std::streampos lineStart = rangeStart;
+  for (int r = 1; r <= row && readNextLine__(line, &lineStart); ++r) {
+  }
+  rewind__();
+  std::ifstream text(fileName, std::ios::binary);
+  long number = 1;
+  char c;
+  for (std::streamoff k = 0; k < std::streamoff(lineStart) && text.get(c); ++k)
+    if (c == '\n') ++number;
+  return " (file '" + fileName + "', line " + std::to_string(number) + ")";
 }
 
 bool AscFile::readNextLine__(std::string& line) { return readNextLine__(line, nullptr); }

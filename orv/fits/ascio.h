@@ -58,6 +58,9 @@ class AscFile {
  private:
   friend struct AscFileTestAccess;
 
+  // " (file 'name', line n)" for data row `row` of the range, lines counted from the file's
+  // first; for messages about the row.
+  std::string whereRow__(int row);
   bool readNextLine__(std::string& line);
   bool readNextLine__(std::string& line, std::streampos* lineStart);
   void countRows__();

@@ -99,7 +99,7 @@ TEST(AscFile, CharacterModeKeepsEmptyColumnsAndBlankRows) {
   EXPECT_EQ(f.readColumn(1, text), 4);
   EXPECT_EQ(text, (std::vector<std::string>{"1", " 4 ", "   ", "7"}));
   EXPECT_EQ(messageOf<IOException>([&] { f.readColumn(2, text); }),
-            "Column does not exist!");  // the blank row
+            "Column does not exist! (file '" + fixture("asc_comma.txt") + "', line 4)");  // the blank row
   // The failed read leaves the object usable.
   EXPECT_EQ(f.readColumn(1, text), 4);
 
@@ -108,15 +108,17 @@ TEST(AscFile, CharacterModeKeepsEmptyColumnsAndBlankRows) {
   EXPECT_EQ(text, (std::vector<std::string>{"", " 5 "}));
   EXPECT_EQ(firstTwo.readColumn(3, text), 2);
   EXPECT_EQ(text, (std::vector<std::string>{"3", "6"}));
-  EXPECT_EQ(messageOf<IOException>([&] { firstTwo.readDoubleColumn(2); }), "Failed to read data from file!");
+  EXPECT_EQ(messageOf<IOException>([&] { firstTwo.readDoubleColumn(2); }),
+            "Failed to read data from file! (file '" + fixture("asc_comma.txt") + "', line 2)");
   const orv::MArray<double, 2> last = firstTwo.readDoubleColumns(3, 3);  // a run after an empty column
   ASSERT_EQ(last.length(1), 1);
   ASSERT_EQ(last.length(2), 2);
   EXPECT_EQ(last(1, 1), 3.0);
   EXPECT_EQ(last(1, 2), 6.0);
-  EXPECT_EQ(messageOf<IOException>([&] { firstTwo.readDoubleColumns(3, 4); }), "Column does not exist!");
+  EXPECT_EQ(messageOf<IOException>([&] { firstTwo.readDoubleColumns(3, 4); }),
+            "Column does not exist! (file '" + fixture("asc_comma.txt") + "', line 2)");
   EXPECT_EQ(messageOf<IOException>([&] { f.readDoubleColumns(1, 3); }),
-            "Failed to read data from line: 1,,3");
+            "Failed to read data from line: 1,,3 (file '" + fixture("asc_comma.txt") + "', line 2)");
   EXPECT_EQ(messageOf<IOException>([&] { f.readFloatColumns(std::vector<int>{1}.data(), 1); }),
             "Can only read whitespace delims");
 
@@ -128,7 +130,8 @@ TEST(AscFile, CarriageReturns) {
   AscFile chars(fixture("asc_crlf.txt"), ',', "#");
   EXPECT_EQ(chars.rows(), 3);  // the "\r" line is a data row in character mode
   std::vector<std::string> text;
-  EXPECT_EQ(messageOf<IOException>([&] { chars.readColumn(3, text); }), "Column does not exist!");
+  EXPECT_EQ(messageOf<IOException>([&] { chars.readColumn(3, text); }),
+            "Column does not exist! (file '" + fixture("asc_crlf.txt") + "', line 3)");  // the "\r" line
   AscFile words(fixture("asc_crlf.txt"), 0, "#");
   EXPECT_EQ(words.rows(), 2);  // whitespace mode: "\r" alone is empty
   EXPECT_EQ(words.readColumn(1, text), 2);
@@ -175,6 +178,11 @@ TEST(AscFile, Messages) {
   const std::string missing = fixture("asc_no_such_file.txt");
   const std::string directory = std::string(ORV_TEST_DATA_DIR);
   const test_support::Fifo fifo(test_support::tempPath("asc_fifo"));
+  // A failure on a data line names the file and the line (counted from 1, comments included).
+  const auto at = [](const std::string& file, int line) {
+    return " (file '" + file + "', line " + std::to_string(line) + ")";
+  };
+  const std::string partial = fixture("asc_partial.txt"), limits = fixture("asc_limits.txt");
   ASSERT_TRUE(fifo.made);
   const Case cases[] = {
       {"open", [&] { AscFile f(missing, 0, "#"); }, "Cannot open file " + missing + "!"},
@@ -186,37 +194,41 @@ TEST(AscFile, Messages) {
       {"last -2", [&] { AscFile f(range, 1, -2, 0, "#"); }, "Irregular lines parameters!"},
       {"last < first", [&] { AscFile f(range, 3, 2, 0, "#"); }, "Irregular lines parameters!"},
       {"no line 5", [&] { AscFile f(range, 5, -1, 0, "#"); }, "No such line: 5"},
-      {"ws missing col", [&] { AscFile(ragged, 0, "#").readIntColumn(4); }, "Unexpected EOF encountered!"},
-      {"ws negative col", [&] { AscFile(ragged, 0, "#").readIntColumn(-1); }, "Unexpected EOF encountered!"},
+      {"ws missing col", [&] { AscFile(ragged, 0, "#").readIntColumn(4); },
+       "Unexpected EOF encountered!" + at(ragged, 2)},
+      {"ws negative col", [&] { AscFile(ragged, 0, "#").readIntColumn(-1); },
+       "Unexpected EOF encountered!" + at(ragged, 1)},
       {"ws run missing col", [&] { AscFile(ragged, 0, "#").readIntColumns(0, 0); },
-       "Unexpected EOF encountered!"},
-      {"char col 0", [&] { AscFile(ragged, ' ', "#").readIntColumn(0); }, "Column does not exist!"},
-      {"char missing col", [&] { AscFile(ragged, ' ', "#").readIntColumn(4); }, "Column does not exist!"},
+       "Unexpected EOF encountered!" + at(ragged, 2)},
+      {"char col 0", [&] { AscFile(ragged, ' ', "#").readIntColumn(0); },
+       "Column does not exist!" + at(ragged, 1)},
+      {"char missing col", [&] { AscFile(ragged, ' ', "#").readIntColumn(4); },
+       "Column does not exist!" + at(ragged, 2)},
       {"listed missing",
        [&] {
          AscFile(ragged, 0, "#").readFloatColumns(std::vector<int>{2, 4}.data(), 2);
        },
-       "Failed to read data from line: 5 6 7"},
-      {"letters", [&] { AscFile(fixture("asc_partial.txt"), 0, "#").readFloatColumn(3); },
-       "Failed to read data from file!"},
-      {"letters run", [&] { AscFile(fixture("asc_partial.txt"), 0, "#").readFloatColumns(1, 3); },
-       "Failed to read data from line: 12abc 3.7 x"},
-      {"int out of range", [&] { AscFile(fixture("asc_limits.txt"), 0, "#").readIntColumn(1); },
-       "Failed to read data from file!"},
-      {"double out of range", [&] { AscFile(fixture("asc_limits.txt"), 0, "#").readDoubleColumns(2, 3); },
-       "Failed to read data from line: 99999999999 1e400 2"},
+       "Failed to read data from line: 5 6 7" + at(ragged, 2)},
+      {"letters", [&] { AscFile(partial, 0, "#").readFloatColumn(3); },
+       "Failed to read data from file!" + at(partial, 1)},
+      {"letters run", [&] { AscFile(partial, 0, "#").readFloatColumns(1, 3); },
+       "Failed to read data from line: 12abc 3.7 x" + at(partial, 1)},
+      {"int out of range", [&] { AscFile(limits, 0, "#").readIntColumn(1); },
+       "Failed to read data from file!" + at(limits, 1)},
+      {"double out of range", [&] { AscFile(limits, 0, "#").readDoubleColumns(2, 3); },
+       "Failed to read data from line: 99999999999 1e400 2" + at(limits, 1)},
       {"listed not increasing",
        [&] {
          AscFile(ragged, 0, "#").readFloatColumns(std::vector<int>{3, 1}.data(), 2);
        },
-       "Failed to read data from line: 1 2 3 4"},
+       "Failed to read data from line: 1 2 3 4" + at(ragged, 1)},
       {"listed far column",
        [&] {
          AscFile(ragged, 0, "#").readFloatColumns(std::vector<int>{1, 2147483647}.data(), 2);
        },
-       "Failed to read data from line: 1 2 3 4"},
+       "Failed to read data from line: 1 2 3 4" + at(ragged, 1)},
       {"last column INT_MAX", [&] { AscFile(ragged, 0, "#").readIntColumns(2147483647, 2147483647); },
-       "Unexpected EOF encountered!"},
+       "Unexpected EOF encountered!" + at(ragged, 1)},
       {"result too large", [&] { AscFile(ragged, 0, "#").readIntColumns(1, 2147483647); },
        "A memory error occured!"},
       {"too many columns",
