@@ -32,31 +32,31 @@ util::Region rowRegion(int columns, int firstRow, int lastRow) {
 }
 
 // The leading `rows` rows of a block array (a view sharing its storage).
-orv::MArray<float, 2> leadingRows(const orv::MArray<float, 2>& block, int rows) {
+orv::MArray<double, 2> leadingRows(const orv::MArray<double, 2>& block, int rows) {
   if (rows == block.length(2)) return block;
   return block(orv::Range(1, block.length(1)), orv::Range(1, rows));
 }
 
 // Fills output rows 1..rows of the block: input rows of inBlock go to the rows from
 // firstFilled on, placed by the span; everything else is 0. Both blocks are contiguous.
-void placeRows(const orv::MArray<float, 2>& inBlock, orv::MArray<float, 2>& outBlock, int rows,
+void placeRows(const orv::MArray<double, 2>& inBlock, orv::MArray<double, 2>& outBlock, int rows,
                int firstFilled, int filledRows, const ColumnSpan& span) {
   const long width = outBlock.length(1);
   const long inWidth = inBlock.length(1);
-  float* out = outBlock.firstElement();
-  const float* in = inBlock.firstElement();
+  double* out = outBlock.firstElement();
+  const double* in = inBlock.firstElement();
   const long left = span.firstColumn - 1;
   const long count = std::max(0, span.lastColumn - span.firstColumn + 1);
   for (int k = 1; k <= rows; ++k) {
-    float* row = out + (k - 1) * width;
+    double* row = out + (k - 1) * width;
     const int inputRow = k - firstFilled;  // from 0
     if (inputRow < 0 || inputRow >= filledRows || count == 0) {
-      std::fill(row, row + width, 0.0f);
+      std::fill(row, row + width, 0.0);
       continue;
     }
-    std::fill(row, row + left, 0.0f);
-    std::memcpy(row + left, in + inputRow * inWidth + (span.firstInputColumn - 1), count * sizeof(float));
-    std::fill(row + left + count, row + width, 0.0f);
+    std::fill(row, row + left, 0.0);
+    std::memcpy(row + left, in + inputRow * inWidth + (span.firstInputColumn - 1), count * sizeof(double));
+    std::fill(row + left + count, row + width, 0.0);
   }
 }
 
@@ -64,19 +64,19 @@ void placeRows(const orv::MArray<float, 2>& inBlock, orv::MArray<float, 2>& outB
 struct BlockCopy {
   orv::FitsIn& in;
   orv::FitsOut& out;
-  orv::MArray<float, 2> inBlock, outBlock;
+  orv::MArray<double, 2> inBlock, outBlock;
 
   // Reads filledRows input rows (the region inputRows, none when filledRows is 0), places them
   // from block row firstFilled on and writes the block as the region outputRows.
   void copy(const util::Region& inputRows, int filledRows, const util::Region& outputRows, int firstFilled,
             const ColumnSpan& span) {
     if (filledRows > 0) {
-      orv::MArray<float, 2> inView = leadingRows(inBlock, filledRows);
+      orv::MArray<double, 2> inView = leadingRows(inBlock, filledRows);
       in.setRegion(inputRows);
       in >> inView;
     }
     const int rows = static_cast<int>(outputRows.getLength(2));
-    orv::MArray<float, 2> outView = leadingRows(outBlock, rows);
+    orv::MArray<double, 2> outView = leadingRows(outBlock, rows);
     placeRows(inBlock, outView, rows, firstFilled, filledRows, span);
     out.setRegion(outputRows);
     out << outView;
@@ -87,7 +87,9 @@ struct BlockCopy {
 
 int cut_bitpix(const orv::FitsHeader& input) {
   const bool scaled = input.getBscale() != 1.0 || input.getBzero() != 0.0;
-  return scaled ? -32 : input.getBitpix();
+  if (!scaled) return input.getBitpix();
+  const int bitpix = input.getBitpix();
+  return bitpix == 8 || bitpix == 16 ? -32 : -64;
 }
 
 void set_reference_pixel(orv::FitsHeader& header, const std::string& keyword, double value) {
@@ -122,15 +124,15 @@ void cut_image(const CutFiles& files, bool withError, const ImageTable& table, i
     errorOut.setGeometry(cut_bitpix(*errorIn), frameRegion);
   }
 
-  const long rowBytes = static_cast<long>(std::max(width, inWidth)) * static_cast<long>(sizeof(float));
+  const long rowBytes = static_cast<long>(std::max(width, inWidth)) * static_cast<long>(sizeof(double));
   const int blockRows = static_cast<int>(std::clamp(blockBytes / rowBytes, 1L, static_cast<long>(height)));
-  BlockCopy image{in, out, orv::MArray<float, 2>(inWidth, blockRows),
-                  orv::MArray<float, 2>(width, blockRows)};
+  BlockCopy image{in, out, orv::MArray<double, 2>(inWidth, blockRows),
+                  orv::MArray<double, 2>(width, blockRows)};
   std::unique_ptr<BlockCopy> error;
   if (withError)
     error =
-        std::make_unique<BlockCopy>(BlockCopy{*errorIn, errorOut, orv::MArray<float, 2>(inWidth, blockRows),
-                                              orv::MArray<float, 2>(width, blockRows)});
+        std::make_unique<BlockCopy>(BlockCopy{*errorIn, errorOut, orv::MArray<double, 2>(inWidth, blockRows),
+                                              orv::MArray<double, 2>(width, blockRows)});
 
   for (int first = 1; first <= height; first += blockRows) {
     const int last = static_cast<int>(std::min<long>(height, static_cast<long>(first) + blockRows - 1));

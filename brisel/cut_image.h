@@ -8,9 +8,10 @@
 #include "brisel/output_names.h"
 #include "orv/fits/fits_header.h"
 
-// BITPIX of a cut image: that of the input, except that a scaled input (BSCALE != 1 or
-// BZERO != 0) is written as 32-bit floats, which hold every scaled 16-bit value exactly (the
-// output carries no scaling cards).
+// BITPIX of a cut image: that of the input, so the stored values pass unchanged, except for a
+// scaled input (BSCALE != 1 or BZERO != 0), whose physical values are written as floats (the
+// output carries no scaling cards): 32-bit floats for 8- and 16-bit integers (exact for the
+// usual scaling, such as BZERO 32768 or a power-of-two BSCALE), 64-bit floats for wider types.
 int cut_bitpix(const orv::FitsHeader& input);
 
 // Replaces the keyword's card by the reference pixel value: an integer card for a whole
@@ -22,8 +23,9 @@ void set_reference_pixel(orv::FitsHeader& header, const std::string& keyword, do
 // reach; pixels outside the frame are dropped. The header is that of the input with CRPIX1
 // and CRPIX2 moved by the placement, so every pixel keeps its world coordinates. With
 // withError, the error image is written the same way with a header of the writer's own
-// cards. Rows are copied in blocks of about blockBytes (at least one row each), so memory
-// stays small for any size.
+// cards. Rows pass through double buffers, which hold every value of every BITPIX exactly, and
+// are copied in blocks of about blockBytes (at least one row each), so memory stays small for
+// any size.
 inline constexpr long cut_block_bytes = 4L << 20;
 void cut_image(const CutFiles& files, bool withError, const ImageTable& table, int j, const Frame& frame,
                long blockBytes = cut_block_bytes);

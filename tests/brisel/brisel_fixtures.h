@@ -26,8 +26,8 @@ struct TestImage {
   int nx = 100, ny = 100;
   double crpix1 = 50, crpix2 = 50;
   int bitpix = -32;
-  int bzero = 0;
-  int errorBitpix = 0;  // 0: no error image "e."+name
+  double bscale = 1, bzero = 0;  // the stored values scaled to the physical ones
+  int errorBitpix = 0;           // 0: no error image "e."+name
   std::string cards;
 };
 
@@ -38,9 +38,10 @@ inline std::string imagesJson(const std::vector<TestImage>& images) {
   for (size_t i = 0; i < images.size(); ++i) {
     const TestImage& image = images[i];
     json << (i ? ", " : "") << "{\"name\": \"" << image.name << "\", \"nx\": " << image.nx
-         << ", \"ny\": " << image.ny << ", \"bitpix\": " << image.bitpix << ", \"bzero\": " << image.bzero
-         << ", \"seed\": " << i + 1 << ", \"cards\": {\"CRPIX1\": " << image.crpix1
-         << ", \"CRPIX2\": " << image.crpix2 << (image.cards.empty() ? "" : ", ") << image.cards << "}";
+         << ", \"ny\": " << image.ny << ", \"bitpix\": " << image.bitpix << ", \"bscale\": " << image.bscale
+         << ", \"bzero\": " << image.bzero << ", \"seed\": " << i + 1
+         << ", \"cards\": {\"CRPIX1\": " << image.crpix1 << ", \"CRPIX2\": " << image.crpix2
+         << (image.cards.empty() ? "" : ", ") << image.cards << "}";
     if (image.errorBitpix != 0) json << ", \"error_bitpix\": " << image.errorBitpix;
     json << "}";
   }

@@ -6,13 +6,15 @@
 SPECS and EXPECTS map a subdirectory of DIR to one SPEC or EXPECT (one python start serves
 many runs of the cutter).
 
-SPEC: a list of images {"name", "nx", "ny", "bitpix", "bzero" (optional), "cards" (header
-cards over the defaults below; null removes one), "error_bitpix" (optional: also write
-"e."+name), "seed"}.
+SPEC: a list of images {"name" (may hold a directory part), "nx", "ny", "bitpix", "bscale" and
+"bzero" (optional: the stored values scaled), "cards" (header cards over the defaults below; null
+removes one), "error_bitpix" (optional: also write the error image, "e." in front of the file-name
+part), "seed"}. The stored values span their type, its extremes among them.
 
 EXPECT: {"frame": [W, H], "images": [{"name", "out", "start": [xstart, ystart], "error"}]}:
 image "name" placed with its pixel (1, 1) at frame pixel (xstart, ystart), written as "out"
-(and "e."+out when "error" is true). The check prints one line per fault and exits with 1.
+(and its error image too when "error" is true). Every pixel must equal the physical value of its
+input pixel exactly. The check prints one line per fault and exits with 1.
 """
 import json
 import os
@@ -32,42 +34,63 @@ DEFAULT_CARDS = {
 }
 
 
-def image_data(nx, ny, bitpix, bzero, rng):
-    """Values that span the type, all exact in float32 (the cutter passes pixels as floats)."""
+RAW_TYPES = {8: np.uint8, 16: np.int16, 32: np.int32, -32: np.float32, -64: np.float64}
+
+
+def stored_values(nx, ny, bitpix, rng):
+    """Values that span the type, with its extremes in the first and last pixels of the image."""
     shape = (ny, nx)
-    if bitpix == 16 and bzero == 32768:
-        return rng.integers(0, 65536, shape).astype(np.uint16)
-    if bitpix == 16:
-        return rng.integers(-32768, 32768, shape).astype(np.int16)
-    if bitpix == 8:
-        return rng.integers(1, 256, shape).astype(np.uint8)
-    if bitpix == 32:
-        return rng.integers(-(1 << 24), 1 << 24, shape).astype(np.int32)
-    if bitpix == -32:
-        return (rng.normal(0.0, 1000.0, shape) + 0.5).astype(np.float32)
-    raise ValueError("unsupported BITPIX %d" % bitpix)
+    if bitpix > 0:
+        info = np.iinfo(RAW_TYPES[bitpix])
+        data = rng.integers(info.min, info.max, shape, dtype=np.int64, endpoint=True)
+        edges = [info.min, info.max, info.min + 1, info.max - 1, 0] + ([(1 << 24) + 1] if bitpix == 32 else [])
+    else:
+        info = np.finfo(RAW_TYPES[bitpix])
+        data = rng.normal(0.0, 1000.0, shape) + 0.5
+        edges = [info.max, -info.max, info.tiny, -info.smallest_subnormal, 2.1234567890123, 16779217.0]
+    data = data.astype(RAW_TYPES[bitpix])
+    data.flat[:len(edges)] = edges
+    data.flat[-len(edges):] = edges[::-1]
+    return data
 
 
-def write_image(path, data, cards):
+def image_hdu(nx, ny, bitpix, bscale, bzero, rng, header=None):
+    """An image of the stored type; with BSCALE or BZERO its physical values are those of the
+    stored values scaled, so the extremes of the stored type reach the file."""
+    stored = stored_values(nx, ny, bitpix, rng)
+    if bscale == 1 and bzero == 0:
+        return fits.PrimaryHDU(data=stored, header=header)
+    hdu = fits.PrimaryHDU(data=stored.astype(np.float64) * bscale + bzero, header=header)
+    hdu.scale(np.dtype(RAW_TYPES[bitpix]).name, bscale=bscale, bzero=bzero)
+    return hdu
+
+
+def header_of(cards):
     header = fits.Header()
     for key, value in cards.items():
         if value is not None:
             header[key] = value
-    fits.PrimaryHDU(data=data, header=header).writeto(path, overwrite=True)
+    return header
 
 
 def make(directory, spec):
     os.makedirs(directory, exist_ok=True)
     for image in spec:
         rng = np.random.default_rng(image.get("seed", 1))
-        bzero = image.get("bzero", 0)
-        data = image_data(image["nx"], image["ny"], image["bitpix"], bzero, rng)
         cards = dict(DEFAULT_CARDS)
         cards.update(image.get("cards", {}))
-        write_image(directory + "/" + image["name"], data, cards)
+        path = directory + "/" + image["name"]
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        image_hdu(image["nx"], image["ny"], image["bitpix"], image.get("bscale", 1), image.get("bzero", 0), rng,
+                  header_of(cards)).writeto(path, overwrite=True)
         if "error_bitpix" in image:
-            error = image_data(image["nx"], image["ny"], image["error_bitpix"], 0, rng)
-            write_image(directory + "/e." + image["name"], error, {})
+            error = image_hdu(image["nx"], image["ny"], image["error_bitpix"], 1, 0, rng)
+            error.writeto(error_name(path), overwrite=True)
+
+
+def error_name(path):
+    """The error image of a file: "e." in front of its file-name part."""
+    return os.path.join(os.path.dirname(path), "e." + os.path.basename(path))
 
 
 def reference_cut(data, start, frame):
@@ -87,11 +110,13 @@ def reference_cut(data, start, frame):
 
 def expected_bitpix(header):
     scaled = header.get("BSCALE", 1) != 1 or header.get("BZERO", 0) != 0
-    return -32 if scaled else header["BITPIX"]
+    if not scaled:
+        return header["BITPIX"]
+    return -32 if header["BITPIX"] in (8, 16) else -64
 
 
 def check_values(faults, label, output, source, start, frame):
-    cut, placed = reference_cut(source[0].data.astype(np.float32).astype(np.float64), start, frame)
+    cut, placed = reference_cut(np.asarray(source[0].data, dtype=np.float64), start, frame)
     if not placed:
         faults.append("%s: Cutout2D did not place the frame where asked" % label)
     data = output[0].data
@@ -105,9 +130,10 @@ def check_values(faults, label, output, source, start, frame):
         faults.append("%s: %d pixels differ from Cutout2D, first at (%d, %d): %r, want %r"
                       % (label, len(wrong), l + 1, k + 1, data[k, l], cut[k, l]))
     header = output[0].header
-    if header["BITPIX"] != expected_bitpix(source[0].header):
-        faults.append("%s: BITPIX %d, want %d" % (label, header["BITPIX"],
-                                                  expected_bitpix(source[0].header)))
+    # The header as stored: astropy drops the BZERO of signed bytes once it has scaled the data.
+    want = expected_bitpix(fits.getheader(source.filename()))
+    if header["BITPIX"] != want:
+        faults.append("%s: BITPIX %d, want %d" % (label, header["BITPIX"], want))
     for key in ("BSCALE", "BZERO"):
         if key in header:
             faults.append("%s: has %s" % (label, key))
@@ -151,9 +177,8 @@ def check(directory, expect):
             check_values(faults, image["out"], output, source, start, frame)
             check_wcs(faults, image["out"], output, source, start, frame)
         if image.get("error"):
-            label = "e." + image["out"]
-            with fits.open(directory + "/e." + image["name"]) as source, \
-                    fits.open(directory + "/" + label) as output:
+            label = error_name(image["out"])
+            with fits.open(error_name(name)) as source, fits.open(error_name(out)) as output:
                 check_values(faults, label, output, source, start, frame)
                 extra = set(output[0].header.keys()) - WRITER_CARDS
                 if extra:

@@ -30,7 +30,7 @@ struct Case {
   bool garbageErrorImages = false;    // "e."+F files that are no FITS files lie beside the inputs
 };
 
-TestImage image(const std::string& name, double crpix1, double crpix2, int bitpix = -32, int bzero = 0,
+TestImage image(const std::string& name, double crpix1, double crpix2, int bitpix = -32, double bzero = 0,
                 int errorBitpix = 0, std::string cards = "") {
   TestImage t;
   t.name = name;
@@ -40,6 +40,11 @@ TestImage image(const std::string& name, double crpix1, double crpix2, int bitpi
   t.bzero = bzero;
   t.errorBitpix = errorBitpix;
   t.cards = std::move(cards);
+  return t;
+}
+
+TestImage scaled(TestImage t, double bscale) {
+  t.bscale = bscale;
   return t;
 }
 
@@ -139,6 +144,21 @@ std::vector<Case> cases() {
        {{1, 1}, {71, 1}},
        "78:93,25:76",
        "Warning: overlapping region in all images is small( 29, 99 )!\n"},
+      // Every value of every type reaches the frame exactly: the stored values of unscaled
+      // inputs, the physical values of scaled ones, error images too.
+      {"every BITPIX keeps its values",
+       {image("u8.fits", 50, 50, 8, 0, -64), image("i16.fits", 55, 50, 16, 0, 32),
+        image("i32.fits", 45, 50, 32, 0, -32), image("f32.fits", 50, 45, -32, 0, 8),
+        image("f64.fits", 50, 55, -64, 0, 16), image("u16.fits", 50, 50, 16, 32768, -32),
+        scaled(image("half16.fits", 50, 50, 16, 0, -32), 0.5),
+        image("u32.fits", 50, 50, 32, 2147483648.0, -32),
+        scaled(image("half32.fits", 50, 50, 32, -3, -64), 0.5), image("s8.fits", 50, 50, 8, -128, 16)},
+       {"--error", "-e"},
+       110,
+       110,
+       {{6, 6}, {1, 6}, {11, 6}, {6, 11}, {6, 1}, {6, 6}, {6, 6}, {6, 6}, {6, 6}, {6, 6}},
+       "33:78,33:78",
+       ""},
       {"CRVAL differs",
        {a, image("b.fits", 60, 50, -32, 0, 0, "\"CRVAL1\": 150.01")},
        {},
