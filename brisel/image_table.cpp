@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 
 #include "brisel/output_names.h"
@@ -35,19 +36,46 @@ void requireCompleteImage(orv::FitsIn& in, const std::string& file) {
   in.freeData();
 }
 
-// Row j of the CD columns: CD1_1, CD1_2, CD2_1, CD2_2 in this order; when one of them cannot be
-// read, CDELT1 and CDELT2 stand for CD1_1 and CD2_2, and CD1_2 and CD2_1 keep what was read
-// before the failure.
-void readScale(const orv::FitsHeader& header, ImageTable& table, int j) {
+// The value of a keyword, or none when the header cannot give it.
+std::optional<double> optionalValue(const orv::FitsHeader& header, const std::string& keyword) {
   try {
-    table.cd1_1(j) = header.getFloat("CD1_1   ");
-    table.cd1_2(j) = header.getFloat("CD1_2   ");
-    table.cd2_1(j) = header.getFloat("CD2_1   ");
-    table.cd2_2(j) = header.getFloat("CD2_2   ");
+    return header.getFloat(keyword);
   } catch (const orv::FitsException&) {
-    table.cd1_1(j) = header.getFloat("CDELT1  ");
-    table.cd2_2(j) = header.getFloat("CDELT2  ");
+    return std::nullopt;
   }
+}
+
+// Row j of the CD columns. CD1_1 and CD2_2 give the matrix, an absent CD1_2 or CD2_1 reading as
+// 0 as the world-coordinate convention has it; without them CDELT1 and CDELT2 stand for CD1_1
+// and CD2_2, the off-diagonal terms still taken from the header where it has them. A header
+// with neither pair is refused, naming the file and the keywords it lacks.
+void readScale(const orv::FitsHeader& header, const std::string& file, ImageTable& table, int j) {
+  const std::optional<double> cd1_1 = optionalValue(header, "CD1_1   ");
+  const std::optional<double> cd2_2 = optionalValue(header, "CD2_2   ");
+  table.cd1_2(j) = optionalValue(header, "CD1_2   ").value_or(0.0);
+  table.cd2_1(j) = optionalValue(header, "CD2_1   ").value_or(0.0);
+  if (cd1_1 && cd2_2) {
+    table.cd1_1(j) = *cd1_1;
+    table.cd2_2(j) = *cd2_2;
+    return;
+  }
+  const std::optional<double> cdelt1 = optionalValue(header, "CDELT1  ");
+  const std::optional<double> cdelt2 = optionalValue(header, "CDELT2  ");
+  if (cdelt1 && cdelt2) {
+    table.cd1_1(j) = *cdelt1;
+    table.cd2_2(j) = *cdelt2;
+    return;
+  }
+  std::string missing;
+  const std::pair<const char*, bool> keywords[] = {{"CD1_1", cd1_1.has_value()},
+                                                   {"CD2_2", cd2_2.has_value()},
+                                                   {"CDELT1", cdelt1.has_value()},
+                                                   {"CDELT2", cdelt2.has_value()}};
+  for (const auto& [keyword, present] : keywords)
+    if (!present) missing += (missing.empty() ? "" : ", ") + std::string(keyword);
+  throw std::runtime_error("file '" + file +
+                           "' has no pixel scale: neither CD1_1 and CD2_2 nor CDELT1 and CDELT2 (missing " +
+                           missing + ")");
 }
 
 }  // namespace
@@ -73,7 +101,7 @@ ImageTable read_image_table(const std::vector<std::string>& files, bool withErro
   for (int j = 1; j <= table.count(); ++j) {
     const std::string& file = files[j - 1];
     orv::FitsIn header(file, false, false);
-    readScale(header, table, j);
+    readScale(header, file, table, j);
     table.crval1(j) = header.getFloat("CRVAL1  ");
     table.crval2(j) = header.getFloat("CRVAL2  ");
     table.crpix1(j) = header.getFloat("CRPIX1  ");

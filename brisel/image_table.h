@@ -28,8 +28,8 @@ struct Frame {
   int width = 0, height = 0;
 };
 
-// The header pass: reads CD1_1, CD1_2, CD2_1, CD2_2 of every file (CDELT1 and CDELT2 when one
-// of them is missing), CRVAL1, CRVAL2,
+// The header pass: reads CD1_1, CD1_2, CD2_1, CD2_2 of every file (an absent CD1_2 or CD2_1 is
+// 0; CDELT1 and CDELT2 stand for CD1_1 and CD2_2 when one of those is missing), CRVAL1, CRVAL2,
 // CRPIX1, CRPIX2, NAXIS1 and NAXIS2. Also makes sure that everything the cut will read is there
 // before anything is written: every file is a two-dimensional image with pixels and its complete
 // data segment, and, with withError, so is its error image (error_image_name), of the same size.

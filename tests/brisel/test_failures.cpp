@@ -53,10 +53,11 @@ std::vector<Case> cases() {
        255,
        cdError,
        ""},
-      // CD1_2 is read before CD2_1 fails; it stays beside the CDELT values and fails the check.
-      {"CD1_2 kept when CD2_1 is missing",
-       {image("a.fits"),
-        image("b.fits", 0, "\"CD1_2\": 1e-6, \"CD2_1\": null, \"CDELT1\": -1e-4, \"CDELT2\": 1e-4")},
+      // An off-diagonal term the header has counts beside CDELT values and fails the check.
+      {"CD1_2 beside CDELT",
+       {image("a.fits"), image("b.fits", 0,
+                               "\"CD1_1\": null, \"CD2_2\": null, \"CD1_2\": 1e-6, \"CD2_1\": null, "
+                               "\"CDELT1\": -1e-4, \"CDELT2\": 1e-4")},
        Setup::none,
        {"a.fits", "b.fits"},
        255,
@@ -81,7 +82,8 @@ std::vector<Case> cases() {
        Setup::none,
        {"a.fits", "b.fits"},
        1,
-       "EXCEPTION: FitsException: cannot find keyword 'CDELT1",
+       "EXCEPTION: file 'b.fits' has no pixel scale: neither CD1_1 and CD2_2 nor CDELT1 and CDELT2 "
+       "(missing CD1_1, CDELT1, CDELT2)",
        "\n"},
       {"missing error image",
        {image("a.fits", -32), image("b.fits")},
