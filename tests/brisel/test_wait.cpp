@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "tests/brisel/brisel_fixtures.h"
+#include "tests/support/program_run.h"
 
 namespace {
 
@@ -28,14 +29,13 @@ TEST(BriselWait, ThreeImagesTakeSixSecondsOfWallTimeAndLittleCpu) {
 
   const double cpuBefore = childCpuSeconds();
   const auto wallBefore = std::chrono::steady_clock::now();
-  std::string out;
-  const int status =
-      test_support::runCommand("cd " + scratch.path + " && " BRISEL_PROGRAM " w0.fits w1.fits w2.fits", &out);
+  const test_support::RunResult run =
+      test_support::runProgram(scratch.path, BRISEL_PROGRAM, "w0.fits w1.fits w2.fits");
   const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - wallBefore;
   const double cpu = childCpuSeconds() - cpuBefore;
 
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(out, "");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
   EXPECT_GE(wall.count(), 6.0);
   EXPECT_LT(cpu, 1.0);
 }
