@@ -74,11 +74,13 @@ inline void makeImages(const std::string& dir, const ImageSets& sets) {
   ASSERT_EQ(runImageScript("make", dir, json + "}", &output), 0) << output;
 }
 
-// Every regular file of a directory (by name) with its contents.
+// Every regular file below a directory (by its path relative to the directory) with its contents.
 inline std::map<std::string, std::string> snapshot(const std::string& dir) {
   std::map<std::string, std::string> files;
-  for (const auto& entry : std::filesystem::directory_iterator(dir))
-    files[entry.path().filename().string()] = test_support::readText(entry.path().string());
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
+    if (entry.is_regular_file())
+      files[std::filesystem::relative(entry.path(), dir).string()] =
+          test_support::readText(entry.path().string());
   return files;
 }
 

@@ -1,19 +1,21 @@
-// Failures of the overlap cutter program: exit status and message for usage errors,
-// incompatible images, missing files and keywords, and outputs that would overwrite an
-// input; no failure writes or changes any file.
+// The overlap cutter program run as a user runs it, one table of cases: each command line, its
+// exit status, its messages, the files it writes (paths with a directory part among them), and
+// every input byte for byte afterwards. A failure writes nothing, and what the run can know
+// before its first write it decides before it.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 
 #include "tests/brisel/brisel_fixtures.h"
+#include "tests/support/program_run.h"
 
 namespace {
 
 using brisel_test::TestImage;
 
-enum class Setup { none, truncateB, linkCutAToB };
+// What is done to a case's directory after its images are made.
+enum class Setup { none, truncateB, linkCutAToB, hardLinkCutAToB, commonPartIsADirectory };
 
 struct Case {
   std::string name;
@@ -21,9 +23,13 @@ struct Case {
   Setup setup;
   std::vector<std::string> args;
   int status;
-  std::string stderrText;  // standard error contains it
-  std::string stdoutText;  // standard output contains it; empty: nothing is printed there
+  std::string stderrText;              // standard error contains it
+  std::string stdoutText;              // standard output contains it; empty: nothing is printed there
+  std::set<std::string> written = {};  // the files the run adds or changes, relative to its directory
 };
+
+// Written into a test name by gtest.
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 TestImage image(const std::string& name, int errorBitpix = 0, std::string cards = "") {
   TestImage t;
@@ -39,10 +45,77 @@ TestImage image(const std::string& name, int errorBitpix = 0, std::string cards 
 
 const char usageLine[] = "output prefix";
 const char cdError[] = "Error: CD-matrices not compatible!\n";
+// The images of 20 x 16 pixels overlap in a small region: a warning, and the run goes on.
+const char smallOverlap[] = "Warning: overlapping region in all images is small( 19, 15 )!\n";
 
+// "{dir}" in an argument stands for the case's directory, as an absolute path.
 std::vector<Case> cases() {
   const std::vector<TestImage> ab = {image("a.fits", -32), image("b.fits", -32)};
+  const std::set<std::string> nothing;
   return {
+      // An input named with a directory part gets its outputs beside it, the prefix on its
+      // file-name part; the error image is named the same way.
+      {"image in a directory",
+       {image("d/x.fits", -32)},
+       Setup::none,
+       {"--error", "d/x.fits"},
+       0,
+       smallOverlap,
+       "",
+       {"d/cut_x.fits", "d/e.cut_x.fits", "common.part"}},
+      {"image named from the working directory",
+       {image("x.fits")},
+       Setup::none,
+       {"./x.fits"},
+       0,
+       smallOverlap,
+       "",
+       {"cut_x.fits", "common.part"}},
+      {"image named by an absolute path",
+       {image("x.fits")},
+       Setup::none,
+       {"{dir}/x.fits"},
+       0,
+       smallOverlap,
+       "",
+       {"cut_x.fits", "common.part"}},
+      {"images in two directories",
+       {image("a.fits"), image("d/b.fits")},
+       Setup::none,
+       {"a.fits", "d/b.fits"},
+       0,
+       smallOverlap,
+       "",
+       {"cut_a.fits", "d/cut_b.fits", "common.part"}},
+      // Every output is checked before the first is written.
+      {"output directory missing",
+       ab,
+       Setup::none,
+       {"-p", "nowhere/", "a.fits", "b.fits"},
+       1,
+       "EXCEPTION: cannot write 'nowhere/a.fits': directory 'nowhere' does not exist",
+       "\n"},
+      {"overlap file cannot be written",
+       ab,
+       Setup::commonPartIsADirectory,
+       {"a.fits", "b.fits"},
+       1,
+       "EXCEPTION: cannot write 'common.part': it is a directory",
+       "\n"},
+      {"output hard-linked to an input",
+       ab,
+       Setup::hardLinkCutAToB,
+       {"a.fits", "b.fits"},
+       255,
+       "Error: output file 'cut_a.fits' would overwrite the input 'b.fits'!",
+       ""},
+      {"output beside an input in a directory",
+       {image("d/x.fits"), image("d/cut_x.fits")},
+       Setup::none,
+       {"d/x.fits", "{dir}/d/cut_x.fits"},
+       255,
+       "Error: output file 'd/cut_x.fits' would overwrite the input '",
+       ""},
       {"no argument", {}, Setup::none, {}, 255, usageLine, ""},
       {"options only", {}, Setup::none, {"-e", "-p", "x_"}, 255, "Error: no image file given!", ""},
       {"unknown option", ab, Setup::none, {"--bogus", "a.fits"}, 255, "Caught exception : ", usageLine},
@@ -146,41 +219,96 @@ std::vector<Case> cases() {
   };
 }
 
-std::string shellQuoted(const std::string& text) { return "'" + text + "'"; }
-
 std::string caseDir(const Case& c) {
   std::string name = c.name;
   std::replace(name.begin(), name.end(), ' ', '_');
   return name;
 }
 
-TEST(BriselFailures, EndWithStatusAndMessageAndWriteNothing) {
-  const test_support::ScratchDir scratch("brisel_test"), logs("brisel_test");
-  brisel_test::ImageSets sets;
-  for (const Case& c : cases()) sets.emplace_back(caseDir(c), c.images);
-  brisel_test::makeImages(scratch.path, sets);
+// The name of a case's test: its directory name, letters, digits and underscores only.
+std::string testName(const Case& c) {
+  std::string name = caseDir(c);
+  std::replace(name.begin(), name.end(), '-', '_');
+  return name;
+}
 
-  for (const Case& c : cases()) {
-    SCOPED_TRACE(c.name);
-    const std::string dir = scratch / caseDir(c);
-    std::filesystem::create_directories(dir);
-    if (c.setup == Setup::truncateB) std::filesystem::resize_file(dir + "/b.fits", 3500);
-    if (c.setup == Setup::linkCutAToB) std::filesystem::create_symlink("b.fits", dir + "/cut_a.fits");
-    const auto before = brisel_test::snapshot(dir);
+// The images of every case, made with one start of python for the whole table.
+class BriselProgram : public testing::TestWithParam<Case> {
+ protected:
+  // Makes the images of the cases this test program runs (ctest runs one case per program).
+  static void SetUpTestSuite() {
+    scratch = test_support::programScratchDir("brisel_test");
+    std::set<std::string> running;
+    const testing::TestSuite* suite = testing::UnitTest::GetInstance()->current_test_suite();
+    for (int i = 0; suite != nullptr && i < suite->total_test_count(); ++i)
+      if (suite->GetTestInfo(i)->should_run()) {
+        const std::string name = suite->GetTestInfo(i)->name();
+        running.insert(name.substr(name.rfind('/') + 1));
+      }
+    brisel_test::ImageSets sets;
+    for (const Case& c : cases())
+      if (running.count(testName(c))) sets.emplace_back(caseDir(c), c.images);
+    brisel_test::makeImages(scratch, sets);
+  }
+  static inline std::string scratch;
+};
 
-    std::string command = "cd " + dir + " && " + BRISEL_PROGRAM;
-    for (const std::string& arg : c.args) command += " " + shellQuoted(arg);
-    const std::string errFile = logs / "stderr";
-    std::string out;
-    EXPECT_EQ(test_support::runCommand(command + " 2>" + errFile, &out), c.status);
-    const std::string err = test_support::readText(errFile);
-    EXPECT_NE(err.find(c.stderrText), std::string::npos) << err;
-    if (c.stdoutText.empty())
-      EXPECT_EQ(out, "");
-    else
-      EXPECT_NE(out.find(c.stdoutText), std::string::npos) << out;
-    EXPECT_EQ(brisel_test::changedFiles(before, brisel_test::snapshot(dir)), std::set<std::string>{});
+void prepare(const Case& c, const std::string& dir) {
+  std::filesystem::create_directories(dir);
+  switch (c.setup) {
+    case Setup::none:
+      break;
+    case Setup::truncateB:
+      std::filesystem::resize_file(dir + "/b.fits", 3500);
+      break;
+    case Setup::linkCutAToB:
+      std::filesystem::create_symlink("b.fits", dir + "/cut_a.fits");
+      break;
+    case Setup::hardLinkCutAToB:
+      std::filesystem::create_hard_link(dir + "/b.fits", dir + "/cut_a.fits");
+      break;
+    case Setup::commonPartIsADirectory:
+      std::filesystem::create_directory(dir + "/common.part");
+      break;
   }
 }
+
+std::string withDirectory(std::string argument, const std::string& dir) {
+  const std::size_t at = argument.find("{dir}");
+  if (at != std::string::npos) argument.replace(at, 5, dir);
+  return argument;
+}
+
+TEST_P(BriselProgram, EndsWithItsStatusMessagesAndFiles) {
+  const Case& c = GetParam();
+  const std::string dir = scratch + caseDir(c);
+  prepare(c, dir);
+  const auto before = brisel_test::snapshot(dir);
+
+  std::vector<std::string> args;
+  for (const std::string& arg : c.args) args.push_back(withDirectory(arg, dir));
+  const test_support::RunResult run =
+      test_support::runProgram(dir, BRISEL_PROGRAM, test_support::shellWords(args));
+  EXPECT_EQ(run.status, c.status);
+  if (c.stderrText.empty())
+    EXPECT_EQ(run.err, "");
+  else
+    EXPECT_NE(run.err.find(c.stderrText), std::string::npos) << run.err;
+  if (c.stdoutText.empty())
+    EXPECT_EQ(run.out, "");
+  else
+    EXPECT_NE(run.out.find(c.stdoutText), std::string::npos) << run.out;
+
+  // The inputs byte for byte as before, the outputs and nothing else beside them.
+  const auto after = brisel_test::snapshot(dir);
+  EXPECT_EQ(brisel_test::changedFiles(before, after), c.written);
+  for (const std::string& name : c.written)
+    if (name != "common.part") {
+      EXPECT_EQ(test_support::fitsverifyVerdict(dir + "/" + name), "clean") << name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, BriselProgram, testing::ValuesIn(cases()),
+                         [](const testing::TestParamInfo<Case>& info) { return testName(info.param); });
 
 }  // namespace
