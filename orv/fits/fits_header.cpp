@@ -90,31 +90,6 @@ FitsHeader::FitsHeader()
       dataOffset(FitsPhysical_::RECORD_LENGTH),
       dataLength(0) {}
 
-FitsHeader::FitsHeader(const std::string& filename, bool quiet, bool allJunk) : FitsHeader() {
-  this->quiet = quiet;
-  naxis = -1;
-  dataOffset = 0;
-  try {
-    readHeader(filename, allJunk);
-  } catch (...) {
-    releaseAll__();
-    throw;
-  }
-}
-
-FitsHeader::FitsHeader(const std::string& filename, bool quiet, bool allJunk, long offset) : FitsHeader() {
-  this->quiet = quiet;
-  naxis = -1;
-  extend = true;
-  dataOffset = offset;
-  try {
-    readHeader(filename, allJunk);
-  } catch (...) {
-    releaseAll__();
-    throw;
-  }
-}
-
 FitsHeader::FitsHeader(const FitsHeader& other, bool quiet, bool) : FitsHeader() {
   try {
     copy(other);

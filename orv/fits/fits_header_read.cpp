@@ -1,5 +1,5 @@
-// Reading and validating a header from a file, record by record, and testing
-// regions against the image it describes.
+// Reading and validating a header from a file, record by record (the constructors that
+// read a file), and testing regions against the image it describes.
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,6 +78,31 @@ std::string cardAt(const std::string& record, size_t pos) {
 }
 
 }  // namespace
+
+FitsHeader::FitsHeader(const std::string& filename, bool quiet, bool allJunk) : FitsHeader() {
+  this->quiet = quiet;
+  naxis = -1;
+  dataOffset = 0;
+  try {
+    readHeader(filename, allJunk);
+  } catch (...) {
+    releaseAll__();
+    throw;
+  }
+}
+
+FitsHeader::FitsHeader(const std::string& filename, bool quiet, bool allJunk, long offset) : FitsHeader() {
+  this->quiet = quiet;
+  naxis = -1;
+  extend = true;
+  dataOffset = offset;
+  try {
+    readHeader(filename, allJunk);
+  } catch (...) {
+    releaseAll__();
+    throw;
+  }
+}
 
 void FitsHeader::readHeader(const std::string& filename, bool allJunk) {
   // Only regular files are read; a FIFO cannot stall the reader.
