@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "orv/fits/fits_convert.h"
+#include "orv/fits/fits_elements.h"
 #include "orv/fits/fits_exception.h"
 #include "orv/fits/fits_header.h"
 #include "orv/fits/fits_map.h"
@@ -21,122 +21,6 @@
 #include "util/region.h"
 
 namespace orv {
-
-namespace detail {
-
-// Where converted elements go and where elements to be stored come from: take(n, f) calls
-// f(pointer, step, count) for runs that together hold the next n elements.
-
-// A plain buffer, filled from its start.
-template <class T>
-struct FitsBufferRuns {
-  T* next;
-  template <class F>
-  void take(long n, F&& f) {
-    f(next, 1L, n);
-    next += n;
-  }
-};
-
-// The elements of an array iterator, from its position on; the iterator moves past them. An
-// iterator that ends before n elements were handed out is refused after its last element,
-// before anything beyond the array is touched.
-template <class Iter>
-struct FitsIteratorRuns {
-  Iter& it;
-  template <class F>
-  void take(long n, F&& f) {
-    const long handedOut =
-        forEachRun(it, n, [&](auto* p, long count, std::ptrdiff_t stride) { f(p, long(stride), count); });
-    if (handedOut < n) throw FitsException("MArray has fewer elements than the data to be moved");
-  }
-};
-
-// Walks of the raw data: a whole contiguous segment, or the rows of a region. Rows are
-// addressed as mapStart + (baseOffset + row offset), so that only addresses inside the mapping
-// are ever formed (baseOffset is negative when only a window is mapped).
-template <class Byte>
-auto fitsSegmentWalk(Byte* data, long elements) {
-  return [=](auto&& move) { move(data, elements); };
-}
-
-template <class Byte>
-auto fitsRegionWalk(Byte* mapStart, long baseOffset, int bitpix, const util::Region& full,
-                    const util::Region& region) {
-  return [=, &full, &region](auto&& move) {
-    forEachFitsRegionRow(full, region, fitsBytesPerElement(bitpix), [&](long rowOffset, long rowLength) {
-      move(mapStart + (baseOffset + rowOffset), rowLength);
-    });
-  };
-}
-
-}  // namespace detail
-
-// ---------------------------------------------------------------------------------------------
-// Free building blocks of the readers. `base` is the segment base, `full` the whole image,
-// `length` a number of bytes.
-
-template <class T, int BITPIX>
-T* getDataArray(unsigned char* data, unsigned long length, double bscale, double bzero) {
-  const long n = static_cast<long>(length / fitsBytesPerElement(BITPIX));
-  auto buffer = std::make_unique_for_overwrite<T[]>(n);
-  detail::FitsBufferRuns<T> sink{buffer.get()};
-  readFitsElements(BITPIX, chooseFitsScaling(bscale, bzero), sink, detail::fitsSegmentWalk(data, n));
-  return buffer.release();
-}
-
-template <class T, int BITPIX>
-T* getRegionArray(unsigned char* base, const util::Region& full, const util::Region& region, double bscale,
-                  double bzero) {
-  checkRegionInside(full, region);
-  auto buffer = std::make_unique_for_overwrite<T[]>(region.getLength());
-  detail::FitsBufferRuns<T> sink{buffer.get()};
-  readFitsElements(BITPIX, chooseFitsScaling(bscale, bzero), sink,
-                   detail::fitsRegionWalk(base, 0, BITPIX, full, region));
-  return buffer.release();
-}
-
-template <class Iter, int BITPIX>
-void readDataArray(Iter it, unsigned char* data, unsigned long length, double bscale, double bzero) {
-  const long n = static_cast<long>(length / fitsBytesPerElement(BITPIX));
-  detail::FitsIteratorRuns<Iter> sink{it};
-  readFitsElements(BITPIX, chooseFitsScaling(bscale, bzero), sink, detail::fitsSegmentWalk(data, n));
-}
-
-template <class Iter, int BITPIX>
-void readRegionArray(Iter it, unsigned char* base, const util::Region& full, const util::Region& region,
-                     double bscale, double bzero) {
-  detail::FitsIteratorRuns<Iter> sink{it};
-  readFitsElements(BITPIX, chooseFitsScaling(bscale, bzero), sink,
-                   detail::fitsRegionWalk(base, 0, BITPIX, full, region));
-}
-
-// The element loops of the plain, whole-number and real paths over `length` bytes; they
-// advance the caller's iterator.
-template <class Iter, int BITPIX>
-void readIData(Iter& it, unsigned char* data, unsigned long length) {
-  const long n = static_cast<long>(length / fitsBytesPerElement(BITPIX));
-  detail::FitsIteratorRuns<Iter> sink{it};
-  readFitsElements(BITPIX, chooseFitsScaling(1.0, 0.0), sink, detail::fitsSegmentWalk(data, n));
-}
-
-template <class Iter, int BITPIX>
-void readIData(Iter& it, unsigned char* data, unsigned long length, int bscale, int bzero) {
-  const long n = static_cast<long>(length / fitsBytesPerElement(BITPIX));
-  detail::FitsIteratorRuns<Iter> sink{it};
-  const FitsScaling s{FitsScalePath::wholeNumber, double(bscale), double(bzero), bscale, bzero};
-  readFitsElements(BITPIX, s, sink, detail::fitsSegmentWalk(data, n));
-}
-
-template <class Iter, int BITPIX>
-void readIData(Iter& it, unsigned char* data, unsigned long length, double bscale, double bzero) {
-  const long n = static_cast<long>(length / fitsBytesPerElement(BITPIX));
-  detail::FitsIteratorRuns<Iter> sink{it};
-  const FitsScaling s{FitsScalePath::real, bscale, bzero, 0, 0};
-  readFitsElements(BITPIX, s, sink, detail::fitsSegmentWalk(data, n));
-}
-
-// ---------------------------------------------------------------------------------------------
 
 class FitsOut;
 
@@ -381,12 +265,6 @@ void FitsOut::writeNewImage__(Iter& it, int newBitpix, int newNaxis, const int* 
   });
 }
 
-// Stores region's elements from it at the segment base `base`, converting to BITPIX.
-template <class Iter, int BITPIX>
-void writeRegionArray(unsigned char* base, Iter it, const util::Region& full, const util::Region& region) {
-  detail::FitsIteratorRuns<Iter> source{it};
-  writeFitsElements(BITPIX, source, detail::fitsRegionWalk(base, 0, BITPIX, full, region));
-}
 
 template <class Iter>
 void FitsOut::writeRegionArray(Iter& it) {

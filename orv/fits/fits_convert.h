@@ -216,42 +216,6 @@ inline void withFitsScalePath(const FitsScaling& s, F&& f) {
 
 }  // namespace detail
 
-// Reads raw elements of the given BITPIX into a destination: walk(convert) calls
-// convert(src, n) for stretches of n contiguous raw elements at src, and the sink hands out
-// the runs that receive them, sink.take(n, f) calling f(out, step, count). The BITPIX and the
-// scaling path are resolved here, once for the whole read.
-template <class Sink, class Walk>
-void readFitsElements(int bitpix, const FitsScaling& s, Sink& sink, Walk&& walk) {
-  withFitsBitpix(bitpix, [&](auto bitpixConstant) {
-    constexpr int BITPIX = decltype(bitpixConstant)::value;
-    detail::withFitsScalePath(s, [&](auto pathConstant) {
-      constexpr FitsScalePath PATH = decltype(pathConstant)::value;
-      walk([&](const unsigned char* src, long n) {
-        sink.take(n, [&](auto* out, long step, long count) {
-          detail::convertFitsRun<BITPIX, PATH>(out, step, src, count, s);
-          src += count * fitsBytesPerElement(BITPIX);
-        });
-      });
-    });
-  });
-}
-
-// Writes elements as raw elements of the given BITPIX: walk(store) calls store(dst, n) for
-// stretches of n contiguous raw elements at dst, and source.take(n, f) hands out the runs of
-// elements that fill them, calling f(in, step, count).
-template <class Source, class Walk>
-void writeFitsElements(int bitpix, Source& source, Walk&& walk) {
-  withFitsBitpix(bitpix, [&](auto bitpixConstant) {
-    constexpr int BITPIX = decltype(bitpixConstant)::value;
-    walk([&](unsigned char* dst, long n) {
-      source.take(n, [&](const auto* in, long step, long count) {
-        detail::storeFitsRun<BITPIX>(dst, in, step, count);
-        dst += count * fitsBytesPerElement(BITPIX);
-      });
-    });
-  });
-}
-
 }  // namespace orv
 
 #endif
