@@ -1,0 +1,147 @@
+// FITS image files to read: orv::FitsIn, the reader of one image (primary HDU or image
+// extension) and its element readers, and orv::FitsExtensionIn, which also hands out a file's
+// image extensions.
+#ifndef ORV_FITS_FITS_IN_H
+#define ORV_FITS_FITS_IN_H
+
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "orv/fits/fits_elements.h"
+#include "orv/fits/fits_exception.h"
+#include "orv/fits/fits_header.h"
+#include "orv/fits/fits_map.h"
+#include "util/region.h"
+
+namespace orv {
+
+class FitsOut;
+
+// A FITS image (primary HDU or image extension) opened for reading. The header is read by the
+// constructor; the data segment, or the page-aligned window of the region, is mapped read-only
+// on first use and stays mapped until freeData, a change of region or destruction.
+class FitsIn : public FitsHeader, public FitsIO {
+ public:
+  FitsIn(const std::string& filename, bool quiet = false, bool allJunk = false);
+  FitsIn(const char* filename, bool quiet = false, bool allJunk = false);
+  FitsIn(const std::string& filename, const util::Region& region, bool quiet = false, bool allJunk = false);
+  FitsIn(const char* filename, const util::Region& region, bool quiet = false, bool allJunk = false);
+  // The header that begins at byte `offset` (an extension). The offset must be a long: an int
+  // would silently select the (name, quiet, allJunk) constructor, so that call is refused.
+  FitsIn(const std::string& filename, bool quiet, long offset);
+  FitsIn(const char* filename, bool quiet, long offset);
+  FitsIn(const std::string& filename, bool quiet, int offset) = delete;
+  FitsIn(const char* filename, bool quiet, int offset) = delete;
+  // A copy reads the same file and region and starts unmapped.
+  FitsIn(const FitsIn& other);
+  FitsIn& operator=(const FitsIn& other);
+  ~FitsIn() override;
+
+  void openData();
+  void freeData();
+  void setRegion(const util::Region& region);
+  void resetRegion();
+  void checkRegion(unsigned long dim) const;
+  FitsHeader getHeader() const;
+
+  unsigned char* begin();
+  unsigned char* end();
+  long getPosition();
+  void setPosition(long offset);
+  void resetPosition();
+
+  virtual FitsIn getNextExtension();
+  void describeSelf(std::ostream& os) override;
+
+  // Element readers (conversion by BITPIX, BSCALE and BZERO).
+  template <class T>
+  T* getDataArray(T);
+  template <class Iter>
+  void readDataArray(Iter& it);
+  template <class Iter>
+  void readRegionArray(Iter& it);
+
+ protected:
+  friend class FitsOut;
+
+  // Maps the data when nothing is mapped.
+  void ensureMapped__() {
+    if (map == nullptr) openData();
+  }
+  // Byte offset of data byte 0 from the start of the mapping (negative for a window).
+  long baseOffset__() const { return dataOffset - mapOffset; }
+  // Number of elements of the whole image, the product of NAXISn (0 without axes).
+  long imageElements__() const;
+
+  bool allJunk;
+};
+
+template <class T>
+T* FitsIn::getDataArray(T) {
+  // Map first: a truncated file is refused before anything is allocated.
+  ensureMapped__();
+  const FitsScaling s = chooseFitsScaling(bscale, bzero);
+  if (region) {
+    const util::Region full = getFullRegion();
+    auto buffer = std::make_unique_for_overwrite<T[]>(region->getLength());
+    detail::FitsBufferRuns<T> sink{buffer.get()};
+    readFitsElements(bitpix, s, sink, detail::fitsRegionWalk(map, baseOffset__(), bitpix, full, *region));
+    return buffer.release();
+  }
+  const long n = imageElements__();
+  auto buffer = std::make_unique_for_overwrite<T[]>(n);
+  detail::FitsBufferRuns<T> sink{buffer.get()};
+  readFitsElements(bitpix, s, sink, detail::fitsSegmentWalk(map + baseOffset__(), n));
+  return buffer.release();
+}
+
+template <class Iter>
+void FitsIn::readDataArray(Iter& it) {
+  if (region) return readRegionArray(it);
+  ensureMapped__();
+  Iter cursor(it);
+  detail::FitsIteratorRuns<Iter> sink{cursor};
+  readFitsElements(bitpix, chooseFitsScaling(bscale, bzero), sink,
+                   detail::fitsSegmentWalk(map + baseOffset__(), imageElements__()));
+}
+
+template <class Iter>
+void FitsIn::readRegionArray(Iter& it) {
+  if (!region) throw FitsException("no region set");
+  ensureMapped__();
+  const util::Region full = getFullRegion();
+  Iter cursor(it);
+  detail::FitsIteratorRuns<Iter> sink{cursor};
+  readFitsElements(bitpix, chooseFitsScaling(bscale, bzero), sink,
+                   detail::fitsRegionWalk(map, baseOffset__(), bitpix, full, *region));
+}
+
+// A reader of the primary HDU that also hands out the file's image extensions, numbered
+// from 1. Every extension header met is kept, so each is read from the file only once.
+class FitsExtensionIn : public FitsIn {
+ public:
+  FitsExtensionIn(const std::string& filename, bool quiet = false, bool allJunk = false);
+  FitsExtensionIn(const char* filename, bool quiet = false, bool allJunk = false);
+  ~FitsExtensionIn() override;
+
+  FitsIn getExtension(unsigned long n);
+  FitsIn getNextExtension() override;
+  unsigned long getExtNo() const { return extNo; }
+  bool getPrimary() const { return primary; }
+  void unsetPrimary() { primary = false; }
+  void resetExtNo() {
+    primary = true;
+    extNo = 0;
+  }
+
+ private:
+  bool primary = true;
+  unsigned long extNo = 0;
+  std::vector<FitsIn> extensions;
+};
+
+}  // namespace orv
+
+#endif

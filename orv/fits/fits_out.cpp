@@ -1,0 +1,280 @@
+#include "orv/fits/fits_out.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <vector>
+
+namespace orv {
+
+namespace {
+
+// Writes all of text, going on after short writes and interruptions.
+bool writeAll(int fd, const std::string& text) {
+  const char* p = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Erases every card of a keyword (eraseCard removes one list entry at a time).
+void eraseAllCards(FitsHeader& header, const std::string& keyword) {
+  while (header.eraseCard(keyword) == 0) {
+  }
+}
+
+}  // namespace
+
+FitsOut::FitsOut() : FitsHeader(), FitsIO("out.fits") {}
+
+FitsOut::FitsOut(const std::string& filename) : FitsHeader(), FitsIO(filename) {}
+
+FitsOut::FitsOut(const char* filename) : FitsOut(std::string(filename)) {}
+
+FitsOut::FitsOut(const std::string& filename, const FitsHeader& header, bool quiet, bool noJunk)
+    : FitsHeader(header, quiet, false), FitsIO(filename), noJunk(noJunk) {
+  eraseObsolete();
+  // The output is always a primary image: the group counts of an extension do not apply,
+  // and the checksums of the input no longer match the new file.
+  eraseAllCards(*this, "PCOUNT  ");
+  eraseAllCards(*this, "GCOUNT  ");
+  pcount = 0;
+  gcount = 1;
+  eraseAllCards(*this, "CHECKSUM");
+  eraseAllCards(*this, "DATASUM ");
+}
+
+FitsOut::FitsOut(const char* filename, const FitsHeader& header, bool quiet, bool noJunk)
+    : FitsOut(std::string(filename), header, quiet, noJunk) {}
+
+FitsOut::~FitsOut() = default;
+
+void FitsOut::setBitpixOut(int newBitpix) {
+  if (map) throw FitsException("cannot reset bitpix while file is open");
+  bitpixOut = newBitpix;
+}
+
+void FitsOut::setOrigin(const std::string& text) {
+  origin = text;
+  addValueCard("ORIGIN  ", text, "FITS file originator", true);
+}
+
+void FitsOut::eraseObsolete() {
+  eraseAllCards(*this, "BSCALE  ");
+  bscale = 1.0;
+  eraseAllCards(*this, "BZERO   ");
+  bzero = 0.0;
+  eraseAllCards(*this, "BLOCKED ");
+  eraseAllCards(*this, "EPOCH   ");
+  eraseAllCards(*this, "ORIGIN  ");
+}
+
+void FitsOut::resetArrayKeys() {
+  if (bitpix < 0) eraseAllCards(*this, "BLANK   ");
+}
+
+int* FitsOut::region2Naxis(const util::Region& r, int& count) const {
+  count = static_cast<int>(r.N);
+  int* lengths = new int[r.N];
+  for (unsigned long d = 1; d <= r.N; ++d) lengths[d - 1] = static_cast<int>(r.getLength(d));
+  return lengths;
+}
+
+void FitsOut::resetMandatories(int newBitpix, int newNaxis, const int* lengths) {
+  if (!isFitsBitpix(newBitpix)) throw FitsException("invalid BITPIX");
+  if (newNaxis > FitsKnownList::NAXIS_HI_LIMIT) throw FitsException("NAXIS restricted to < 1000");
+  if (newNaxis < 0) throw FitsException("NAXIS may not be negative");
+  clearCardList(mandatoryList);
+  clearCardList(naxisList);
+  auto append = [](std::list<FitsCard*>& list, std::unique_ptr<FitsCard> card) {
+    list.push_back(card.get());
+    card.release();
+  };
+  append(mandatoryList, std::make_unique<FitsBoolCard>("SIMPLE  ", true, true, ""));
+  append(mandatoryList, std::make_unique<FitsIntCard>("BITPIX  ", newBitpix, true, ""));
+  bitpix = newBitpix;
+  bytpix = fitsBytesPerElement(newBitpix);
+  append(mandatoryList, std::make_unique<FitsIntCard>("NAXIS   ", newNaxis, true, ""));
+  naxis = newNaxis;
+  for (int i = 1; i <= newNaxis; ++i) {
+    std::string keyword = "NAXIS" + std::to_string(i);
+    keyword.resize(8, ' ');
+    append(naxisList, std::make_unique<FitsIntCard>(keyword, lengths[i - 1], true, ""));
+  }
+  // A written image is always a primary HDU without group parameters.
+  pcount = 0;
+  gcount = 1;
+  checkNaxis();
+}
+
+int FitsOut::setGeometry(int newBitpix, int newNaxis, const int* lengths) {
+  closeData();  // a mapping of the old file must not outlive its truncation
+  resetMandatories(newBitpix, newNaxis, lengths);
+  resetArrayKeys();
+  const int fd = ::open(filename.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) throw FitsException("cannot open file '" + filename + "' for writing");
+  FitsFileDescriptor guard(fd);
+  const std::string text = writeHeader(!noJunk);
+  dataOffset = static_cast<long>(text.size());
+  if (!writeAll(fd, text)) throw FitsException("cannot write to open file '" + filename + "'");
+  if (dataLength > 0) {
+    const long record = FitsPhysical_::RECORD_LENGTH;
+    long padded = 0;
+    long size = 0;
+    const bool overflow = __builtin_mul_overflow((dataLength - 1) / record + 1, record, &padded) ||
+                          __builtin_add_overflow(dataOffset, padded, &size);
+    // The data blocks are reserved, not only the size set: stores into a sparse file would
+    // fault on a full disk instead of failing here.
+    if (overflow || ::ftruncate(fd, size) != 0 || ::posix_fallocate(fd, dataOffset, padded) != 0)
+      throw FitsException("cannot (re)set file size for file '" + filename + "'");
+    if (::fsync(fd) != 0) throw FitsException("cannot sync file '" + filename + "' for writing");
+  }
+  return guard.release();
+}
+
+void FitsOut::setGeometry(int newBitpix, const util::Region& r) {
+  int count = 0;
+  std::unique_ptr<int[]> lengths(region2Naxis(r, count));
+  ::close(setGeometry(newBitpix, count, lengths.get()));
+  bitpixOut = newBitpix;
+}
+
+void FitsOut::openData(int newBitpix, int newNaxis, const int* lengths) {
+  FitsFileDescriptor fd(mapNewImage__(newBitpix, newNaxis, lengths));
+}
+
+int FitsOut::mapNewImage__(int newBitpix, int newNaxis, const int* lengths) {
+  FitsFileDescriptor guard(setGeometry(newBitpix, newNaxis, lengths));
+  if (dataLength == 0) return -1;
+  const long length = dataOffset + dataLength;
+  void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, guard.get(), 0);
+  if (p == MAP_FAILED) throw FitsException("cannot map file for writing");
+  map = static_cast<unsigned char*>(p);
+  mapLength = length;
+  mapOffset = 0;
+  position = map + dataOffset;
+  return guard.release();
+}
+
+void FitsOut::openData(int newBitpix, const util::Region& r) {
+  int count = 0;
+  std::unique_ptr<int[]> lengths(region2Naxis(r, count));
+  openData(newBitpix, count, lengths.get());
+}
+
+void FitsOut::setRegion(const util::Region& r) {
+  closeData();
+  testRegion(r);
+  if (naxis == 0) {
+    region = std::make_unique<util::Region>(r);
+    throw FitsException("No data segment associated with header (NAXIS = 0).");
+  }
+  const util::Region full = getFullRegion();
+  checkRegionInside(full, r);
+  region = std::make_unique<util::Region>(r);
+  const long first = regionLinearIndex(full, r, false);
+  const long last = regionLinearIndex(full, r, true);
+  const long spanOffset = dataOffset + first * bytpix;
+  const long spanLength = (last - first + 1) * bytpix;
+
+  const int fd = ::open(filename.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) throw FitsException("cannot open file '" + filename + "' for writing");
+  FitsFileDescriptor guard(fd);
+  fitsRequireFileHolds(fd, filename, spanOffset, spanLength);
+  const FitsMapWindow window = fitsPageWindow(spanOffset, spanLength);
+  void* p = ::mmap(nullptr, window.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, window.offset);
+  if (p == MAP_FAILED) throw FitsException("cannot map file for writing");
+  map = static_cast<unsigned char*>(p);
+  mapLength = window.length;
+  mapOffset = window.offset;
+}
+
+void FitsOut::closeData() {
+  region.reset();
+  if (map == nullptr) return;
+  // Write-back errors (a full disk, an I/O error) surface here, not as a signal later. The
+  // mapping goes first: syncing pages that are still mapped write-protects each of them again
+  // with a TLB flush per page, which costs more than the write itself; unmapped, the dirty
+  // pages are written back by one fdatasync of the file.
+  unmap__();
+  const int fd = ::open(filename.c_str(), O_RDWR | O_CLOEXEC);
+  FitsFileDescriptor guard(fd);
+  if (fd < 0 || ::fdatasync(fd) != 0) throw FitsException("cannot sync file '" + filename + "' for writing");
+}
+
+void FitsOut::copyData(FitsIn& in) {
+  // Creating the output truncates its file: never the one the input reads.
+  struct stat inStat, outStat;
+  if (::stat(in.filename.c_str(), &inStat) == 0 && ::stat(filename.c_str(), &outStat) == 0 &&
+      inStat.st_dev == outStat.st_dev && inStat.st_ino == outStat.st_ino)
+    throw FitsException("cannot copy file '" + in.filename + "' onto itself");
+
+  setBscale(in.getBscale());
+  setBzero(in.getBzero());
+  if (in.getRegionLength() > 0) {
+    std::vector<int> sizes;
+    for (int d = 1; d <= in.getNaxis(); ++d) {
+      in.checkRegion(d);
+      const long size = in.getRegionLength(d);
+      if (size != 1) sizes.push_back(static_cast<int>(size));
+    }
+    openData(in.getBitpix(), static_cast<int>(sizes.size()), sizes.data());
+    in.ensureMapped__();
+    requireMapped__();
+    copyRawRegionRows(map + (dataOffset - mapOffset), in.map, in.baseOffset__(), in.getBitpix(),
+                      in.getFullRegion(), *in.region);
+  } else {
+    openData(in.getBitpix(), in.getNaxis(), in.naxisArray);
+    if (in.getDataLength() > 0) {
+      in.ensureMapped__();
+      requireMapped__();
+      const long bytes = in.imageElements__() * in.getBytpix();
+      if (bytes != imageElements__() * bytpix)
+        throw FitsException("cannot copy data of file '" + in.filename + "' to file '" + filename +
+                            "': the data sizes differ");
+      std::memcpy(map + (dataOffset - mapOffset), in.map + in.baseOffset__(), bytes);
+    }
+  }
+  closeData();
+}
+
+void FitsOut::requireMapped__() const {
+  if (map == nullptr) throw FitsException("Attempt to write file of unspecified geometry.");
+}
+
+long FitsOut::imageElements__() const { return fitsImageElements(naxis, naxisArray); }
+
+unsigned char* FitsOut::begin() const {
+  requireMapped__();
+  return map + (dataOffset - mapOffset);
+}
+
+unsigned char* FitsOut::end() const { return begin() + dataLength; }
+
+long FitsOut::getPosition() const {
+  unsigned char* base = begin();
+  return position ? position - base : 0;
+}
+
+void FitsOut::setPosition(long offset) { position = begin() + offset; }
+
+void FitsOut::resetPosition() { position = begin(); }
+
+void FitsOut::describeSelf(std::ostream& os) {
+  os << "Fits: file='" << filename << "'\n";
+  FitsHeader::describeSelf(os);
+}
+
+}  // namespace orv

@@ -1,0 +1,150 @@
+// FITS image files to write: orv::FitsOut, which creates a file from a header, maps its data
+// segment read-write and stores arrays straight into it.
+#ifndef ORV_FITS_FITS_OUT_H
+#define ORV_FITS_FITS_OUT_H
+
+#include <algorithm>
+#include <ostream>
+#include <string>
+
+#include "orv/fits/fits_elements.h"
+#include "orv/fits/fits_exception.h"
+#include "orv/fits/fits_header.h"
+#include "orv/fits/fits_in.h"
+#include "orv/fits/fits_map.h"
+#include "orv/marray.h"
+#include "util/region.h"
+
+namespace orv {
+
+// A FITS image file to be written: a header prepared from nothing or from another header,
+// then a file created, sized to whole records and mapped read-write, so that arrays are
+// stored straight into it; or a region of an existing output file mapped for filling it
+// piece by piece.
+//
+// Never name a file that an open FitsIn maps: creating the output truncates the file under
+// the reader.
+class FitsOut : public FitsHeader, public FitsIO {
+ public:
+  FitsOut();
+  explicit FitsOut(const std::string& filename);
+  explicit FitsOut(const char* filename);
+  FitsOut(const std::string& filename, const FitsHeader& header, bool quiet = false, bool noJunk = false);
+  FitsOut(const char* filename, const FitsHeader& header, bool quiet = false, bool noJunk = false);
+  FitsOut(const FitsOut&) = delete;
+  FitsOut& operator=(const FitsOut&) = delete;
+  ~FitsOut() override;
+
+  void setFilename(const std::string& name) { filename = name; }
+  int getBitpixOut() const { return bitpixOut; }
+  void setBitpixOut(int bitpix);
+  std::string getOrigin() const { return origin; }
+  void setOrigin(const std::string& text);
+
+  void eraseObsolete();
+  void resetArrayKeys();
+  int* region2Naxis(const util::Region& r, int& naxis) const;
+  void resetMandatories(int bitpix, int naxis, const int* naxisArray);
+
+  int setGeometry(int bitpix, int naxis, const int* naxisArray);
+  void setGeometry(int bitpix, const util::Region& r);
+  void openData(int bitpix, int naxis, const int* naxisArray);
+  void openData(int bitpix, const util::Region& r);
+  void setRegion(const util::Region& r);
+  void closeData();
+  void copyData(FitsIn& in);
+
+  unsigned char* begin() const;
+  unsigned char* end() const;
+  long getPosition() const;
+  void setPosition(long offset);
+  void resetPosition();
+
+  void describeSelf(std::ostream& os) override;
+
+  template <class Iter>
+  void writeDataArray(Iter& it);
+  template <class Iter>
+  void writeRegionArray(Iter& it);
+
+ private:
+  template <class T, int N>
+  friend FitsOut& operator<<(FitsOut& out, const MArray<T, N>& a);
+
+  // openData, but the descriptor of the new file is returned open (-1 when nothing was
+  // mapped) for the caller to close.
+  int mapNewImage__(int bitpix, int naxis, const int* naxisArray);
+  // openData and writeDataArray in one pass over the new file: the data are stored chunk by
+  // chunk, and the write-back of each finished chunk is started at once, so that the disk
+  // works while the next chunk is converted. closeData waits for the rest and checks it.
+  template <class Iter>
+  void writeNewImage__(Iter& it, int bitpix, int naxis, const int* naxisArray);
+  void requireMapped__() const;
+  // Number of elements of the whole image, the product of NAXISn (0 without axes).
+  long imageElements__() const;
+  template <class Iter>
+  void checkElementCount__(const Iter& it, long expected) const;
+
+  bool noJunk = false;
+  int bitpixOut = 0;
+  std::string origin;
+};
+
+template <class Iter>
+void FitsOut::checkElementCount__(const Iter& it, long expected) const {
+  const long have = it.shape ? it.shape->numElements : 0;
+  if (have != expected)
+    throw FitsException("cannot write an array of " + std::to_string(have) + " elements into " +
+                        std::to_string(expected) + " elements of file '" + filename + "'");
+}
+
+template <class Iter>
+void FitsOut::writeDataArray(Iter& it) {
+  if (region) return writeRegionArray(it);
+  requireMapped__();
+  if (!isFitsBitpix(bitpix)) throw FitsException("illegal BITPIX");
+  const long n = imageElements__();
+  checkElementCount__(it, n);
+  Iter cursor(it);
+  detail::FitsIteratorRuns<Iter> source{cursor};
+  writeFitsElements(bitpix, source, detail::fitsSegmentWalk(map + (dataOffset - mapOffset), n));
+}
+
+template <class Iter>
+void FitsOut::writeNewImage__(Iter& it, int newBitpix, int newNaxis, const int* lengths) {
+  FitsFileDescriptor fd(mapNewImage__(newBitpix, newNaxis, lengths));
+  if (map == nullptr) return;
+  const long n = imageElements__();
+  checkElementCount__(it, n);
+  constexpr long chunkBytes = 4L << 20;  // large enough for long write-back runs, small for cache
+  const long chunk = chunkBytes / bytpix;
+  Iter cursor(it);
+  detail::FitsIteratorRuns<Iter> source{cursor};
+  writeFitsElements(bitpix, source, [&](auto&& store) {
+    long writtenBack = 0;  // file offset up to which the write-back has been started
+    for (long first = 0; first < n; first += chunk) {
+      const long count = std::min(chunk, n - first);
+      const long from = dataOffset + first * bytpix;
+      const long to = from + count * bytpix;
+      fitsPrefaultWritable(map, from, to);
+      store(map + from, count);
+      writtenBack = fitsStartWriteBack(fd.get(), writtenBack, to, first + count == n);
+    }
+  });
+}
+
+
+template <class Iter>
+void FitsOut::writeRegionArray(Iter& it) {
+  if (!region) throw FitsException("no region set");
+  requireMapped__();
+  const util::Region full = getFullRegion();
+  checkElementCount__(it, region->getLength());
+  Iter cursor(it);
+  detail::FitsIteratorRuns<Iter> source{cursor};
+  writeFitsElements(bitpix, source, detail::fitsRegionWalk(map, dataOffset - mapOffset, bitpix, full, *region));
+}
+
+}  // namespace orv
+
+#endif
