@@ -7,7 +7,6 @@
 #include <list>
 #include <string>
 
-#include "orv/fits/ascio.h"
 #include "orv/fits/fits.h"
 #include "tarvole/dia_engine.h"
 #include "tarvole/method_choice.h"
@@ -17,6 +16,7 @@
 #include "tarvole/options.h"
 #include "tarvole/output_check.h"
 #include "tarvole/result_stage.h"
+#include "tarvole/star_table.h"
 
 namespace {
 
@@ -133,10 +133,8 @@ int run(Pliste& P, const std::list<std::string>& files) {
       std::cout << "missing table for DIA" << std::endl;
       return 255;
     }
-    orv::AscFile table(P.inputtab, '\0', "#");
     std::cout << P.inputtab << std::endl;
-    starX.makeReference(table.readDoubleColumn(2));
-    starY.makeReference(table.readDoubleColumn(3));
+    read_star_table(P.inputtab, starX, starY);
   }
 
   // Nothing is written before this check: no output may fall on an input.
