@@ -4,15 +4,13 @@
 //
 // The first input byte selects the delimiter, the comment string and a line range; the
 // second selects the columns asked for; the rest is the file.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "orv/fits/ascio.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
@@ -37,11 +35,8 @@ void exercise(orv::AscFile& table, uint8_t columns) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  static const std::string file = "/tmp/fuzz_ascio." + std::to_string(::getpid()) + ".txt";
-  {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data + 2), static_cast<std::streamsize>(size - 2));
-  }
+  static const std::string file = fuzz_support::scratchName("fuzz_ascio", ".txt");
+  fuzz_support::writeBytes(file, data + 2, size - 2);
   static const char delimiters[] = {'\0', ',', ' ', '\t'};
   static const char* const comments[] = {"#", "//", "%", "##"};
   const uint8_t control = data[0];

@@ -5,11 +5,8 @@
 //
 // The input is the file; its entries are handed to options of every kind by the parser, as
 // a program's configuration pass does.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <string>
 
 #include "util/config_file_reader.h"
@@ -17,13 +14,11 @@
 #include "util/option_parser.h"
 #include "util/region.h"
 #include "util/uexception.h"
+#include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string file = "/tmp/fuzz_config." + std::to_string(::getpid()) + ".cfg";
-  {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
+  static const std::string file = fuzz_support::scratchName("fuzz_config", ".cfg");
+  fuzz_support::writeBytes(file, data, size);
   int number = 0;
   float factor = 0;
   double scale = 0;

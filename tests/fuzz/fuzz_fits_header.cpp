@@ -8,15 +8,13 @@
 //
 // The first input byte selects the reader's flags and the header offset; the
 // rest is the file.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <sstream>
 #include <string>
 
 #include "orv/fits/fits_header.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
@@ -36,11 +34,8 @@ void exercise(orv::FitsHeader& header) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const uint8_t control = data[0];
-  static const std::string file = "/tmp/fuzz_fits_header." + std::to_string(::getpid()) + ".fits";
-  {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
-  }
+  static const std::string file = fuzz_support::scratchName("fuzz_fits_header", ".fits");
+  fuzz_support::writeBytes(file, data + 1, size - 1);
   const bool quiet = true;
   const bool allJunk = (control & 1) != 0;
   const long offset = (control & 2) != 0 ? 2880L * ((control >> 2) & 3) : 0L;

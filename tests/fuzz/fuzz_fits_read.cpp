@@ -9,14 +9,12 @@
 //
 // The first input byte selects what is done with the file (whole read, region read, tile
 // walk, extension walk, raw copy); the rest is the file.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <string>
 
 #include "orv/fits/fits.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
@@ -103,12 +101,9 @@ void exercise(const std::string& file, uint8_t control, const std::string& outFi
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  static const std::string file = "/tmp/fuzz_fits_read." + std::to_string(::getpid()) + ".fits";
-  static const std::string outFile = "/tmp/fuzz_fits_read." + std::to_string(::getpid()) + ".out.fits";
-  {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
-  }
+  static const std::string file = fuzz_support::scratchName("fuzz_fits_read", ".fits");
+  static const std::string outFile = fuzz_support::scratchName("fuzz_fits_read", ".out.fits");
+  fuzz_support::writeBytes(file, data + 1, size - 1);
   try {
     exercise(file, data[0], outFile);
   } catch (const orv::FitsException&) {

@@ -4,6 +4,9 @@
 #                   tests' fixture script
 #   corpus_ascio/   fuzz_ascio: two control bytes, then one of the ASCII reader tests' tables
 #   corpus_config/  fuzz_config_file_reader: one entry of every kind
+#   corpus_<target>/ the targets of the programs and libraries (make_seed_files.py): fuzz_star_table,
+#                   fuzz_lightcurve_text, fuzz_lightcurve_raw, fuzz_psf_file, fuzz_brisel_header,
+#                   fuzz_tarvole_header
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 out=${1:-.}
@@ -23,3 +26,4 @@ for f in "$root"/tests/orv/fits/data/asc_*.txt; do
 done
 printf '%s\n' 'verbose = 2 # more output' 'prefix = "a b"' 'flag = TRUE' 'factor = 2.5' 'scale = -1e3' \
   'sizes = 1,2,3' 'weights = 1.5,2' 'limits = 0,1' 'region = 270:1870,280:1880' > "$out/corpus_config/seed"
+/usr/bin/python3 "$root/tests/fuzz/make_seed_files.py" "$out"
