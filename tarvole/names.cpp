@@ -1,9 +1,10 @@
-// File names derived from an image name.
+// File names derived from an image name, by the suite's rule for derived files.
 #include "tarvole/names.h"
 
+#include <utility>
+
+#include "util/derived_name.h"
+
 std::string newname(std::string name, std::string prefix) {
-  const std::size_t slash = name.rfind('/');
-  const std::size_t at = slash == std::string::npos ? 0 : slash + 1;
-  name.insert(at, prefix);
-  return name;
+  return util::derivedName(std::move(name), prefix);
 }

@@ -2,35 +2,9 @@
 // file, also under a reader that still maps it.
 #include "tarvole/output_check.h"
 
-#include <sys/stat.h>
-
-#include <filesystem>
-#include <map>
-#include <utility>
-#include <system_error>
-
 #include "tarvole/dia_engine.h"
 #include "tarvole/names.h"
-
-namespace {
-
-// The absolute path with "." and ".." resolved and symbolic links of existing parts followed.
-std::string normalised(const std::string& name) {
-  std::error_code ec;
-  std::filesystem::path p = std::filesystem::weakly_canonical(std::filesystem::absolute(name, ec), ec);
-  if (ec) p = std::filesystem::absolute(name, ec).lexically_normal();
-  return p.string();
-}
-
-// Device and inode of an existing file.
-bool file_id(const std::string& name, std::pair<dev_t, ino_t>& id) {
-  struct stat st {};
-  if (stat(name.c_str(), &st) != 0) return false;
-  id = {st.st_dev, st.st_ino};
-  return true;
-}
-
-}  // namespace
+#include "util/output_clash.h"
 
 std::vector<std::string> planned_outputs(const Pliste& P, const std::list<std::string>& images,
                                          const MethodRow& method) {
@@ -81,24 +55,6 @@ std::vector<std::string> run_inputs(const Pliste& P, const std::string& referenc
 }
 
 std::string find_output_clash(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs) {
-  std::map<std::string, std::string> by_path;
-  std::map<std::pair<dev_t, ino_t>, std::string> by_id;
-  for (const std::string& in : inputs) {
-    by_path.emplace(normalised(in), in);
-    std::pair<dev_t, ino_t> id;
-    if (file_id(in, id)) by_id.emplace(id, in);
-  }
-  for (const std::string& out : outputs) {
-    auto path = by_path.find(normalised(out));
-    std::pair<dev_t, ino_t> id;
-    const std::string* clash = nullptr;
-    if (path != by_path.end()) {
-      clash = &path->second;
-    } else if (file_id(out, id)) {
-      auto same = by_id.find(id);
-      if (same != by_id.end()) clash = &same->second;
-    }
-    if (clash != nullptr) return "output file " + out + " would overwrite the input file " + *clash;
-  }
-  return "";
+  const auto clash = util::findOutputClash(inputs, outputs);
+  return clash ? "output file " + clash->output + " would overwrite the input file " + clash->input : "";
 }

@@ -19,8 +19,8 @@ std::vector<std::string> planned_outputs(const Pliste& P, const std::list<std::s
 std::vector<std::string> run_inputs(const Pliste& P, const std::string& reference,
                                     const std::list<std::string>& images);
 
-// A message naming an output and the input it would overwrite (the same normalised path, or the
-// same device and inode), or the empty text when there is none.
+// A message naming the first output that is one of the inputs (util::findOutputClash: the same
+// resolved path, or the same device and inode) and that input, or the empty text when there is none.
 std::string find_output_clash(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs);
 
 #endif
