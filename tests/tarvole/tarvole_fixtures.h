@@ -18,6 +18,7 @@
 #include "orv/fits/fits.h"
 #include "orv/marray.h"
 #include "tests/support/python_reference.h"
+#include "tests/support/program_run.h"
 #include "tests/support/run_command.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/text_file.h"
@@ -79,18 +80,10 @@ inline bool fixed_with_decimals(const std::string& number, std::size_t decimals)
 }
 
 // One run of the program in a directory: its status, standard output and error stream.
-struct RunResult {
-  int status = -1;
-  std::string out, err;
-};
+using test_support::RunResult;
 
 inline RunResult run_tarvole(const std::string& dir, const std::string& arguments) {
-  RunResult run;
-  const std::string command = "cd '" + dir + "' && " + TARVOLE_EXE + " " + arguments + " 2> tarvole.err";
-  run.status = test_support::runCommand(command, &run.out);
-  run.err = test_support::readText(dir + "tarvole.err");
-  std::filesystem::remove(dir + "tarvole.err");
-  return run;
+  return test_support::runProgram(dir, TARVOLE_EXE, arguments);
 }
 
 // A flat image with Gaussian noise, every pixel positive.
