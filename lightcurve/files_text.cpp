@@ -4,8 +4,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -133,15 +135,25 @@ template <typename T>
 static void readRaw(Lightcurve& lc, const std::string& file, bool magnitudes) {
   lc.magnitudes = magnitudes;
   lc.source_file = file;
-  std::ifstream in(file, std::ios::binary);
+  // Only a regular file has a size that counts its records: a directory reports a size it
+  // cannot be read to, and opening a FIFO waits for a writer.
+  std::error_code failure;
+  const bool regular = std::filesystem::is_regular_file(file, failure);
+  std::ifstream in;
+  if (regular) in.open(file, std::ios::binary);
   long n = 0;
-  if (!in) {
+  if (!regular || !in) {
     std::cout << "error: cannot open file " << file << "!" << std::endl;
   } else {
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
     n = size > 0 ? static_cast<long>(size / (3 * sizeof(T))) : 0;
     in.seekg(0, std::ios::beg);
+    if (n > std::numeric_limits<int>::max()) {
+      std::cout << "error: file " << file << " holds " << n << " records, more than a light curve can hold!"
+                << std::endl;
+      n = 0;
+    }
   }
   std::vector<T> records(3 * n);
   if (n > 0)

@@ -159,7 +159,9 @@ class Lightcurve {
   // Reads an ASCII table (date, flux, error, and the columns given by number;
   // 0 for none); the file reader's exceptions pass, the record unchanged.
   void read(std::string file, bool magnitudes, int nchicol, int boxvalcol, int filenamecol);
-  // Raw records of three doubles, or three floats, per point.
+  // Raw records of three doubles, or three floats, per point. A file that cannot be opened,
+  // is no regular file or holds more records than a curve can index gives an empty curve after
+  // a message naming it.
   void read_binary(std::string file, bool magnitudes);
   void read_binary_float(std::string file, bool magnitudes);
   void write(std::string file, bool nchi, bool boxval, bool filename, bool header);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "lightcurve/pellib.h"
 #include "orv/fits/ascio.h"
 #include "tests/lightcurve/lightcurve_fixtures.h"
+#include "tests/support/fifo.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/text_file.h"
 
@@ -153,6 +155,34 @@ TEST(LightcurveRead, RawRecords) {
   EXPECT_NE(captured([&] { missing.read_binary(path + "_none", false); }), "");
   EXPECT_EQ(missing.getLength(), 0);
   EXPECT_FALSE(missing.has_data);
+}
+
+// Files that hold no readable records: a directory (whose reported size is huge), a FIFO
+// without a writer (opening it would wait for ever) and a sparse file of more records than a
+// curve can index. Each reader says so naming the file and leaves an empty curve.
+TEST(LightcurveRead, RawRecordsOfWhatIsNoRecordFile) {
+  const std::string dir = test_support::tempPath("lc_raw_directory");
+  std::filesystem::create_directories(dir);
+  test_support::Fifo fifo(test_support::tempPath("lc_raw_fifo"));
+  ASSERT_TRUE(fifo.made);
+  const std::string huge = test_support::tempPath("lc_raw_huge");
+  { std::ofstream create(huge, std::ios::binary); }
+  // 2^31 records of three doubles and more, without a byte on the disk.
+  std::filesystem::resize_file(huge, 24ull << 31);
+  for (const std::string& path : {dir, fifo.path, huge}) {
+    for (const bool floats : {false, true}) {
+      SCOPED_TRACE(path + (floats ? " as floats" : " as doubles"));
+      Lightcurve lc;
+      const std::string said =
+          captured([&] { floats ? lc.read_binary_float(path, false) : lc.read_binary(path, false); });
+      EXPECT_NE(said.find("error:"), std::string::npos) << said;
+      EXPECT_NE(said.find(path), std::string::npos) << said;
+      EXPECT_EQ(lc.getLength(), 0);
+      EXPECT_FALSE(lc.has_data);
+      EXPECT_EQ(lc.JD.numElements(), 0);
+    }
+  }
+  std::filesystem::remove(huge);
 }
 
 }  // namespace
