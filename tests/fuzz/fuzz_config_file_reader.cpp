@@ -9,12 +9,12 @@
 #include <cstdint>
 #include <string>
 
+#include "tests/fuzz/fuzz_support.h"
 #include "util/config_file_reader.h"
 #include "util/option.h"
 #include "util/option_parser.h"
 #include "util/region.h"
 #include "util/uexception.h"
-#include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string file = fuzz_support::scratchName("fuzz_config", ".cfg");

@@ -41,9 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::snprintf(tag, sizeof tag, "psf_%4.4i_", subgrid);
   const std::string name = "p.fits";
   const std::string file = oversampled ? std::string(tag) + name : name;
-  const fuzz_support::TwoParts parts =
-      sameError ? fuzz_support::TwoParts{data + 1, size - 1, data + 1, size - 1}
-                : fuzz_support::splitInTwo(data + 1, size - 1);
+  const fuzz_support::TwoParts parts = sameError
+                                           ? fuzz_support::TwoParts{data + 1, size - 1, data + 1, size - 1}
+                                           : fuzz_support::splitInTwo(data + 1, size - 1);
   fuzz_support::writeBytes(file, parts.first, parts.firstSize);
   fuzz_support::writeBytes("e." + file, parts.second, parts.secondSize);
   try {

@@ -11,7 +11,7 @@
 #include <limits>
 
 #include "orv/fits/fits.h"
-#include "tarvole/fit_methods.h"
+#include "tarvole/method_contract.h"
 #include "tarvole/result_stage.h"
 #include "tests/fuzz/fuzz_support.h"
 
