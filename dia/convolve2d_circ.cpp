@@ -1,84 +1,16 @@
 // Correlation of an image with an odd-sized kernel cut to its elliptic footprint.
 //
 // Every output pixel sums its taps in float, j ascending then i ascending, skipping zero
-// taps. The speed comes from running many output pixels of a row side by side: a block of
-// consecutive pixels is held in vector accumulators while the whole tap list walks over it,
-// so every pixel still adds its own terms in exactly the per-pixel order and the results are
-// bit-identical to the plain loop. No fused multiply-add is used anywhere.
+// taps; the rows run through the tap-row loop, bit-identical to the plain per-pixel loop.
 #include <cstddef>
 #include <vector>
 
 #include "dia/dia.h"
+#include "dia/tap_rows.h"
 
 namespace {
 
-struct Tap {
-  std::ptrdiff_t offset;  // image offset of the tap from the output pixel
-  float value;
-};
-
-// Accumulates the taps over `count` output pixels starting at src (the pixel's own position
-// in the image) into dst. V is the vector type, LANES its width, BLOCK the vectors held.
-template <class V, int LANES, int BLOCK>
-inline __attribute__((always_inline)) void correlateRow(const Tap* taps, std::size_t ntaps, const float* src,
-                                                       float* dst, int count) {
-  int t = 0;
-  for (; t + LANES * BLOCK <= count; t += LANES * BLOCK) {
-    V acc[BLOCK];
-#pragma GCC unroll 16
-    for (int b = 0; b < BLOCK; ++b) acc[b] = V{} * 0.0f;
-    for (std::size_t k = 0; k < ntaps; ++k) {
-      const float* p = src + t + taps[k].offset;
-      const V w = V{} + taps[k].value;
-#pragma GCC unroll 16
-      for (int b = 0; b < BLOCK; ++b) {
-        V pixel;
-        __builtin_memcpy(&pixel, p + b * LANES, sizeof(V));
-        acc[b] += w * pixel;
-      }
-    }
-#pragma GCC unroll 16
-    for (int b = 0; b < BLOCK; ++b) __builtin_memcpy(dst + t + b * LANES, &acc[b], sizeof(V));
-  }
-  for (; t + LANES <= count; t += LANES) {
-    V acc = V{} * 0.0f;
-    for (std::size_t k = 0; k < ntaps; ++k) {
-      V pixel;
-      __builtin_memcpy(&pixel, src + t + taps[k].offset, sizeof(V));
-      acc += (V{} + taps[k].value) * pixel;
-    }
-    __builtin_memcpy(dst + t, &acc, sizeof(V));
-  }
-  for (; t < count; ++t) {
-    float sum = 0.0f;
-    for (std::size_t k = 0; k < ntaps; ++k) sum += taps[k].value * src[t + taps[k].offset];
-    dst[t] = sum;
-  }
-}
-
-typedef float Float4 __attribute__((vector_size(16)));
-typedef float Float8 __attribute__((vector_size(32)));
-
-// One output row per call: rows are long enough that the dispatch cost is nothing.
-void correlateRowGeneric(const Tap* taps, std::size_t ntaps, const float* src, float* dst, int count) {
-  correlateRow<Float4, 4, 4>(taps, ntaps, src, dst, count);
-}
-
-#if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2"))) void correlateRowAvx2(const Tap* taps, std::size_t ntaps, const float* src,
-                                                      float* dst, int count) {
-  correlateRow<Float8, 8, 8>(taps, ntaps, src, dst, count);
-}
-
-using RowFunction = void (*)(const Tap*, std::size_t, const float*, float*, int);
-RowFunction chooseRowFunction() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") ? correlateRowAvx2 : correlateRowGeneric;
-}
-const RowFunction correlateRowBest = chooseRowFunction();
-#else
-const auto correlateRowBest = correlateRowGeneric;
-#endif
+const dia_taps::RowFunction<float> correlateRowBest = dia_taps::bestRowFunction<float, false>();
 
 }  // namespace
 
@@ -106,7 +38,7 @@ orv::MArray<T, 2> convolve2d_circ(const orv::MArray<K, 2>& kernel, const orv::MA
   const std::ptrdiff_t rowStride = source.stride(2);
 
   // Non-zero taps of the footprint-cut kernel in summation order, indexed from its centre.
-  std::vector<Tap> taps;
+  std::vector<dia_taps::Tap<float>> taps;
   const float ex = static_cast<float>(hx) + 0.5f, ey = static_cast<float>(hy) + 0.5f;
   for (int j = -hy; j <= hy; ++j)
     for (int i = -hx; i <= hx; ++i) {
