@@ -1,8 +1,9 @@
 // Difference imaging's hot loops, each beside its plain reference loop in the same run:
 // the footprint correlation of a 2048² image with a kernel of the sky program's basis
 // (parameter 39: σ 3, x², about 970 non-zero taps) against the per-pixel loop, outputs
-// asserted identical; the reference step on a 2048² reference beside its own parts (the 100
-// correlations and the 101 frame writes alone); the footprint spread of the masks against the
+// asserted identical; the reference step on 1024² and 2048² references beside the 100
+// correlations with convolve2d_circ and the 101 frame writes it replaces, and the largest
+// difference of its products; the 2048² parts alone; the footprint spread of the masks against the
 // plain per-pixel spread.
 //
 // Reference products go to a directory under ORV_BENCH_DIR (default /tmp), removed afterwards.
@@ -12,10 +13,13 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <cmath>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <random>
 
+#include "dia/basis_correlation.h"
 #include "dia/dia.h"
 #include "dia/dia_files.h"
 #include "dia/footprint_spread.h"
@@ -123,19 +127,93 @@ const orv::MArray<float, 2>& error2048() {
   return e;
 }
 
-// The whole reference step with the sky model (background order 0): 106 files.
+// A reference and its error image of side n, made once per side.
+const orv::MArray<float, 2>& referenceOfSide(int n) {
+  static std::map<int, orv::MArray<float, 2>> images;
+  auto found = images.find(n);
+  if (found == images.end()) found = images.emplace(n, n == kSide ? image2048() : starField(n, n)).first;
+  return found->second;
+}
+
+const orv::MArray<float, 2>& errorOfSide(int n) {
+  static std::map<int, orv::MArray<float, 2>> images;
+  auto found = images.find(n);
+  if (found == images.end()) {
+    orv::MArray<float, 2> e(n, n);
+    e = 10.0f;
+    found = images.emplace(n, e).first;
+  }
+  return found->second;
+}
+
+// The whole reference step with the sky model (background order 0): 106 files, on a reference
+// of side state.range(0).
 void BM_CalcReference(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
   const std::string dir = benchDirectory("reference");
   for (auto _ : state) {
     std::unique_ptr<diffima> e(skyModel(0, dir));
     util::Region whole(2);
     whole.setRange(1, 0, 0);
     whole.setRange(2, 0, 0);
-    if (e->calc_reference(image2048(), error2048(), whole, 0, "") != 0) state.SkipWithError("calc_reference failed");
+    if (e->calc_reference(referenceOfSide(n), errorOfSide(n), whole, 0, "") != 0)
+      state.SkipWithError("calc_reference failed");
   }
   std::filesystem::remove_all(dir);
 }
-BENCHMARK(BM_CalcReference)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CalcReference)->Unit(benchmark::kMillisecond)->Iterations(1)->Arg(1024)->Arg(2048);
+
+// What the reference step replaces, side by side: its 100 correlations with convolve2d_circ
+// (basis and squared basis of the 50 kernel parameters) and its 101 float frames written.
+void BM_CalcReferenceTwoDimensional(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const std::string dir = benchDirectory("two_dimensional");
+  std::unique_ptr<diffima> e(skyModel(0, ""));
+  for (auto _ : state) {
+    for (int p = 2; p <= e->mat; ++p) {
+      orv::MArray<float, 2> g = convolve2d_circ(
+          orv::MArray<double, 2>(e->basis, orv::Range::all(), orv::Range::all(), p), referenceOfSide(n));
+      orv::MArray<float, 2> h = convolve2d_circ(
+          orv::MArray<double, 2>(e->quad_basis, orv::Range::all(), orv::Range::all(), p), errorOfSide(n));
+      benchmark::DoNotOptimize(g.firstElement());
+      benchmark::DoNotOptimize(h.firstElement());
+    }
+    for (int f = 0; f < 101; ++f) {
+      orv::FitsOut out(dir + "frame" + std::to_string(f) + ".fits");
+      out << referenceOfSide(n);
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_CalcReferenceTwoDimensional)->Unit(benchmark::kMillisecond)->Iterations(1)->Arg(1024)->Arg(2048);
+
+// The products of the one-dimensional passes against convolve2d_circ on the same reference:
+// the largest difference over all image products as a fraction of their largest value, the
+// same for the variance products (here from a variance image of the reference's values).
+void BM_BasisPassesAgainstTwoDimensional(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  std::unique_ptr<diffima> e(skyModel(0, ""));
+  const orv::MArray<float, 2>& image = referenceOfSide(n);
+  double worst[2] = {0.0, 0.0}, largest[2] = {0.0, 0.0};
+  for (auto _ : state) {
+    dia_basis::BasisCorrelator passes(*e, image, image);
+    for (int p = 2; p <= e->mat; ++p)
+      for (int v = 0; v < 2; ++v) {
+        const orv::MArray<float, 2> fast = v ? passes.variance(p) : passes.image(p);
+        const orv::MArray<float, 2> plain = convolve2d_circ(
+            orv::MArray<double, 2>(v ? e->quad_basis : e->basis, orv::Range::all(), orv::Range::all(), p), image);
+        const float* a = fast.firstElement();
+        const float* b = plain.firstElement();
+        for (long k = 0; k < plain.numElements(); ++k) {
+          largest[v] = std::max(largest[v], std::fabs(static_cast<double>(b[k])));
+          worst[v] = std::max(worst[v], std::fabs(static_cast<double>(a[k]) - b[k]));
+        }
+      }
+  }
+  state.counters["image_difference"] = worst[0] / largest[0];
+  state.counters["variance_difference"] = worst[1] / largest[1];
+}
+BENCHMARK(BM_BasisPassesAgainstTwoDimensional)->Unit(benchmark::kMillisecond)->Iterations(1)->Arg(1024)->Arg(2048);
 
 // The masks and modified reference alone: one basis function of half size 17.
 void BM_CalcReferenceMasks(benchmark::State& state) {

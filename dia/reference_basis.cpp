@@ -2,6 +2,7 @@
 // background term images, on disk under the reference path or in memory per stamp.
 #include <iostream>
 
+#include "dia/basis_correlation.h"
 #include "dia/dia.h"
 #include "dia/dia_files.h"
 
@@ -228,15 +229,17 @@ int diffima::calc_basis(const orv::MArray<float, 2>& image_r, const orv::MArray<
     }
   }
 
+  // The correlations run in one-dimensional passes, sharing the row passes of a Gaussian and
+  // x exponent between the basis functions.
+  dia_basis::BasisCorrelator correlations(*this, image_r_trim, e2image_r_trim);
   int p = nbg + 1;
   for (int n = 1; n <= ngauss; ++n)
     for (int i = 0; i <= d(n); ++i)
       for (int j = 0; j <= d(n) - i; ++j) {
         // One correlation serves every spatial term of the basis function.
-        const orv::MArray<float, 2> G = convolve2d_circ(orv::MArray<double, 2>(basis, orv::Range::all(), orv::Range::all(), p), image_r_trim);
+        const orv::MArray<float, 2> G = correlations.image(p);
         orv::MArray<float, 2> H;
-        if (variances) H.makeReference(convolve2d_circ(
-              orv::MArray<double, 2>(quad_basis, orv::Range::all(), orv::Range::all(), p), e2image_r_trim));
+        if (variances) H.makeReference(correlations.variance(p));
         const int t = (p == nbg + flux_basis) ? 0 : kern_order;
         for (int a = 0; a <= t; ++a)
           for (int b = 0; b <= t - a; ++b) {

@@ -1,0 +1,351 @@
+#include "dia/basis_correlation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+#include "dia/dia.h"
+#include "dia/tap_rows.h"
+
+namespace dia_basis {
+
+namespace {
+
+using Tap = dia_taps::Tap<double>;
+
+const dia_taps::RowFunction<double> setRow = dia_taps::bestRowFunction<double, false>();
+const dia_taps::RowFunction<double> addRow = dia_taps::bestRowFunction<double, true>();
+
+// A split is accepted when it rebuilds the kernel over the footprint to this fraction of the
+// kernel's largest magnitude.
+constexpr double kSplitTolerance = 1e-12;
+// Corner taps are left out, smallest first, while their magnitudes sum to at most this
+// fraction of the kernel's summed magnitude over the footprint.
+constexpr double kCornerNeglect = 1e-9;
+
+// t^e·exp(−t²/(2σ²)) over −h … h, a power 0 giving 1.
+std::vector<double> gaussianMonomial(int h, int e, double sigma) {
+  std::vector<double> f(2 * h + 1);
+  for (int t = -h; t <= h; ++t) {
+    double m = 1.0;
+    for (int k = 0; k < e; ++k) m *= t;
+    f[t + h] = m * std::exp(-static_cast<double>(t * t) / (2.0 * sigma * sigma));
+  }
+  return f;
+}
+
+std::vector<double> product(const std::vector<double>& a, const std::vector<double>& b) {
+  std::vector<double> c(a.size());
+  for (std::size_t k = 0; k < a.size(); ++k) c[k] = a[k] * b[k];
+  return c;
+}
+
+}  // namespace
+
+// One image of the stamp box in double, with its row passes and the term results used by more
+// than one product, each kept until its last use.
+struct BasisCorrelator::Source {
+  orv::MArray<float, 2> image;
+  bool finite = true;
+  int width = 0, height = 0;       // the stamp box
+  int innerWidth = 0, innerHeight = 0;
+  std::vector<double> data;        // width × height, rows of x
+  struct Kept {
+    std::vector<double> values;
+    int lastUse;
+  };
+  std::map<int, Kept> rowPasses;                  // by x factor: innerWidth × height
+  std::map<std::pair<int, int>, Kept> terms;      // by x and y factor: innerWidth × innerHeight
+  std::map<int, int> rowPassLastUse;
+  std::map<std::pair<int, int>, int> termUses, termLastUse;
+
+  // Buffers given back, reused before new memory is asked for: fresh pages cost more than
+  // the passes that fill them.
+  std::vector<std::vector<double>> spare;
+
+  // Every buffer has room for a row pass, the largest of them, so that any one serves.
+  std::vector<double> buffer(std::size_t size) {
+    std::vector<double> b;
+    if (spare.empty()) {
+      b.reserve(static_cast<std::size_t>(innerWidth) * height);
+    } else {
+      b = std::move(spare.back());
+      spare.pop_back();
+    }
+    b.resize(size);
+    return b;
+  }
+
+  // Gives back the buffers whose last use lies before the product numbered done.
+  template <class Map>
+  void forget(Map& kept, int done) {
+    for (auto it = kept.begin(); it != kept.end();) {
+      if (it->second.lastUse < done) {
+        spare.push_back(std::move(it->second.values));
+        it = kept.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  void forget(int done) {
+    forget(rowPasses, done);
+    forget(terms, done);
+  }
+};
+
+// A product of the plan: the terms of its kernel over the whole box and the corner taps that
+// take back what lies outside the footprint.
+struct BasisCorrelator::Product {
+  bool split = false;
+  int order = 0;  // position in the plan
+  std::vector<Term> terms;
+  std::vector<int> cornerX, cornerY;
+  std::vector<double> cornerWeight;
+};
+
+BasisCorrelator::BasisCorrelator(const diffima& engine, const orv::MArray<float, 2>& image,
+                                 const orv::MArray<float, 2>& variance)
+    : engine_(engine) {
+  const orv::MArray<float, 2>* images[2] = {&image, &variance};
+  for (int s = 0; s < 2; ++s) {
+    if (images[s]->isEmpty()) continue;
+    auto source = std::make_unique<Source>();
+    const orv::MArray<float, 2>& a = *images[s];
+    source->image.makeReference(a);
+    source->width = a.length(1);
+    source->height = a.length(2);
+    source->innerWidth = std::max(0, source->width - 2 * engine.hx);
+    source->innerHeight = std::max(0, source->height - 2 * engine.hy);
+    sources_[s] = std::move(source);
+  }
+  planProducts__();
+}
+
+BasisCorrelator::~BasisCorrelator() = default;
+
+int BasisCorrelator::factorIndex__(std::vector<double> values) {
+  for (std::size_t k = 0; k < factors_.size(); ++k)
+    if (factors_[k] == values) return static_cast<int>(k);
+  factors_.push_back(std::move(values));
+  return static_cast<int>(factors_.size()) - 1;
+}
+
+void BasisCorrelator::planProducts__() {
+  const diffima& e = engine_;
+  const int hx = e.hx, hy = e.hy;
+  // The first parameter of each basis function, with its Gaussian and exponents, in the
+  // order calc_basis asks for them.
+  struct Function {
+    int p, n, i, j;
+  };
+  std::vector<Function> functions;
+  int p = e.nbg + 1;
+  for (int n = 1; n <= e.ngauss; ++n)
+    for (int i = 0; i <= e.d(n); ++i)
+      for (int j = 0; j <= e.d(n) - i; ++j) {
+        functions.push_back({p, n, i, j});
+        const int t = (p == e.nbg + e.flux_basis) ? 0 : e.kern_order;
+        p += (t + 1) * (t + 2) / 2;
+      }
+  auto plainTerm = [&](const Function& f) {
+    const int u = factorIndex__(gaussianMonomial(hx, f.i, e.sig(f.n)));
+    const int v = factorIndex__(gaussianMonomial(hy, f.j, e.sig(f.n)));
+    return Term{1.0 / e.NB(f.p), u, v};
+  };
+  const int f = e.nbg + e.flux_basis;
+  const Function* flux = nullptr;
+  for (const Function& fn : functions)
+    if (fn.p == f) flux = &fn;
+
+  int order = 0;
+  for (const Function& fn : functions) {
+    std::vector<Term> terms{plainTerm(fn)};
+    if (flux != nullptr && fn.p != f && e.positiv(fn.p)) {
+      Term t = plainTerm(*flux);
+      t.coefficient = -t.coefficient;
+      terms.push_back(t);
+    }
+    // The square: every pair of terms, the mixed ones twice.
+    std::vector<Term> squares;
+    for (std::size_t a = 0; a < terms.size(); ++a)
+      for (std::size_t b = a; b < terms.size(); ++b)
+        squares.push_back({terms[a].coefficient * terms[b].coefficient * (a == b ? 1.0 : 2.0),
+                           factorIndex__(product(factors_[terms[a].xFactor], factors_[terms[b].xFactor])),
+                           factorIndex__(product(factors_[terms[a].yFactor], factors_[terms[b].yFactor]))});
+    for (int s = 0; s < 2; ++s) {
+      if (!sources_[s]) continue;
+      const bool variance = s == 1;
+      auto product = std::make_unique<Product>();
+      product->order = order++;
+      product->terms = variance ? squares : terms;
+      const orv::MArray<double, 3>& kernels = variance ? e.quad_basis : e.basis;
+      // The terms summed over the box: checked against the kernel over the footprint, and
+      // beyond it the corner taps.
+      double largest = 0.0, misfit = 0.0, footprintSum = 0.0;
+      struct Corner {
+        int x, y;
+        double weight;
+      };
+      std::vector<Corner> corners;
+      for (int y = -hy; y <= hy; ++y)
+        for (int x = -hx; x <= hx; ++x) {
+          double k = 0.0;
+          for (const Term& t : product->terms)
+            k += t.coefficient * factors_[t.xFactor][x + hx] * factors_[t.yFactor][y + hy];
+          if (e.quad(x, y)) {
+            const double want = kernels(x, y, fn.p);
+            largest = std::max(largest, std::fabs(want));
+            misfit = std::max(misfit, std::fabs(k - want));
+            footprintSum += std::fabs(want);
+          } else if (k != 0.0) {
+            corners.push_back({x, y, k});
+          }
+        }
+      product->split = std::isfinite(misfit) && misfit <= kSplitTolerance * largest;
+      std::sort(corners.begin(), corners.end(),
+                [](const Corner& a, const Corner& b) { return std::fabs(a.weight) < std::fabs(b.weight); });
+      double dropped = 0.0;
+      std::size_t first = 0;
+      while (first < corners.size() && dropped + std::fabs(corners[first].weight) <= kCornerNeglect * footprintSum)
+        dropped += std::fabs(corners[first++].weight);
+      // The kept corners in row order, for the memory's sake.
+      std::sort(corners.begin() + static_cast<std::ptrdiff_t>(first), corners.end(),
+                [](const Corner& a, const Corner& b) { return a.y != b.y ? a.y < b.y : a.x < b.x; });
+      for (std::size_t k = first; k < corners.size(); ++k) {
+        product->cornerX.push_back(corners[k].x);
+        product->cornerY.push_back(corners[k].y);
+        product->cornerWeight.push_back(-corners[k].weight);
+      }
+      if (product->split) {
+        Source& source = *sources_[s];
+        for (const Term& t : product->terms) {
+          source.rowPassLastUse[t.xFactor] = product->order;
+          ++source.termUses[{t.xFactor, t.yFactor}];
+          source.termLastUse[{t.xFactor, t.yFactor}] = product->order;
+        }
+      }
+      products_[{fn.p, variance}] = std::move(product);
+    }
+  }
+}
+
+bool BasisCorrelator::splits(int p, bool variance) const {
+  const auto it = products_.find({p, variance});
+  return it != products_.end() && it->second->split && sources_[variance ? 1 : 0] &&
+         sources_[variance ? 1 : 0]->finite;
+}
+
+orv::MArray<float, 2> BasisCorrelator::image(int p) { return correlate__(p, false); }
+orv::MArray<float, 2> BasisCorrelator::variance(int p) { return correlate__(p, true); }
+
+orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
+  const diffima& e = engine_;
+  Source& source = *sources_[variance ? 1 : 0];
+  const auto it = products_.find({p, variance});
+  const orv::MArray<double, 3>& kernels = variance ? e.quad_basis : e.basis;
+  if (it == products_.end() || !it->second->split || source.innerWidth == 0 || source.innerHeight == 0)
+    return convolve2d_circ(orv::MArray<double, 2>(kernels, orv::Range::all(), orv::Range::all(), p), source.image);
+  if (source.data.empty()) {
+    // The double copy, made at the first use; an image with a value that is not finite goes
+    // through the two-dimensional routine, where a corner value never enters.
+    source.data.resize(static_cast<std::size_t>(source.width) * source.height);
+    std::size_t k = 0;
+    for (int y = source.image.first(2); y <= source.image.last(2); ++y)
+      for (int x = source.image.first(1); x <= source.image.last(1); ++x) {
+        const float v = source.image(x, y);
+        source.finite = source.finite && std::isfinite(v);
+        source.data[k++] = v;
+      }
+  }
+  if (!source.finite)
+    return convolve2d_circ(orv::MArray<double, 2>(kernels, orv::Range::all(), orv::Range::all(), p), source.image);
+
+  const Product& product = *it->second;
+  const int hx = e.hx, hy = e.hy, W = source.width, H = source.height;
+  const int IW = source.innerWidth, IH = source.innerHeight;
+
+  auto rowPass = [&](int xFactor) -> const std::vector<double>& {
+    auto found = source.rowPasses.find(xFactor);
+    if (found != source.rowPasses.end()) return found->second.values;
+    std::vector<Tap> taps;
+    for (int i = -hx; i <= hx; ++i)
+      if (factors_[xFactor][i + hx] != 0.0) taps.push_back({i, factors_[xFactor][i + hx]});
+    std::vector<double> rows = source.buffer(static_cast<std::size_t>(IW) * H);
+    for (int y = 0; y < H; ++y)
+      setRow(taps.data(), taps.size(), &source.data[static_cast<std::size_t>(y) * W + hx],
+             &rows[static_cast<std::size_t>(y) * IW], IW);
+    Source::Kept& kept = source.rowPasses[xFactor];
+    kept.values = std::move(rows);
+    kept.lastUse = source.rowPassLastUse[xFactor];
+    return kept.values;
+  };
+  // target = (or, with add, target +=) the column pass of the row pass with the y factor
+  // times the coefficient.
+  auto columnPass = [&](std::vector<double>& target, const std::vector<double>& rows, int yFactor,
+                        double coefficient, bool add) {
+    std::vector<Tap> taps;
+    for (int j = -hy; j <= hy; ++j) {
+      const double w = coefficient * factors_[yFactor][j + hy];
+      if (w != 0.0) taps.push_back({static_cast<std::ptrdiff_t>(j) * IW, w});
+    }
+    const dia_taps::RowFunction<double> row = add ? addRow : setRow;
+    for (int y = 0; y < IH; ++y)
+      row(taps.data(), taps.size(), &rows[static_cast<std::size_t>(y + hy) * IW],
+          &target[static_cast<std::size_t>(y) * IW], IW);
+  };
+
+  // The first term sets the sum, the others add to it.
+  std::vector<double> sum = source.buffer(static_cast<std::size_t>(IW) * IH);
+  bool started = false;
+  for (const Term& t : product.terms) {
+    const std::pair<int, int> key{t.xFactor, t.yFactor};
+    if (source.termUses[key] > 1) {
+      // A term of several products: its result is kept and added with the coefficient.
+      auto found = source.terms.find(key);
+      if (found == source.terms.end()) {
+        std::vector<double> values = source.buffer(static_cast<std::size_t>(IW) * IH);
+        columnPass(values, rowPass(t.xFactor), t.yFactor, 1.0, false);
+        found = source.terms.emplace(key, Source::Kept{std::move(values), source.termLastUse[key]}).first;
+      }
+      const double* values = found->second.values.data();
+      double* target = sum.data();
+      const double c = t.coefficient;
+      if (started)
+        for (std::size_t k = 0; k < sum.size(); ++k) target[k] += c * values[k];
+      else
+        for (std::size_t k = 0; k < sum.size(); ++k) target[k] = c * values[k];
+    } else {
+      columnPass(sum, rowPass(t.xFactor), t.yFactor, t.coefficient, started);
+    }
+    started = true;
+  }
+  if (!product.cornerWeight.empty()) {
+    std::vector<Tap> taps;
+    for (std::size_t k = 0; k < product.cornerWeight.size(); ++k)
+      taps.push_back({static_cast<std::ptrdiff_t>(product.cornerY[k]) * W + product.cornerX[k], product.cornerWeight[k]});
+    for (int y = 0; y < IH; ++y)
+      addRow(taps.data(), taps.size(), &source.data[static_cast<std::size_t>(y + hy) * W + hx],
+             &sum[static_cast<std::size_t>(y) * IW], IW);
+  }
+
+  // The result: the sums over the inner area rounded to float, 0 around it.
+  const orv::MArray<float, 2>& box = source.image;
+  orv::MArray<float, 2> result(orv::Range(box.first(1), box.last(1)), orv::Range(box.first(2), box.last(2)));
+  for (int y = 0; y < H; ++y) {
+    float* row = &result(box.first(1), box.first(2) + y);
+    if (y < hy || y >= hy + IH) {
+      std::fill(row, row + W, 0.0f);
+      continue;
+    }
+    const double* from = &sum[static_cast<std::size_t>(y - hy) * IW];
+    std::fill(row, row + hx, 0.0f);
+    for (int x = 0; x < IW; ++x) row[hx + x] = static_cast<float>(from[x]);
+    std::fill(row + hx + IW, row + W, 0.0f);
+  }
+  source.spare.push_back(std::move(sum));
+  source.forget(product.order + 1);
+  return result;
+}
+
+}  // namespace dia_basis

@@ -1,0 +1,67 @@
+// The correlations of the reference step, each the footprint correlation of the reference (or
+// its variance) with one basis function (or its square), computed in one-dimensional passes.
+//
+// Over the whole kernel box every basis function is a sum of separable terms c·u(i)·v(j): a
+// Gaussian times a monomial, minus the flux basis where the zero-sum rule applies; its square
+// is a sum of such terms as well. A term's correlation is a row pass with u followed by a
+// column pass with v, and row passes are shared by every term with the same u. The box
+// corners outside the footprint must not count: their taps are subtracted again, those whose
+// weight could matter at all. A basis function that does not split this way, or an image
+// with a value that is not finite, goes through convolve2d_circ.
+//
+// The passes sum in double, so a result differs from convolve2d_circ (which sums in float,
+// tap by tap) by rounding only.
+#ifndef DIA_BASIS_CORRELATION_H
+#define DIA_BASIS_CORRELATION_H
+
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "orv/marray.h"
+
+class diffima;
+
+namespace dia_basis {
+
+// One term coefficient·u(i)·v(j) of a kernel, u and v numbered in the correlator's factor list.
+struct Term {
+  double coefficient;
+  int xFactor, yFactor;
+};
+
+class BasisCorrelator {
+ public:
+  // image and variance (empty when there is none) over the stamp box; results are kept over
+  // the inner area, where the footprint centred on a pixel stays inside the box.
+  BasisCorrelator(const diffima& engine, const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& variance);
+  ~BasisCorrelator();
+  BasisCorrelator(const BasisCorrelator&) = delete;
+  BasisCorrelator& operator=(const BasisCorrelator&) = delete;
+
+  // The correlation of the image with basis(·, ·, p), and of the variance with quad_basis(·,
+  // ·, p): a float image over the stamp box, 0 outside the inner area.
+  orv::MArray<float, 2> image(int p);
+  orv::MArray<float, 2> variance(int p);
+
+  // True when parameter p's basis function (variance false) or its square goes through
+  // the passes rather than convolve2d_circ.
+  bool splits(int p, bool variance) const;
+
+ private:
+  struct Product;
+  struct Source;
+  orv::MArray<float, 2> correlate__(int p, bool variance);
+  void planProducts__();
+  int factorIndex__(std::vector<double> values);
+
+  const diffima& engine_;
+  std::unique_ptr<Source> sources_[2];  // the image, then the variance
+  std::vector<std::vector<double>> factors_;
+  std::map<std::pair<int, bool>, std::unique_ptr<Product>> products_;
+  int productsDone_ = 0;
+};
+
+}  // namespace dia_basis
+
+#endif
