@@ -119,7 +119,7 @@ bool binspline(const std::string& name, const orv::MArray<float, 2>& X, const or
   if (v > 0) {
     const float b = s.blank;
     writeImage(newname(s.outname, name + "_binspline-"),
-               blockMeans4(out, s.blank, [&](int x, int y) { return Y(x, y) != b; }));
+               block_means(out, 4, [&](int x, int y) { return out(x, y) != b && Y(x, y) != b; }));
   }
   os << " ------------------------------------------------------" << std::endl;
   return true;

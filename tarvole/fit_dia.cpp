@@ -11,7 +11,9 @@
 
 #include "numerics/polyfit.h"
 #include "numerics/printf.h"
+#include "tarvole/block_means.h"
 #include "tarvole/dia_engine.h"
+#include "tarvole/image_files.h"
 #include "tarvole/names.h"
 
 namespace {
@@ -127,18 +129,8 @@ void write_diagnostic(const Image& surface, const Stars& s, int mark, const std:
     paint(px, py, 30, static_cast<float>(s.value[k]));
     paint(px, py, mark, 0.0f);
   }
-  Image binned(nx / 4, ny / 4);
-  binned = 0.0f;
-  for (int q = 1; q <= ny / 4; ++q)
-    for (int p = 1; p <= nx / 4; ++p) {
-      float sum = 0.0f, count = 0.0f;
-      for (int y = 4 * q - 3; y <= 4 * q; ++y)
-        for (int x = 4 * p - 3; x <= 4 * p; ++x)
-          if (painted(x, y) != P.blank) sum += painted(x, y), count += 1.0f;
-      if (count > 0.0f) binned(p, q) = sum / count;
-    }
-  orv::FitsOut out(newname(P.outname, prefix));
-  out << binned;
+  writeImage(newname(P.outname, prefix),
+             block_means(painted, 4, [&](int x, int y) { return painted(x, y) != P.blank; }));
 }
 
 // The star's box, trunc(pos -+ 50) clipped to R.

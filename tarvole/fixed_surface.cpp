@@ -82,5 +82,5 @@ void writeFixedSurfaceBlocks(const orv::MArray<float, 2>& Z, const orv::MArray<f
                              const orv::MArray<float, 2>& eI, const Pliste& P, const char* word) {
   if (P.verbose <= 1) return;
   writeImage(newname(P.outname, std::string(word) + "_binspline-"),
-             blockMeans4(Z, P.blank, [&](int x, int y) { return I(x, y) != 0.0f || eI(x, y) > 0.0f; }));
+             block_means(Z, 4, [&](int x, int y) { return Z(x, y) != P.blank && (I(x, y) != 0.0f || eI(x, y) > 0.0f); }));
 }

@@ -1,21 +1,16 @@
 // The result stage of one image: centre values, diagnostic images, correction, output files.
 #include "tarvole/result_stage.h"
 
-#include <algorithm>
 #include <cmath>
 #include <iostream>
 #include <limits>
-#include <vector>
 
+#include "tarvole/block_means.h"
 #include "tarvole/create.h"
+#include "tarvole/image_files.h"
 #include "tarvole/names.h"
 
 namespace {
-
-void write_image(const std::string& name, const Image& a) {
-  orv::FitsOut out(name);
-  out << a;
-}
 
 bool inside(const Image& a, int x, int y) {
   return x >= a.first(1) && x <= a.last(1) && y >= a.first(2) && y <= a.last(2);
@@ -26,33 +21,6 @@ float centre_value(const Image& a, const Pliste& P) {
   return inside(a, P.cx, P.cy) ? a(P.cx, P.cy) : std::numeric_limits<float>::quiet_NaN();
 }
 
-// Means over blocks of size x size pixels of the pixels that count, minus `offset`, in single
-// precision. Pixels beyond the last whole block belong to none; blocks where nothing counts
-// hold 0.
-template <class Counts>
-Image block_means(int nx, int ny, int size, const Image& values, float offset, Counts&& counts) {
-  const int nbx = nx / size, nby = ny / size;
-  Image out(nbx, nby);
-  out = 0.0f;
-  std::vector<float> sum(static_cast<std::size_t>(nbx)), count(static_cast<std::size_t>(nbx));
-  for (int by = 1; by <= nby; ++by) {
-    std::fill(sum.begin(), sum.end(), 0.0f);
-    std::fill(count.begin(), count.end(), 0.0f);
-    for (int y = size * (by - 1) + 1; y <= size * by; ++y)
-      for (int x = 1; x <= size * nbx; ++x)
-        if (counts(x, y)) {
-          const std::size_t k = static_cast<std::size_t>((x - 1) / size);
-          sum[k] += values(x, y);
-          count[k] += 1.0f;
-        }
-    for (int bx = 1; bx <= nbx; ++bx) {
-      const std::size_t k = static_cast<std::size_t>(bx - 1);
-      if (count[k] > 0.0f) out(bx, by) = sum[k] / count[k] - offset;
-    }
-  }
-  return out;
-}
-
 // A pixel of the image as read that holds data: a value other than 0 or a positive error.
 inline bool has_data(const Image& I, const Image& eI, int x, int y) { return I(x, y) != 0.0f || eI(x, y) > 0.0f; }
 
@@ -60,8 +28,7 @@ inline bool has_data(const Image& I, const Image& eI, int x, int y) { return I(x
 Image binned_sky(const Image& I, const Image& eI, const Image& S, const Pliste& P) {
   const float blank = P.blank;
   const float centre = inside(S, P.cx, P.cy) ? S(P.cx, P.cy) : 0.0f;
-  return block_means(I.last(1), I.last(2), 4, S, centre,
-                     [&](int x, int y) { return has_data(I, eI, x, y) && S(x, y) != blank; });
+  return block_means(S, 4, [&](int x, int y) { return has_data(I, eI, x, y) && S(x, y) != blank; }, centre);
 }
 
 // 2x2 block means of the residual MR - (A*MI - S) where reference, image and absorption hold
@@ -76,8 +43,7 @@ Image binned_residual(const Image& I, const Image& eI, const Image& MR, const Im
       const float r = MR(x, y), i = MI(x, y), a = A(x, y);
       D(x, y) = (r != blank && i != blank && a != blank) ? r - (a * i - S(x, y)) : 0.0f;
     }
-  return block_means(nx, ny, 2, D, 0.0f,
-                     [&](int x, int y) { return has_data(I, eI, x, y) && D(x, y) != blank; });
+  return block_means(D, 2, [&](int x, int y) { return has_data(I, eI, x, y) && D(x, y) != blank; });
 }
 
 // The HISTORY text: the reference as named and the words of the methods in use.
@@ -97,12 +63,12 @@ bool result_stage(const Image& R, const Image& eR, Image& I, Image& eI, const Im
   std::cout << std::fixed;
   if (!inside(A, P.cx, P.cy))
     std::cerr << "warning: centre " << P.cx << " " << P.cy << " lies outside " << image_name << std::endl;
-  if (P.verbose > 1) write_image(newname(P.outname, "abs-"), A);
+  if (P.verbose > 1) writeImage(newname(P.outname, "abs-"), A);
   std::cout << " abs = " << centre_value(A, P) << std::endl;
-  if (P.verbose > 1) write_image(newname(P.outname, "skybinned-"), binned_sky(I, eI, S, P));
-  if (P.verbose > 0) write_image(newname(P.outname, "sky-"), S);
+  if (P.verbose > 1) writeImage(newname(P.outname, "skybinned-"), binned_sky(I, eI, S, P));
+  if (P.verbose > 0) writeImage(newname(P.outname, "sky-"), S);
   std::cout << " sky = " << centre_value(S, P) << std::endl;
-  if (P.verbose > 2) write_image(newname(P.outname, "diff-"), binned_residual(I, eI, MR, MI, A, S, P));
+  if (P.verbose > 2) writeImage(newname(P.outname, "diff-"), binned_residual(I, eI, MR, MI, A, S, P));
 
   create(R, eR, I, eI, A, S, c, P);
 
