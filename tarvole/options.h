@@ -1,4 +1,4 @@
-// The option table of the sky program and its two passes: configuration file, then command line.
+// The two option passes of the sky program: configuration file, then command line.
 #ifndef TARVOLE_OPTIONS_H
 #define TARVOLE_OPTIONS_H
 

@@ -9,121 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "tarvole/option_table.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/text_file.h"
 #include "tests/util/util_fixtures.h"
 #include "util/command_line_reader.h"
 #include "util/config_file_reader.h"
-#include "util/option.h"
-#include "util/option_parser.h"
-#include "util/region.h"
 
 namespace {
 
 using test_support::TempFile;
 using util_test::Arguments;
-
-struct SkyRecord {
-  util::Region region{2};
-  bool diffima, fielddiffima, fielddiffimaY, skynew, binspline, binsplinedez, verynew, fitnew, const_abs,
-      const_sky, error, ref, rOund;
-  int ordabs, ordsky, intervall, radius, verbose, binradius;
-  int galcenter[2];
-  std::string inputtab, prefix, fitvariable, varmask, read_config_file, write_config_file;
-};
-
-// Default texts in registration order.
-const std::vector<std::string> kBuiltInDefaults = {
-    "false",      "false", "false", "false", "false", "false", "false",
-    "false",      "false", "false", "-1",    "-1",    "false", "false",
-    "false",      "20",    "100",   "0",     "",      "b",     "270:1870,280:1880",
-    "1070, 1077", "sky",   "",      "30",    "",      ""};
-
-// The defaults of the command-line pass, taken from the record of the
-// configuration-file pass.
-std::vector<std::string> defaultsFrom(const SkyRecord& r) {
-  const auto flag = [](bool b) { return std::string(b ? "true" : "false"); };
-  const auto num = [](int i) { return std::to_string(i); };
-  const std::string region = num(r.region.getStart(1)) + ":" + num(r.region.getEnd(1)) + "," +
-                             num(r.region.getStart(2)) + ":" + num(r.region.getEnd(2));
-  return {flag(r.diffima),
-          flag(r.fielddiffima),
-          flag(r.fielddiffimaY),
-          flag(r.skynew),
-          flag(r.binspline),
-          flag(r.binsplinedez),
-          flag(r.verynew),
-          flag(r.fitnew),
-          flag(r.const_abs),
-          flag(r.const_sky),
-          num(r.ordabs),
-          num(r.ordsky),
-          flag(r.error),
-          flag(r.ref),
-          flag(r.rOund),
-          num(r.intervall),
-          num(r.radius),
-          num(r.verbose),
-          r.inputtab,
-          r.prefix,
-          region,
-          num(r.galcenter[0]) + ", " + num(r.galcenter[1]),
-          r.fitvariable,
-          r.varmask,
-          num(r.binradius),
-          "",
-          ""};
-}
-
-// Creates the 27 options on the record and registers them with the parser.
-std::vector<std::unique_ptr<util::Option>> registerSkyOptions(util::OptionParser& parser, SkyRecord& r,
-                                                              const std::vector<std::string>& d) {
-  using namespace util;
-  const char none = 0;
-  const int two = 2;
-  std::vector<std::unique_ptr<Option>> options;
-  const auto flag = [&](const char* name, char c, const char* usage, bool* field) {
-    options.push_back(std::make_unique<BoolOption>(name, d[options.size()].c_str(), usage, c, field));
-  };
-  const auto integer = [&](const char* name, char c, const char* usage, int* field) {
-    options.push_back(std::make_unique<IntOption>(name, d[options.size()].c_str(), usage, c, field));
-  };
-  const auto text = [&](const char* name, char c, const char* usage, std::string* field) {
-    options.push_back(std::make_unique<StringOption>(name, d[options.size()].c_str(), usage, c, field));
-  };
-  flag("diffima", 'd', "diffima", &r.diffima);
-  flag("fielddiffima", none, "fielddiffima", &r.fielddiffima);
-  flag("fielddiffimaY", none, "fielddiffimaY", &r.fielddiffimaY);
-  flag("skynew", 's', "skynew", &r.skynew);
-  flag("binspline", 'm', "binning, median smoothing, bicubic spline", &r.binspline);
-  flag("binsplinedez", 'h', "binspline_dez", &r.binsplinedez);
-  flag("verynew", 'w', "verynew", &r.verynew);
-  flag("fitnew", 'n', "fitnew", &r.fitnew);
-  flag("const_abs", 'b', "constant absorption", &r.const_abs);
-  flag("const", 'c', "constant sky", &r.const_sky);
-  integer("ordabs", none, "order in diffima", &r.ordabs);
-  integer("ordsky", none, "order in diffima", &r.ordsky);
-  flag("error", 'e', "with error pic", &r.error);
-  flag("ref", none, "reference", &r.ref);
-  flag("rOund", 'o', "rOund area", &r.rOund);
-  integer("intervall", 'i', "intervall", &r.intervall);
-  integer("radius", 'a', "radius", &r.radius);
-  integer("verbose", 'v', "verbose level", &r.verbose);
-  text("inputtab", 't', "input table", &r.inputtab);
-  text("prefix", 'p', "prefix prefix", &r.prefix);
-  options.push_back(std::make_unique<RegionArrayOption>("region", d[20].c_str(), "region x1:x2,y1:y2", 'r',
-                                                        two, &r.region));
-  const char g = 'g';
-  options.push_back(
-      std::make_unique<IntArrayOption>("galcenter", d[21].c_str(), "galaxy center", g, two, r.galcenter));
-  text("fitvariable", 'f', "fit variable ...", &r.fitvariable);
-  text("varmask", none, "varmask", &r.varmask);
-  integer("radius", none, "binning radius for sky determination", &r.binradius);
-  text("read_config_file", none, "input config filename", &r.read_config_file);
-  text("write_config_file", none, "output config filename", &r.write_config_file);
-  for (const auto& option : options) parser.addOption(option.get());
-  return options;
-}
 
 std::vector<std::string> withProgramName(std::vector<std::string> args) {
   args.insert(args.begin(), "tarvole");
@@ -135,22 +31,23 @@ std::vector<std::string> withProgramName(std::vector<std::string> args) {
 struct SkyRun {
   SkyRun(std::vector<std::string> args, const std::string& configFile = "")
       : arguments(withProgramName(std::move(args))) {
-    std::vector<std::string> defaults = kBuiltInDefaults;
+    std::vector<std::string> defaults = builtin_option_defaults();
     if (!configFile.empty()) {
       util::ConfigFileReader configReader(configFile);
       util::OptionParser configParser(&configReader);
-      auto configOptions = registerSkyOptions(configParser, fromConfig, defaults);
+      std::vector<std::unique_ptr<util::Option>> configOptions;
+      register_sky_options(configParser, fromConfig, defaults, configOptions);
       configParser.parseOptions();
-      defaults = defaultsFrom(fromConfig);
+      defaults = option_defaults_from(fromConfig);
     }
     reader = std::make_unique<util::CommandLineReader>(arguments.argc(), arguments.argv());
     parser = std::make_unique<util::OptionParser>(reader.get());
-    options = registerSkyOptions(*parser, record, defaults);
+    register_sky_options(*parser, record, defaults, options);
     parser->parseOptions();
   }
   Arguments arguments;
-  SkyRecord fromConfig;
-  SkyRecord record;
+  Pliste fromConfig;
+  Pliste record;
   std::unique_ptr<util::CommandLineReader> reader;
   std::unique_ptr<util::OptionParser> parser;
   std::vector<std::unique_ptr<util::Option>> options;
@@ -270,6 +167,19 @@ TEST(SkyOptionTable, WrittenConfigurationReadsBack) {
   EXPECT_EQ(reread.fromConfig.write_config_file, written.path);
   // The command-line pass never takes a configuration file name from a file.
   EXPECT_EQ(reread.record.write_config_file, "");
+}
+
+TEST(SkyOptionTable, CopyTakesEveryOption) {
+  const SkyRun run({"-d", "--fielddiffima", "--fielddiffimaY", "-s", "-m", "-h", "-w", "-n", "-b", "-c", "--ordabs",
+                    "2", "--ordsky", "3", "-e", "--ref", "-o", "-i", "7", "-a", "8", "-v", "1", "-t", "t.txt", "-p",
+                    "q.", "-r", "1:2,3:4", "-g", "5,6", "-f", "abs", "--varmask", "m.fits", "--radius", "9",
+                    "--read_config_file", "in.cfg", "--write_config_file", "out.cfg"});
+  Pliste copy;
+  copy_options(run.record, copy);
+  EXPECT_EQ(option_defaults_from(copy), option_defaults_from(run.record));
+  EXPECT_NE(option_defaults_from(copy), builtin_option_defaults());
+  EXPECT_EQ(copy.read_config_file, "in.cfg");
+  EXPECT_EQ(copy.write_config_file, "out.cfg");
 }
 
 }  // namespace
