@@ -1,10 +1,11 @@
 // The analytic transit model on 10^6 dates, 30 % of them in transit, with
 // quadratic limb darkening (0.4, 0.25): simulate_analytical with the exact
-// model and with the small-planet approximation, against a hand loop that
-// calls ellk_, ellec_ and rj_ once per in-transit point (the least any exact
+// model and with the small-planet approximation, the exact model alone at
+// the in-transit separations, against a hand loop that calls ellk_, ellec_
+// and rj_ once per in-transit point (the least a one-at-a-time exact
 // evaluation must do), and the operation on an orbit that misses the star
 // (its cost without the model). Counters give ns per in-transit point; the
-// model's own cost is the difference to the operation without transit.
+// model's own cost in the operation is the difference to the one without transit.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -70,8 +71,8 @@ void BM_SimulateSmallPlanet(benchmark::State& state) { simulate(state, true, 90.
 // model (noise, record, fold, bookkeeping), the baseline to subtract.
 void BM_SimulateNoTransit(benchmark::State& state) { simulate(state, false, 0.0); }
 
-// The separations of the in-transit points, then K, E and Pi for each.
-void BM_HandLoopEllipticIntegrals(benchmark::State& state) {
+// The separations of the in-transit points.
+std::vector<double> inTransitSeparations() {
   const double a = orbitRadius(), v = 2 * M_PI * a / kPeriod, scale = kAU / (starRadius() * kRsun);
   std::vector<double> zs;
   for (double t : dates()) {
@@ -80,6 +81,30 @@ void BM_HandLoopEllipticIntegrals(benchmark::State& state) {
     const double z = kPeriod * phi * v * scale;
     if (z < 1 + kRatio) zs.push_back(z);
   }
+  return zs;
+}
+
+// The exact model itself at the in-transit separations, in the blocks of 256
+// points the operation hands it.
+void BM_ExactModel(benchmark::State& state) {
+  const std::vector<double> zs = inTransitSeparations();
+  std::vector<double> change(zs.size());
+  const int n = static_cast<int>(zs.size());
+  for (auto _ : state) {
+    for (int first = 0; first < n; first += 256)
+      exactTransitChanges(zs.data() + first, change.data() + first, std::min(256, n - first), kRatio, 0.4,
+                          0.25);
+    benchmark::DoNotOptimize(change.data());
+  }
+  state.counters["in_transit"] = static_cast<double>(zs.size());
+  state.counters["ns_per_in_transit_point"] =
+      benchmark::Counter(static_cast<double>(zs.size()) * state.iterations() * 1e-9,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// K, E and Pi for each in-transit separation, one call after the other.
+void BM_HandLoopEllipticIntegrals(benchmark::State& state) {
+  const std::vector<double> zs = inTransitSeparations();
   const double p = kRatio;
   for (auto _ : state) {
     double sum = 0.0;
@@ -101,6 +126,7 @@ void BM_HandLoopEllipticIntegrals(benchmark::State& state) {
 BENCHMARK(BM_SimulateExact)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SimulateSmallPlanet)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SimulateNoTransit)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ExactModel)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HandLoopEllipticIntegrals)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <limits>
 #include <vector>
 
 #include "lightcurve/lightcurve_detail.h"
@@ -13,15 +14,14 @@
 #include "numerics/random.h"
 
 using lightcurve_detail::filled;
+using transit_model::clampUnit;
+using transit_model::kPi;
 
 namespace {
 
-constexpr double kPi = 3.14159265358979;
 constexpr double kAU = 149597870691.0;
 constexpr double kSolarRadius = 6.96265e8;
 constexpr double kJupiterRadius = 7.14e7;
-
-double clampUnit(double x) { return std::min(1.0, std::max(-1.0, x)); }
 
 // Radius ratio of planet and star.
 double radiusRatio(double R_planet, double R_star) { return (R_planet * kJupiterRadius) / (R_star * kSolarRadius); }
@@ -30,83 +30,6 @@ double radiusRatio(double R_planet, double R_star) { return (R_planet * kJupiter
 // the rounded 2/3 of the model).
 double orbitRadius(double M_star, double period) {
   return std::pow(std::sqrt(M_star) * period / 365.2425, 0.66666667);
-}
-
-// Third kind complete integral in the form of the model, with K of the same modulus.
-double ellpi(double n, double q, double K) { return K - n / 3.0 * rj_(0.0, 1.0 - q * q, 1.0, 1.0 + n); }
-
-// Flux change of the exact model at separation z (0 < z < 1 + p).
-double exactChange(double z, double& p, double g1, double g2) {
-  if (std::fabs(p - 0.5) < 0.001) p = 0.5;
-  const double pp = p * p, zz = z * z;
-  const double norm = 1.0 - g1 / 3.0 - g2 / 6.0;
-  // A planet covering the whole star hides all its light, whatever the limb darkening.
-  if (p >= 1.0 && z <= 1.0001 * (p - 1.0)) return -1.0;
-
-  const double x1 = (p - z) * (p - z), x2 = (p + z) * (p + z), x3 = pp - zz;
-  double kap0 = 0.0, kap1 = 0.0;
-  const bool crossing = std::fabs(1.0 - p) <= z && z <= 1.0 + p;
-  if (crossing) {
-    kap1 = std::acos(clampUnit((1.0 - pp + zz) / (2.0 * z)));
-    kap0 = std::acos(clampUnit((pp + zz - 1.0) / (2.0 * p * z)));
-  }
-  double lambdaE = 0.0;
-  if (z <= 1.0 - p)
-    lambdaE = pp;
-  else if (crossing)
-    lambdaE = (pp * kap0 + kap1 - 0.5 * std::sqrt(std::max(0.0, 4.0 * zz - (1.0 + zz - pp) * (1.0 + zz - pp)))) / kPi;
-  auto eta1 = [&] {
-    return (kap1 + pp * (pp + 2.0 * zz) * kap0 -
-            (1.0 + 5.0 * pp + zz) / 4.0 * std::sqrt(std::max(0.0, (1.0 - x1) * (x2 - 1.0)))) /
-           (2.0 * kPi);
-  };
-  const double eta2 = pp * (pp + 2.0 * zz) / 2.0;
-  const double twoThirds = z < p ? 2.0 / 3.0 : 0.0;
-
-  double lambdaD = 0.0, etaD = 0.0;
-  if (std::fabs(z - p) < 1e-4 * (z + p)) {
-    // The planet's edge passes through the star's centre.
-    if (p == 0.5) {
-      lambdaD = 1.0 / 3.0 - 4.0 / (9.0 * kPi);
-      etaD = 0.09375;
-    } else if (z < 0.5) {
-      const double q = 2.0 * p;
-      lambdaD = 1.0 / 3.0 + 2.0 / (9.0 * kPi) * (4.0 * (2.0 * pp - 1.0) * ellec_(q) + (1.0 - 4.0 * pp) * ellk_(q));
-      etaD = eta2;
-    } else {
-      const double q = 0.5 / p;
-      lambdaD = 1.0 / 3.0 + 16.0 * p / (9.0 * kPi) * (2.0 * pp - 1.0) * ellec_(q) -
-                (32.0 * pp * pp - 20.0 * pp + 3.0) / (9.0 * kPi * p) * ellk_(q);
-      etaD = eta1();
-    }
-  } else if ((z > 0.5 + std::fabs(p - 0.5) && z < 1.0 + p) ||
-             (p > 0.5 && z > 1.0001 * std::fabs(1.0 - p) && z < p)) {
-    // The planet crosses the limb.
-    const double q = std::sqrt((1.0 - x1) / (4.0 * z * p));
-    const double n = 1.0 / x1 - 1.0;
-    const double K = ellk_(q), E = ellec_(q);
-    lambdaD = 1.0 / (9.0 * kPi * std::sqrt(p * z)) *
-                  (((1.0 - x2) * (2.0 * x2 + x1 - 3.0) - 3.0 * x3 * (x2 - 2.0)) * K +
-                   4.0 * p * z * (zz + 7.0 * pp - 4.0) * E - 3.0 * (x3 / x1) * ellpi(n, q, K)) +
-              twoThirds;
-    etaD = eta1();
-  } else if (p <= 1.0 && z <= 1.0001 * (1.0 - p)) {
-    // The planet inside the disc.
-    if (std::fabs(p + z - 1.0) <= 1e-4) {
-      lambdaD = 2.0 / (3.0 * kPi) * std::acos(clampUnit(1.0 - 2.0 * p)) -
-                4.0 / (9.0 * kPi) * std::sqrt(p * (1.0 - p)) * (3.0 + 2.0 * p - 8.0 * pp);
-    } else {
-      const double q = std::sqrt((x2 - x1) / (1.0 - x1));
-      const double n = x2 / x1 - 1.0;
-      const double K = ellk_(q), E = ellec_(q);
-      lambdaD = 2.0 / (9.0 * kPi * std::sqrt(1.0 - x1)) *
-                    ((1.0 - 5.0 * zz + pp + x3 * x3) * K + (1.0 - x1) * (zz + 7.0 * pp - 4.0) * E -
-                     3.0 * (x3 / x1) * ellpi(n, q, K)) +
-                twoThirds;
-    }
-    etaD = eta2;
-  }
-  return -((1.0 - g1 - 2.0 * g2) * lambdaE + (g1 + 2.0 * g2) * lambdaD + g2 * etaD) / norm;
 }
 
 // Flux change of the small-planet approximation at separation z (z < 1 + p):
@@ -134,22 +57,13 @@ double smallPlanetChange(double z, double p, double g1, double g2) {
 
 }  // namespace
 
-double Lightcurve::transitStep__(double date, double v_orbit, double c_orbit, double& p,
-                                 bool small_planet) const {
+double Lightcurve::separation__(double date, double v_orbit, double c_orbit) const {
   const double dt = date - t0;
   double phi = dt >= 0.0 ? (dt - std::trunc(dt / period) * period) / period
                          : (std::trunc(-dt / period) * period + dt) / period + 1.0;
   if (phi > 0.5) phi = 1.0 - phi;
   const double s = period * phi * v_orbit;
-  double z = std::sqrt(s * s + c_orbit * c_orbit) * kAU / R_star / kSolarRadius;
-  // Not-a-number separations and points off the star stay unchanged.
-  if (!(z < 1.0 + p)) return 0.0;
-  if (z == 0.0) z = 1e-8;
-  if (!small_planet) return exactChange(z, p, gamma1, gamma2);
-  if (p > 0.1)
-    std::cout << "warning: small planet approximation is not very accurate for R_planet / R_star = " << p
-              << std::endl;
-  return smallPlanetChange(z, p, gamma1, gamma2);
+  return std::sqrt(s * s + c_orbit * c_orbit) * kAU / R_star / kSolarRadius;
 }
 
 void Lightcurve::setTransit__(double period_, double t0_, double inclination_, double M_star_, double R_star_,
@@ -170,11 +84,57 @@ void Lightcurve::applyTransit__(bool small_planet, bool with_nonoise) {
   const double v = 6.28318530717958 * a / period;
   const double c = a * std::tan((90.0 - inclination) / 180.0 * kPi);
   double p = radiusRatio(R_planet, R_star);
-  for (int j = 1; j <= length; ++j) {
-    const double change = transitStep__(JD(j), v, c, p, small_planet);
+  auto apply = [&](int j, double change) {
     flux(j) += change;
     if (with_nonoise) nonoise(j) += change;
+  };
+  // The separation of a point in transit (0 taken as 1e-8), or NaN for a
+  // point off the star or of a not-a-number separation, whose change is 0.
+  auto inTransit = [&](int j) {
+    const double z = separation__(JD(j), v, c);
+    if (!(z < 1.0 + p)) return std::numeric_limits<double>::quiet_NaN();
+    return z == 0.0 ? 1e-8 : z;
+  };
+
+  if (small_planet) {
+    for (int j = 1; j <= length; ++j) {
+      const double z = inTransit(j);
+      if (std::isnan(z)) {
+        apply(j, 0.0);
+        continue;
+      }
+      if (p > 0.1)
+        std::cout << "warning: small planet approximation is not very accurate for R_planet / R_star = " << p
+                  << std::endl;
+      apply(j, smallPlanetChange(z, p, gamma1, gamma2));
+    }
+    return;
   }
+
+  // The exact model over blocks of points in transit, in stored order. The
+  // ratio snaps to 0.5 at the first point in transit, so earlier points are
+  // tested against the ratio as given.
+  constexpr int kBlock = 256;
+  std::vector<int> index(kBlock);
+  std::vector<double> z(kBlock), change(kBlock);
+  int pending = 0;
+  auto flush = [&] {
+    exactTransitChanges(z.data(), change.data(), pending, p, gamma1, gamma2);
+    for (int k = 0; k < pending; ++k) apply(index[k], change[k]);
+    pending = 0;
+  };
+  for (int j = 1; j <= length; ++j) {
+    const double zj = inTransit(j);
+    if (std::isnan(zj)) {
+      apply(j, 0.0);
+      continue;
+    }
+    p = snappedRatio(p);
+    z[pending] = zj;
+    index[pending++] = j;
+    if (pending == kBlock) flush();
+  }
+  flush();
 }
 
 void Lightcurve::transitDurationAndDepth__() {

@@ -274,12 +274,10 @@ class Lightcurve {
   // Box transit at the given dates with the given errors (lengths checked by the callers).
   void simulateBox__(double period, double t0, double tau, double drop, const orv::MArray<double, 1>& dates,
                      const orv::MArray<double, 1>& errors, long& seed);
-  // Change of flux at one date by the transit of the stored parameters, for
-  // an orbit of speed v_orbit and offset c_orbit across it (astronomical
-  // units and date units); 0 outside transit. The exact model
-  // may snap the radius ratio p to 0.5, which then holds for later dates.
-  double transitStep__(double date, double v_orbit, double c_orbit, double& p,
-                       bool small_planet) const;
+  // Separation of the planet's and the star's centres at a date, in stellar
+  // radii, for an orbit of speed v_orbit and offset c_orbit across it
+  // (astronomical units and date units).
+  double separation__(double date, double v_orbit, double c_orbit) const;
   // Stores the eight transit parameters.
   void setTransit__(double period, double t0, double inclination, double M_star, double R_star, double R_planet,
                     double gamma1, double gamma2);

@@ -1,13 +1,34 @@
 #ifndef LIGHTCURVE_TRANSIT_MODEL_H
 #define LIGHTCURVE_TRANSIT_MODEL_H
 
-// Numerical routines of the analytic transit model: Carlson's symmetric
-// elliptic integrals, the complete elliptic integrals K and E, and the
-// trapezoidal integral of sampled values.
+// Numerical routines of the analytic transit model: the exact model's flux
+// change at many separations, Carlson's symmetric elliptic integrals, the
+// complete elliptic integrals K and E, and the trapezoidal integral of
+// sampled values.
 
 #include <algorithm>
 
 #include "orv/marray.h"
+
+namespace transit_model {
+
+// pi as the model states it.
+inline constexpr double kPi = 3.14159265358979;
+
+// x clamped to [-1, 1], for arc cosines of rounded cosines.
+inline double clampUnit(double x) { return std::min(1.0, std::max(-1.0, x)); }
+
+}  // namespace transit_model
+
+// The radius ratio the exact model takes: ratios within 0.001 of 0.5 are 0.5.
+double snappedRatio(double p);
+
+// Flux change of the exact limb-darkened model (quadratic coefficients g1,
+// g2) at n separations z[i] of the centres in stellar radii (0 < z < 1 + p),
+// for the radius ratio p as snappedRatio gives it, into change[i]: -1 for a
+// planet hiding the whole star. Equal to an evaluation one separation at a
+// time, bit for bit; faster, since the R_J values run several at a time.
+void exactTransitChanges(const double* z, double* change, int n, double p, double g1, double g2);
 
 // Carlson's R_F(x, y, z), R_C(x, y) and R_J(x, y, z, p) by the duplication
 // algorithm. Arguments outside the valid range print a message on standard
@@ -15,6 +36,11 @@
 double rf_(double x, double y, double z);
 double rc_(double x, double y);
 double rj_(double x, double y, double z, double p);
+
+// R_J of n argument sets (x[i], y[i], z[i], p[i]) into out[i], each equal
+// bit for bit to rj_ of the same set and with the same messages in the same
+// order; sets with p > 0 are evaluated several at a time, which is faster.
+void rjMany(const double* x, const double* y, const double* z, const double* p, double* out, int n);
 
 // Complete elliptic integrals K(k) and E(k) of the modulus k, by Hastings'
 // polynomial approximations in m1 = 1 - k^2 (absolute error below 2e-8).

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
@@ -47,6 +49,47 @@ TEST(TransitModelNumerics, CarlsonIntegralsAgainstScipy) {
       EXPECT_NEAR(rc_(x[i], yc), ref[300 + i], 1e-6 * std::fabs(ref[300 + i]));
     }
     EXPECT_NEAR(rj_(x[i], y[i], z[i], p[i]), ref[600 + i], 1e-6 * (1 + std::fabs(ref[600 + i])));
+  }
+}
+
+// R_J of many argument sets at once equals rj_ of each set bit for bit, and
+// prints what rj_ prints in the same order: sets of the transit model's kind
+// (x = 0, z = 1, p = 1 + n above 1), general sets, negative p and reported
+// sets among them, for every count up to a few blocks and a long run.
+TEST(TransitModelNumerics, ManyRJEqualOneByOne) {
+  std::mt19937 rng(23);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  auto pos = [&] { return std::pow(10.0, 6.0 * u(rng) - 3.0); };
+  std::vector<double> x, y, z, p;
+  for (int i = 0; i < 203; ++i) {
+    if (i % 2 == 0) {
+      const double q = u(rng);
+      x.push_back(0.0);
+      y.push_back(1.0 - q * q);
+      z.push_back(1.0);
+      p.push_back(1.0 + std::pow(10.0, 6.0 * u(rng)));
+    } else {
+      x.push_back(i % 5 == 0 ? 0.0 : pos());
+      y.push_back(pos());
+      z.push_back(pos());
+      p.push_back(i % 7 == 0 ? -pos() : pos());
+    }
+  }
+  x[61] = -1.0;  // reported, and a block of the model's kind around it
+  p[122] = 1e12;
+  const int n = static_cast<int>(x.size());
+  for (int count : {0, 1, 3, 4, 5, 8, 9, 13, n}) {
+    SCOPED_TRACE(testing::Message() << count << " sets");
+    std::vector<double> one(count), many(count);
+    const std::string printedOne = captured([&] {
+      for (int i = 0; i < count; ++i) one[i] = rj_(x[i], y[i], z[i], p[i]);
+    });
+    const std::string printedMany =
+        captured([&] { rjMany(x.data(), y.data(), z.data(), p.data(), many.data(), count); });
+    EXPECT_EQ(printedMany, printedOne);
+    for (int i = 0; i < count; ++i)
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(many[i]), std::bit_cast<std::uint64_t>(one[i]))
+          << "set " << i << ": " << many[i] << " against " << one[i];
   }
 }
 
