@@ -82,13 +82,13 @@ void fit_abs_binspline(const Image& R, const Image& /*eR*/, const Image& I, cons
   p = 0.0;
   for (int k = 1; k <= pts.K; ++k) addPoint(M, p, pts.mR(k), pts.x(k) - P.cx, pts.y(k) - P.cy, pts.mI(k));
   mirrorUpperTriangle(M);
-  const bool planeSolved = solvePlane(M, p, P.const_sky);
+  const bool planeSolved = enoughPoints(pts.K, P.const_sky ? 2 : 4, P) && solvePlane(M, p, P.const_sky);
   const double p1 = p(1), p2 = p(2), p3 = p(3), p4 = p(4);
   if (!planeSolved || p1 == 0.0) {
     // Nothing to divide by: the absorption and sky stay blank.
     if (planeSolved)
       os << " no absorption scale (absorption is 0): absorption and sky left blank" << std::endl;
-    P.fit_failed = true;
+    fail_fit(P, planeSolved ? "no absorption scale (absorption is 0)" : "singular fit");
     c(1) = c(2) = blank;
     return;
   }
@@ -129,7 +129,7 @@ void fit_abs_binspline(const Image& R, const Image& /*eR*/, const Image& I, cons
     }
 
   Image Z(A.getShape());
-  if (!fixedCellSurface(G, cells.ax, cells.ay, I, Z, P, absStyle)) P.fit_failed = true;
+  if (!fixedCellSurface(G, cells.ax, cells.ay, I, Z, P, absStyle)) fail_fit(P, "absorption surface could not be built");
   writeFixedSurfaceBlocks(Z, I, eI, P, "abs");
 
   for (int y = 1; y <= ny; ++y) {

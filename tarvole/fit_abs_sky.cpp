@@ -5,8 +5,10 @@
 #include <cmath>
 #include <iomanip>
 #include <iostream>
+#include <string>
 
 #include "numerics/linsolve.h"
+#include "tarvole/fit_table.h"
 #include "tarvole/sampling_grid.h"
 
 void fit_abs_sky(const Image& R, const Image& /*eR*/, const Image& I, const Image& /*eI*/, Image& A, Image& S,
@@ -47,9 +49,17 @@ void fit_abs_sky(const Image& R, const Image& /*eR*/, const Image& I, const Imag
     for (int q = 1; q < p; ++q) M(p, q) = M(q, p);
   if (skipped > 0) std::cout << " sampling points without weight, skipped: " << skipped << std::endl;
 
-  if (gaussj(M, 4, b) != 0) {
+  // Fewer weighted points than unknowns leave the system underdetermined; a solution from it
+  // (and its errors) would be rounding noise.
+  bool enough = enoughPoints(pts.K, 4, P);
+  if (enough && pts.K - skipped < 4) {
+    fail_fit(P, "fewer sampling points with a weight (" + std::to_string(pts.K - skipped) +
+                    ") than fitted coefficients (4)");
+    enough = false;
+  }
+  if (enough && solveNormalSystem(M, 4, b) != 0) {
     std::cout << "Fehler in Angleichung" << std::endl;
-    P.fit_failed = true;
+    fail_fit(P, "singular fit");
   }
 
   std::cout.precision(5);

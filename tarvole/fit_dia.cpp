@@ -178,9 +178,9 @@ void fit_dia(const Image& R, const Image& /*eR*/, Image& I, Image& eI, Image& A,
     }
 
   // A failed fit leaves A and S blank (A may hold the absorption by then) and c at 0.
-  const auto fail = [&] {
+  const auto fail = [&](const char* cause) {
     A = P.blank;
-    P.fit_failed = true;
+    fail_fit(P, cause);
     c = 0.0;
   };
 
@@ -221,12 +221,13 @@ void fit_dia(const Image& R, const Image& /*eR*/, Image& I, Image& eI, Image& A,
   std::cout << std::endl;
   if (good.value.empty()) {
     std::cout << "fit_dia: no good star, no absorption" << std::endl;
-    return fail();
+    return fail("no good star");
   }
   std::cout << " median(abs) = " << orv::median_exact(to_array(good.value)) << std::endl;
   Surface absorption;
   double abs_scatter = 0.0;
-  if (!fit_surface(good, P.ordabs, P.cx, P.cy, absorption, abs_scatter, "absorption")) return fail();
+  if (!fit_surface(good, P.ordabs, P.cx, P.cy, absorption, abs_scatter, "absorption"))
+    return fail("too few stars for the absorption surface");
   if (P.ordabs == -2) {
     P.abserr = abs_scatter;
     std::cout << "stw to abs = " << P.abserr << std::endl;
@@ -267,12 +268,13 @@ void fit_dia(const Image& R, const Image& /*eR*/, Image& I, Image& eI, Image& A,
   std::cout << std::endl;
   if (skies.value.empty()) {
     std::cout << "fit_dia: no sky star, no sky" << std::endl;
-    return fail();
+    return fail("no sky star");
   }
   std::cout << " median(sky) = " << orv::median_exact(to_array(skies.value)) << std::endl;
   Surface skySurface;
   double sky_scatter = 0.0;
-  if (!fit_surface(skies, P.ordsky, P.cx, P.cy, skySurface, sky_scatter, "sky")) return fail();
+  if (!fit_surface(skies, P.ordsky, P.cx, P.cy, skySurface, sky_scatter, "sky"))
+    return fail("too few stars for the sky surface");
   double squares = 0.0;
   for (std::size_t k = 0; k < skies.value.size(); ++k) {
     const double d =

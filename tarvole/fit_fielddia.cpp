@@ -36,7 +36,7 @@ void fit_fielddia(const Image& R, const Image& /*eR*/, const Image& I, const Ima
   if (f == 0.0 || !std::isfinite(f)) {
     // An unfitted cell: no flux factor to divide by.
     std::cout << "fit_fielddia: no flux factor for " << P.outname << ", no absorption" << std::endl;
-    P.fit_failed = true;
+    fail_fit(P, "no flux factor");
     c = 0.0;
     return;
   }
@@ -49,7 +49,7 @@ void fit_fielddia(const Image& R, const Image& /*eR*/, const Image& I, const Ima
   for (int y = 1; y <= I.last(2); ++y)
     for (int x = 1; x <= I.last(1); ++x) Y(x, y) = I(x, y) != P.blank ? static_cast<float>(I(x, y) / f) : P.blank;
   field = P.blank;
-  if (!binspline("sky", R, Y, field, P)) P.fit_failed = true;
+  if (!binspline("sky", R, Y, field, P)) fail_fit(P, "binned-spline fit failed: sky surface");
   const float absorption = static_cast<float>(1.0 / f);
   for (int y = 1; y <= I.last(2); ++y)
     for (int x = 1; x <= I.last(1); ++x)

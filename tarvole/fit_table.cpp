@@ -41,6 +41,16 @@ void setGradientCoefficients(orv::MArray<double, 1>& c, const GradientModel& m) 
   c(6) = m.b[4];
 }
 
+bool enoughPoints(int points, int unknowns, Pliste& P) {
+  if (points >= unknowns) return true;
+  if (points == 0)
+    fail_fit(P, "no sampling point inside the image");
+  else
+    fail_fit(P, "fewer sampling points (" + std::to_string(points) + ") than fitted coefficients (" +
+                    std::to_string(unknowns) + ")");
+  return false;
+}
+
 int solveNormalSystem(orv::MArray<double, 2>& M, int n, orv::MArray<double, 1>& b) {
   std::vector<double> scale(n + 1), matrix(static_cast<std::size_t>(n + 1) * (n + 1));
   for (int i = 1; i <= n; ++i) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "orv/marray.h"
+#include "tarvole/method_contract.h"
 #include "tarvole/sampling_grid.h"
 
 // One line per kept point: mR and mI, each in a field of 15 at precision 9.
@@ -27,6 +28,10 @@ void printFitTable(std::ostream& os, int iteration, const GradientModel& m, bool
 // makes the absorption and the sky columns proportional; rounding can hide that from the
 // pivots and yield an arbitrary solution. Returns gaussj's status, or -1 for such a system.
 int solveNormalSystem(orv::MArray<double, 2>& M, int n, orv::MArray<double, 1>& b);
+
+// Whether `points` sampling points can determine `unknowns` coefficients; when they cannot, the
+// fit is failed with the cause ("no sampling point inside the image" when there is none).
+bool enoughPoints(int points, int unknowns, Pliste& P);
 
 // c = (1/b1, b2/b1, b5/b1, b6/b1, b3, b4).
 void setGradientCoefficients(orv::MArray<double, 1>& c, const GradientModel& m);

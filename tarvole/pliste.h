@@ -53,10 +53,12 @@ struct Pliste {
   std::string write_config_file;
   int binradius = 30;  // box radius of the spline binning (option --radius)
 
-  // Not an option: a fitting method sets it when its fit failed (a singular system, no usable
-  // point, a spline that could not be built). main resets it before each method and counts the
-  // image as failed, which makes the run end with status 1 after all images are written.
+  // Not an option: a fitting method sets it, with its cause, when its fit failed (a singular
+  // system, too few usable points, a spline that could not be built). main resets both before
+  // each method; a failed image is reported on the error stream, gets no output, and makes the
+  // run end with status 1 after the other images.
   bool fit_failed = false;
+  std::string fail_cause;
 };
 
 #endif

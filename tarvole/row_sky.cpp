@@ -41,7 +41,7 @@ void fit_fielddiaY(const Image& R, const Image& /*eR*/, const Image& I, const Im
       Im(x, y) = masked ? P.blank : I(x, y);
     }
   Image out(A.length(1), A.length(2));
-  if (!binsplineY("sky", Rm, Im, out, P)) P.fit_failed = true;
+  if (!binsplineY("sky", Rm, Im, out, P)) fail_fit(P, "binned-spline fit failed: sky rows");
   std::cout << "HALLO" << std::endl;
   A.describeSelf();
   S.describeSelf();

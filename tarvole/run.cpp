@@ -2,6 +2,7 @@
 // chosen fitting method and the result stage.
 #include "tarvole/run.h"
 
+#include <cmath>
 #include <exception>
 #include <iostream>
 #include <list>
@@ -44,8 +45,17 @@ void write_with_blanks_as_zero(const std::string& name, const Image& a, float bl
   out << copy;
 }
 
+// A fit whose coefficients, errors or zero-point offset are not finite determined nothing: it
+// fails like a singular one. The absorption must be positive for the zero-point offset.
+void check_fit_values(const Coefficients& c, Pliste& P) {
+  for (int i = 1; i <= 6; ++i)
+    if (!std::isfinite(c(i))) return fail_fit(P, "coefficient " + std::to_string(i) + " is not finite");
+  if (!std::isfinite(P.abserr) || !std::isfinite(P.skyerr)) return fail_fit(P, "fit errors are not finite");
+  if (!(c(1) > 0.0)) fail_fit(P, "absorption " + std::to_string(c(1)) + " is not positive");
+}
+
 // One image: read, mask, fit, write. Returns false when the image failed (skipped for its extent,
-// a failed fit, a card left out).
+// a failed fit, a card left out); a failed fit writes nothing.
 bool run_image(const std::string& name, const std::string& reference_name, const Image& R, const Image& eR,
                const Image& MR, const Image& MeR, const orv::MArray<double, 1>& starX,
                const orv::MArray<double, 1>& starY, const MethodRow& method, Pliste& P) {
@@ -89,9 +99,15 @@ bool run_image(const std::string& name, const std::string& reference_name, const
   P.abserr = 0.0;
   P.skyerr = 0.0;
   P.fit_failed = false;
+  P.fail_cause.clear();
   if (method.announcement != nullptr) std::cout << method.announcement << std::endl;
   FitArguments args{MR, MeR, MI, MeI, A, S, starX, starY, c, P};
   method.call(args);
+  if (!P.fit_failed) check_fit_values(c, P);
+  if (P.fit_failed) {
+    std::cerr << name << ": " << P.fail_cause << ", no output written" << std::endl;
+    return false;
+  }
   const bool cards_complete = result_stage(R, eR, I, eI, MR, MI, A, S, c, reference_name, name, in, P);
   return cards_complete && !P.fit_failed;
 }

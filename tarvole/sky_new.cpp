@@ -45,19 +45,21 @@ void sky_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& e
     orv::MArray<double, 1> b(4);
     M = 0.0;
     b = 0.0;
+    int used = 0;
     for (int k = 1; k <= pts.K; ++k) {
       const float u = (static_cast<float>(pts.x(k)) - midX) / halfX;
       const float v = (static_cast<float>(pts.y(k)) - midY) / halfY;
       if (!(u * u + v * v <= 1.0f)) continue;
+      ++used;
       const double f[4] = {pts.mR(k), 1.0, pts.x(k) - P.cx, pts.y(k) - P.cy};
       for (int p = 0; p < 4; ++p) {
         for (int q = 0; q < 4; ++q) M(p + 1, q + 1) += f[p] * f[q];
         b(p + 1) += f[p] * pts.mI(k);
       }
     }
-    if (solveNormalSystem(M, 4, b) != 0) {
+    if (enoughPoints(used, 4, P) && solveNormalSystem(M, 4, b) != 0) {
       os << " Fehler in Angleichung" << std::endl;
-      P.fit_failed = true;
+      fail_fit(P, "singular fit");
     }
     const double a = b(1), s0 = b(2), gx = b(3), gy = b(4);
 
@@ -72,7 +74,7 @@ void sky_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& e
     if (a == 0.0) {
       // No scale: nothing can be divided by it; the absorption stays blank.
       os << " no absorption scale (abs=Ima/Ref is 0): absorption left blank" << std::endl;
-      P.fit_failed = true;
+      fail_fit(P, "no absorption scale (absorption is 0)");
       A = P.blank;
       S = P.blank;
       for (int i = 1; i <= 6; ++i) c(i) = 0.0;
@@ -103,7 +105,7 @@ void sky_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& e
         if (n > fixedCellMinCount) G(k, l) = sum / static_cast<double>(n);
       }
 
-    if (!fixedCellSurface(G, ax, ay, I, Z, P, skyNewStyle)) P.fit_failed = true;
+    if (!fixedCellSurface(G, ax, ay, I, Z, P, skyNewStyle)) fail_fit(P, "sky surface could not be built");
 
     A = P.blank;
     for (int y = 1; y <= ny; ++y) {

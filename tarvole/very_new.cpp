@@ -72,8 +72,13 @@ void very_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& 
         b(p + 1) += f[p] * mI;
       }
     }
-    int status;
-    if (P.fitnew) {
+    // Too few points leave b at 0: no solve, and the failure is already reported.
+    int selectedPoints = 0;
+    for (int k = 1; k <= K; ++k) selectedPoints += selected(k) ? 1 : 0;
+    const bool enough = enoughPoints(selectedPoints, P.const_sky ? 2 : (P.fitnew || P.const_abs) ? 4 : 6, P);
+    int status = 0;
+    if (!enough) {
+    } else if (P.fitnew) {
       exchangeUnknowns(M, b, 3, 5);
       exchangeUnknowns(M, b, 4, 6);
       status = solveNormalSystem(M, 4, b);
@@ -91,7 +96,7 @@ void very_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& 
     }
     if (status != 0) {
       os << " Fehler in Angleichung" << std::endl;
-      P.fit_failed = true;
+      fail_fit(P, "singular fit");
     }
     const double b1 = b(1), b2 = b(2), b3 = b(3), b4 = b(4), b5 = b(5), b6 = b(6);
 
@@ -116,7 +121,7 @@ void very_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& 
     if (b1 == 0.0) {
       // No scale: nothing can be divided by it. A and S keep 1 and 0.
       os << " no absorption scale (abs=Ima/Ref is 0): absorption 1 and sky 0 are kept" << std::endl;
-      P.fit_failed = true;
+      fail_fit(P, "no absorption scale (absorption is 0)");
       c(1) = 1.0;
       for (int i = 2; i <= 6; ++i) c(i) = 0.0;
       return;
@@ -136,7 +141,7 @@ void very_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& 
     // The "abs" call runs for its prints and files; the second call's surface is used.
     const bool absBuilt = binspline("abs", M1, M2, Q, P);
     const bool residualBuilt = binspline(P.fitvariable, M1, M2, Q, P);
-    if (!absBuilt || !residualBuilt) P.fit_failed = true;
+    if (!absBuilt || !residualBuilt) fail_fit(P, std::string("binned-spline fit failed: ") + (absBuilt ? P.fitvariable : "abs") + " surface");
 
     for (int y = 1; y <= ny; ++y) {
       const double dy = y - P.cy;

@@ -94,12 +94,13 @@ TEST(FitDia, StarsWithReferenceStepThenReused) {
   EXPECT_NEAR(card(dir / "bI2.fits", "ABSORP  "), 0.8, 0.01);
   EXPECT_NEAR(card(dir / "bI2.fits", "NSKY    "), 40.0, 2.0);
 
-  // A table without a usable star: the image fails, its output is still valid.
+  // A table without a usable star: the image fails with that cause and gets no output.
   std::filesystem::remove(dir / "bI.fits");
   const auto none = tarvole_test::run_tarvole(dir.path, "-d -t nostars.txt sub/R.fits I.fits");
   EXPECT_EQ(none.status, 1);
   EXPECT_NE(none.out.find("no good star"), std::string::npos);
-  expect_verified(dir / "bI.fits");
+  EXPECT_NE(none.err.find("I.fits: no good star, no output written\n"), std::string::npos) << none.err;
+  EXPECT_FALSE(tarvole_test::exists(dir / "bI.fits"));
 }
 
 TEST(FitDia, MissingProductsEndTheRun) {

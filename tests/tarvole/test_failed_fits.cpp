@@ -1,0 +1,96 @@
+// Tests that a fit which cannot determine its coefficients fails the image: the run names the
+// image and the cause on the error stream, writes no output for it, goes on with the other
+// images and ends with status 1; inputs stay as they were.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/program_run.h"
+#include "tests/support/run_command.h"
+#include "tests/tarvole/tarvole_fixtures.h"
+
+namespace {
+
+using test_support::ScratchDir;
+
+struct FailureCase {
+  const char* what;
+  void (*setup)(const ScratchDir& dir);
+  std::string arguments;
+  int status;
+  const char* err;                       // text the error stream holds ("" for none expected)
+  std::vector<const char*> written;      // files that exist afterwards (each passes fitsverify)
+  std::vector<const char*> not_written;  // files that must not exist
+};
+
+void write_pair(const ScratchDir& dir, const std::string& ref, const std::string& img) {
+  const auto pair = tarvole_test::galaxy_pair(40, 30, 20, 15, 5.0, -3);
+  tarvole_test::write_fits(dir / ref, pair.R);
+  tarvole_test::write_fits(dir / img, pair.I);
+}
+
+void pair(const ScratchDir& dir) { write_pair(dir, "ref.fits", "img.fits"); }
+
+// The pair and a flat image, whose box means are all equal: the image column of the normal
+// system is then proportional to the sky column.
+void pair_and_flat(const ScratchDir& dir) {
+  write_pair(dir, "ref.fits", "img.fits");
+  tarvole_test::Image flat(40, 30);
+  flat = 91.7f;
+  tarvole_test::write_fits(dir / "flat.fits", flat);
+}
+
+std::ostream& operator<<(std::ostream& os, const FailureCase& c) { return os << c.what; }
+
+class FailedFit : public testing::TestWithParam<FailureCase> {};
+
+TEST_P(FailedFit, SaysSoAndWritesNothing) {
+  const FailureCase& c = GetParam();
+  ScratchDir dir;
+  c.setup(dir);
+  std::vector<std::pair<std::string, std::string>> inputs;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path))
+    inputs.emplace_back(entry.path(), test_support::readText(entry.path()));
+
+  const auto run = test_support::runProgram(dir.path, TARVOLE_EXE, c.arguments);
+  EXPECT_EQ(run.status, c.status) << run.err;
+  if (*c.err == '\0')
+    EXPECT_EQ(run.err, "");
+  else
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+  for (const char* name : c.written) EXPECT_EQ(test_support::fitsverifyVerdict(dir / name), "clean") << name;
+  for (const char* name : c.not_written) EXPECT_FALSE(tarvole_test::exists(dir / name)) << name;
+  for (const auto& [name, content] : inputs) EXPECT_TRUE(test_support::readText(name) == content) << name;
+}
+
+// Options that fit the small test images.
+const std::string fit = "-g 20,15 -r 3:38,3:28 -a 4 -i 5 ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, FailedFit,
+    testing::Values(
+        FailureCase{"one sampling point for four coefficients", pair, "-g 20,15 -r 5:1,1:5 ref.fits img.fits", 1,
+                    "img.fits: fewer sampling points (1) than fitted coefficients (4), no output written\n",
+                    {},
+                    {"bimg.fits"}},
+        FailureCase{"a region outside the image", pair, "-g 20,15 -r 100:200,100:200 -a 4 -i 5 ref.fits img.fits", 1,
+                    "img.fits: no sampling point inside the image", {}, {"bimg.fits"}},
+        FailureCase{"too few points for the gradient fit", pair, "-w -g 20,15 -r 5:1,1:5 ref.fits img.fits", 1,
+                    "img.fits: fewer sampling points (1) than fitted coefficients (6)", {}, {"bimg.fits"}},
+        FailureCase{"a singular fit fails its image, the next one is written", pair_and_flat,
+                    fit + "ref.fits flat.fits img.fits", 1, "flat.fits: singular fit, no output written\n",
+                    {"bimg.fits"}, {"bflat.fits"}},
+        FailureCase{"a singular fit with error images writes neither output", [](const ScratchDir& d) {
+                      pair_and_flat(d);
+                      write_pair(d, "e.ref.fits", "e.flat.fits");
+                    },
+                    "-e " + fit + "ref.fits flat.fits", 1, "flat.fits: singular fit", {},
+                    {"bflat.fits", "e.bflat.fits"}},
+        FailureCase{"a good run says nothing on the error stream", pair, fit + "ref.fits img.fits", 0, "",
+                    {"bimg.fits"}, {}}),
+    [](const testing::TestParamInfo<FailureCase>& info) { return "case" + std::to_string(info.index); });
+
+}  // namespace
