@@ -115,6 +115,10 @@ bool run_image(const std::string& name, const std::string& reference_name, const
 int run(Pliste& P, const std::list<std::string>& files) {
   const std::string reference_name = files.front();
   const std::list<std::string> images(std::next(files.begin()), files.end());
+  // A lone file name is most often an image whose name an option took as its value
+  // ("-p ref.fits img.fits"): say that nothing will be calibrated. A reference step alone is work.
+  if (images.empty() && !(P.ref && (P.diffima || P.fielddiffima || P.fielddiffimaY)))
+    std::cerr << "no image given" << std::endl;
 
   std::cout << reference_name << std::endl;
   Image R = read_image(reference_name, false);

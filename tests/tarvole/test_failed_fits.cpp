@@ -89,6 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "-e " + fit + "ref.fits flat.fits", 1, "flat.fits: singular fit", {},
                     {"bflat.fits", "e.bflat.fits"}},
+        FailureCase{"an option took the image's name: no image given", pair, fit + "-p ref.fits img.fits", 0,
+                    "no image given\n", {}, {"ref.fitsimg.fits"}},
         FailureCase{"a good run says nothing on the error stream", pair, fit + "ref.fits img.fits", 0, "",
                     {"bimg.fits"}, {}}),
     [](const testing::TestParamInfo<FailureCase>& info) { return "case" + std::to_string(info.index); });
