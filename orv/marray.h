@@ -1,8 +1,8 @@
 #ifndef ORV_MARRAY_H
 #define ORV_MARRAY_H
 
-// The array library: orv::MArray<T,N> with its ranges, shapes, storage blocks,
-// iterators, element-wise expressions, whole-array assignments, reductions,
+// The array library: orv::MArray<T,N> with its ranges, shapes, storage blocks and their
+// page hints, iterators, element-wise expressions, whole-array assignments, reductions,
 // exact medians and text output.
 
 // The headers below refuse to be included on their own (their members and
@@ -20,6 +20,7 @@
 #include "orv/marray_iter.h"
 #include "orv/memory_block.h"
 #include "orv/memory_map_block.h"
+#include "orv/memory_pages.h"
 #include "orv/range.h"
 #include "orv/range_exception.h"
 #include "orv/shape.h"

@@ -4,7 +4,6 @@
 
 #include <sys/mman.h>
 
-#include "orv/fits/fits.h"
 #include "orv/marray.h"
 
 namespace psf_maps {
@@ -16,7 +15,7 @@ namespace psf_maps {
 template <typename T>
 void prefer_huge_pages(orv::MArray<T, 2>& map) {
 #ifdef MADV_HUGEPAGE
-  orv::fitsAdviseMemory(map.firstElement(), static_cast<long>(sizeof(T) * map.numElements()), MADV_HUGEPAGE);
+  orv::adviseMemory(map.firstElement(), static_cast<long>(sizeof(T) * map.numElements()), MADV_HUGEPAGE);
 #else
   (void)map;
 #endif

@@ -2,21 +2,20 @@
 #ifndef TARVOLE_NEW_IMAGE_H
 #define TARVOLE_NEW_IMAGE_H
 
-#include "orv/fits/fits.h"
 #include "orv/marray.h"
 
 // An uninitialised float image of the given extent (index base 1). Every element is written
 // soon after, so its pages are faulted in at once rather than one fault per page.
 inline orv::MArray<float, 2> new_image(int nx, int ny) {
   orv::MArray<float, 2> a(nx, ny);
-  orv::fitsPrefaultMemory(a.firstElement(), static_cast<long>(a.numElements()) * static_cast<long>(sizeof(float)));
+  orv::prefaultMemory(a.firstElement(), static_cast<long>(a.numElements()) * static_cast<long>(sizeof(float)));
   return a;
 }
 
 // The same with the extent and index bases of another image.
 inline orv::MArray<float, 2> new_image_like(const orv::MArray<float, 2>& other) {
   orv::MArray<float, 2> a(other.getShape());
-  orv::fitsPrefaultMemory(a.firstElement(), static_cast<long>(a.numElements()) * static_cast<long>(sizeof(float)));
+  orv::prefaultMemory(a.firstElement(), static_cast<long>(a.numElements()) * static_cast<long>(sizeof(float)));
   return a;
 }
 

@@ -59,7 +59,7 @@ MArray<T, N> getFitsMArray(FitsIn& file) {
   shape.setContiguous(bases, lengths.data());
   MArray<T, N> a(&shape);
   // The fresh storage is written whole: fault its pages in with one call, not one by one.
-  fitsPrefaultMemory(a.firstElement(), static_cast<long>(count * sizeof(T)));
+  prefaultMemory(a.firstElement(), static_cast<long>(count * sizeof(T)));
   MArrayIter<T, N> it(a);
   file.readDataArray(it);
   return a;

@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdint>
-
 #include "orv/fits/fits_exception.h"
 
 namespace orv {
@@ -42,22 +40,6 @@ void fitsPrefaultWritable(unsigned char* map, long from, long to) {
 #else
   (void)map, (void)from, (void)to;
 #endif
-}
-
-void fitsPrefaultMemory(void* p, long bytes) {
-#ifdef MADV_POPULATE_WRITE
-  fitsAdviseMemory(p, bytes, MADV_POPULATE_WRITE);
-#else
-  (void)p, (void)bytes;
-#endif
-}
-
-void fitsAdviseMemory(void* p, long bytes, int advice) {
-  const auto page = static_cast<std::uintptr_t>(getpagesize());
-  const auto begin = reinterpret_cast<std::uintptr_t>(p);
-  const std::uintptr_t first = (begin + page - 1) / page * page;
-  const std::uintptr_t last = (begin + static_cast<std::uintptr_t>(bytes)) / page * page;
-  if (bytes > 0 && last > first) ::madvise(reinterpret_cast<void*>(first), last - first, advice);
 }
 
 long fitsStartWriteBack(int fd, long from, long to, bool last) {

@@ -47,12 +47,6 @@ void fitsRequireFileHolds(int fd, const std::string& filename, long spanOffset, 
 // Faults the pages that hold bytes [from, to) in writable, in one call instead of one fault a
 // page; a hint, without effect where the kernel does not offer it.
 void fitsPrefaultWritable(unsigned char* map, long from, long to);
-// Faults the whole pages inside the `bytes` bytes of memory at `p` in writable, in one call; a
-// hint, as above, for fresh storage that is about to be filled.
-void fitsPrefaultMemory(void* p, long bytes);
-// Gives `advice` (an madvise advice) for the whole pages inside the `bytes` bytes of memory
-// at `p`; a hint, without effect where the kernel refuses it.
-void fitsAdviseMemory(void* p, long bytes, int advice);
 // Starts the write-back of the whole pages from `from` (page-aligned) up to byte `to`, or up
 // to `to` itself when `last`, without waiting for it; returns where the next call starts. A
 // hint: the write-back is waited for, and its errors are reported, by the final sync.
