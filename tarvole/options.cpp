@@ -13,11 +13,25 @@
 
 namespace {
 
-// Values the run cannot work with: a step below 1 never ends the grid, a binning radius below 1
-// breaks the cell formulas.
+// The largest pixel distance an option may give: far beyond any image, and small enough that
+// sums of such distances and pixel numbers stay well inside int.
+constexpr int farthest_pixel = 1000000;
+
+// Values the run cannot work with: a step or radius below 1 never ends the grid or breaks the
+// cell formulas; positions and radii beyond farthest_pixel overflow the pixel arithmetic or
+// make every box span the whole image.
 std::string invalid_value(const Pliste& r) {
-  if (r.intervall < 1) return "intervall must be at least 1, not " + int2str(r.intervall);
-  if (r.binradius < 1) return "radius must be at least 1, not " + int2str(r.binradius);
+  const auto out_of_range = [](const char* name, int value, int low) -> std::string {
+    if (value < low) return std::string(name) + " must be at least " + int2str(low) + ", not " + int2str(value);
+    if (value > farthest_pixel)
+      return std::string(name) + " must be at most " + int2str(farthest_pixel) + ", not " + int2str(value);
+    return "";
+  };
+  for (const std::string& problem :
+       {out_of_range("intervall", r.intervall, 1), out_of_range("radius", r.binradius, 1),
+        out_of_range("-a (box radius)", r.radius, 1), out_of_range("galcenter", r.galcenter[0], -farthest_pixel),
+        out_of_range("galcenter", r.galcenter[1], -farthest_pixel)})
+    if (!problem.empty()) return problem;
   return "";
 }
 
