@@ -74,6 +74,43 @@ inline void makeImages(const std::string& dir, const ImageSets& sets) {
   ASSERT_EQ(runImageScript("make", dir, json + "}", &output), 0) << output;
 }
 
+// The name of a case as a test name and a directory name: blanks and hyphens become underscores.
+inline std::string caseName(std::string name) {
+  for (char& c : name)
+    if (c == ' ' || c == '-') c = '_';
+  return name;
+}
+
+// The case names (the part after the last '/') of the tests of the running suite that this
+// test program runs, so that a suite makes only the images of those (ctest runs one per program).
+inline std::set<std::string> runningCases() {
+  std::set<std::string> running;
+  const testing::TestSuite* suite = testing::UnitTest::GetInstance()->current_test_suite();
+  for (int i = 0; suite != nullptr && i < suite->total_test_count(); ++i) {
+    if (!suite->GetTestInfo(i)->should_run()) continue;
+    const std::string name = suite->GetTestInfo(i)->name();
+    running.insert(name.substr(name.rfind('/') + 1));
+  }
+  return running;
+}
+
+// A parameterised table of cases, each with a name and its images, made by cases(). The images
+// of the cases this test program runs are made once, with one start of python, each case in
+// the subdirectory caseName(name) of scratch.
+template <class Case, std::vector<Case> (*cases)()>
+class ImageCaseTable : public testing::TestWithParam<Case> {
+ protected:
+  static void SetUpTestSuite() {
+    scratch = test_support::programScratchDir("brisel_test");
+    const std::set<std::string> running = runningCases();
+    ImageSets sets;
+    for (const Case& c : cases())
+      if (running.count(caseName(c.name))) sets.emplace_back(caseName(c.name), c.images);
+    makeImages(scratch, sets);
+  }
+  static inline std::string scratch;
+};
+
 // Every regular file below a directory (by its path relative to the directory) with its contents.
 inline std::map<std::string, std::string> snapshot(const std::string& dir) {
   std::map<std::string, std::string> files;

@@ -219,39 +219,7 @@ std::vector<Case> cases() {
   };
 }
 
-std::string caseDir(const Case& c) {
-  std::string name = c.name;
-  std::replace(name.begin(), name.end(), ' ', '_');
-  return name;
-}
-
-// The name of a case's test: its directory name, letters, digits and underscores only.
-std::string testName(const Case& c) {
-  std::string name = caseDir(c);
-  std::replace(name.begin(), name.end(), '-', '_');
-  return name;
-}
-
-// The images of every case, made with one start of python for the whole table.
-class BriselProgram : public testing::TestWithParam<Case> {
- protected:
-  // Makes the images of the cases this test program runs (ctest runs one case per program).
-  static void SetUpTestSuite() {
-    scratch = test_support::programScratchDir("brisel_test");
-    std::set<std::string> running;
-    const testing::TestSuite* suite = testing::UnitTest::GetInstance()->current_test_suite();
-    for (int i = 0; suite != nullptr && i < suite->total_test_count(); ++i)
-      if (suite->GetTestInfo(i)->should_run()) {
-        const std::string name = suite->GetTestInfo(i)->name();
-        running.insert(name.substr(name.rfind('/') + 1));
-      }
-    brisel_test::ImageSets sets;
-    for (const Case& c : cases())
-      if (running.count(testName(c))) sets.emplace_back(caseDir(c), c.images);
-    brisel_test::makeImages(scratch, sets);
-  }
-  static inline std::string scratch;
-};
+class BriselProgram : public brisel_test::ImageCaseTable<Case, cases> {};
 
 void prepare(const Case& c, const std::string& dir) {
   std::filesystem::create_directories(dir);
@@ -281,7 +249,7 @@ std::string withDirectory(std::string argument, const std::string& dir) {
 
 TEST_P(BriselProgram, EndsWithItsStatusMessagesAndFiles) {
   const Case& c = GetParam();
-  const std::string dir = scratch + caseDir(c);
+  const std::string dir = scratch + brisel_test::caseName(c.name);
   prepare(c, dir);
   const auto before = brisel_test::snapshot(dir);
 
@@ -309,6 +277,8 @@ TEST_P(BriselProgram, EndsWithItsStatusMessagesAndFiles) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, BriselProgram, testing::ValuesIn(cases()),
-                         [](const testing::TestParamInfo<Case>& info) { return testName(info.param); });
+                         [](const testing::TestParamInfo<Case>& info) {
+                           return brisel_test::caseName(info.param.name);
+                         });
 
 }  // namespace
