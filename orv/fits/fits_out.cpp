@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <iostream>
 #include <memory>
 #include <ostream>
 #include <vector>
@@ -59,7 +60,39 @@ FitsOut::FitsOut(const std::string& filename, const FitsHeader& header, bool qui
 FitsOut::FitsOut(const char* filename, const FitsHeader& header, bool quiet, bool noJunk)
     : FitsOut(std::string(filename), header, quiet, noJunk) {}
 
-FitsOut::~FitsOut() = default;
+FitsOut::~FitsOut() {
+  if (newFile__.path.empty() || newFileFailed__) return;
+  // Filled piece by piece: complete unless a piece is still open or an exception is unwinding
+  // the writer's scope.
+  const bool complete = !wholeImage__ && map == nullptr && std::uncaught_exceptions() <= exceptionsAtStart__;
+  unmap__();
+  if (!complete) {
+    dropNewFile__();
+    return;
+  }
+  try {
+    finishNewFile__();
+  } catch (const FitsException& e) {
+    std::cerr << e.what() << std::endl;
+  }
+}
+
+void FitsOut::finishNewFile__() {
+  const FitsNewFile done = newFile__;
+  newFile__ = FitsNewFile();
+  commitFitsNewFile(done);
+}
+
+void FitsOut::dropNewFile__() {
+  discardFitsNewFile(newFile__);
+  newFile__ = FitsNewFile();
+}
+
+void FitsOut::failNewFile__(const std::string& message) {
+  discardFitsNewFile(newFile__);
+  newFileFailed__ = true;
+  throw FitsException(message);
+}
 
 void FitsOut::setBitpixOut(int newBitpix) {
   if (map) throw FitsException("cannot reset bitpix while file is open");
@@ -120,27 +153,37 @@ void FitsOut::resetMandatories(int newBitpix, int newNaxis, const int* lengths) 
 }
 
 int FitsOut::setGeometry(int newBitpix, int newNaxis, const int* lengths) {
-  closeData();  // a mapping of the old file must not outlive its truncation
+  closeData();
+  // A file begun before and not finished is given up for the new one.
+  if (!newFile__.path.empty() && !newFileFailed__) dropNewFile__();
+  newFile__ = FitsNewFile();
+  newFileFailed__ = false;
+  wholeImage__ = false;
   resetMandatories(newBitpix, newNaxis, lengths);
   resetArrayKeys();
-  const int fd = ::open(filename.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) throw FitsException("cannot open file '" + filename + "' for writing");
-  FitsFileDescriptor guard(fd);
   const std::string text = writeHeader(!noJunk);
   dataOffset = static_cast<long>(text.size());
-  if (!writeAll(fd, text)) throw FitsException("cannot write to open file '" + filename + "'");
-  if (dataLength > 0) {
-    const long record = FitsPhysical_::RECORD_LENGTH;
-    long padded = 0;
-    long size = 0;
-    const bool overflow = __builtin_mul_overflow((dataLength - 1) / record + 1, record, &padded) ||
-                          __builtin_add_overflow(dataOffset, padded, &size);
-    // The data blocks are reserved, not only the size set: stores into a sparse file would
-    // fault on a full disk instead of failing here.
-    if (overflow || ::ftruncate(fd, size) != 0 || ::posix_fallocate(fd, dataOffset, padded) != 0)
-      throw FitsException("cannot (re)set file size for file '" + filename + "'");
-    if (::fsync(fd) != 0) throw FitsException("cannot sync file '" + filename + "' for writing");
+  const long record = FitsPhysical_::RECORD_LENGTH;
+  long padded = 0;
+  long size = dataOffset;
+  const bool overflow = dataLength > 0 && (__builtin_mul_overflow((dataLength - 1) / record + 1, record, &padded) ||
+                                           __builtin_add_overflow(dataOffset, padded, &size));
+  if (overflow) throw FitsException("cannot (re)set file size for file '" + filename + "'");
+
+  FitsNewFile file;
+  FitsFileDescriptor guard(createFitsNewFile(filename, file));
+  newFile__ = file;
+  try {
+    if (!file.inPlace) fitsRequireRoom(guard.get(), filename, size);
+  } catch (const FitsException& e) {
+    failNewFile__(e.message());
   }
+  if (!writeAll(guard.get(), text)) failNewFile__("cannot write to open file '" + filename + "'");
+  // The data blocks are reserved, not only the size set: stores into a sparse file would
+  // fault on a full disk instead of failing here.
+  if (dataLength > 0 && (::ftruncate(guard.get(), size) != 0 || ::posix_fallocate(guard.get(), dataOffset, padded) != 0))
+    failNewFile__("cannot (re)set file size for file '" + filename + "'");
+  if (::fsync(guard.get()) != 0) failNewFile__("cannot sync file '" + filename + "' for writing");
   return guard.release();
 }
 
@@ -157,10 +200,14 @@ void FitsOut::openData(int newBitpix, int newNaxis, const int* lengths) {
 
 int FitsOut::mapNewImage__(int newBitpix, int newNaxis, const int* lengths) {
   FitsFileDescriptor guard(setGeometry(newBitpix, newNaxis, lengths));
-  if (dataLength == 0) return -1;
+  wholeImage__ = true;
+  if (dataLength == 0) {
+    finishNewFile__();  // nothing to fill: the header is the whole file
+    return -1;
+  }
   const long length = dataOffset + dataLength;
   void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, guard.get(), 0);
-  if (p == MAP_FAILED) throw FitsException("cannot map file for writing");
+  if (p == MAP_FAILED) failNewFile__("cannot map file for writing");
   map = static_cast<unsigned char*>(p);
   mapLength = length;
   mapOffset = 0;
@@ -189,7 +236,8 @@ void FitsOut::setRegion(const util::Region& r) {
   const long spanOffset = dataOffset + first * bytpix;
   const long spanLength = (last - first + 1) * bytpix;
 
-  const int fd = ::open(filename.c_str(), O_RDWR | O_CLOEXEC);
+  // After a failure the new file is gone: the earlier file of the name must not be written.
+  const int fd = newFileFailed__ ? -1 : ::open(writtenPath__().c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) throw FitsException("cannot open file '" + filename + "' for writing");
   FitsFileDescriptor guard(fd);
   fitsRequireFileHolds(fd, filename, spanOffset, spanLength);
@@ -203,19 +251,25 @@ void FitsOut::setRegion(const util::Region& r) {
 
 void FitsOut::closeData() {
   region.reset();
-  if (map == nullptr) return;
-  // Write-back errors (a full disk, an I/O error) surface here, not as a signal later. The
-  // mapping goes first: syncing pages that are still mapped write-protects each of them again
-  // with a TLB flush per page, which costs more than the write itself; unmapped, the dirty
-  // pages are written back by one fdatasync of the file.
-  unmap__();
-  const int fd = ::open(filename.c_str(), O_RDWR | O_CLOEXEC);
-  FitsFileDescriptor guard(fd);
-  if (fd < 0 || ::fdatasync(fd) != 0) throw FitsException("cannot sync file '" + filename + "' for writing");
+  if (map != nullptr) {
+    // Write-back errors (a full disk, an I/O error) surface here, not as a signal later. The
+    // mapping goes first: syncing pages that are still mapped write-protects each of them
+    // again with a TLB flush per page, which costs more than the write itself; unmapped, the
+    // dirty pages are written back by one fdatasync of the file.
+    unmap__();
+    const int fd = ::open(writtenPath__().c_str(), O_RDWR | O_CLOEXEC);
+    FitsFileDescriptor guard(fd);
+    if (fd < 0 || ::fdatasync(fd) != 0) {
+      const std::string message = "cannot sync file '" + filename + "' for writing";
+      if (newFile__.path.empty()) throw FitsException(message);
+      failNewFile__(message);
+    }
+  }
+  if (wholeImage__ && !newFile__.path.empty() && !newFileFailed__) finishNewFile__();
 }
 
 void FitsOut::copyData(FitsIn& in) {
-  // Creating the output truncates its file: never the one the input reads.
+  // The output never replaces the file the input reads.
   struct stat inStat, outStat;
   if (::stat(in.filename.c_str(), &inStat) == 0 && ::stat(filename.c_str(), &outStat) == 0 &&
       inStat.st_dev == outStat.st_dev && inStat.st_ino == outStat.st_ino)

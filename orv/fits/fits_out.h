@@ -4,6 +4,7 @@
 #define ORV_FITS_FITS_OUT_H
 
 #include <algorithm>
+#include <exception>
 #include <ostream>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "orv/fits/fits_header.h"
 #include "orv/fits/fits_in.h"
 #include "orv/fits/fits_map.h"
+#include "orv/fits/fits_new_file.h"
 #include "orv/marray.h"
 #include "util/region.h"
 
@@ -22,8 +24,11 @@ namespace orv {
 // stored straight into it; or a region of an existing output file mapped for filling it
 // piece by piece.
 //
-// Never name a file that an open FitsIn maps: creating the output truncates the file under
-// the reader.
+// The file is made beside its name and takes the name only when it is complete: a whole image
+// when closeData ends it, an image filled piece by piece (setGeometry, then setRegion for each
+// piece) when the writer is destroyed with no piece left open and no exception under way. A
+// write that fails leaves an earlier file of the name as it was and removes the unfinished one;
+// a reader that maps the earlier file keeps seeing it.
 class FitsOut : public FitsHeader, public FitsIO {
  public:
   FitsOut();
@@ -84,10 +89,22 @@ class FitsOut : public FitsHeader, public FitsIO {
   long imageElements__() const;
   template <class Iter>
   void checkElementCount__(const Iter& it, long expected) const;
+  // The file that setGeometry made, given its name (in closeData for a whole image, in the
+  // destructor for one filled piece by piece), or removed.
+  void finishNewFile__();
+  void dropNewFile__();
+  // Marks the new file as failed, removes it and throws message: its name keeps what it held.
+  [[noreturn]] void failNewFile__(const std::string& message);
+  // The file that stores go to: the new file while there is one, else the named file.
+  const std::string& writtenPath__() const { return newFile__.path.empty() ? filename : newFile__.path; }
 
   bool noJunk = false;
   int bitpixOut = 0;
   std::string origin;
+  FitsNewFile newFile__;          // path empty when no file is being made
+  bool wholeImage__ = false;      // the new file is complete when closeData ends its mapping
+  bool newFileFailed__ = false;   // the new file was removed after a failure; nothing more goes to it
+  int exceptionsAtStart__ = std::uncaught_exceptions();
 };
 
 template <class Iter>

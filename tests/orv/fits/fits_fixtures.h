@@ -4,6 +4,8 @@
 #define TESTS_ORV_FITS_FITS_FIXTURES_H
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -109,6 +111,26 @@ inline bool sameValue(T a, T b) {
   }
   return a == b;
 }
+
+// A small tmpfs mounted for one test (needs root); unmounted again at the end.
+class SmallFilesystem {
+ public:
+  explicit SmallFilesystem(const char* size) : dir_(test_support::programScratchDir("orv_fits")) {
+    mounted_ = geteuid() == 0 && mount("tmpfs", dir_.c_str(), "tmpfs", 0, size) == 0;
+  }
+  SmallFilesystem(const SmallFilesystem&) = delete;
+  SmallFilesystem& operator=(const SmallFilesystem&) = delete;
+  ~SmallFilesystem() {
+    if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  const std::string& dir() const { return dir_; }
+  bool makeReadOnly() { return mount("tmpfs", dir_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
+
+ private:
+  std::string dir_;
+  bool mounted_ = false;
+};
 
 }  // namespace fits_test
 

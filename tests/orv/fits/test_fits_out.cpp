@@ -233,12 +233,14 @@ TEST(FitsOutHeader, CopiedHeaderIsWrittenInCanonicalOrderWithoutObsoleteCards) {
   // Through a writer: the scaling, originator, group counts and checksums are dropped; BLANK
   // stays with an integer BITPIX and goes with a floating-point one.
   for (int bitpix : {16, -32}) {
-    orv::FitsOut out(dir + "out.fits", in, true, false);
-    util::Region full(2);
-    full.setRange(1, 1, 4);
-    full.setRange(2, 1, 3);
     const std::time_t before = std::time(nullptr);
-    out.setGeometry(bitpix, full);
+    {
+      orv::FitsOut out(dir + "out.fits", in, true, false);
+      util::Region full(2);
+      full.setRange(1, 1, 4);
+      full.setRange(2, 1, 3);
+      out.setGeometry(bitpix, full);
+    }
     const std::string header = headerText(dir + "out.fits");
     std::vector<std::string> want = {"SIMPLE", "BITPIX", "NAXIS", "NAXIS1", "NAXIS2", "EXTEND"};
     if (bitpix > 0) want.push_back("BLANK");
@@ -290,18 +292,21 @@ TEST(FitsOutHeader, CardsOutsidePrintableAsciiAreLeftOutWithAWarning) {
 
 TEST(FitsOutHeader, GeometryOfMandatoryCardsOnlyIsOneRecordAndPaddedData) {
   const std::string dir = test_support::programScratchDir("orv_fits");
-  orv::FitsOut out(dir + "g.fits");
-  util::Region r(2);
-  r.setRange(1, 1, 100);
-  r.setRange(2, 1, 50);
-  out.setGeometry(-32, r);
-  EXPECT_EQ(out.getBitpixOut(), -32);
-  EXPECT_EQ(out.getDataOffset(), 2880);
+  {
+    orv::FitsOut out(dir + "g.fits");
+    util::Region r(2);
+    r.setRange(1, 1, 100);
+    r.setRange(2, 1, 50);
+    out.setGeometry(-32, r);
+    EXPECT_EQ(out.getBitpixOut(), -32);
+    EXPECT_EQ(out.getDataOffset(), 2880);
+    EXPECT_EQ(fits_test::messageOf([&] { out.begin(); }),  // nothing is mapped
+              "Attempt to write file of unspecified geometry.");
+    out.setBitpixOut(16);  // allowed while nothing is mapped
+  }
+  // The file gets its name when the writer is done with it.
   const std::vector<unsigned char> bytes = fits_test::readBytes(dir + "g.fits");
   EXPECT_EQ(bytes.size(), 2880u + 20160u);
-  EXPECT_EQ(fits_test::messageOf([&] { out.begin(); }),  // nothing is mapped
-            "Attempt to write file of unspecified geometry.");
-  out.setBitpixOut(16);                           // allowed while nothing is mapped
 
   orv::FitsOut none(dir + "none.fits");
   none.openData(8, 0, nullptr);
@@ -354,24 +359,31 @@ TEST(FitsOutRegions, RowByRowEqualsWholeWriteAndTouchesNothingElse) {
     whole.setBitpixOut(bitpix);
     whole << image;
 
-    orv::FitsOut rows(dir + "rows.fits");
-    rows.setGeometry(bitpix, full);
-    for (int y = 1; y <= 23; ++y) {
-      util::Region row(2);
-      row.setRange(1, 1, 37);
-      row.setRange(2, y, y);
-      rows.setRegion(row);
-      orv::MArray<float, 1> line(37);
-      for (int x = 1; x <= 37; ++x) line(x) = image(x, y);
-      rows << line;
+    {
+      orv::FitsOut rows(dir + "rows.fits");
+      rows.setGeometry(bitpix, full);
+      for (int y = 1; y <= 23; ++y) {
+        util::Region row(2);
+        row.setRange(1, 1, 37);
+        row.setRange(2, y, y);
+        rows.setRegion(row);
+        orv::MArray<float, 1> line(37);
+        for (int x = 1; x <= 37; ++x) line(x) = image(x, y);
+        rows << line;
+      }
     }
     EXPECT_EQ(dataBytes(dir + "rows.fits"), dataBytes(dir + "whole.fits"));
   }
 
-  // A sentinel-filled data segment: a region write changes exactly the region's bytes, and an
-  // array of the wrong size is refused before anything is stored.
-  orv::FitsOut out(dir + "sentinel.fits");
-  out.setGeometry(16, full);
+  // A sentinel-filled data segment of an existing file: a region write changes exactly the
+  // region's bytes, and an array of the wrong size is refused before anything is stored.
+  {
+    orv::FitsOut made(dir + "sentinel.fits");
+    made.setGeometry(16, full);
+  }
+  orv::FitsIn existing(dir + "sentinel.fits", true);
+  orv::FitsOut out(dir + "sentinel.fits", existing, true, false);
+  out.setBitpixOut(16);
   const long offset = out.getDataOffset();
   std::vector<unsigned char> bytes = fits_test::readBytes(dir + "sentinel.fits");
   std::fill(bytes.begin() + offset, bytes.end(), 0xAB);

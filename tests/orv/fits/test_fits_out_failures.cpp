@@ -3,7 +3,6 @@
 // success.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -52,31 +51,13 @@ std::string writeImage(const std::string& file, int nx, int ny) {
   });
 }
 
-// A small tmpfs mounted for one test (needs root); unmounted again at the end.
-class SmallFilesystem {
- public:
-  explicit SmallFilesystem(const char* size) : dir_(test_support::programScratchDir("orv_fits")) {
-    mounted_ = geteuid() == 0 && mount("tmpfs", dir_.c_str(), "tmpfs", 0, size) == 0;
-  }
-  ~SmallFilesystem() {
-    if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
-  }
-  bool mounted() const { return mounted_; }
-  const std::string& dir() const { return dir_; }
-  bool makeReadOnly() { return mount("tmpfs", dir_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
-
- private:
-  std::string dir_;
-  bool mounted_ = false;
-};
-
 TEST(FitsOutFailures, MissingDirectory) {
   const std::string file = "/nonexistent-directory-of-the-fits-tests/out.fits";
   EXPECT_EQ(writeImage(file, 10, 10), "FitsException: cannot open file '" + file + "' for writing");
 }
 
 TEST(FitsOutFailures, ReadOnlyFile) {
-  SmallFilesystem fs("size=64k");
+  fits_test::SmallFilesystem fs("size=64k");
   std::string file;
   if (fs.mounted()) {
     // Root may write any file: a read-only filesystem refuses even root.
@@ -94,15 +75,17 @@ TEST(FitsOutFailures, ReadOnlyFile) {
 }
 
 TEST(FitsOutFailures, FullFilesystem) {
-  SmallFilesystem fs("size=64k");
+  fits_test::SmallFilesystem fs("size=64k");
   if (!fs.mounted()) GTEST_SKIP() << "no filesystem of limited size can be mounted here";
-  // The data do not fit: reserving their blocks fails before anything is stored.
+  // The data do not fit: refused before anything is written.
   const std::string big = fs.dir() + "big.fits";
-  EXPECT_EQ(writeImage(big, 200, 200), "FitsException: cannot (re)set file size for file '" + big + "'");
-  // Nothing left at all: the header cannot be written.
+  EXPECT_EQ(writeImage(big, 200, 200), "FitsException: not enough room for file '" + big +
+                                           "': it needs 164160 bytes, its file system has 65536 bytes free");
+  // Nothing left at all.
   fits_test::writeBytes(fs.dir() + "filler", std::vector<unsigned char>(80 * 1024, 1));
   const std::string small = fs.dir() + "small.fits";
-  EXPECT_EQ(writeImage(small, 10, 10), "FitsException: cannot write to open file '" + small + "'");
+  EXPECT_EQ(writeImage(small, 10, 10), "FitsException: not enough room for file '" + small +
+                                           "': it needs 5760 bytes, its file system has 0 bytes free");
 }
 
 TEST(FitsOutFailures, FileSizeLimitAndDeviceWithoutSpace) {
