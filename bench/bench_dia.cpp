@@ -21,9 +21,10 @@
 
 #include "dia/basis_correlation.h"
 #include "dia/dia.h"
-#include "dia/dia_files.h"
 #include "dia/footprint_spread.h"
 #include "dia/normal_matrix.h"
+#include "dia/product_names.h"
+#include "orv/fits/fits_image.h"
 #include "tests/dia/dia_plain_correlation.h"
 
 namespace {
@@ -455,11 +456,11 @@ BENCHMARK(BM_StarBoxFit)->Unit(benchmark::kMillisecond);
 void BM_StarBoxFitReadsOnly(benchmark::State& state) {
   StarProducts& p = starProducts();
   for (auto _ : state) {
-    auto mask = dia_files::readBox<short>(p.dir + "rmask_calc.fits", 78, 178, 78, 178);
-    auto vr = dia_files::readBox<float>(p.dir + "e2.image_r.fits", 61, 195, 61, 195);
-    auto bb = dia_files::readBox<float>(p.dir + "bb0000.fits", 78, 178, 78, 178);
+    auto mask = orv::readFitsBox<short>(p.dir + "rmask_calc.fits", 78, 178, 78, 178);
+    auto vr = orv::readFitsBox<float>(p.dir + "e2.image_r.fits", 61, 195, 61, 195);
+    auto bb = orv::readFitsBox<float>(p.dir + "bb0000.fits", 78, 178, 78, 178);
     for (int q = 1; q <= 50; ++q) {
-      auto cc = dia_files::readBox<float>(dia_files::basisImageName(p.dir, q), 78, 178, 78, 178);
+      auto cc = orv::readFitsBox<float>(dia_files::basisImageName(p.dir, q), 78, 178, 78, 178);
       benchmark::DoNotOptimize(cc.firstElement());
     }
     benchmark::DoNotOptimize(mask.firstElement());
@@ -515,14 +516,14 @@ void BM_ConvolveReadsAlone(benchmark::State& state) {
   FieldFit& f = fieldFit();
   const diffima& e = *f.engine;
   for (auto _ : state) {
-    auto r = dia_files::readBox<float>(f.dir + "image_r.fits", e.bx0, e.bx1, e.by0, e.by1);
-    auto m = dia_files::readBox<short>(f.dir + "rmask_conv.fits", e.mx0, e.mx1, e.my0, e.my1);
+    auto r = orv::readFitsBox<float>(f.dir + "image_r.fits", e.bx0, e.bx1, e.by0, e.by1);
+    auto m = orv::readFitsBox<short>(f.dir + "rmask_conv.fits", e.mx0, e.mx1, e.my0, e.my1);
     benchmark::DoNotOptimize(r.firstElement());
     benchmark::DoNotOptimize(m.firstElement());
-    auto bb = dia_files::readWhole<float>(f.dir + "bb0000.fits");
+    auto bb = orv::readFitsImage<float>(f.dir + "bb0000.fits");
     benchmark::DoNotOptimize(bb.firstElement());
     for (int q = 1; q <= 50; ++q) {
-      auto cc = dia_files::readWhole<float>(dia_files::basisImageName(f.dir, q));
+      auto cc = orv::readFitsImage<float>(dia_files::basisImageName(f.dir, q));
       benchmark::DoNotOptimize(cc.firstElement());
     }
   }

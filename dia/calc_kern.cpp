@@ -7,11 +7,12 @@
 
 #include "dia/cell_median.h"
 #include "dia/dia.h"
-#include "dia/dia_files.h"
 #include "dia/normal_matrix.h"
+#include "dia/product_names.h"
 #include "numerics/linsolve.h"
 #include "numerics/printf.h"
 #include "numerics/stopwatch.h"
+#include "orv/fits/fits_image.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ class ReadTimer {
 template <class T>
 orv::MArray<T, 2> timedRead(Stopwatch& watch, const std::string& file, int x0, int x1, int y0, int y1) {
   ReadTimer timer(watch);
-  return dia_files::readBox<T>(file, x0, x1, y0, y1);
+  return orv::readFitsBox<T>(file, x0, x1, y0, y1);
 }
 
 void printFitArea(int mx0, int mx1, int my0, int my1) {
@@ -327,7 +328,7 @@ bool diffima::addStampSums__(int c, int s, int x0, int cx1, int y0, int cy1, boo
     orv::MArray<int, 2> cellMask(orv::Range(fx0, fx1), orv::Range(fy0, fy1));
     for (int y = fy0; y <= fy1; ++y)
       for (int x = fx0; x <= fx1; ++x) cellMask(x, y) = imask(x, y) ? 1 : 0;
-    dia_files::writeImage("irmask_calc_cell.fits", cellMask);
+    orv::writeFitsImage("irmask_calc_cell.fits", cellMask);
   }
   long n = 0;
   for (int y = fy0; y <= fy1; ++y)
@@ -386,7 +387,7 @@ bool diffima::addStampSums__(int c, int s, int x0, int cx1, int y0, int cy1, boo
     for (int i = 0; i <= bg_order; ++i)
       for (int j = 0; j <= bg_order - i; ++j) pack(dia_files::backgroundTermName(refpath, i, j));
     for (int q = 1; q <= mat - nbg; ++q) pack(dia_files::basisImageName(refpath, q));
-    if (V > 4) dia_files::writeImage("ttti.fits", image_i);
+    if (V > 4) orv::writeFitsImage("ttti.fits", image_i);
   } else {
     if (V > 2) cc.describeSelf();
     setOffsets(cc.stride(1), cc.stride(2));

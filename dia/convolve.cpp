@@ -5,7 +5,8 @@
 #include <iostream>
 
 #include "dia/dia.h"
-#include "dia/dia_files.h"
+#include "dia/product_names.h"
+#include "orv/fits/fits_image.h"
 
 bool diffima::convolutionAreaOk__(const orv::Range& rx, const orv::Range& ry) const {
   const bool ok = fitCompleted__() && rx.first <= mx0 && rx.last >= mx1 && ry.first <= my0 && ry.last >= my1;
@@ -32,9 +33,10 @@ int diffima::convolve(const orv::MArray<float, 2>& img, orv::MArray<float, 2>& r
     backgr = 0.0f;
     image_rk = 0.0f;
     nimage_i = 0.0f;
-    const orv::MArray<float, 2> reference = dia_files::readBox<float>(
-        refpath + (imageMode ? dia_files::modifiedReference : dia_files::referenceVariance), bx0, bx1, by0, by1);
-    const orv::MArray<short, 2> mask = dia_files::readBox<short>(
+    const orv::MArray<float, 2> reference = orv::readFitsBox<float>(
+        refpath + (imageMode ? dia_files::modifiedReference : dia_files::referenceVariance), bx0, bx1, by0,
+        by1);
+    const orv::MArray<short, 2> mask = orv::readFitsBox<short>(
         refpath + (imageMode ? dia_files::convMask : dia_files::varianceConvMask), mx0, mx1, my0, my1);
     if (V > 2) {
       std::cout << "convolve: image_r Array" << std::endl;
@@ -127,9 +129,9 @@ int diffima::convolve(const orv::MArray<float, 2>& img, orv::MArray<float, 2>& r
         }
       }
     if (V > 2) {
-      dia_files::writeImage(imageMode ? "image_rk.fits" : "e2.image_rk.fits", image_rk);
-      dia_files::writeImage(imageMode ? "nimage_i.fits" : "e.nimage_i.fits", nimage_i);
-      if (imageMode) dia_files::writeImage("backgr.fits", backgr);
+      orv::writeFitsImage(imageMode ? "image_rk.fits" : "e2.image_rk.fits", image_rk);
+      orv::writeFitsImage(imageMode ? "nimage_i.fits" : "e.nimage_i.fits", nimage_i);
+      if (imageMode) orv::writeFitsImage("backgr.fits", backgr);
     }
     const long t1 = static_cast<long>(std::time(nullptr));
     if (V > 2) std::cout << std::endl << " convolution   ended after " << t1 - t0 << " sec" << std::endl;

@@ -5,7 +5,8 @@
 #include <iostream>
 
 #include "dia/dia.h"
-#include "dia/dia_files.h"
+#include "dia/product_names.h"
+#include "orv/fits/fits_image.h"
 
 int diffima::convolve_kern(orv::Range rx, orv::Range ry, orv::MArray<float, 2>& out) {
   return convolveKernel__(false, rx, ry, out);
@@ -50,13 +51,14 @@ int diffima::convolveKernel__(bool variance, const orv::Range& rx, const orv::Ra
       std::cout << " ############# convolution error image ########### " << std::endl;
       if (V > 2) printArea();
     }
-    orv::MArray<float, 2> image_r = dia_files::readBox<float>(
-        refpath + (variance ? dia_files::referenceVariance : dia_files::modifiedReference), bx0, bx1, by0, by1);
+    orv::MArray<float, 2> image_r = orv::readFitsBox<float>(
+        refpath + (variance ? dia_files::referenceVariance : dia_files::modifiedReference), bx0, bx1, by0,
+        by1);
     if (V > 2) {
       std::cout << (variance ? "convolve: e2image_r Array" : "convolve: image_r Array  ") << std::endl;
       image_r.describeSelf();
     }
-    const orv::MArray<short, 2> mask = dia_files::readBox<short>(
+    const orv::MArray<short, 2> mask = orv::readFitsBox<short>(
         refpath + (variance ? dia_files::varianceConvMask : dia_files::convMask), mx0, mx1, my0, my1);
     orv::MArray<float, 2> image_rk(orv::Range(mx0, mx1), orv::Range(my0, my1));
     image_rk = 0.0f;

@@ -4,7 +4,8 @@
 
 #include "dia/basis_correlation.h"
 #include "dia/dia.h"
-#include "dia/dia_files.h"
+#include "dia/product_names.h"
+#include "orv/fits/fits_image.h"
 
 namespace {
 
@@ -34,11 +35,12 @@ void diffima::readReferenceProducts__(orv::MArray<float, 2>& image_r, orv::MArra
               << " my0 = " << my0 << std::endl
               << " my1 = " << my1 << std::endl
               << std::endl;
-  image_r.makeReference(dia_files::readBox<float>(refpath + dia_files::modifiedReference, bx0, bx1, by0, by1));
+  image_r.makeReference(orv::readFitsBox<float>(refpath + dia_files::modifiedReference, bx0, bx1, by0, by1));
   if (!no_ref_error)
-    e2image_r.makeReference(dia_files::readBox<float>(refpath + dia_files::referenceVariance, bx0, bx1, by0, by1));
-  rmask_calc.makeReference(dia_files::readBox<short>(refpath + dia_files::calcMask, mx0, mx1, my0, my1));
-  rmask_conv.makeReference(dia_files::readBox<short>(refpath + dia_files::convMask, mx0, mx1, my0, my1));
+    e2image_r.makeReference(
+        orv::readFitsBox<float>(refpath + dia_files::referenceVariance, bx0, bx1, by0, by1));
+  rmask_calc.makeReference(orv::readFitsBox<short>(refpath + dia_files::calcMask, mx0, mx1, my0, my1));
+  rmask_conv.makeReference(orv::readFitsBox<short>(refpath + dia_files::convMask, mx0, mx1, my0, my1));
   if (verbose > 2) {
     std::cout << "calc_reference: image_r Array:" << std::endl;
     image_r.describeSelf();
@@ -202,7 +204,7 @@ int diffima::calc_basis(const orv::MArray<float, 2>& image_r, const orv::MArray<
         if (verbose > 3) std::cout << nbg << " ";
         std::cout.flush();
         if (!basis_in_memory) {
-          dia_files::writeImage(dia_files::backgroundTermName(refpath, i, j), W);
+          orv::writeFitsImage(dia_files::backgroundTermName(refpath, i, j), W);
         } else {
           if (verbose > 2) std::cout << " CX = " << CX << " CY = " << CY << std::endl;
           store(cc, W, nbg);
@@ -256,9 +258,8 @@ int diffima::calc_basis(const orv::MArray<float, 2>& image_r, const orv::MArray<
               }
             if (verbose > 0) std::cout << p - nbg << " " << std::flush;
             if (!basis_in_memory) {
-              dia_files::writeImage(dia_files::basisImageName(refpath, p - nbg), W);
-              if (variances)
-                dia_files::writeImage(dia_files::basisVarianceName(refpath, p - nbg), V);
+              orv::writeFitsImage(dia_files::basisImageName(refpath, p - nbg), W);
+              if (variances) orv::writeFitsImage(dia_files::basisVarianceName(refpath, p - nbg), V);
             } else {
               store(cc, W, p);
               if (variances) store(e2cc, V, p);

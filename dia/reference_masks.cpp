@@ -5,8 +5,9 @@
 #include <iostream>
 
 #include "dia/dia.h"
-#include "dia/dia_files.h"
 #include "dia/footprint_spread.h"
+#include "dia/product_names.h"
+#include "orv/fits/fits_image.h"
 
 bool diffima::fixArea__(const util::Region& region, int X0, int X1, int Y0, int Y1) {
   if (region.getStart(1) != 0) mx0 = region.getStart(1);
@@ -90,7 +91,7 @@ bool diffima::getpicsR(const orv::MArray<float, 2>& ref, const orv::MArray<float
         const float p = ref(x, y);
         if (p != 0.0f && std::isfinite(p)) image_r(x, y) = scale > 0 ? p * scale : p;
       }
-    dia_files::writeImage(refpath + dia_files::modifiedReference, image_r);
+    orv::writeFitsImage(refpath + dia_files::modifiedReference, image_r);
     if (verbose > 9) {
       std::cout << "getpicsR: image_r.fits" << std::endl;
       image_r.describeSelf();
@@ -138,8 +139,8 @@ bool diffima::getpicsR(const orv::MArray<float, 2>& ref, const orv::MArray<float
             if (static_cast<double>(dx * dx + dy * dy) <= reach) e2image_r(x + dx, y + dy) = -1.0f;
       }
   }
-  dia_files::writeImage(refpath + dia_files::modifiedReference, image_r);
-  dia_files::writeImage(refpath + dia_files::referenceVariance, e2image_r);
+  orv::writeFitsImage(refpath + dia_files::modifiedReference, image_r);
+  orv::writeFitsImage(refpath + dia_files::referenceVariance, e2image_r);
   if (verbose > 9) {
     std::cout << "getpicsR: image_r.fits" << std::endl;
     image_r.describeSelf();
@@ -152,7 +153,7 @@ bool diffima::getpicsR(const orv::MArray<float, 2>& ref, const orv::MArray<float
 
 bool diffima::getpicsRmasks(util::Region& region, std::string varmask) {
   if (verbose > 0) std::cout << "############### calculate reference masks ##############" << std::endl;
-  orv::MArray<float, 2> image_r = dia_files::readWhole<float>(refpath + dia_files::modifiedReference);
+  orv::MArray<float, 2> image_r = orv::readFitsImage<float>(refpath + dia_files::modifiedReference);
   const orv::Range rx(image_r.first(1), image_r.last(1)), ry(image_r.first(2), image_r.last(2));
   if (!fixArea__(region, image_r.first(1), image_r.last(1), image_r.first(2), image_r.last(2))) {
     std::cerr << "wrong area in diffima" << std::endl;
@@ -165,7 +166,7 @@ bool diffima::getpicsRmasks(util::Region& region, std::string varmask) {
   mask = 1;
   if (!varmask.empty()) {
     if (verbose > 1) std::cout << " use varmask: " << varmask << std::endl;
-    const orv::MArray<short, 2> file = dia_files::readWhole<short>(varmask);
+    const orv::MArray<short, 2> file = orv::readFitsImage<short>(varmask);
     for (int y = by0; y <= by1; ++y)
       for (int x = bx0; x <= bx1; ++x)
         if (file(x, y) == 0) mask(x, y) = 0;
@@ -176,7 +177,7 @@ bool diffima::getpicsRmasks(util::Region& region, std::string varmask) {
   if (no_ref_error) {
     e2.makeReference(image_r);
   } else {
-    e2.makeReference(dia_files::readWhole<float>(refpath + dia_files::referenceVariance));
+    e2.makeReference(orv::readFitsImage<float>(refpath + dia_files::referenceVariance));
     image_r.free();
   }
   auto noVariance = [&](int x, int y) { return no_ref_error ? e2(x, y) == 0.0f : e2(x, y) <= 0.0f; };
@@ -204,7 +205,7 @@ bool diffima::getpicsRmasks(util::Region& region, std::string varmask) {
     dia_spread::spreadBad(rmask, mArea, mArea, bad, quad, verbose > 3 ? " " : nullptr);
   else
     dia_spread::spreadBad(rmask, mArea, bArea, bad, quad, verbose > (no_ref_error ? 3 : 4) ? " " : nullptr);
-  dia_files::writeImage(refpath + dia_files::calcMask, rmask);
+  orv::writeFitsImage(refpath + dia_files::calcMask, rmask);
   mask.free();
 
   // rmask_conv: valid where no pixel without variance (with keep_zero_var: without data)
@@ -214,20 +215,20 @@ bool diffima::getpicsRmasks(util::Region& region, std::string varmask) {
   for (int y = my0; y <= my1; ++y)
     for (int x = mx0; x <= mx1; ++x) rmask(x, y) = 1;
   if (keep_zero_var && !no_ref_error) {
-    const orv::MArray<float, 2> data = dia_files::readWhole<float>(refpath + dia_files::modifiedReference);
+    const orv::MArray<float, 2> data = orv::readFitsImage<float>(refpath + dia_files::modifiedReference);
     dia_spread::spreadBad(rmask, mArea, mArea, [&](int x, int y) { return data(x, y) == 0.0f; }, quad,
                           verbose > 3 ? "." : nullptr);
   } else {
     dia_spread::spreadBad(rmask, mArea, mArea, noVariance, quad, verbose > 3 ? "." : nullptr);
   }
-  dia_files::writeImage(refpath + dia_files::convMask, rmask);
+  orv::writeFitsImage(refpath + dia_files::convMask, rmask);
 
   if (verbose > 1) std::cout << std::endl << "### create ermask_conv..." << std::endl;
   rmask = 0;
   for (int y = my0; y <= my1; ++y)
     for (int x = mx0; x <= mx1; ++x) rmask(x, y) = 1;
   dia_spread::spreadBad(rmask, mArea, mArea, noVariance, quad, verbose > 3 ? " " : nullptr);
-  dia_files::writeImage(refpath + dia_files::varianceConvMask, rmask);
+  orv::writeFitsImage(refpath + dia_files::varianceConvMask, rmask);
   if (verbose > 1) std::cout << std::endl;
   return true;
 }

@@ -7,7 +7,7 @@
 #include <iostream>
 #include <string>
 
-#include "orv/fits/fits.h"
+#include "orv/fits/fits_image.h"
 #include "psf/korven_lib.h"
 
 namespace {
@@ -21,17 +21,11 @@ std::string numbered(const char* format, int k) {
   return name;
 }
 
-void write_float(const std::string& name, const orv::MArray<float, 2>& a) {
+// Names the file, then writes the image in single precision.
+template <class T>
+void write_float(const std::string& name, const orv::MArray<T, 2>& a) {
   std::cout << name << std::endl;
-  orv::FitsOut out(name);
-  out << a;
-}
-
-void write_float(const std::string& name, const orv::MArray<double, 2>& a) {
-  std::cout << name << std::endl;
-  orv::FitsOut out(name);
-  out.setBitpixOut(-32);
-  out << a;
+  orv::writeFitsImage(name, a, -32);
 }
 
 // A copy of img over c ± h on both axes, indexed -h..h.

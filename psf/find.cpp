@@ -7,21 +7,12 @@
 #include <utility>
 #include <vector>
 
-#include "orv/fits/fits.h"
+#include "orv/fits/fits_image.h"
 #include "psf/korven_lib.h"
 #include "psf/map_memory.h"
 
 namespace {
 
-// Writes a map as a single-precision FITS image.
-template <typename T>
-void write_map(const std::string& name, const orv::MArray<T, 2>& a) {
-  orv::MArray<float, 2> f(a.length(1), a.length(2));
-  for (int j = 1; j <= a.length(2); ++j)
-    for (int i = 1; i <= a.length(1); ++i) f(i, j) = static_cast<float>(a(i, j));
-  orv::FitsOut out(name);
-  out << f;
-}
 
 }  // namespace
 
@@ -77,10 +68,10 @@ void psf::find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MA
     }
   }
   if (verbose > 0) {
-    write_map("nchi_binned_" + name + ".fits", binned);
-    write_map("nchi_" + name + ".fits", nchi);
-    write_map("flux_" + name + ".fits", fluxMap);
-    write_map("error_" + name + ".fits", eflux);
+    orv::writeFitsImage("nchi_binned_" + name + ".fits", binned, -32);
+    orv::writeFitsImage("nchi_" + name + ".fits", nchi, -32);
+    orv::writeFitsImage("flux_" + name + ".fits", fluxMap, -32);
+    orv::writeFitsImage("error_" + name + ".fits", eflux, -32);
   }
 
   // The flag maps are only written out, so they exist only with verbose > 0.
@@ -117,8 +108,8 @@ void psf::find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MA
     }
   std::sort(stars.begin(), stars.end());
   if (flagMaps) {
-    write_map("min_" + name + ".fits", minimum);
-    write_map("star_" + name + ".fits", star);
+    orv::writeFitsImage("min_" + name + ".fits", minimum, -32);
+    orv::writeFitsImage("star_" + name + ".fits", star, -32);
   }
 
   const int count = static_cast<int>(stars.size());

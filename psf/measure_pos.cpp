@@ -5,16 +5,11 @@
 #include <iostream>
 
 #include "numerics/convert.h"
-#include "orv/fits/fits.h"
+#include "orv/fits/fits_image.h"
 #include "psf/korven_lib.h"
 
 namespace {
 
-void write_map(const std::string& name, const orv::MArray<double, 2>& map) {
-  orv::FitsOut out(name);
-  out.setBitpixOut(-32);
-  out << map;
-}
 
 }  // namespace
 
@@ -29,8 +24,8 @@ int psf::measure_pos(const orv::MArray<float, 2>& image, const orv::MArray<float
   orv::MArray<double, 2> nchi, fluxMap, efluxMap;
   mapping(image, error, x, y, nchi, fluxMap, efluxMap, box, box, radius, 1);
   if (verbose > 2) {
-    write_map("nchi_" + int2str(index, 5) + ".fits", nchi);
-    write_map("flux_" + int2str(index, 5) + ".fits", fluxMap);
+    orv::writeFitsImage("nchi_" + int2str(index, 5) + ".fits", nchi, -32);
+    orv::writeFitsImage("flux_" + int2str(index, 5) + ".fits", fluxMap, -32);
   }
   // The lowest cell: the first strictly below all before it.
   int mi = 0, mj = 0;

@@ -5,7 +5,7 @@
 #include <iostream>
 
 #include "numerics/convert.h"
-#include "orv/fits/fits.h"
+#include "orv/fits/fits_image.h"
 #include "psf/korven_lib.h"
 
 namespace {
@@ -33,19 +33,9 @@ std::string oversampling_name(const std::string& name, int subgrid) {
   return dir + tag + base;
 }
 
-// Writes a double array as a BITPIX -32 image.
-template <int N>
-void write_float_image(const std::string& name, const orv::MArray<double, N>& a) {
-  orv::FitsOut out(name);
-  out.setBitpixOut(-32);
-  out << a;
-}
-
 // Reads an image in single precision and returns it in double, indexed from 1.
 orv::MArray<double, 2> read_image(const std::string& name) {
-  orv::FitsIn in(name);
-  orv::MArray<float, 2> image;
-  in >> image;
+  const orv::MArray<float, 2> image = orv::readFitsImage<float>(name);
   orv::MArray<double, 2> a(image.length(1), image.length(2));
   a = image;
   return a;
@@ -66,8 +56,8 @@ void copy_centre(orv::MArray<double, 2>& dst, const orv::MArray<double, 2>& src,
 }  // namespace
 
 void psf::write_psf(std::string name) const {
-  write_float_image(name, _psf);
-  write_float_image("e." + name, _epsf);
+  orv::writeFitsImage(name, _psf, -32);
+  orv::writeFitsImage("e." + name, _epsf, -32);
 }
 
 // Both images are read before anything changes, so a failed read or a size
@@ -89,8 +79,8 @@ void psf::read_psf(std::string name) {
 
 void psf::writefits_psf(std::string name) const {
   const std::string file = oversampling_name(name, _subgrid);
-  write_float_image(file, _psf);
-  write_float_image(error_name_after_dir(file), _epsf);
+  orv::writeFitsImage(file, _psf, -32);
+  orv::writeFitsImage(error_name_after_dir(file), _epsf, -32);
 }
 
 void psf::readfits_psf(std::string name) {
@@ -123,8 +113,8 @@ void psf::readfits_psf(std::string name) {
 }
 
 void psf::write_binned_psf(std::string name) const {
-  write_float_image(name, _binned_psf);
-  write_float_image("e." + name, _ebinned_psf);
+  orv::writeFitsImage(name, _binned_psf, -32);
+  orv::writeFitsImage("e." + name, _ebinned_psf, -32);
 }
 
 void psf::write_binned(std::string name) const {
@@ -142,8 +132,8 @@ void psf::write_binned(std::string name) const {
           eslice(i, j) = _all_ebinned_psf(sx, sy, i, j);
         }
       }
-      write_float_image(file, slice);
-      write_float_image("e." + file, eslice);
+      orv::writeFitsImage(file, slice, -32);
+      orv::writeFitsImage("e." + file, eslice, -32);
     }
   }
 }

@@ -7,9 +7,9 @@
 #include <iostream>
 
 #include "numerics/spline.h"
+#include "orv/fits/fits_image.h"
 #include "tarvole/block_means.h"
 #include "tarvole/cell_grid.h"
-#include "tarvole/image_files.h"
 #include "tarvole/knots.h"
 #include "tarvole/names.h"
 
@@ -18,7 +18,7 @@ namespace {
 // "skygrid.fits" and "skygrid.tab": the knot values, fixed names in the
 // working directory.
 void writeSkygrid(const Knots& k) {
-  writeImage("skygrid.fits", k.z);
+  orv::writeFitsImage("skygrid.fits", k.z);
   std::ofstream tab("skygrid.tab");
   for (int q = k.py0; q <= k.py1; ++q) {
     for (int p = k.px0; p <= k.px1; ++p) tab << std::setw(15) << k.z(p, q) << " ";
@@ -34,7 +34,7 @@ void writePaintedImages(const std::string& name, const orv::MArray<double, 2>& G
   orv::MArray<float, 2> bin(Y.length(1), Y.length(2));
   bin = 0.0f;
   paintCells(G, cells.ax, cells.ay, rb, imageBox, bin);
-  writeImage(newname(outname, name + "_binspline_bin-"), bin);
+  orv::writeFitsImage(newname(outname, name + "_binspline_bin-"), bin);
 
   orv::MArray<float, 2> median(Y.length(1), Y.length(2));
   median = 0.0f;
@@ -43,7 +43,7 @@ void writePaintedImages(const std::string& name, const orv::MArray<double, 2>& G
                       std::max(imageBox.y0, static_cast<int>(cells.yc(cellBox.y0)) - rb),
                       std::min(imageBox.y1, static_cast<int>(cells.yc(cellBox.y1)) + rb)};
   paintKnots(k, 3 * (2 * rb + 1) / 2, area, median);
-  writeImage(newname(outname, name + "_binspline_median-"), median);
+  orv::writeFitsImage(newname(outname, name + "_binspline_median-"), median);
 }
 
 }  // namespace
@@ -118,8 +118,8 @@ bool binspline(const std::string& name, const orv::MArray<float, 2>& X, const or
     writePaintedImages(name, G, cells, k, {ix0, ix1, iy0, iy1}, Y, {jx0, jx1, jy0, jy1}, rb, s.outname);
   if (v > 0) {
     const float b = s.blank;
-    writeImage(newname(s.outname, name + "_binspline-"),
-               block_means(out, 4, [&](int x, int y) { return out(x, y) != b && Y(x, y) != b; }));
+    orv::writeFitsImage(newname(s.outname, name + "_binspline-"),
+                        block_means(out, 4, [&](int x, int y) { return out(x, y) != b && Y(x, y) != b; }));
   }
   os << " ------------------------------------------------------" << std::endl;
   return true;

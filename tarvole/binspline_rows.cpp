@@ -5,10 +5,10 @@
 #include <iostream>
 
 #include "numerics/spline.h"
+#include "orv/fits/fits_image.h"
 #include "tarvole/binspline.h"
 #include "tarvole/block_means.h"
 #include "tarvole/cell_grid.h"
-#include "tarvole/image_files.h"
 #include "tarvole/knots.h"
 #include "tarvole/names.h"
 
@@ -116,7 +116,7 @@ bool binsplineY(const std::string& name, const orv::MArray<float, 2>& X, const o
     os << std::endl << "y:" << std::endl << std::setprecision(1) << yk << std::endl;
     os << std::endl << "z:" << std::endl << std::setprecision(3) << zk << std::endl;
     printKnotSummary(os, sum, count, squares, orv::median_exact(zk));
-    writeImage("skygrid.fits", zk);
+    orv::writeFitsImage("skygrid.fits", zk);
     std::ofstream tab("skygrid.tab");
     for (int q = py0; q <= py1; ++q)
       tab << std::setw(15) << zk(q) << " "
@@ -160,13 +160,13 @@ bool binsplineY(const std::string& name, const orv::MArray<float, 2>& X, const o
       const long yq = static_cast<long>(yk(q));
       paintRows(median, std::max(yq - 3 * d / 2, lo), std::min(yq + 3 * d / 2, hi), zk(q));
     }
-    writeImage(newname(s.outname, name + "_binspline_bin-"), bin);
-    writeImage(newname(s.outname, name + "_binspline_median-"), median);
+    orv::writeFitsImage(newname(s.outname, name + "_binspline_bin-"), bin);
+    orv::writeFitsImage(newname(s.outname, name + "_binspline_median-"), median);
   }
   if (v > 0) {
     const float b = s.blank;
-    writeImage(newname(s.outname, name + "_binspline-"),
-               block_means(out, 4, [&](int x, int y) { return out(x, y) != b && Y(x, y) != b; }));
+    orv::writeFitsImage(newname(s.outname, name + "_binspline-"),
+                        block_means(out, 4, [&](int x, int y) { return out(x, y) != b && Y(x, y) != b; }));
   }
   closeLine(os);
   return true;

@@ -11,9 +11,9 @@
 
 #include "numerics/polyfit.h"
 #include "numerics/printf.h"
+#include "orv/fits/fits_image.h"
 #include "tarvole/block_means.h"
 #include "tarvole/dia_engine.h"
-#include "tarvole/image_files.h"
 #include "tarvole/names.h"
 
 namespace {
@@ -129,8 +129,8 @@ void write_diagnostic(const Image& surface, const Stars& s, int mark, const std:
     paint(px, py, 30, static_cast<float>(s.value[k]));
     paint(px, py, mark, 0.0f);
   }
-  writeImage(newname(P.outname, prefix),
-             block_means(painted, 4, [&](int x, int y) { return painted(x, y) != P.blank; }));
+  orv::writeFitsImage(newname(P.outname, prefix),
+                      block_means(painted, 4, [&](int x, int y) { return painted(x, y) != P.blank; }));
 }
 
 // The star's box, trunc(pos -+ 50) clipped to R.

@@ -5,8 +5,8 @@
 #include <iostream>
 
 #include "numerics/spline.h"
+#include "orv/fits/fits_image.h"
 #include "tarvole/block_means.h"
-#include "tarvole/image_files.h"
 #include "tarvole/knots.h"
 #include "tarvole/names.h"
 
@@ -67,8 +67,8 @@ bool fixedCellSurface(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay,
     const PixelBox area{std::max(jx0, covered.x0), std::min(jx1, covered.x1), std::max(jy0, covered.y0),
                         std::min(jy1, covered.y1)};
     paintKnots(k, 3 * fixedCellStep / 2, area, median);
-    writeImage(newname(P.outname, word + "_binspline_bin-"), bin);
-    writeImage(newname(P.outname, word + "_binspline_median-"), median);
+    orv::writeFitsImage(newname(P.outname, word + "_binspline_bin-"), bin);
+    orv::writeFitsImage(newname(P.outname, word + "_binspline_median-"), median);
   }
 
   os << "spline interpolation....." << std::endl;
@@ -81,6 +81,8 @@ bool fixedCellSurface(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay,
 void writeFixedSurfaceBlocks(const orv::MArray<float, 2>& Z, const orv::MArray<float, 2>& I,
                              const orv::MArray<float, 2>& eI, const Pliste& P, const char* word) {
   if (P.verbose <= 1) return;
-  writeImage(newname(P.outname, std::string(word) + "_binspline-"),
-             block_means(Z, 4, [&](int x, int y) { return Z(x, y) != P.blank && (I(x, y) != 0.0f || eI(x, y) > 0.0f); }));
+  orv::writeFitsImage(newname(P.outname, std::string(word) + "_binspline-"),
+                      block_means(Z, 4, [&](int x, int y) {
+                        return Z(x, y) != P.blank && (I(x, y) != 0.0f || eI(x, y) > 0.0f);
+                      }));
 }

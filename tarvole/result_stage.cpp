@@ -5,9 +5,9 @@
 #include <iostream>
 #include <limits>
 
+#include "orv/fits/fits_image.h"
 #include "tarvole/block_means.h"
 #include "tarvole/create.h"
-#include "tarvole/image_files.h"
 #include "tarvole/names.h"
 
 namespace {
@@ -63,12 +63,13 @@ bool result_stage(const Image& R, const Image& eR, Image& I, Image& eI, const Im
   std::cout << std::fixed;
   if (!inside(A, P.cx, P.cy))
     std::cerr << "warning: centre " << P.cx << " " << P.cy << " lies outside " << image_name << std::endl;
-  if (P.verbose > 1) writeImage(newname(P.outname, "abs-"), A);
+  if (P.verbose > 1) orv::writeFitsImage(newname(P.outname, "abs-"), A);
   std::cout << " abs = " << centre_value(A, P) << std::endl;
-  if (P.verbose > 1) writeImage(newname(P.outname, "skybinned-"), binned_sky(I, eI, S, P));
-  if (P.verbose > 0) writeImage(newname(P.outname, "sky-"), S);
+  if (P.verbose > 1) orv::writeFitsImage(newname(P.outname, "skybinned-"), binned_sky(I, eI, S, P));
+  if (P.verbose > 0) orv::writeFitsImage(newname(P.outname, "sky-"), S);
   std::cout << " sky = " << centre_value(S, P) << std::endl;
-  if (P.verbose > 2) writeImage(newname(P.outname, "diff-"), binned_residual(I, eI, MR, MI, A, S, P));
+  if (P.verbose > 2)
+    orv::writeFitsImage(newname(P.outname, "diff-"), binned_residual(I, eI, MR, MI, A, S, P));
 
   create(R, eR, I, eI, A, S, c, P);
 

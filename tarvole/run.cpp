@@ -8,7 +8,7 @@
 #include <list>
 #include <string>
 
-#include "orv/fits/fits.h"
+#include "orv/fits/fits_image.h"
 #include "tarvole/dia_engine.h"
 #include "tarvole/method_choice.h"
 #include "tarvole/masking.h"
@@ -20,13 +20,6 @@
 #include "tarvole/star_table.h"
 
 namespace {
-
-Image read_image(const std::string& name, bool allJunk) {
-  orv::FitsIn in(name, false, allJunk);
-  Image a;
-  in >> a;
-  return a;
-}
 
 bool same_extent(const Image& a, const Image& b) {
   return a.first(1) == b.first(1) && a.last(1) == b.last(1) && a.first(2) == b.first(2) &&
@@ -41,8 +34,7 @@ void write_with_blanks_as_zero(const std::string& name, const Image& a, float bl
   copy = a;
   for (float* p = copy.firstElement(); p != copy.firstElement() + copy.numElements(); ++p)
     if (*p == blank) *p = 0.0f;
-  orv::FitsOut out(name);
-  out << copy;
+  orv::writeFitsImage(name, copy);
 }
 
 // A fit whose coefficients, errors or zero-point offset are not finite determined nothing: it
@@ -73,7 +65,7 @@ bool run_image(const std::string& name, const std::string& reference_name, const
   Image eI;
   if (P.error) {
     eI = Image();
-    eI.makeReference(read_image(ename, true));
+    eI.makeReference(orv::readFitsImage<float>(ename, false, true));
     if (!same_extent(eI, I)) {
       std::cerr << "error image " << ename << " has the extent " << extent_text(eI) << ", the image "
                 << extent_text(I) << ": skipped" << std::endl;
@@ -121,12 +113,12 @@ int run(Pliste& P, const std::list<std::string>& files) {
     std::cerr << "no image given" << std::endl;
 
   std::cout << reference_name << std::endl;
-  Image R = read_image(reference_name, false);
+  Image R = orv::readFitsImage<float>(reference_name, false, false);
   Image eR;
   if (P.error) {
     const std::string ename = newname(reference_name, "e.");
     std::cout << ename << std::endl;
-    eR.makeReference(read_image(ename, false));
+    eR.makeReference(orv::readFitsImage<float>(ename, false, false));
     if (!same_extent(eR, R)) {
       std::cerr << "error image " << ename << " has the extent " << extent_text(eR) << ", the reference "
                 << extent_text(R) << std::endl;

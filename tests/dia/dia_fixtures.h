@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "dia/dia.h"
-#include "dia/dia_files.h"
+#include "orv/fits/fits_image.h"
 #include "tests/support/python_reference.h"
 #include "tests/support/run_command.h"
 #include "tests/support/scratch_dir.h"
@@ -106,17 +106,6 @@ struct StarField {
       }
   }
 };
-
-// Writes a float image to a FITS file.
-inline void writeFits(const std::string& name, const orv::MArray<float, 2>& a) {
-  orv::FitsOut out(name);
-  out << a;
-}
-
-template <class T>
-orv::MArray<T, 2> readFits(const std::string& name) {
-  return dia_files::readWhole<T>(name);
-}
 
 // Number of files among those named (blank-separated) that fitsverify finds without warnings
 // and errors, in one run.

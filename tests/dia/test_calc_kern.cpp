@@ -200,8 +200,8 @@ TEST(DiaCalcKern, AgreesWithNumpyLeastSquares) {
   Image eI = constantImage(2.0);
   for (int x = 40; x <= 60; ++x) eI(x, 70) = 0.5f;  // uneven weights
   std::unique_ptr<diffima> e = fit(I, eI, 0, 0, 0, 0, false);
-  dia_test::writeFits(ref.dir + "I.fits", I);
-  dia_test::writeFits(ref.dir + "eI.fits", eI);
+  orv::writeFitsImage(ref.dir + "I.fits", I);
+  orv::writeFitsImage(ref.dir + "eI.fits", eI);
   std::ostringstream s;
   s << "D='" << ref.dir << "'\nM=(" << e->mx0 << "," << e->mx1 << "," << e->my0 << "," << e->my1 << ")\n" << R"(
 import numpy as np
@@ -222,11 +222,11 @@ print(repr(coef[1]), repr(coef[0]), repr(np.abs(model).max()), ' '.join(repr(v) 
   EXPECT_NEAR(e->factor, py[0], 1e-6 * std::fabs(py[0]));
   // The model at the same pixels, from the fitted coefficients and the product files.
   std::vector<Image> T;
-  T.push_back(dia_test::readFits<float>(ref.dir + "bb0000.fits"));
+  T.push_back(orv::readFitsImage<float>(ref.dir + "bb0000.fits"));
   for (int q = 1; q <= 50; ++q) {
     char name[32];
     std::snprintf(name, sizeof name, "cc%4.4i.fits", q);
-    T.push_back(dia_test::readFits<float>(ref.dir + name));
+    T.push_back(orv::readFitsImage<float>(ref.dir + name));
   }
   size_t k = 0, m = 3;
   for (int y = e->my0; y <= e->my1; ++y)

@@ -81,7 +81,7 @@ TEST(DiaConvolve, ImageModeDifference) {
   Fitted& f = fitted();
   diffima& e = *f.e;
   ASSERT_NEAR(e.factor, 0.9, 0.01);
-  const orv::MArray<short, 2> conv = dia_test::readFits<short>(f.dir + "rmask_conv.fits");
+  const orv::MArray<short, 2> conv = orv::readFitsImage<short>(f.dir + "rmask_conv.fits");
   for (bool norm : {false, true}) {
     SCOPED_TRACE(norm);
     e.norm_kern = norm;
@@ -142,7 +142,7 @@ TEST(DiaConvolve, StoredProductsAgreeWithDirectCorrelation) {
       k << "\n";
     }
   }
-  dia_test::writeFits(f.dir + "direct.fits", direct);
+  orv::writeFitsImage(f.dir + "direct.fits", direct);
   const std::string script = "D='" + f.dir + "'\nM=(" + std::to_string(e.mx0) + "," + std::to_string(e.mx1) + "," +
                              std::to_string(e.my0) + "," + std::to_string(e.my1) + ")\n" + R"(
 import numpy as np
@@ -164,10 +164,10 @@ print(np.abs(got-want).max()/np.abs(want).max())
 TEST(DiaConvolve, DeltaKernelAndErrorModes) {
   Fitted& f = fitted();
   diffima& e = *f.e;
-  const Image image_r = dia_test::readFits<float>(f.dir + "image_r.fits");
-  const Image e2 = dia_test::readFits<float>(f.dir + "e2.image_r.fits");
-  const orv::MArray<short, 2> conv = dia_test::readFits<short>(f.dir + "rmask_conv.fits");
-  const orv::MArray<short, 2> econv = dia_test::readFits<short>(f.dir + "e.rmask_conv.fits");
+  const Image image_r = orv::readFitsImage<float>(f.dir + "image_r.fits");
+  const Image e2 = orv::readFitsImage<float>(f.dir + "e2.image_r.fits");
+  const orv::MArray<short, 2> conv = orv::readFitsImage<short>(f.dir + "rmask_conv.fits");
+  const orv::MArray<short, 2> econv = orv::readFitsImage<short>(f.dir + "e.rmask_conv.fits");
   orv::MArray<double, 3> saved(e.kern.getShape());
   saved = e.kern;
   e.kern = 0.0;
@@ -189,7 +189,7 @@ TEST(DiaConvolve, DeltaKernelAndErrorModes) {
   for (int q = 1; q <= e.mat - e.nbg; ++q) {
     char name[32];
     std::snprintf(name, sizeof name, "e2.cc%4.4i.fits", q);
-    e2cc.push_back(dia_test::readFits<float>(f.dir + name));
+    e2cc.push_back(orv::readFitsImage<float>(f.dir + name));
   }
   e.norm_kern = false;
   for (int mode : {2, 0}) {
@@ -230,8 +230,8 @@ TEST(DiaConvolve, VaryingKernelRebuiltPerPixel) {
   testing::internal::CaptureStdout();
   ASSERT_EQ(e.convolve_kern(orv::Range(1, kSide), orv::Range(1, kSide), out), 0);
   testing::internal::GetCapturedStdout();
-  const Image image_r = dia_test::readFits<float>(f.dir + "image_r.fits");
-  const orv::MArray<short, 2> conv = dia_test::readFits<short>(f.dir + "rmask_conv.fits");
+  const Image image_r = orv::readFitsImage<float>(f.dir + "image_r.fits");
+  const orv::MArray<short, 2> conv = orv::readFitsImage<short>(f.dir + "rmask_conv.fits");
   double largest = 0;
   for (int y = e.my0; y <= e.my1; ++y)
     for (int x = e.mx0; x <= e.mx1; ++x) largest = std::max(largest, std::fabs(static_cast<double>(out(x, y))));

@@ -64,7 +64,7 @@ print('shape', d.shape[0], d.shape[1], d[0,0], d[99,199])
   EXPECT_EQ(text,
             "MIN_X 101\nMAX_X 300\nMIN_Y 51\nMAX_Y 150\nCRPIX1 -101\nCRPIX2 -51\nLTV1 -100\nLTV2 -50\n"
             "CRVAL1 -1\nCRDELT1 1\nCD2_2 1\nLTM1_1 1\npixel11 101.0 51.0\nshape 100 200 51101.0 150300.0\n");
-  orv::MArray<float, 2> back = dia_test::readFits<float>(dir + "ima.fits");
+  orv::MArray<float, 2> back = orv::readFitsImage<float>(dir + "ima.fits");
   EXPECT_EQ(back(1, 1), image(101, 51));
   EXPECT_EQ(back(200, 100), image(300, 150));
   std::filesystem::remove_all(dir);

@@ -193,8 +193,8 @@ TEST(DiaReference, ModifiedReferenceAndMasksMatchNumpy) {
     if (c.manyBad)
       for (int y = 1; y <= 50; ++y)
         for (int x = 1; x <= 40; ++x) eref(x, y) = 0.0f;
-    dia_test::writeFits(dir + "ref.fits", ref);
-    dia_test::writeFits(dir + "eref.fits", eref);
+    orv::writeFitsImage(dir + "ref.fits", ref);
+    orv::writeFitsImage(dir + "eref.fits", eref);
     std::string varmask;
     if (c.varmask) {
       orv::MArray<short, 2> mask(60, 50);
@@ -253,11 +253,11 @@ TEST(DiaReference, FileSetsFollowTheModel) {
     EXPECT_EQ(filesIn(dir), expected);
     if (c.model.kern_order == 1) {
       // The triplets hold G, G·y, G·x of one correlation; bb0102-style names hold x^i·y^j.
-      const Image g = dia_test::readFits<float>(dir + "cc0002.fits");
-      const Image gy = dia_test::readFits<float>(dir + "cc0003.fits");
-      const Image gx = dia_test::readFits<float>(dir + "cc0004.fits");
-      const Image xy = dia_test::readFits<float>(dir + "bb0101.fits");
-      const Image y2 = dia_test::readFits<float>(dir + "bb0002.fits");
+      const Image g = orv::readFitsImage<float>(dir + "cc0002.fits");
+      const Image gy = orv::readFitsImage<float>(dir + "cc0003.fits");
+      const Image gx = orv::readFitsImage<float>(dir + "cc0004.fits");
+      const Image xy = orv::readFitsImage<float>(dir + "bb0101.fits");
+      const Image y2 = orv::readFitsImage<float>(dir + "bb0002.fits");
       int nonZero = 0;
       for (int y = 1; y <= 36; ++y)
         for (int x = 1; x <= 40; ++x) {
@@ -308,8 +308,8 @@ TEST(DiaReference, StampsInMemoryEqualFileProducts) {
   for (int s = 1; s <= 2; ++s) {
     const int x0 = e->stampxy(1, 0, s), x1 = e->stampxy(1, 1, s), y0 = e->stampxy(2, 0, s), y1 = e->stampxy(2, 1, s);
     for (int p = 1; p <= e->mat; ++p) {
-      const Image product = dia_test::readFits<float>(
-          files + (p <= e->nbg ? std::string("bb0000.fits") : ccName(p - e->nbg)));
+      const Image product =
+          orv::readFitsImage<float>(files + (p <= e->nbg ? std::string("bb0000.fits") : ccName(p - e->nbg)));
       for (int y = y0; y <= y1; ++y)
         for (int x = x0; x <= x1; ++x) {
           // The file products are valid on the inner area of the fit area 12 … 68 × 10 … 58.
@@ -342,7 +342,7 @@ TEST(DiaReference, RefusedInputsWriteNothing) {
   // A stale product stays untouched.
   Image stale(5, 5);
   stale = 7.0f;
-  dia_test::writeFits(dir + "image_r.fits", stale);
+  orv::writeFitsImage(dir + "image_r.fits", stale);
   const auto before = std::filesystem::last_write_time(dir + "image_r.fits");
   struct Refusal {
     const char* name;
