@@ -37,7 +37,8 @@ std::string invalid_value(const Pliste& r) {
 
 }  // namespace
 
-int read_run_options(int argc, char** argv, Pliste& P, std::list<std::string>& files) {
+int read_run_options(int argc, char** argv, Pliste& P, std::list<std::string>& files,
+                     const PlannedFilesCheck& check) {
   std::cout << std::endl;
   std::string config_name;
   bool config_named = false;
@@ -92,15 +93,23 @@ int read_run_options(int argc, char** argv, Pliste& P, std::list<std::string>& f
     std::cout << std::endl;
     return 1;
   }
+  copy_options(second, P);
+  const std::list<std::string> arguments = reader.fileArguments();
+  if (check && !arguments.empty()) {
+    const std::string problem = check(P, arguments);
+    if (!problem.empty()) {
+      std::cerr << problem << std::endl;
+      return 1;
+    }
+  }
   if (!second.write_config_file.empty()) {
     std::cout << "writing config file: " << second.write_config_file << std::endl << std::endl;
     parser.writeConfig(second.write_config_file, true, true);
   }
-  copy_options(second, P);
   if (argc <= 1) {
     parser.printUsage(std::cerr);
     return 255;
   }
-  files = reader.fileArguments();
+  files = arguments;
   return -1;
 }

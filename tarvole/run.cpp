@@ -18,6 +18,7 @@
 #include "tarvole/output_check.h"
 #include "tarvole/result_stage.h"
 #include "tarvole/star_table.h"
+#include "util/output_clash.h"
 
 namespace {
 
@@ -35,6 +36,27 @@ void write_with_blanks_as_zero(const std::string& name, const Image& a, float bl
   for (float* p = copy.firstElement(); p != copy.firstElement() + copy.numElements(); ++p)
     if (*p == blank) *p = 0.0f;
   orv::writeFitsImage(name, copy);
+}
+
+// The directory part of a name, up to and including its last '/': where the reference products
+// of difference imaging live.
+std::string directory_of(const std::string& name) {
+  const std::size_t slash = name.rfind('/');
+  return slash == std::string::npos ? "" : name.substr(0, slash + 1);
+}
+
+// Every file the run will write (the configuration file, images, error images, diagnostic images
+// and reference products) against every file it reads, and each where it can be made.
+std::string check_planned_files(const Pliste& P, const std::list<std::string>& files) {
+  Pliste planned = P;
+  planned.refdir = directory_of(files.front());
+  const std::list<std::string> images(std::next(files.begin()), files.end());
+  std::vector<std::string> outputs = planned_outputs(planned, images, choose_method(planned));
+  std::vector<std::string> inputs = run_inputs(planned, files.front(), images);
+  if (!P.write_config_file.empty()) outputs.insert(outputs.begin(), P.write_config_file);
+  if (!P.read_config_file.empty()) inputs.push_back(P.read_config_file);
+  const std::string clash = find_output_clash(inputs, outputs);
+  return clash.empty() ? util::findUnwritableOutput(outputs) : clash;
 }
 
 // A fit whose coefficients, errors or zero-point offset are not finite determined nothing: it
@@ -129,8 +151,7 @@ int run(Pliste& P, const std::list<std::string>& files) {
   }
   P.cx = P.galcenter[0];
   P.cy = P.galcenter[1];
-  const std::size_t slash = reference_name.rfind('/');
-  P.refdir = slash == std::string::npos ? "" : reference_name.substr(0, slash + 1);
+  P.refdir = directory_of(reference_name);
   std::cout << "center: " << P.cx << " " << P.cy << std::endl;
   if (P.cx < R.first(1) || P.cx > R.last(1) || P.cy < R.first(2) || P.cy > R.last(2))
     std::cerr << "warning: the center " << P.cx << " " << P.cy << " lies outside the reference "
@@ -149,14 +170,8 @@ int run(Pliste& P, const std::list<std::string>& files) {
     read_star_table(P.inputtab, starX, starY);
   }
 
-  // Nothing is written before this check: no output may fall on an input.
+  // Every planned file was checked before the options wrote anything.
   const MethodRow& method = choose_method(P);
-  const std::string clash =
-      find_output_clash(run_inputs(P, reference_name, images), planned_outputs(P, images, method));
-  if (!clash.empty()) {
-    std::cerr << clash << std::endl;
-    return 1;
-  }
 
   // The reference step of the difference-imaging method that will run; both steps write the same
   // product names, so only that one runs.
@@ -187,7 +202,7 @@ int tarvole_main(int argc, char** argv) {
   try {
     Pliste P;
     std::list<std::string> files;
-    const int status = read_run_options(argc, argv, P, files);
+    const int status = read_run_options(argc, argv, P, files, check_planned_files);
     if (status >= 0) return status;
     P.blank = blank_value;
     if (files.empty()) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -91,6 +92,20 @@ INSTANTIATE_TEST_SUITE_P(
                     {"bflat.fits", "e.bflat.fits"}},
         FailureCase{"an option took the image's name: no image given", pair, fit + "-p ref.fits img.fits", 0,
                     "no image given\n", {}, {"ref.fitsimg.fits"}},
+        FailureCase{"a configuration file onto the image", pair, "--write_config_file img.fits ref.fits img.fits", 1,
+                    "output file img.fits would overwrite the input file img.fits", {}, {"bimg.fits"}},
+        FailureCase{"a configuration file onto the configuration read",
+                    [](const ScratchDir& d) {
+                      pair(d);
+                      std::ofstream(d / "in.cfg") << "intervall = 5\n";
+                    },
+                    fit + "--read_config_file in.cfg --write_config_file in.cfg ref.fits img.fits", 1,
+                    "would overwrite the input file in.cfg", {}, {"bimg.fits"}},
+        FailureCase{"an output in a missing directory: not even the configuration file", pair,
+                    fit + "--write_config_file run.cfg -p nodir/ ref.fits img.fits", 1, "nodir", {},
+                    {"run.cfg", "bimg.fits"}},
+        FailureCase{"a configuration file in a missing directory", pair,
+                    fit + "--write_config_file nodir/run.cfg ref.fits img.fits", 1, "nodir", {}, {"bimg.fits"}},
         FailureCase{"a good run says nothing on the error stream", pair, fit + "ref.fits img.fits", 0, "",
                     {"bimg.fits"}, {}}),
     [](const testing::TestParamInfo<FailureCase>& info) { return "case" + std::to_string(info.index); });

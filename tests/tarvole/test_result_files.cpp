@@ -173,7 +173,7 @@ TEST(ResultFiles, Failures) {
          write_pair(d);
          std::filesystem::create_directory(d / "bimg.fits");
        },
-       "Caught exception : ", nullptr},
+       "cannot write 'bimg.fits': it is a directory", nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
