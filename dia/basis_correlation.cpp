@@ -51,7 +51,7 @@ struct BasisCorrelator::Source {
   int innerWidth = 0, innerHeight = 0;
   std::vector<double> data;        // width × height, rows of x
   struct Kept {
-    std::vector<double> values;
+    std::unique_ptr<double[]> values;
     int lastUse;
   };
   std::map<int, Kept> rowPasses;                  // by x factor: innerWidth × height
@@ -61,18 +61,14 @@ struct BasisCorrelator::Source {
 
   // Buffers given back, reused before new memory is asked for: fresh pages cost more than
   // the passes that fill them.
-  std::vector<std::vector<double>> spare;
+  std::vector<std::unique_ptr<double[]>> spare;
 
-  // Every buffer has room for a row pass, the largest of them, so that any one serves.
-  std::vector<double> buffer(std::size_t size) {
-    std::vector<double> b;
-    if (spare.empty()) {
-      b.reserve(static_cast<std::size_t>(innerWidth) * height);
-    } else {
-      b = std::move(spare.back());
-      spare.pop_back();
-    }
-    b.resize(size);
+  // Every buffer has room for a row pass, the largest of them, so that any one serves; its
+  // values are left for the pass to set.
+  std::unique_ptr<double[]> buffer() {
+    if (spare.empty()) return std::unique_ptr<double[]>(new double[static_cast<std::size_t>(innerWidth) * height]);
+    std::unique_ptr<double[]> b = std::move(spare.back());
+    spare.pop_back();
     return b;
   }
 
@@ -265,24 +261,24 @@ orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
   const int hx = e.hx, hy = e.hy, W = source.width, H = source.height;
   const int IW = source.innerWidth, IH = source.innerHeight;
 
-  auto rowPass = [&](int xFactor) -> const std::vector<double>& {
+  auto rowPass = [&](int xFactor) -> const double* {
     auto found = source.rowPasses.find(xFactor);
-    if (found != source.rowPasses.end()) return found->second.values;
+    if (found != source.rowPasses.end()) return found->second.values.get();
     std::vector<Tap> taps;
     for (int i = -hx; i <= hx; ++i)
       if (factors_[xFactor][i + hx] != 0.0) taps.push_back({i, factors_[xFactor][i + hx]});
-    std::vector<double> rows = source.buffer(static_cast<std::size_t>(IW) * H);
+    std::unique_ptr<double[]> rows = source.buffer();
     for (int y = 0; y < H; ++y)
       setRow(taps.data(), taps.size(), &source.data[static_cast<std::size_t>(y) * W + hx],
              &rows[static_cast<std::size_t>(y) * IW], IW);
     Source::Kept& kept = source.rowPasses[xFactor];
     kept.values = std::move(rows);
     kept.lastUse = source.rowPassLastUse[xFactor];
-    return kept.values;
+    return kept.values.get();
   };
   // target = (or, with add, target +=) the column pass of the row pass with the y factor
   // times the coefficient.
-  auto columnPass = [&](std::vector<double>& target, const std::vector<double>& rows, int yFactor,
+  auto columnPass = [&](double* target, const double* rows, int yFactor,
                         double coefficient, bool add) {
     std::vector<Tap> taps;
     for (int j = -hy; j <= hy; ++j) {
@@ -296,7 +292,8 @@ orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
   };
 
   // The first term sets the sum, the others add to it.
-  std::vector<double> sum = source.buffer(static_cast<std::size_t>(IW) * IH);
+  std::unique_ptr<double[]> sum = source.buffer();
+  const std::size_t innerSize = static_cast<std::size_t>(IW) * IH;
   bool started = false;
   for (const Term& t : product.terms) {
     const std::pair<int, int> key{t.xFactor, t.yFactor};
@@ -304,19 +301,19 @@ orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
       // A term of several products: its result is kept and added with the coefficient.
       auto found = source.terms.find(key);
       if (found == source.terms.end()) {
-        std::vector<double> values = source.buffer(static_cast<std::size_t>(IW) * IH);
-        columnPass(values, rowPass(t.xFactor), t.yFactor, 1.0, false);
+        std::unique_ptr<double[]> values = source.buffer();
+        columnPass(values.get(), rowPass(t.xFactor), t.yFactor, 1.0, false);
         found = source.terms.emplace(key, Source::Kept{std::move(values), source.termLastUse[key]}).first;
       }
-      const double* values = found->second.values.data();
-      double* target = sum.data();
+      const double* values = found->second.values.get();
+      double* target = sum.get();
       const double c = t.coefficient;
       if (started)
-        for (std::size_t k = 0; k < sum.size(); ++k) target[k] += c * values[k];
+        for (std::size_t k = 0; k < innerSize; ++k) target[k] += c * values[k];
       else
-        for (std::size_t k = 0; k < sum.size(); ++k) target[k] = c * values[k];
+        for (std::size_t k = 0; k < innerSize; ++k) target[k] = c * values[k];
     } else {
-      columnPass(sum, rowPass(t.xFactor), t.yFactor, t.coefficient, started);
+      columnPass(sum.get(), rowPass(t.xFactor), t.yFactor, t.coefficient, started);
     }
     started = true;
   }
