@@ -65,21 +65,8 @@ const BenchStarField& field(const std::string& mode) {
   return it->second;
 }
 
-// The fields' Gaussian on a fine grid of 7 cells per pixel (R = B = 6),
-// summing to 1, with small errors so that the chi statistics follow the noise.
 const psf& fieldPsf() {
-  static const psf p = [] {
-    psf q(6, 6, 7, 0);
-    std::ostringstream sink;
-    std::streambuf* old = std::cout.rdbuf(sink.rdbuf());
-    q.generate_gauss(2.3548200450309493 * 1.2, 2.3548200450309493 * 1.2, 0.0, 0);
-    q.normalize_psf();
-    orv::MArray<double, 2> cellErrors = q.get_epsf();
-    cellErrors = 1e-5;
-    q.calc_base(5, 0);
-    std::cout.rdbuf(old);
-    return q;
-  }();
+  static const psf p = benchFieldPsf();
   return p;
 }
 

@@ -9,6 +9,7 @@
 
 #include "numerics/printf.h"
 #include "psf/korven_lib.h"
+#include "psf/map_cells.h"
 
 namespace {
 
@@ -26,57 +27,55 @@ bool strictly_inside(const orv::MArray<float, 2>& image, int p, int q) {
   return p > image.first(1) && p < image.last(1) && q > image.first(2) && q < image.last(2);
 }
 
-// The cell maps, the per-pixel results and the offsets of each pixel's best
-// cell from the pixel's own position (single precision, in pixels).
+// The per-pixel results and the offsets of each pixel's best cell from the
+// pixel's own position (single precision, in pixels), picked from cell maps
+// held whole or band by band.
 struct BestCells {
-  const orv::MArray<double, 2>& cellNchi;
-  const orv::MArray<double, 2>& cellFlux;
-  const orv::MArray<double, 2>& cellEflux;
   orv::MArray<double, 2>& nchi;
   orv::MArray<double, 2>& flux;
   orv::MArray<double, 2>& eflux;
   orv::MArray<float, 2> dx, dy;
-  int P, first1, first2;
+  int P, first1, first2, NX, NY;
 
-  BestCells(const orv::MArray<float, 2>& image, const orv::MArray<double, 2>& cn,
-            const orv::MArray<double, 2>& cf, const orv::MArray<double, 2>& ce, orv::MArray<double, 2>& n,
-            orv::MArray<double, 2>& f, orv::MArray<double, 2>& e, int subpixel)
-      : cellNchi(cn),
-        cellFlux(cf),
-        cellEflux(ce),
-        nchi(n),
+  BestCells(const orv::MArray<float, 2>& image, orv::MArray<double, 2>& n, orv::MArray<double, 2>& f,
+            orv::MArray<double, 2>& e, int subpixel)
+      : nchi(n),
         flux(f),
         eflux(e),
         dx(orv::Range(image.first(1), image.last(1)), orv::Range(image.first(2), image.last(2))),
         dy(orv::Range(image.first(1), image.last(1)), orv::Range(image.first(2), image.last(2))),
         P(subpixel),
         first1(image.first(1)),
-        first2(image.first(2)) {
+        first2(image.first(2)),
+        NX(subpixel * image.length(1)),
+        NY(subpixel * image.length(2)) {
     dx = 0.0f;
     dy = 0.0f;
   }
 
   // Pixel (p, q) gets its best cell: the first cell, first-axis cell outer,
   // strictly below all before it, starting from 1e100. Its cells are the P
-  // per axis the pixel owns in the maps; the centre cell stands for the
-  // pixel's own position.
-  void pick(int p, int q) {
+  // per axis the pixel owns in the maps (cells holds their rows); the centre
+  // cell stands for the pixel's own position.
+  void pick(const psf_maps::Band& cells, int p, int q) {
     const int i1 = (p - first1 + 1) * P, j1 = (q - first2 + 1) * P;
     const int i0 = i1 - P + 1, j0 = j1 - P + 1;
     const int ic = i0 + P / 2, jc = j0 + P / 2;
     double best = 1e100;
     int bi = 0, bj = 0;
-    for (int i = std::max(i0, 1); i <= std::min(i1, cellNchi.length(1)); ++i)
-      for (int j = std::max(j0, 1); j <= std::min(j1, cellNchi.length(2)); ++j)
-        if (cellNchi(i, j) < best) {
-          best = cellNchi(i, j);
+    for (int i = std::max(i0, 1); i <= std::min(i1, NX); ++i)
+      for (int j = std::max(j0, 1); j <= std::min(j1, NY); ++j) {
+        const double c = cells.nchi[cells.at(i, j)];
+        if (c < best) {
+          best = c;
           bi = i;
           bj = j;
         }
+      }
     if (bi == 0) return;
     nchi(p, q) = best;
-    flux(p, q) = cellFlux(bi, bj);
-    eflux(p, q) = cellEflux(bi, bj);
+    flux(p, q) = cells.flux[cells.at(bi, bj)];
+    eflux(p, q) = cells.eflux[cells.at(bi, bj)];
     dx(p, q) = static_cast<float>(static_cast<double>(bi - ic) / P);
     dy(p, q) = static_cast<float>(static_cast<double>(bj - jc) / P);
   }
@@ -134,14 +133,15 @@ void psf::mapping_some_best_source(const orv::MArray<float, 2>& image, const orv
   orv::MArray<double, 2> cellNchi, cellFlux, cellEflux;
   mapping_some(image, error, cellNchi, cellFlux, cellEflux, x, y, radius, verbose);
   std::cout << " finished... " << std::endl;
-  BestCells best(image, cellNchi, cellFlux, cellEflux, nchi, flux, eflux, std::max(_subpixel, 1));
+  BestCells best(image, nchi, flux, eflux, std::max(_subpixel, 1));
+  const psf_maps::Band cells = psf_maps::Band::whole(cellNchi, cellFlux, cellEflux);
   if (verbose > 2) std::cout << " criteria ... " << std::endl;
 
   for (int k = x.first(1); k <= x.last(1); ++k) {
     if (verbose > 2 && k % 10 == 0) std::cout << "." << std::flush;
     for (int q = y(k) - 1; q <= y(k) + 1; ++q)
       for (int p = x(k) - 1; p <= x(k) + 1; ++p)
-        if (strictly_inside(image, p, q)) best.pick(p, q);
+        if (strictly_inside(image, p, q)) best.pick(cells, p, q);
   }
 
   int counter = 0;
@@ -180,11 +180,16 @@ void psf::mapping_full_best_source(const orv::MArray<float, 2>& image, const orv
               << " ny0 = " << image.first(2) << std::endl
               << " ny1 = " << image.last(2) << std::endl;
   std::cout << " mapping_full ... " << std::endl;
-  orv::MArray<double, 2> cellNchi, cellFlux, cellEflux;
-  mapping_full(image, error, cellNchi, cellFlux, cellEflux, radius, verbose);
+  // The cell maps are made and reduced to the best cells band by band of
+  // whole pixel rows, as mapping_full would print them.
+  BestCells best(image, nchi, flux, eflux, std::max(_subpixel, 1));
+  const int P = best.P;
+  map_bands__(image, error, radius, verbose, 0, nullptr, [&](const psf_maps::Band& cells) {
+    for (int q = image.first(2) + (cells.first - 1) / P; q <= image.first(2) + cells.last / P - 1; ++q)
+      for (int p = image.first(1); p <= image.last(1); ++p) best.pick(cells, p, q);
+  });
   std::cout << " finished... " << std::endl;
   if (verbose > 2) std::cout << " criteria ... " << std::endl;
-  BestCells best(image, cellNchi, cellFlux, cellEflux, nchi, flux, eflux, std::max(_subpixel, 1));
 
   // Best cells, kept also in a map with a margin of one pixel of 0.
   orv::MArray<double, 2> bestNchi(orv::Range(image.first(1) - 1, image.last(1) + 1),
@@ -192,10 +197,7 @@ void psf::mapping_full_best_source(const orv::MArray<float, 2>& image, const orv
   bestNchi = 0.0;
   for (int p = image.first(1); p <= image.last(1); ++p) {
     if (verbose > 2 && (p - image.first(1)) % 50 == 0) std::cout << "." << std::flush;
-    for (int q = image.first(2); q <= image.last(2); ++q) {
-      best.pick(p, q);
-      bestNchi(p, q) = nchi(p, q);
-    }
+    for (int q = image.first(2); q <= image.last(2); ++q) bestNchi(p, q) = nchi(p, q);
   }
 
   // A pixel with a lower non-zero neighbour is no local minimum: negative sign.

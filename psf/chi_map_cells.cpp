@@ -8,10 +8,12 @@
 // and the circle, so the list of candidate pixels (PSF != 0 and inside the
 // circle) with their PSF values is made once per offset pair, and the pixels of
 // a map row that share an offset are evaluated side by side, each lane summing
-// its own pixel's terms in the common order. Image and error are read once into
-// double copies with a margin, where a pixel outside the image or with error
-// <= 0 is marked unusable; such a pixel adds nothing to any sum, exactly as
-// nchi_calc leaves it out.
+// its own pixel's terms in the common order. The plan of a block (its cells,
+// offset classes and candidate pixels) is made once; its rows are computed in
+// any pieces, the image and error of each piece's pixels read into double
+// copies with a margin, where a pixel outside the image or with error <= 0 is
+// marked unusable; such a pixel adds nothing to any sum, exactly as nchi_calc
+// leaves it out.
 
 #include <algorithm>
 #include <bit>
@@ -21,32 +23,15 @@
 #include <vector>
 
 #include "psf/korven_lib.h"
+#include "psf/map_cells.h"
 
 namespace {
 
 constexpr double kUnusable = 1e100;
 
-// One computed cell along one axis: its map index, its nearest pixel and the
-// class of its offset from that pixel (cells of one class have the same
-// offset and tabulated shift, compared exactly).
-struct AxisCell {
-  int cell;
-  int pixel;
-  int klass;
-};
-
-// The distinct offsets of the cells along one axis with their shifts.
-struct OffsetClass {
-  double offset;
-  int shift;
-};
-
-// A candidate pixel of a cell: its index step in the padded
-// copies, and the PSF value and variance there.
-struct MaskEntry {
-  std::ptrdiff_t step;
-  double psf, psf2, var;
-};
+using psf_maps::AxisCell;
+using psf_maps::MaskEntry;
+using psf_maps::OffsetClass;
 
 // The image and error as doubles over the cells' pixels plus a margin of h,
 // with keep = all bits set where the pixel lies in both arrays and its error is
@@ -103,7 +88,7 @@ struct LaneSums {
 // The least-squares flux and chi-square of len neighbouring pixels starting at
 // base, each over the mask's pixels in the mask's order. Unusable pixels add
 // +0.0, which leaves every sum as skipping them would.
-__attribute__((target_clones("avx2", "default"))) void fit_run(const PaddedPixels& px, std::size_t base,
+__attribute__((target_clones("avx512f", "avx2", "default"))) void fit_run(const PaddedPixels& px, std::size_t base,
                                                                int len, const std::vector<MaskEntry>& mask,
                                                                LaneSums& s) {
   double* __restrict Spp = s.Spp.data();
@@ -138,51 +123,62 @@ __attribute__((target_clones("avx2", "default"))) void fit_run(const PaddedPixel
 
 }  // namespace
 
-// Cell (i, j) stands for ((i - 1)/P + first1 - (P div 2)/P, likewise for j),
-// formed from integers so that lrint of the position decides the edge rule.
-void psf::map_cells__(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
-                      orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& flux,
-                      orv::MArray<double, 2>& eflux, int i0, int i1, int j0, int j1, double radius,
-                      int verbose, long& progress) const {
+
+namespace {
+
+// Map cell c of axis d stands for (c - 1)/P + first_d - (P div 2)/P, formed
+// from integers so that lrint of the position decides the edge rule.
+double cell_position(const orv::MArray<float, 2>& image, int P, int cell, int d) {
+  return static_cast<double>(cell - 1) / P + image.first(d) - static_cast<double>(P / 2) / P;
+}
+
+}  // namespace
+
+psf_maps::Progress psf::walk_cells__(const orv::MArray<float, 2>& image, int i0, int i1, int j0, int j1,
+                                      int verbose, long& count) const {
   const int P = std::max(_subpixel, 1);
-  const double centring = static_cast<double>(P / 2) / P;
+  const int NX = P * image.length(1), NY = P * image.length(2);
+  psf_maps::Progress progress;
   i0 = std::max(i0, 1);
   j0 = std::max(j0, 1);
-  i1 = std::min(i1, nchi.length(1));
-  j1 = std::min(j1, nchi.length(2));
-  if (i0 > i1 || j0 > j1) return;
-  auto position = [&](int cell, int d) {
-    return static_cast<double>(cell - 1) / P + image.first(d) - centring;
-  };
-
-  // Progress dots: the count the cell-by-cell walk (first axis outer) keeps,
-  // spread over the rows as they are done. With verbose > 9 the positions of
-  // all cells are printed first, with the dots between them as that walk
-  // prints them.
-  const long dotEvery = static_cast<long>(nchi.length(1)) * nchi.length(2) / 100;
-  long dots = 0;
-  if (verbose > 4)
-    for (int i = i0; i <= i1; ++i) {
+  i1 = std::min(i1, NX);
+  j1 = std::min(j1, NY);
+  if (verbose <= 4 || i0 > i1 || j0 > j1) return progress;
+  // With verbose > 9 the positions of all cells are printed, with the dots
+  // between them; else the dots are left to the computation.
+  const long dotEvery = static_cast<long>(NX) * NY / 100;
+  for (int i = i0; i <= i1; ++i) {
+    if (verbose > 9)
+      for (int j = j0; j <= j1; ++j)
+        std::cout << " double_x = " << cell_position(image, P, i, 1)
+                  << "  double_y = " << cell_position(image, P, j, 2) << std::endl;
+    count += j1 - j0 + 1;
+    if (count >= dotEvery) {
       if (verbose > 9)
-        for (int j = j0; j <= j1; ++j)
-          std::cout << " double_x = " << position(i, 1) << "  double_y = " << position(j, 2) << std::endl;
-      progress += j1 - j0 + 1;
-      if (progress >= dotEvery) {
-        if (verbose > 9)
-          std::cout << "." << std::flush;
-        else
-          ++dots;
-        progress = 0;
-      }
+        std::cout << "." << std::flush;
+      else
+        ++progress.owed;
+      count = 0;
     }
+  }
+  return progress;
+}
 
-  // The computed cells per axis (the edge rule is a test per axis), their
-  // pixels and offset classes.
-  const bool ready = tables_ready__();
+psf_maps::Plan psf::plan_cells__(const orv::MArray<float, 2>& image, int i0, int i1, int j0, int j1,
+                                  double radius) const {
+  const int P = std::max(_subpixel, 1);
+  psf_maps::Plan plan;
+  i0 = std::max(i0, 1);
+  j0 = std::max(j0, 1);
+  i1 = std::min(i1, P * image.length(1));
+  j1 = std::min(j1, P * image.length(2));
+  if (i0 > i1 || j0 > j1) return plan;
+
+  // The computed cells per axis, their pixels and offset classes.
   auto axis_cells = [&](int c0, int c1, int d, std::vector<AxisCell>& cells,
                         std::vector<OffsetClass>& classes) {
     for (int c = c0; c <= c1; ++c) {
-      const double pos = position(c, d);
+      const double pos = cell_position(image, P, c, d);
       const long pix = std::lrint(pos);
       if (pix < image.first(d) + _boxlen || pix > image.last(d) - _boxlen) continue;
       const star_spot__ s = locate__(pos, pos);
@@ -192,95 +188,104 @@ void psf::map_cells__(const orv::MArray<float, 2>& image, const orv::MArray<floa
       cells.push_back({c, s.ix, static_cast<int>(k)});
     }
   };
-  std::vector<AxisCell> xs, ys;
   std::vector<OffsetClass> xClasses, yClasses;
-  axis_cells(i0, i1, 1, xs, xClasses);
-  axis_cells(j0, j1, 2, ys, yClasses);
-  if (xs.empty() || ys.empty()) return;
-  if (!ready) {
-    for (const AxisCell& cy : ys)
-      for (const AxisCell& cx : xs) {
-        nchi(cx.cell, cy.cell) = kUnusable;
-        flux(cx.cell, cy.cell) = 0;
-        eflux(cx.cell, cy.cell) = kUnusable;
-      }
-    std::cout << std::string(dots, '.') << std::flush;
-    return;
-  }
-
-  // The pixels of the cells plus the box margin, as doubles.
-  const int h = box_half__(radius);
-  PaddedPixels pixels;
-  pixels.fill(image, error, xs.front().pixel - h, xs.back().pixel + h, ys.front().pixel - h,
-              ys.back().pixel + h);
+  axis_cells(i0, i1, 1, plan.xs, xClasses);
+  axis_cells(j0, j1, 2, plan.ys, yClasses);
+  plan.yClasses = yClasses.size();
+  plan.ready = tables_ready__();
+  if (plan.empty() || !plan.ready) return plan;
 
   // The candidate pixels of every pair of offset classes, in the order
-  // nchi_calc sums them.
+  // nchi_calc sums them, as steps in pixel copies of the cells' columns plus
+  // the box margin.
+  plan.h = box_half__(radius);
+  const int h = plan.h;
+  plan.width = plan.xs.back().pixel - plan.xs.front().pixel + 2 * h + 1;
   const double r2 = radius * radius;
-  std::vector<std::vector<MaskEntry>> masks(xClasses.size() * yClasses.size());
-  std::vector<char> centreUsable(masks.size());
+  plan.masks.resize(xClasses.size() * yClasses.size());
+  plan.centreUsable.resize(plan.masks.size());
   for (std::size_t a = 0; a < xClasses.size(); ++a)
     for (std::size_t b = 0; b < yClasses.size(); ++b) {
       const double fx = xClasses[a].offset, fy = yClasses[b].offset;
       const int sx = xClasses[a].shift, sy = yClasses[b].shift;
-      std::vector<MaskEntry>& mask = masks[a * yClasses.size() + b];
-      centreUsable[a * yClasses.size() + b] = _all_binned_psf(sx, sy, 0, 0) != 0;
+      std::vector<MaskEntry>& mask = plan.masks[a * yClasses.size() + b];
+      plan.centreUsable[a * yClasses.size() + b] = _all_binned_psf(sx, sy, 0, 0) != 0;
       for (int i = -h; i <= h; ++i)
         for (int j = -h; j <= h; ++j) {
           const double Pp = _all_binned_psf(sx, sy, i, j);
           if (!(Pp != 0 && (i - fx) * (i - fx) + (j - fy) * (j - fy) < r2)) continue;
-          mask.push_back({static_cast<std::ptrdiff_t>(j) * pixels.width + i, Pp, Pp * Pp,
+          mask.push_back({static_cast<std::ptrdiff_t>(j) * plan.width + i, Pp, Pp * Pp,
                           _all_e2binned_psf(sx, sy, i, j)});
         }
     }
 
-  // Runs: cells of one offset class whose pixels follow one another, so that
-  // their pixels lie side by side in storage.
-  struct Run {
-    int klass, first, length;  // first: index into xs
-  };
-  std::vector<Run> runs;
-  std::vector<int> order(xs.size());
-  for (std::size_t k = 0; k < xs.size(); ++k) order[k] = static_cast<int>(k);
-  std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return xs[a].klass < xs[b].klass; });
-  std::vector<AxisCell> sorted;
-  for (int k : order) sorted.push_back(xs[k]);
+  // Runs of the first-axis cells.
+  std::vector<int> order(plan.xs.size());
+  for (std::size_t k = 0; k < plan.xs.size(); ++k) order[k] = static_cast<int>(k);
+  std::stable_sort(order.begin(), order.end(),
+                   [&](int a, int b) { return plan.xs[a].klass < plan.xs[b].klass; });
+  for (int k : order) plan.sorted.push_back(plan.xs[k]);
+  const std::vector<AxisCell>& sorted = plan.sorted;
   for (std::size_t k = 0; k < sorted.size(); ++k) {
     if (k > 0 && sorted[k].klass == sorted[k - 1].klass && sorted[k].pixel == sorted[k - 1].pixel + 1)
-      ++runs.back().length;
+      ++plan.runs.back().length;
     else
-      runs.push_back({sorted[k].klass, static_cast<int>(k), 1});
+      plan.runs.push_back({sorted[k].klass, static_cast<int>(k), 1});
   }
-  std::size_t longest = 0;
-  for (const Run& r : runs) longest = std::max<std::size_t>(longest, r.length);
+  for (const psf_maps::Run& r : plan.runs) plan.longest = std::max<std::size_t>(plan.longest, r.length);
+  return plan;
+}
+
+void psf::map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& image,
+                     const orv::MArray<float, 2>& error, const psf_maps::Band& maps, int j0, int j1,
+                     psf_maps::Progress& progress) const {
+  if (plan.empty()) return;
+  const auto below = [](const AxisCell& c, int j) { return c.cell < j; };
+  const auto first = std::lower_bound(plan.ys.begin(), plan.ys.end(), j0, below);
+  const auto last = std::lower_bound(first, plan.ys.end(), j1 + 1, below);
+  if (first == last) return;
+  auto unusable = [&](int ci, int cj) {
+    const std::size_t k = maps.at(ci, cj);
+    maps.nchi[k] = kUnusable;
+    maps.flux[k] = 0;
+    maps.eflux[k] = kUnusable;
+  };
+  if (!plan.ready) {
+    for (auto cy = first; cy != last; ++cy) {
+      for (const AxisCell& cx : plan.xs) unusable(cx.cell, cy->cell);
+      progress.row_done();
+    }
+    return;
+  }
+
+  // The pixels of these rows' cells plus the box margin, as doubles.
+  const int h = plan.h;
+  PaddedPixels pixels;
+  pixels.fill(image, error, plan.xs.front().pixel - h, plan.xs.back().pixel + h, first->pixel - h,
+              (last - 1)->pixel + h);
   LaneSums sums;
-  sums.resize(longest);
+  sums.resize(plan.longest);
 
   // Map rows in storage order (second-axis cell outer).
-  long rowsDone = 0, dotsShown = 0;
-  for (const AxisCell& cy : ys) {
-    for (const Run& r : runs) {
-      const std::size_t m = static_cast<std::size_t>(r.klass) * yClasses.size() + cy.klass;
-      const AxisCell* cells = &sorted[r.first];
-      const std::size_t base = pixels.index(cells[0].pixel, cy.pixel);
-      if (centreUsable[m]) fit_run(pixels, base, r.length, masks[m], sums);
+  for (auto cy = first; cy != last; ++cy) {
+    for (const psf_maps::Run& r : plan.runs) {
+      const std::size_t m = static_cast<std::size_t>(r.klass) * plan.yClasses + cy->klass;
+      const AxisCell* cells = &plan.sorted[r.first];
+      const std::size_t base = pixels.index(cells[0].pixel, cy->pixel);
+      if (plan.centreUsable[m]) fit_run(pixels, base, r.length, plan.masks[m], sums);
       for (int k = 0; k < r.length; ++k) {
-        const int ci = cells[k].cell, cj = cy.cell;
-        const bool centre = centreUsable[m] && pixels.usable(base + k);
+        const int ci = cells[k].cell, cj = cy->cell;
+        const bool centre = plan.centreUsable[m] && pixels.usable(base + k);
         if (!centre || !(sums.n[k] >= 2 && sums.Spp[k] != 0)) {
-          nchi(ci, cj) = kUnusable;
-          flux(ci, cj) = 0;
-          eflux(ci, cj) = kUnusable;
+          unusable(ci, cj);
           continue;
         }
-        flux(ci, cj) = sums.flux[k];
-        eflux(ci, cj) = std::sqrt(1 / sums.Spp[k]);
-        nchi(ci, cj) = std::sqrt(sums.chi2[k] / (sums.n[k] - 1));
+        const std::size_t at = maps.at(ci, cj);
+        maps.flux[at] = sums.flux[k];
+        maps.eflux[at] = std::sqrt(1 / sums.Spp[k]);
+        maps.nchi[at] = std::sqrt(sums.chi2[k] / (sums.n[k] - 1));
       }
     }
-    ++rowsDone;
-    for (const long due = dots * rowsDone / static_cast<long>(ys.size()); dotsShown < due; ++dotsShown)
-      std::cout << "." << std::flush;
+    progress.row_done();
   }
-  for (; dotsShown < dots; ++dotsShown) std::cout << "." << std::flush;
 }

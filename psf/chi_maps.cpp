@@ -7,7 +7,7 @@
 #include <iostream>
 
 #include "psf/korven_lib.h"
-#include "psf/map_memory.h"
+#include "psf/map_cells.h"
 
 namespace {
 
@@ -100,14 +100,16 @@ void psf::mapping_fast(const orv::MArray<float, 2>& image, const orv::MArray<flo
 }
 
 void psf::whole_image_maps__(const orv::MArray<float, 2>& image, orv::MArray<double, 2>& nchi,
-                             orv::MArray<double, 2>& flux, orv::MArray<double, 2>& eflux) const {
+                             orv::MArray<double, 2>& flux, orv::MArray<double, 2>& eflux, bool zero) const {
   const int P = std::max(_subpixel, 1);
   const int NX = P * image.length(1), NY = P * image.length(2);
   std::cout << " wenn hier abbricht sind Bilder zu gross fuer Speicher ..." << std::endl;
   for (orv::MArray<double, 2>* map : {&nchi, &flux, &eflux}) {
     map->makeReference(orv::MArray<double, 2>(NX, NY));
-    psf_maps::prefer_huge_pages(*map);
-    *map = 0.0;
+    // Fresh maps of hundreds of MB: their pages are faulted in with one call
+    // each, much faster than page by page as the cells are first written.
+    orv::prefaultMemory(map->firstElement(), static_cast<long>(sizeof(double)) * map->numElements());
+    if (zero) *map = 0.0;
   }
   std::cout << " alles ok!" << std::endl;
 }
@@ -115,18 +117,8 @@ void psf::whole_image_maps__(const orv::MArray<float, 2>& image, orv::MArray<dou
 void psf::mapping_full(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
                        orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& flux,
                        orv::MArray<double, 2>& eflux, double radius, int verbose) const {
-  const int P = std::max(_subpixel, 1);
-  const int NX = P * image.length(1), NY = P * image.length(2);
-  if (verbose > 2)
-    std::cout << " sx0 = " << 1 << std::endl
-              << " sx1 = " << NX << std::endl
-              << " sy0 = " << 1 << std::endl
-              << " sy1 = " << NY << std::endl
-              << " _boxlen = " << _boxlen << std::endl;
-  whole_image_maps__(image, nchi, flux, eflux);
-  long progress = 0;
-  map_cells__(image, error, nchi, flux, eflux, 1, NX, 1, NY, radius, verbose, progress);
-  if (verbose > 4) std::cout << std::endl << std::endl;
+  orv::MArray<double, 2>* maps[3] = {&nchi, &flux, &eflux};
+  map_bands__(image, error, radius, verbose, 0, maps, [](const psf_maps::Band&) {});
 }
 
 // Only the cells of the 3 x 3 pixels about each star, clipped to the maps;
@@ -136,14 +128,20 @@ void psf::mapping_some(const orv::MArray<float, 2>& image, const orv::MArray<flo
                        orv::MArray<double, 2>& eflux, const orv::MArray<int, 1>& x,
                        const orv::MArray<int, 1>& y, double radius, int verbose) const {
   const int P = std::max(_subpixel, 1);
-  whole_image_maps__(image, nchi, flux, eflux);
-  long progress = 0;
+  whole_image_maps__(image, nchi, flux, eflux, true);
+  const psf_maps::Band maps = psf_maps::Band::whole(nchi, flux, eflux);
+  long count = 0;
   for (int k = x.first(1); k <= x.last(1); ++k) {
     const int xk = x(k), yk = y(k);
     if (xk < image.first(1) || xk > image.last(1) || yk < image.first(2) || yk > image.last(2)) continue;
     const int dx = xk - image.first(1), dy = yk - image.first(2);
-    map_cells__(image, error, nchi, flux, eflux, (dx - 1) * P + 1, (dx + 2) * P, (dy - 1) * P + 1,
-                (dy + 2) * P, radius, verbose, progress);
+    const int i0 = (dx - 1) * P + 1, i1 = (dx + 2) * P, j0 = (dy - 1) * P + 1, j1 = (dy + 2) * P;
+    psf_maps::Progress progress = walk_cells__(image, i0, i1, j0, j1, verbose, count);
+    const psf_maps::Plan plan = plan_cells__(image, i0, i1, j0, j1, radius);
+    if (plan.empty()) continue;
+    progress.rows = static_cast<long>(plan.ys.size());
+    map_rows__(plan, image, error, maps, j0, j1, progress);
+    progress.finish();
   }
   if (verbose > 4) std::cout << std::endl << std::endl;
 }

@@ -36,6 +36,14 @@ class Class_moffat_fit : public marquardt {
             orv::MArray<double, 1>& dyda) override;
 };
 
+// Whole-image map work (psf/map_cells.h): the plan of a block of cells, the
+// progress dots it owes and a band of map rows.
+namespace psf_maps {
+struct Plan;
+struct Progress;
+struct Band;
+}  // namespace psf_maps
+
 class psf {
  public:
   psf();
@@ -223,14 +231,27 @@ class psf {
   // Half-size of the chi box of a radius: (int)(|radius| + 0.5), at most R
   // (also for a radius too large for an int, or NaN).
   int box_half__(double radius) const;
-  // Allocates the three whole-image maps (P cells per pixel and axis), all 0,
-  // between the two progress lines.
+  // Allocates the three whole-image maps (P cells per pixel and axis),
+  // between the two allocation lines; all 0 when zero is set.
   void whole_image_maps__(const orv::MArray<float, 2>& image, orv::MArray<double, 2>& nchi,
-                          orv::MArray<double, 2>& flux, orv::MArray<double, 2>& eflux) const;
-  // Computes the whole-image cells i0..i1 x j0..j1 (clipped to the maps).
-  void map_cells__(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
-                   orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& flux, orv::MArray<double, 2>& eflux,
-                   int i0, int i1, int j0, int j1, double radius, int verbose, long& progress) const;
+                          orv::MArray<double, 2>& flux, orv::MArray<double, 2>& eflux, bool zero) const;
+  // The plan of the whole-image cells i0..i1 x j0..j1 (clipped to the maps).
+  psf_maps::Plan plan_cells__(const orv::MArray<float, 2>& image, int i0, int i1, int j0, int j1,
+                          double radius) const;
+  // Computes the planned cells of map rows j0..j1 into maps holding those rows.
+  void map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
+                  const psf_maps::Band& maps, int j0, int j1, psf_maps::Progress& progress) const;
+  // The progress of cells i0..i1 x j0..j1 walked cell by cell (first axis
+  // outer), as mapping_full and mapping_some count it.
+  psf_maps::Progress walk_cells__(const orv::MArray<float, 2>& image, int i0, int i1, int j0, int j1, int verbose,
+                              long& count) const;
+  // mapping_full in bands of map rows: its lines, the maps computed band by
+  // band, each band handed to reduce with `margin` rows of the maps on each
+  // side. With `whole` (nchi, flux, eflux) the maps are allocated whole and
+  // kept there; else only a window of rows is held.
+  template <class Reduce>
+  void map_bands__(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double radius,
+                   int verbose, int margin, orv::MArray<double, 2>* const* whole, Reduce&& reduce) const;
   // Writes a selected star's table row (verbose > 0) and adds its PSF times
   // flux to the source image.
   void add_best_source__(const orv::MArray<float, 2>& image, int p, int q, double nchi, double flux,

@@ -1,0 +1,184 @@
+// Whole-image chi maps in pieces: the plan of a block of cells (which cells
+// are computed, their offset classes, the candidate pixels of every class
+// pair), the progress dots a job owes, and mapping_full run band by band of
+// map rows, so that a caller who only reduces the maps never holds them whole.
+// Private to the PSF library.
+#ifndef PSF_MAP_CELLS_H
+#define PSF_MAP_CELLS_H
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <iostream>
+#include <vector>
+
+#include "psf/korven_lib.h"
+
+namespace psf_maps {
+
+// Pixel rows per band of a banded whole-image job: the band's maps (P cells
+// per pixel on each axis) stay a few MB even for wide images.
+constexpr int kBandPixelRows = 16;
+
+// One computed cell along one axis: its map index, its nearest pixel and the
+// class of its offset from that pixel (cells of one class have the same
+// offset and tabulated shift, compared exactly).
+struct AxisCell {
+  int cell;
+  int pixel;
+  int klass;
+};
+
+// The distinct offsets of the cells along one axis with their shifts.
+struct OffsetClass {
+  double offset;
+  int shift;
+};
+
+// A candidate pixel of a cell: its index step in the padded copies, and the
+// PSF value and variance there.
+struct MaskEntry {
+  std::ptrdiff_t step;
+  double psf, psf2, var;
+};
+
+// Cells of one offset class whose pixels follow one another along the first
+// axis, so that their pixels lie side by side in storage.
+struct Run {
+  int klass, first, length;  // first: index into the plan's sorted cells
+};
+
+// The computed cells of a block, per axis (the edge rule is a test per axis),
+// and what their evaluation shares.
+struct Plan {
+  std::vector<AxisCell> xs, ys;  // in map order
+  std::size_t yClasses = 0;
+  bool ready = false;  // the shift tables exist; else every computed cell is unusable
+  int h = 0;           // half-size of the chi box
+  int width = 0;       // padded row length of the pixel copies the masks step through
+  std::vector<std::vector<MaskEntry>> masks;  // [x class * yClasses + y class]
+  std::vector<char> centreUsable;
+  std::vector<AxisCell> sorted;  // xs by class, stable
+  std::vector<Run> runs;
+  std::size_t longest = 0;
+
+  bool empty() const { return xs.empty() || ys.empty(); }
+};
+
+// Progress dots: the count the cell-by-cell walk (first axis outer) keeps and
+// leaves to the computation, spread over the computed rows as they are done.
+struct Progress {
+  long owed = 0;
+  long rows = 0, done = 0, shown = 0;
+
+  void row_done() {
+    ++done;
+    for (const long due = rows > 0 ? owed * done / rows : 0; shown < due; ++shown) std::cout << "." << std::flush;
+  }
+  void finish() {
+    for (; shown < owed; ++shown) std::cout << "." << std::flush;
+  }
+};
+
+// Rows of the three whole-image maps: element (i, j) of a map (i = 1..NX) is
+// at index at(i, j) of its pointer, for the rows held.
+struct Band {
+  double* nchi = nullptr;
+  double* flux = nullptr;
+  double* eflux = nullptr;
+  long NX = 0;
+  int row0 = 1;              // first row held
+  int first = 1, last = 0;   // the band's own rows
+
+  // The three maps held whole (indices from 1).
+  static Band whole(orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& flux, orv::MArray<double, 2>& eflux) {
+    Band b;
+    b.nchi = nchi.firstElement();
+    b.flux = flux.firstElement();
+    b.eflux = eflux.firstElement();
+    b.NX = nchi.length(1);
+    b.last = nchi.length(2);
+    return b;
+  }
+  std::size_t at(int i, int j) const {
+    return static_cast<std::size_t>(j - row0) * static_cast<std::size_t>(NX) + static_cast<std::size_t>(i - 1);
+  }
+  // All three maps 0 on rows j0..j1 except the cells the plan computes (its
+  // cells form one block), which are written once, by the computation.
+  void zero_around(const Plan& plan, int j0, int j1) const {
+    const bool block = !plan.empty();
+    const int i0 = block ? plan.xs.front().cell : 1, i1 = block ? plan.xs.back().cell : 0;
+    for (int j = j0; j <= j1; ++j) {
+      const bool computed = block && j >= plan.ys.front().cell && j <= plan.ys.back().cell;
+      for (double* m : {nchi, flux, eflux}) {
+        double* row = m + at(1, j);
+        if (!computed) {
+          std::fill_n(row, NX, 0.0);
+          continue;
+        }
+        std::fill_n(row, i0 - 1, 0.0);
+        std::fill_n(row + i1, NX - i1, 0.0);
+      }
+    }
+  }
+};
+
+}  // namespace psf_maps
+
+template <class Reduce>
+void psf::map_bands__(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double radius,
+                      int verbose, int margin, orv::MArray<double, 2>* const* whole, Reduce&& reduce) const {
+  const int P = std::max(_subpixel, 1);
+  const int NX = P * image.length(1), NY = P * image.length(2);
+  if (verbose > 2)
+    std::cout << " sx0 = " << 1 << std::endl
+              << " sx1 = " << NX << std::endl
+              << " sy0 = " << 1 << std::endl
+              << " sy1 = " << NY << std::endl
+              << " _boxlen = " << _boxlen << std::endl;
+  const int bandRows = P * psf_maps::kBandPixelRows;
+  const int windowRows = std::min(NY, bandRows + 2 * margin);
+  std::vector<double> window;
+  psf_maps::Band band;
+  band.NX = NX;
+  if (whole != nullptr) {
+    whole_image_maps__(image, *whole[0], *whole[1], *whole[2], false);
+    band = psf_maps::Band::whole(*whole[0], *whole[1], *whole[2]);
+  } else {
+    std::cout << " wenn hier abbricht sind Bilder zu gross fuer Speicher ..." << std::endl;
+    const std::size_t mapSize = static_cast<std::size_t>(NX) * static_cast<std::size_t>(windowRows);
+    window.resize(3 * mapSize);
+    band.nchi = window.data();
+    band.flux = band.nchi + mapSize;
+    band.eflux = band.flux + mapSize;
+    std::cout << " alles ok!" << std::endl;
+  }
+
+  long count = 0;
+  psf_maps::Progress progress = walk_cells__(image, 1, NX, 1, NY, verbose, count);
+  const psf_maps::Plan plan = plan_cells__(image, 1, NX, 1, NY, radius);
+  progress.rows = static_cast<long>(plan.ys.size());
+  int computed = 0;  // rows up to this one are in the maps
+  for (int f0 = 1; f0 <= NY; f0 += bandRows) {
+    const int f1 = std::min(NY, f0 + bandRows - 1);
+    const int w0 = std::max(1, f0 - margin), w1 = std::min(NY, f1 + margin);
+    if (whole == nullptr && w0 > band.row0) {
+      // Rows w0..computed stay; they move to the front of the window.
+      const std::size_t keep = computed >= w0 ? static_cast<std::size_t>(computed - w0 + 1) * NX : 0;
+      for (double* m : {band.nchi, band.flux, band.eflux})
+        if (keep > 0) std::memmove(m, m + band.at(1, w0), keep * sizeof(double));
+      band.row0 = w0;
+    }
+    const int from = std::max(computed + 1, w0);
+    band.zero_around(plan, from, w1);
+    if (!plan.empty()) map_rows__(plan, image, error, band, from, w1, progress);
+    computed = w1;
+    band.first = f0;
+    band.last = f1;
+    reduce(static_cast<const psf_maps::Band&>(band));
+  }
+  if (!plan.empty()) progress.finish();
+  if (verbose > 4) std::cout << std::endl << std::endl;
+}
+
+#endif
