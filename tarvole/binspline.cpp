@@ -59,7 +59,8 @@ bool binspline(const std::string& name, const orv::MArray<float, 2>& X, const or
   os << std::endl << " -------------------- binspline " << name << " ------------------" << std::endl;
   printCellLayout(os, v, d, 3 * d, s.cx, s.cy, true);
 
-  // 1.-2. Cell means and cell values.
+  // Means of X and Y over every cell, and the cell value from them: X/Y for "abs", Y - X for
+  // "sky"; a cell without both means, or with a mean of Y of 0, stays blank.
   const CellShape cell(rb);
   CellMeans cells;
   cellMeans(X, Y, cell, cellAxis(s.cx, nx, d), cellAxis(s.cy, ny, d), d * d / 3, s.blank, cells);
@@ -74,7 +75,7 @@ bool binspline(const std::string& name, const orv::MArray<float, 2>& X, const or
       if (isSky) G(kx, ky) = my - mx;
     }
 
-  // 3.-4. Occupied cells and knot ranges.
+  // The box of cells that hold a value, and the knots on every third cell within it.
   int ix0, ix1, iy0, iy1;
   nonan(G, ix0, ix1, iy0, iy1, blank);
   Knots k;
@@ -92,7 +93,7 @@ bool binspline(const std::string& name, const orv::MArray<float, 2>& X, const or
   };
   if (status != KnotStatus::ok) return fail(status);
 
-  // 5. Knots.
+  // Knot values: the median of the 3 x 3 cells around each knot, widened where all are blank.
   const KnotStatus valued = knotValues(G, cells.ax, cells.ay, s.blank, os, std::cerr, s.outname, k);
   if (valued != KnotStatus::ok) return fail(valued);
   os << std::endl << "binsplinebic spline interpolation..." << std::endl << std::fixed;
@@ -104,7 +105,7 @@ bool binspline(const std::string& name, const orv::MArray<float, 2>& X, const or
     writeSkygrid(k);
   }
 
-  // 6. Spline.
+  // The bicubic spline through the knots, evaluated over every pixel of out.
   const orv::MArray<double, 2> z2 = knotSecondDerivatives(k, os, v, s.outname);
 
   int jx0, jx1, jy0, jy1;
