@@ -64,16 +64,16 @@ struct SurfaceKnots {
   SurfaceKnots() {
     const Pair& p = pair();
     CellMeans cells;
-    cellMeans(p.X, p.Y, CellShape(30), cellAxis(2140, n, 61), cellAxis(2154, n, 61), 1240, 1e20f, cells);
-    orv::MArray<double, 2> G = cellGrid(cells.ax, cells.ay, 1e20f);
+    cell_means(p.X, p.Y, CellShape(30), cell_axis(2140, n, 61), cell_axis(2154, n, 61), 1240, 1e20f, cells);
+    orv::MArray<double, 2> G = cell_grid(cells.ax, cells.ay, 1e20f);
     for (int l = cells.ay.first; l <= cells.ay.last; ++l)
       for (int kx = cells.ax.first; kx <= cells.ax.last; ++kx)
         if (cells.mx(kx, l) != 1e20f) G(kx, l) = cells.my(kx, l) - cells.mx(kx, l);
     int ix0, ix1, iy0, iy1;
     ix0 = cells.ax.first, ix1 = cells.ax.last - 1, iy0 = cells.ay.first, iy1 = cells.ay.last - 1;
-    knotRanges(ix0, ix1, iy0, iy1, k);
+    knot_ranges(ix0, ix1, iy0, iy1, k);
     std::ostringstream out, err;
-    knotValues(G, cells.ax, cells.ay, 1e20f, out, err, "bench", k);
+    knot_values(G, cells.ax, cells.ay, 1e20f, out, err, "bench", k);
     z2.makeReference(orv::MArray<double, 2>(orv::Range(k.px0, k.px1), orv::Range(k.py0, k.py1)));
     z2 = 0.0;
     sc_splie2(k.xs, k.ys, k.z, z2);
@@ -108,13 +108,13 @@ void BM_FixedCellSurface(benchmark::State& state) {
   for (auto _ : state) {
     Quiet quiet;
     CellMeans cells;
-    cellMeans(p.X, p.Y, CellShape(fixedCellRadius), cellAxis(P.cx, n, fixedCellStep),
-              cellAxis(P.cy, n, fixedCellStep), fixedCellMinCount, P.blank, cells);
-    orv::MArray<double, 2> G = cellGrid(cells.ax, cells.ay, P.blank);
+    cell_means(p.X, p.Y, CellShape(fixedCellRadius), cell_axis(P.cx, n, fixedCellStep),
+              cell_axis(P.cy, n, fixedCellStep), fixedCellMinCount, P.blank, cells);
+    orv::MArray<double, 2> G = cell_grid(cells.ax, cells.ay, P.blank);
     for (int l = cells.ay.first; l <= cells.ay.last; ++l)
       for (int k = cells.ax.first; k <= cells.ax.last; ++k)
         if (cells.mx(k, l) != P.blank) G(k, l) = cells.mx(k, l) - cells.my(k, l);
-    fixedCellSurface(G, cells.ax, cells.ay, p.Y, Z, P, style);
+    fixed_cell_surface(G, cells.ax, cells.ay, p.Y, Z, P, style);
     benchmark::DoNotOptimize(Z(1, 1));
   }
   state.SetItemsProcessed(state.iterations() * int64_t(n) * n);
@@ -127,7 +127,7 @@ void BM_SplineRowWise(benchmark::State& state) {
   orv::MArray<float, 2> out(n, n);
   out = 1e20f;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(evaluateSurface(s.k, s.z2, out, 1, n, 1, n, false));
+    benchmark::DoNotOptimize(evaluate_surface(s.k, s.z2, out, 1, n, 1, n, false));
   }
   state.SetItemsProcessed(state.iterations() * int64_t(n) * n);
 }
@@ -156,7 +156,7 @@ void BM_RunningMedian(benchmark::State& state) {
   const Pair& p = pair();
   orv::MArray<float, 2> med(n, n);
   for (auto _ : state) {
-    runningMedian(p.Y, 10, med);
+    running_median(p.Y, 10, med);
     benchmark::DoNotOptimize(med(n / 2, n / 2));
   }
   state.SetItemsProcessed(state.iterations() * int64_t(n - 20) * (n - 20));

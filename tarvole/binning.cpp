@@ -14,9 +14,9 @@ void binning(const orv::MArray<float, 2>& X, orv::MArray<float, 2>& out, const P
   const CellShape cell(radius);
   CellMeans cells;
   // One image: X serves as both, so a pixel counts where X differs from blank.
-  cellMeans(X, X, cell, cellAxis(cx, X.last(1), d), cellAxis(cy, X.last(2), d), d * d / 3, blank, cells);
+  cell_means(X, X, cell, cell_axis(cx, X.last(1), d), cell_axis(cy, X.last(2), d), d * d / 3, blank, cells);
   int jx0, jx1, jy0, jy1;
   nonan(X, jx0, jx1, jy0, jy1, blank);
   out = 0.0f;
-  paintCells(cells.mx, cells.ax, cells.ay, radius, {jx0, jx1, jy0, jy1}, out);
+  paint_cells(cells.mx, cells.ax, cells.ay, radius, {jx0, jx1, jy0, jy1}, out);
 }

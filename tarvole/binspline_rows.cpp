@@ -15,11 +15,11 @@
 namespace {
 
 // G(l), or blank for a strip outside the array.
-double stripAt(const orv::MArray<double, 1>& G, int l, double blank) {
+double strip_at(const orv::MArray<double, 1>& G, int l, double blank) {
   return l < G.first(1) || l > G.last(1) ? blank : G(l);
 }
 
-void closeLine(std::ostream& os) {
+void close_line(std::ostream& os) {
   os << " ------------------exit binsplineY ------------------------------------" << std::endl;
 }
 
@@ -35,20 +35,20 @@ bool binsplineY(const std::string& name, const orv::MArray<float, 2>& X, const o
   const double blank = s.blank;
 
   os << std::endl << " -------------------- binsplineY " << name << " ------------------" << std::endl;
-  printCellLayout(os, v, d, 3 * d, s.cx, s.cy, true);
+  print_cell_layout(os, v, d, 3 * d, s.cx, s.cy, true);
 
   // Strip means over full rows.
   os << "HALLO1" << std::endl;
-  const CellAxis ay = cellAxis(s.cy, ny, d);
+  const CellAxis ay = cell_axis(s.cy, ny, d);
   const int ly0 = ay.first, ly1 = ay.last;
   orv::MArray<double, 1> G(orv::Range(ly0 - 1, ly1 + 1));
-  orv::MArray<double, 1> yc = cellCentres(ay);
+  orv::MArray<double, 1> yc = cell_centres(ay);
   G = blank;
   const bool isAbs = name == "abs", isSky = name == "sky";
   for (int l = ly0; l <= ly1; ++l) {
     long n = 0;
     double sumX = 0.0, sumY = 0.0;
-    const long centre = ay.centreOf(l);
+    const long centre = ay.centre_of(l);
     for (long y = std::max<long>(1, centre - br); y <= std::min<long>(ny, centre + br); ++y) {
       const float* px = &X(1, static_cast<int>(y));
       const float* py = &Y(1, static_cast<int>(y));
@@ -73,7 +73,7 @@ bool binsplineY(const std::string& name, const orv::MArray<float, 2>& X, const o
        << " iy1 = " << ly1 << std::endl;
 
   // Knots on every third strip.
-  const int py0 = firstKnot(ly0), py1 = lastKnot(ly1);
+  const int py0 = first_knot(ly0), py1 = last_knot(ly1);
   if (v > 0)
     os << std::endl
        << "median spline grid: " << std::endl
@@ -81,15 +81,15 @@ bool binsplineY(const std::string& name, const orv::MArray<float, 2>& X, const o
        << " py1 = " << py1 << std::endl;
   out = s.blank;
   auto fail = [&](KnotStatus status) {
-    reportKnotFailure(status, std::cerr, s.outname);
-    closeLine(os);
+    report_knot_failure(status, std::cerr, s.outname);
+    close_line(os);
     return false;
   };
   if (py1 <= py0) return fail(KnotStatus::tooFewKnots);
   orv::MArray<double, 1> yk(orv::Range(py0, py1)), zk(orv::Range(py0, py1));
   for (int q = py0; q <= py1; ++q) {
     orv::MArray<double, 1> three(3);
-    for (int i = -1; i <= 1; ++i) three(i + 2) = stripAt(G, 3 * q + i, blank);
+    for (int i = -1; i <= 1; ++i) three(i + 2) = strip_at(G, 3 * q + i, blank);
     double m = orv::median_exact(three, blank);
     for (int w = 1; m == blank && w <= 10; ++w) {
       orv::MArray<double, 1> list(2 * w + 1);
@@ -101,9 +101,9 @@ bool binsplineY(const std::string& name, const orv::MArray<float, 2>& X, const o
       os << "h: " << w << "   " << m << std::endl;
     }
     zk(q) = m;
-    yk(q) = ay.centreOf(3 * q);
+    yk(q) = ay.centre_of(3 * q);
   }
-  if (!fillBlankKnots(zk, blank, std::cerr, s.outname)) return fail(KnotStatus::noKnotValue);
+  if (!fill_blank_knots(zk, blank, std::cerr, s.outname)) return fail(KnotStatus::noKnotValue);
   double sum = 0.0, squares = 0.0;
   for (int q = py0; q <= py1; ++q) {
     sum += zk(q);
@@ -115,7 +115,7 @@ bool binsplineY(const std::string& name, const orv::MArray<float, 2>& X, const o
   if (v > 0) {
     os << std::endl << "y:" << std::endl << std::setprecision(1) << yk << std::endl;
     os << std::endl << "z:" << std::endl << std::setprecision(3) << zk << std::endl;
-    printKnotSummary(os, sum, count, squares, orv::median_exact(zk));
+    print_knot_summary(os, sum, count, squares, orv::median_exact(zk));
     orv::writeFitsImage("skygrid.fits", zk);
     std::ofstream tab("skygrid.tab");
     for (int q = py0; q <= py1; ++q)
@@ -130,7 +130,7 @@ bool binsplineY(const std::string& name, const orv::MArray<float, 2>& X, const o
 
   int jx0, jx1, jy0, jy1;
   nonan(Y, jx0, jx1, jy0, jy1, s.blank);
-  if (v > 0) printBounds(os, "image borders: ", {"jx0", "jx1", "jy0", "jy1"}, jx0, jx1, jy0, jy1);
+  if (v > 0) print_bounds(os, "image borders: ", {"jx0", "jx1", "jy0", "jy1"}, jx0, jx1, jy0, jy1);
 
   // Whole rows from one spline value each.
   os << "spline interpolation....." << std::endl;
@@ -154,8 +154,8 @@ bool binsplineY(const std::string& name, const orv::MArray<float, 2>& X, const o
       for (long y = std::max<long>(r0, jy0); y <= std::min<long>(r1, jy1); ++y)
         for (int x = 1; x <= nx; ++x) img(x, static_cast<int>(y)) = static_cast<float>(value);
     };
-    for (int l = ly0; l <= ly1; ++l) paintRows(bin, ay.centreOf(l) - d / 2, ay.centreOf(l) + d / 2, G(l));
-    const long lo = ay.centreOf(ly0) - d / 2, hi = ay.centreOf(ly1) + d / 2;
+    for (int l = ly0; l <= ly1; ++l) paintRows(bin, ay.centre_of(l) - d / 2, ay.centre_of(l) + d / 2, G(l));
+    const long lo = ay.centre_of(ly0) - d / 2, hi = ay.centre_of(ly1) + d / 2;
     for (int q = py0; q <= py1; ++q) {
       const long yq = static_cast<long>(yk(q));
       paintRows(median, std::max(yq - 3 * d / 2, lo), std::min(yq + 3 * d / 2, hi), zk(q));
@@ -168,6 +168,6 @@ bool binsplineY(const std::string& name, const orv::MArray<float, 2>& X, const o
     orv::writeFitsImage(newname(s.outname, name + "_binspline-"),
                         block_means(out, 4, [&](int x, int y) { return out(x, y) != b && Y(x, y) != b; }));
   }
-  closeLine(os);
+  close_line(os);
   return true;
 }

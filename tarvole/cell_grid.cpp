@@ -3,7 +3,7 @@
 
 #include <iostream>
 
-CellAxis cellAxis(int centre, int extent, int d) {
+CellAxis cell_axis(int centre, int extent, int d) {
   CellAxis a;
   a.centre = centre;
   a.step = d;
@@ -12,46 +12,46 @@ CellAxis cellAxis(int centre, int extent, int d) {
   return a;
 }
 
-CellShape::CellShape(int rb) : rb_(std::max(rb, 0)), halfWidth_(2 * std::max(rb, 0) + 1, -1) {
+CellShape::CellShape(int rb) : rb_(std::max(rb, 0)), half_width_(2 * std::max(rb, 0) + 1, -1) {
   const long limit = static_cast<long>(rb_) * (rb_ + 1);
   for (int j = -rb_; j <= rb_; ++j) {
     int w = -1;
     for (int i = 0; i <= rb_; ++i)
       if (static_cast<long>(i) * i + static_cast<long>(j) * j < limit) w = i;
-    halfWidth_[j + rb_] = w;
+    half_width_[j + rb_] = w;
   }
 }
 
-orv::MArray<double, 2> cellGrid(CellAxis ax, CellAxis ay, double value) {
+orv::MArray<double, 2> cell_grid(CellAxis ax, CellAxis ay, double value) {
   orv::MArray<double, 2> g(orv::Range(ax.first - 1, ax.last + 1), orv::Range(ay.first - 1, ay.last + 1));
   g = value;
   return g;
 }
 
-orv::MArray<double, 1> cellCentres(CellAxis a) {
+orv::MArray<double, 1> cell_centres(CellAxis a) {
   orv::MArray<double, 1> c(orv::Range(a.first - 1, a.last + 1));
   c = 0.0;
-  for (int k = a.first; k <= a.last; ++k) c(k) = a.centreOf(k);
+  for (int k = a.first; k <= a.last; ++k) c(k) = a.centre_of(k);
   return c;
 }
 
-void cellMeans(const orv::MArray<float, 2>& X, const orv::MArray<float, 2>& Y, const CellShape& cell,
+void cell_means(const orv::MArray<float, 2>& X, const orv::MArray<float, 2>& Y, const CellShape& cell,
                CellAxis ax, CellAxis ay, int minCount, float blank, CellMeans& out) {
   const int nx = Y.last(1);
   const int ny = Y.last(2);
   out.ax = ax;
   out.ay = ay;
-  out.mx.makeReference(cellGrid(ax, ay, blank));
-  out.my.makeReference(cellGrid(ax, ay, blank));
-  out.xc.makeReference(cellCentres(ax));
-  out.yc.makeReference(cellCentres(ay));
+  out.mx.makeReference(cell_grid(ax, ay, blank));
+  out.my.makeReference(cell_grid(ax, ay, blank));
+  out.xc.makeReference(cell_centres(ax));
+  out.yc.makeReference(cell_centres(ay));
   for (int ky = ay.first; ky <= ay.last; ++ky) {
-    const int yc = ay.centreOf(ky);
+    const int yc = ay.centre_of(ky);
     for (int kx = ax.first; kx <= ax.last; ++kx) {
-      const int xc = ax.centreOf(kx);
+      const int xc = ax.centre_of(kx);
       long n = 0;
       double sumX = 0.0, sumY = 0.0;
-      cell.forEachRun(xc, yc, nx, ny, [&](int y, int x0, int x1) {
+      cell.for_each_run(xc, yc, nx, ny, [&](int y, int x0, int x1) {
         const float* px = &X(x0, y);
         const float* py = &Y(x0, y);
         for (int i = 0; i <= x1 - x0; ++i) {
@@ -72,18 +72,18 @@ void cellMeans(const orv::MArray<float, 2>& X, const orv::MArray<float, 2>& Y, c
   }
 }
 
-void paintCells(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay, int rb, PixelBox box,
+void paint_cells(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay, int rb, PixelBox box,
                 orv::MArray<float, 2>& img) {
   for (int ky = ay.first; ky <= ay.last; ++ky)
     for (int kx = ax.first; kx <= ax.last; ++kx) {
-      const int xc = ax.centreOf(kx), yc = ay.centreOf(ky);
+      const int xc = ax.centre_of(kx), yc = ay.centre_of(ky);
       const float value = static_cast<float>(G(kx, ky));
       for (int y = std::max(yc - rb, box.y0); y <= std::min(yc + rb, box.y1); ++y)
         for (int x = std::max(xc - rb, box.x0); x <= std::min(xc + rb, box.x1); ++x) img(x, y) = value;
     }
 }
 
-void printCellLayout(std::ostream& os, int verbose, int d, int medianSize, int cx, int cy,
+void print_cell_layout(std::ostream& os, int verbose, int d, int medianSize, int cx, int cy,
                      bool emptyBeforeMedian) {
   if (verbose > 0)
     os << std::endl

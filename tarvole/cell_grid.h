@@ -18,13 +18,13 @@ struct CellAxis {
   int centre = 0;
   int step = 1;
 
-  int centreOf(int k) const { return centre + k * step; }
+  int centre_of(int k) const { return centre + k * step; }
 };
 
 // The cells that cover 1..extent around centre, with cell step d (integer
 // division truncating toward zero, as the formulas are written):
 // first = -((centre - 1 - d) / d + 1), last = (d + extent - centre) / d + 1.
-CellAxis cellAxis(int centre, int extent, int d);
+CellAxis cell_axis(int centre, int extent, int d);
 
 // The pixel rows of a circular cell of radius rb: offset row j (-rb..rb) holds
 // the offsets -w(j)..w(j) with i·i + j·j < rb·(rb+1); w(j) = -1 for an empty
@@ -34,17 +34,17 @@ class CellShape {
   explicit CellShape(int rb);
   int radius() const { return rb_; }
   int diameter() const { return 2 * rb_ + 1; }
-  int halfWidth(int j) const { return halfWidth_[j + rb_]; }
+  int half_width(int j) const { return half_width_[j + rb_]; }
 
   // Calls run(y, x0, x1) for every offset row of the cell centred at (xc, yc)
   // that meets the image 1..nx × 1..ny, rows in ascending order, with the
   // pixel columns x0..x1 clipped to the image.
   template <class Run>
-  void forEachRun(int xc, int yc, int nx, int ny, Run&& run) const {
+  void for_each_run(int xc, int yc, int nx, int ny, Run&& run) const {
     for (int j = -rb_; j <= rb_; ++j) {
       const long y = static_cast<long>(yc) + j;
       if (y < 1 || y > ny) continue;
-      const int w = halfWidth(j);
+      const int w = half_width(j);
       if (w < 0) continue;
       const long x0 = std::max<long>(1, static_cast<long>(xc) - w);
       const long x1 = std::min<long>(nx, static_cast<long>(xc) + w);
@@ -54,7 +54,7 @@ class CellShape {
 
  private:
   int rb_;
-  std::vector<int> halfWidth_;
+  std::vector<int> half_width_;
 };
 
 // Cell means of two images over the pixels where both differ from blank: for
@@ -67,13 +67,13 @@ struct CellMeans {
   orv::MArray<double, 2> mx, my;
   orv::MArray<double, 1> xc, yc;
 };
-void cellMeans(const orv::MArray<float, 2>& X, const orv::MArray<float, 2>& Y, const CellShape& cell,
+void cell_means(const orv::MArray<float, 2>& X, const orv::MArray<float, 2>& Y, const CellShape& cell,
                CellAxis ax, CellAxis ay, int minCount, float blank, CellMeans& out);
 
 // A cell grid (with margin) of the axes, filled with value.
-orv::MArray<double, 2> cellGrid(CellAxis ax, CellAxis ay, double value);
+orv::MArray<double, 2> cell_grid(CellAxis ax, CellAxis ay, double value);
 // The centre coordinates of the cells of an axis, 0 in the margin.
-orv::MArray<double, 1> cellCentres(CellAxis a);
+orv::MArray<double, 1> cell_centres(CellAxis a);
 
 // An inclusive pixel box x0..x1 × y0..y1.
 struct PixelBox {
@@ -82,13 +82,13 @@ struct PixelBox {
 
 // Paints every cell value of G (cells of ax × ay) over the square centre ± rb into img (already
 // set), clipped to box.
-void paintCells(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay, int rb, PixelBox box,
+void paint_cells(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay, int rb, PixelBox box,
                 orv::MArray<float, 2>& img);
 
 // The layout lines before the binning: at verbose > 0 the cell diameter and
 // step d; the centre; at verbose > 0 the median size and step (after an empty
 // line when emptyBeforeMedian); then "binning...".
-void printCellLayout(std::ostream& os, int verbose, int d, int medianSize, int cx, int cy,
+void print_cell_layout(std::ostream& os, int verbose, int d, int medianSize, int cx, int cy,
                      bool emptyBeforeMedian);
 
 // The smallest index box x1..x2, y1..y2 holding every element of `a` that differs from `blank`

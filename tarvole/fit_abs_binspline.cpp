@@ -18,8 +18,8 @@ const FixedSurfaceStyle absStyle{"abs", "binsplinebic spmine interpolation...", 
 
 // Solves the 4 × 4 system for 4 unknowns, or for 2 with a constant sky (then p3 = p4 = 0), and
 // prints the four values; false when the system is singular.
-bool solvePlane(orv::MArray<double, 2>& M, orv::MArray<double, 1>& b, bool constSky) {
-  const int status = solveNormalSystem(M, constSky ? 2 : 4, b);
+bool solve_plane(orv::MArray<double, 2>& M, orv::MArray<double, 1>& b, bool constSky) {
+  const int status = solve_normal_system(M, constSky ? 2 : 4, b);
   if (constSky) b(3) = b(4) = 0.0;
   if (status != 0) std::cout << " Fehler in Angleichung" << std::endl;
   std::cout.precision(5);
@@ -31,7 +31,7 @@ bool solvePlane(orv::MArray<double, 2>& M, orv::MArray<double, 1>& b, bool const
 }
 
 // Adds one point of basis (f1, 1, dx, dy) and target t to the upper triangle of M and to b.
-void addPoint(orv::MArray<double, 2>& M, orv::MArray<double, 1>& b, double f1, double dx, double dy,
+void add_point(orv::MArray<double, 2>& M, orv::MArray<double, 1>& b, double f1, double dx, double dy,
               double t) {
   const double f[4] = {f1, 1.0, dx, dy};
   for (int p = 0; p < 4; ++p) {
@@ -40,14 +40,14 @@ void addPoint(orv::MArray<double, 2>& M, orv::MArray<double, 1>& b, double f1, d
   }
 }
 
-void mirrorUpperTriangle(orv::MArray<double, 2>& M) {
+void mirror_upper_triangle(orv::MArray<double, 2>& M) {
   for (int p = 2; p <= 4; ++p)
     for (int q = 1; q < p; ++q) M(p, q) = M(q, p);
 }
 
 // The median of the five cells of the cross around (k, l), blank cells and cells outside the
 // grid left out.
-double crossMedian(const orv::MArray<double, 2>& grid, int k, int l, double blank) {
+double cross_median(const orv::MArray<double, 2>& grid, int k, int l, double blank) {
   orv::MArray<double, 1> cells(9);
   int n = 1;
   for (int j = -1; j <= 1; ++j)
@@ -75,14 +75,14 @@ void fit_abs_binspline(const Image& R, const Image& /*eR*/, const Image& I, cons
   os << " sampling points: " << g.columns * g.rows << std::endl;
   os << " binning..." << std::endl;
   const SamplingPoints pts = sampling_grid(R, I, nx, ny, P, false);
-  if (P.verbose > 3) printPointMeans(os, pts);
+  if (P.verbose > 3) print_point_means(os, pts);
   orv::MArray<double, 2> M(4, 4);
   orv::MArray<double, 1> p(4);
   M = 0.0;
   p = 0.0;
-  for (int k = 1; k <= pts.K; ++k) addPoint(M, p, pts.mR(k), pts.x(k) - P.cx, pts.y(k) - P.cy, pts.mI(k));
-  mirrorUpperTriangle(M);
-  const bool planeSolved = enoughPoints(pts.K, P.const_sky ? 2 : 4, P) && solvePlane(M, p, P.const_sky);
+  for (int k = 1; k <= pts.K; ++k) add_point(M, p, pts.mR(k), pts.x(k) - P.cx, pts.y(k) - P.cy, pts.mI(k));
+  mirror_upper_triangle(M);
+  const bool planeSolved = enoughPoints(pts.K, P.const_sky ? 2 : 4, P) && solve_plane(M, p, P.const_sky);
   const double p1 = p(1), p2 = p(2), p3 = p(3), p4 = p(4);
   if (!planeSolved || p1 == 0.0) {
     // Nothing to divide by: the absorption and sky stay blank.
@@ -94,10 +94,10 @@ void fit_abs_binspline(const Image& R, const Image& /*eR*/, const Image& I, cons
   }
 
   // Cell means of R and I.
-  printCellLayout(os, P.verbose, fixedCellStep, 3 * fixedCellStep, P.cx, P.cy, false);
+  print_cell_layout(os, P.verbose, fixedCellStep, 3 * fixedCellStep, P.cx, P.cy, false);
   CellMeans cells;
-  cellMeans(R, I, CellShape(fixedCellRadius), cellAxis(P.cx, nx, fixedCellStep),
-            cellAxis(P.cy, ny, fixedCellStep), fixedCellMinCount, P.blank, cells);
+  cell_means(R, I, CellShape(fixedCellRadius), cell_axis(P.cx, nx, fixedCellStep),
+            cell_axis(P.cy, ny, fixedCellStep), fixedCellMinCount, P.blank, cells);
 
   // Check fit on nine cross medians, printed only.
   os << std::endl << "test fitting with different binning method ..." << std::endl;
@@ -107,14 +107,14 @@ void fit_abs_binspline(const Image& R, const Image& /*eR*/, const Image& I, cons
   q = 0.0;
   for (int l = -3; l <= 3; l += 3)
     for (int k = -3; k <= 3; k += 3)
-      addPoint(Mq, q, crossMedian(cells.mx, k, l, blank), fixedCellStep * k, fixedCellStep * l,
-               crossMedian(cells.my, k, l, blank));
-  mirrorUpperTriangle(Mq);
+      add_point(Mq, q, cross_median(cells.mx, k, l, blank), fixedCellStep * k, fixedCellStep * l,
+               cross_median(cells.my, k, l, blank));
+  mirror_upper_triangle(Mq);
   os << " sampling points: " << 9 << std::endl;
-  solvePlane(Mq, q, P.const_sky);
+  solve_plane(Mq, q, P.const_sky);
 
   // Cell values of the absorption shape; binsplinedez after binspline.
-  orv::MArray<double, 2> G = cellGrid(cells.ax, cells.ay, blank);
+  orv::MArray<double, 2> G = cell_grid(cells.ax, cells.ay, blank);
   for (int l = cells.ay.first; l <= cells.ay.last; ++l)
     for (int k = cells.ax.first; k <= cells.ax.last; ++k) {
       const double m1 = cells.mx(k, l), m2 = cells.my(k, l);
@@ -129,8 +129,8 @@ void fit_abs_binspline(const Image& R, const Image& /*eR*/, const Image& I, cons
     }
 
   Image Z(A.getShape());
-  if (!fixedCellSurface(G, cells.ax, cells.ay, I, Z, P, absStyle)) fail_fit(P, "absorption surface could not be built");
-  writeFixedSurfaceBlocks(Z, I, eI, P, "abs");
+  if (!fixed_cell_surface(G, cells.ax, cells.ay, I, Z, P, absStyle)) fail_fit(P, "absorption surface could not be built");
+  write_fixed_surface_blocks(Z, I, eI, P, "abs");
 
   for (int y = 1; y <= ny; ++y) {
     const double dy = y - P.cy;

@@ -57,7 +57,7 @@ void fit_abs_sky(const Image& R, const Image& /*eR*/, const Image& I, const Imag
                     ") than fitted coefficients (4)");
     enough = false;
   }
-  if (enough && solveNormalSystem(M, 4, b) != 0) {
+  if (enough && solve_normal_system(M, 4, b) != 0) {
     std::cout << "Fehler in Angleichung" << std::endl;
     fail_fit(P, "singular fit");
   }

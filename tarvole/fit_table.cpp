@@ -7,13 +7,13 @@
 
 #include "numerics/linsolve.h"
 
-void printPointMeans(std::ostream& os, const SamplingPoints& pts) {
+void print_point_means(std::ostream& os, const SamplingPoints& pts) {
   os.precision(9);
   for (int k = 1; k <= pts.K; ++k)
     os << std::setw(15) << pts.mR(k) << std::setw(15) << pts.mI(k) << std::endl;
 }
 
-void printFitTable(std::ostream& os, int iteration, const GradientModel& m, bool withChi, double nchi,
+void print_fit_table(std::ostream& os, int iteration, const GradientModel& m, bool withChi, double nchi,
                    const std::string& outname) {
   os << "      iteration"
      << "    abs=Ima/Ref"
@@ -32,7 +32,7 @@ void printFitTable(std::ostream& os, int iteration, const GradientModel& m, bool
   os << "   " << outname << std::endl;
 }
 
-void setGradientCoefficients(orv::MArray<double, 1>& c, const GradientModel& m) {
+void set_gradient_coefficients(orv::MArray<double, 1>& c, const GradientModel& m) {
   c(1) = 1.0 / m.b[1];
   c(2) = m.b[2] / m.b[1];
   c(3) = m.b[5] / m.b[1];
@@ -51,7 +51,7 @@ bool enoughPoints(int points, int unknowns, Pliste& P) {
   return false;
 }
 
-int solveNormalSystem(orv::MArray<double, 2>& M, int n, orv::MArray<double, 1>& b) {
+int solve_normal_system(orv::MArray<double, 2>& M, int n, orv::MArray<double, 1>& b) {
   std::vector<double> scale(n + 1), matrix(static_cast<std::size_t>(n + 1) * (n + 1));
   for (int i = 1; i <= n; ++i) {
     scale[i] = std::sqrt(std::abs(M(i, i)));

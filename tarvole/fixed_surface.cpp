@@ -10,7 +10,7 @@
 #include "tarvole/knots.h"
 #include "tarvole/names.h"
 
-bool fixedCellSurface(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay,
+bool fixed_cell_surface(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay,
                       const orv::MArray<float, 2>& I, orv::MArray<float, 2>& Z, const Pliste& P,
                       const FixedSurfaceStyle& style) {
   std::ostream& os = std::cout;
@@ -26,15 +26,15 @@ bool fixedCellSurface(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay,
        << std::setw(10) << ix0 << std::setw(10) << ix1 << std::setw(10) << iy0 << std::setw(10) << iy1
        << std::endl;
   Knots k;
-  KnotStatus status = knotRanges(ix0, ix1, iy0, iy1, k);
+  KnotStatus status = knot_ranges(ix0, ix1, iy0, iy1, k);
   if (v > 1)
     os << std::endl
        << "median spline grid: " << std::endl
        << std::setw(10) << k.px0 << std::setw(10) << k.px1 << std::setw(10) << k.py0 << std::setw(10) << k.py1
        << std::endl;
-  if (status == KnotStatus::ok) status = knotValues(G, ax, ay, P.blank, os, std::cerr, P.outname, k);
+  if (status == KnotStatus::ok) status = knot_values(G, ax, ay, P.blank, os, std::cerr, P.outname, k);
   if (status != KnotStatus::ok) {
-    reportKnotFailure(status, std::cerr, P.outname);
+    report_knot_failure(status, std::cerr, P.outname);
     return false;
   }
 
@@ -47,38 +47,38 @@ bool fixedCellSurface(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay,
     if (style.ownPrecisions) os << std::setprecision(3);
     os << std::endl << "z:" << std::endl << k.z << std::endl;
   }
-  const orv::MArray<double, 2> z2 = knotSecondDerivatives(k, os, v, P.outname);
+  const orv::MArray<double, 2> z2 = knot_second_derivatives(k, os, v, P.outname);
 
   int jx0, jx1, jy0, jy1;
   nonan(I, jx0, jx1, jy0, jy1, P.blank);
-  if (style.printImageBorders && v > 1) printBounds(os, nullptr, {"jx0", "jx1", "jy0", "jy1"}, jx0, jx1, jy0, jy1);
+  if (style.printImageBorders && v > 1) print_bounds(os, nullptr, {"jx0", "jx1", "jy0", "jy1"}, jx0, jx1, jy0, jy1);
 
   // The area of the covered cells, ± 30 pixels.
   const int r = fixedCellRadius;
-  const PixelBox covered{ax.centreOf(ix0) - r, ax.centreOf(ix1) + r, ay.centreOf(iy0) - r,
-                         ay.centreOf(iy1) + r};
+  const PixelBox covered{ax.centre_of(ix0) - r, ax.centre_of(ix1) + r, ay.centre_of(iy0) - r,
+                         ay.centre_of(iy1) + r};
   if (v > 1) {
     const std::string word = style.word;
     orv::MArray<float, 2> bin(I.length(1), I.length(2)), median(I.length(1), I.length(2));
     bin = 0.0f;
     median = 0.0f;
     const PixelBox image{jx0, jx1, jy0, jy1};
-    paintCells(G, ax, ay, r, image, bin);
+    paint_cells(G, ax, ay, r, image, bin);
     const PixelBox area{std::max(jx0, covered.x0), std::min(jx1, covered.x1), std::max(jy0, covered.y0),
                         std::min(jy1, covered.y1)};
-    paintKnots(k, 3 * fixedCellStep / 2, area, median);
+    paint_knots(k, 3 * fixedCellStep / 2, area, median);
     orv::writeFitsImage(newname(P.outname, word + "_binspline_bin-"), bin);
     orv::writeFitsImage(newname(P.outname, word + "_binspline_median-"), median);
   }
 
   os << "spline interpolation....." << std::endl;
   const PixelBox evaluated = style.limitToCoveredArea ? covered : PixelBox{1, Z.last(1), 1, Z.last(2)};
-  const long errors = evaluateSurface(k, z2, Z, evaluated.x0, evaluated.x1, evaluated.y0, evaluated.y1, true);
+  const long errors = evaluate_surface(k, z2, Z, evaluated.x0, evaluated.x1, evaluated.y0, evaluated.y1, true);
   if (errors != 0) std::cerr << errors << " errors in " << P.outname << std::endl;
   return true;
 }
 
-void writeFixedSurfaceBlocks(const orv::MArray<float, 2>& Z, const orv::MArray<float, 2>& I,
+void write_fixed_surface_blocks(const orv::MArray<float, 2>& Z, const orv::MArray<float, 2>& I,
                              const orv::MArray<float, 2>& eI, const Pliste& P, const char* word) {
   if (P.verbose <= 1) return;
   orv::writeFitsImage(newname(P.outname, std::string(word) + "_binspline-"),

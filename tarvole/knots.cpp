@@ -9,24 +9,24 @@
 
 #include "numerics/spline.h"
 
-int firstKnot(int i0) {
+int first_knot(int i0) {
   int p = 1;
   for (int v = 0; v >= i0; v -= 3) --p;
   return p;
 }
 
-int lastKnot(int i1) {
+int last_knot(int i1) {
   int p = -1;
   for (int v = 0; v <= i1; v += 3) ++p;
   return p;
 }
 
-KnotStatus knotRanges(int ix0, int ix1, int iy0, int iy1, Knots& k) {
+KnotStatus knot_ranges(int ix0, int ix1, int iy0, int iy1, Knots& k) {
   if (ix0 > ix1 || iy0 > iy1) return KnotStatus::noCells;
-  k.px0 = firstKnot(ix0);
-  k.px1 = lastKnot(ix1);
-  k.py0 = firstKnot(iy0);
-  k.py1 = lastKnot(iy1);
+  k.px0 = first_knot(ix0);
+  k.px1 = last_knot(ix1);
+  k.py0 = first_knot(iy0);
+  k.py1 = last_knot(iy1);
   if (k.px1 <= k.px0 || k.py1 <= k.py0) return KnotStatus::tooFewKnots;
   return KnotStatus::ok;
 }
@@ -34,14 +34,14 @@ KnotStatus knotRanges(int ix0, int ix1, int iy0, int iy1, Knots& k) {
 namespace {
 
 // G(kx, ky), or blank for a cell outside the array.
-double cellAt(const orv::MArray<double, 2>& G, int kx, int ky, double blank) {
+double cell_at(const orv::MArray<double, 2>& G, int kx, int ky, double blank) {
   if (kx < G.first(1) || kx > G.last(1) || ky < G.first(2) || ky > G.last(2)) return blank;
   return G(kx, ky);
 }
 
 }  // namespace
 
-KnotStatus knotValues(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay, float blank,
+KnotStatus knot_values(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay, float blank,
                       std::ostream& out, std::ostream& err, const std::string& outname, Knots& k) {
   const double b = blank;
   k.xs.makeReference(orv::MArray<double, 1>(orv::Range(k.px0, k.px1)));
@@ -49,11 +49,11 @@ KnotStatus knotValues(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay,
   k.z.makeReference(orv::MArray<double, 2>(orv::Range(k.px0, k.px1), orv::Range(k.py0, k.py1)));
   bool outside = false;
   for (int p = k.px0; p <= k.px1; ++p) {
-    k.xs(p) = ax.centreOf(3 * p);
+    k.xs(p) = ax.centre_of(3 * p);
     outside |= 3 * p < ax.first || 3 * p > ax.last;
   }
   for (int q = k.py0; q <= k.py1; ++q) {
-    k.ys(q) = ay.centreOf(3 * q);
+    k.ys(q) = ay.centre_of(3 * q);
     outside |= 3 * q < ay.first || 3 * q > ay.last;
   }
   if (outside)
@@ -65,7 +65,7 @@ KnotStatus knotValues(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay,
       orv::MArray<double, 1> nine(9);
       int n = 1;
       for (int j = -1; j <= 1; ++j)
-        for (int i = -1; i <= 1; ++i) nine(n++) = cellAt(G, 3 * p + i, 3 * q + j, b);
+        for (int i = -1; i <= 1; ++i) nine(n++) = cell_at(G, 3 * p + i, 3 * q + j, b);
       double m = orv::median_exact(nine, b);
       for (int h = 1; m == b && h <= 10; ++h) {
         orv::MArray<double, 1> list((2 * h + 1) * (2 * h + 1));
@@ -75,7 +75,7 @@ KnotStatus knotValues(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay,
           for (int i = -h; i <= h; ++i) {
             const int kx = 3 * p + i, ky = 3 * q + j;
             if (kx >= ax.first && kx <= ax.last && ky >= ay.first && ky <= ay.last)
-              list(n++) = cellAt(G, kx, ky, b);
+              list(n++) = cell_at(G, kx, ky, b);
           }
         m = orv::median_exact(list, b);
         out << "h: " << h << "   " << m << std::endl;
@@ -83,7 +83,7 @@ KnotStatus knotValues(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay,
       k.z(p, q) = m;
     }
 
-  if (!fillBlankKnots(k.z, b, err, outname)) return KnotStatus::noKnotValue;
+  if (!fill_blank_knots(k.z, b, err, outname)) return KnotStatus::noKnotValue;
 
   k.count = 0;
   k.sum = 0.0;
@@ -98,7 +98,7 @@ KnotStatus knotValues(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay,
   return KnotStatus::ok;
 }
 
-void reportKnotFailure(KnotStatus status, std::ostream& err, const std::string& outname) {
+void report_knot_failure(KnotStatus status, std::ostream& err, const std::string& outname) {
   if (status == KnotStatus::noCells)
     err << "errors in spline: no cell holds enough data: " << outname << std::endl;
   else if (status == KnotStatus::tooFewKnots)
@@ -107,7 +107,7 @@ void reportKnotFailure(KnotStatus status, std::ostream& err, const std::string& 
     err << "errors in spline: no knot has a value: " << outname << std::endl;
 }
 
-long evaluateSurface(const Knots& k, const orv::MArray<double, 2>& z2, orv::MArray<float, 2>& out, int x0,
+long evaluate_surface(const Knots& k, const orv::MArray<double, 2>& z2, orv::MArray<float, 2>& out, int x0,
                      int x1, int y0, int y1, bool stopAtFirstFailure) {
   x0 = std::max(x0, out.first(1));
   x1 = std::min(x1, out.last(1));
@@ -140,7 +140,7 @@ long evaluateSurface(const Knots& k, const orv::MArray<double, 2>& z2, orv::MArr
   return errors;
 }
 
-void paintKnots(const Knots& k, int half, PixelBox box, orv::MArray<float, 2>& img) {
+void paint_knots(const Knots& k, int half, PixelBox box, orv::MArray<float, 2>& img) {
   for (int q = k.py0; q <= k.py1; ++q)
     for (int p = k.px0; p <= k.px1; ++p) {
       const int xs = static_cast<int>(k.xs(p)), ys = static_cast<int>(k.ys(q));
@@ -150,7 +150,7 @@ void paintKnots(const Knots& k, int half, PixelBox box, orv::MArray<float, 2>& i
     }
 }
 
-orv::MArray<double, 2> knotSecondDerivatives(const Knots& k, std::ostream& os, int verbose, const std::string& outname) {
+orv::MArray<double, 2> knot_second_derivatives(const Knots& k, std::ostream& os, int verbose, const std::string& outname) {
   orv::MArray<double, 2> z2(orv::Range(k.px0, k.px1), orv::Range(k.py0, k.py1));
   z2 = 0.0;
   if (sc_splie2(k.xs, k.ys, k.z, z2) != 0) std::cerr << "errors in " << outname << std::endl;
@@ -158,13 +158,13 @@ orv::MArray<double, 2> knotSecondDerivatives(const Knots& k, std::ostream& os, i
   return z2;
 }
 
-void printBounds(std::ostream& os, const char* title, const char* const (&names)[4], int a, int b, int c, int d) {
+void print_bounds(std::ostream& os, const char* title, const char* const (&names)[4], int a, int b, int c, int d) {
   if (title != nullptr) os << std::endl << title << std::endl;
   const int values[4] = {a, b, c, d};
   for (int i = 0; i < 4; ++i) os << " " << names[i] << " = " << values[i] << std::endl;
 }
 
-void printKnotSummary(std::ostream& os, double sum, double count, double squaresFromOne, double median) {
+void print_knot_summary(std::ostream& os, double sum, double count, double squaresFromOne, double median) {
   os << " aver   = " << sum / count << std::endl
      << " sig    = " << std::sqrt(squaresFromOne / count) << std::endl
      << " median = " << median << std::endl;

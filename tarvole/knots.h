@@ -13,8 +13,8 @@
 // First knot index of the knot rule (knot p on cell 3p): the smallest p with
 // 3p >= i0 for i0 <= 0, else 1. Last: the largest p with 3p <= i1 for i1 >= 0,
 // else -1.
-int firstKnot(int i0);
-int lastKnot(int i1);
+int first_knot(int i0);
+int last_knot(int i1);
 
 // The knots of a cell grid: value z(p, q) is the median of the 3 × 3 cells
 // around cell (3p, 3q), blank cells left out; an all-blank window widens to
@@ -37,7 +37,7 @@ struct Knots {
 // spline as 1e20 and swamp the surface. Returns false when no knot has a
 // value (then nothing changes). z is a contiguous array of its own.
 template <int N>
-bool fillBlankKnots(orv::MArray<double, N>& z, double blank, std::ostream& err, const std::string& outname) {
+bool fill_blank_knots(orv::MArray<double, N>& z, double blank, std::ostream& err, const std::string& outname) {
   double* first = z.firstElement();
   const int n = z.numElements();
   long blanks = 0;
@@ -57,16 +57,16 @@ enum class KnotStatus { ok, noCells, tooFewKnots, noKnotValue };
 
 // Knot index ranges from the occupied cell box (ix0..ix1 × iy0..iy1); fails
 // when the box is empty or a direction has fewer than two knots.
-KnotStatus knotRanges(int ix0, int ix1, int iy0, int iy1, Knots& k);
+KnotStatus knot_ranges(int ix0, int ix1, int iy0, int iy1, Knots& k);
 
-// Fills z, xs and ys for the ranges set by knotRanges; noKnotValue when every
+// Fills z, xs and ys for the ranges set by knot_ranges; noKnotValue when every
 // knot stays blank.
-KnotStatus knotValues(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay, float blank,
+KnotStatus knot_values(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay, float blank,
                       std::ostream& out, std::ostream& err, const std::string& outname, Knots& k);
 
 // Prints the spline failure of a missing knot grid on err: "errors in " and
 // outname, with the reason.
-void reportKnotFailure(KnotStatus status, std::ostream& err, const std::string& outname);
+void report_knot_failure(KnotStatus status, std::ostream& err, const std::string& outname);
 
 // Evaluation of the natural bicubic spline through the knots over the pixel box
 // x0..x1 × y0..y1 (clipped to out's extent), rows outer, one row set-up per row.
@@ -74,22 +74,22 @@ void reportKnotFailure(KnotStatus status, std::ostream& err, const std::string& 
 // stopAtFirstFailure, values are stored only while no evaluation has failed;
 // otherwise every evaluation that succeeds is stored. Returns the sum of the
 // evaluation statuses, as the per-pixel evaluation counts them.
-long evaluateSurface(const Knots& k, const orv::MArray<double, 2>& z2, orv::MArray<float, 2>& out, int x0,
+long evaluate_surface(const Knots& k, const orv::MArray<double, 2>& z2, orv::MArray<float, 2>& out, int x0,
                      int x1, int y0, int y1, bool stopAtFirstFailure);
 
 // Paints every knot value over the square of half-width half around the knot into img (already
 // set), clipped to box.
-void paintKnots(const Knots& k, int half, PixelBox box, orv::MArray<float, 2>& img);
+void paint_knots(const Knots& k, int half, PixelBox box, orv::MArray<float, 2>& img);
 
 // The second derivatives of the bicubic spline through the knots; a failed set-up is reported
 // on the error stream with outname, and at verbose > 1 the result is printed ("z'':").
-orv::MArray<double, 2> knotSecondDerivatives(const Knots& k, std::ostream& os, int verbose, const std::string& outname);
+orv::MArray<double, 2> knot_second_derivatives(const Knots& k, std::ostream& os, int verbose, const std::string& outname);
 
 // A block of four labelled bounds: with a title, an empty line and the title line first; then
 // " name = value" on a line each.
-void printBounds(std::ostream& os, const char* title, const char* const (&names)[4], int a, int b, int c, int d);
+void print_bounds(std::ostream& os, const char* title, const char* const (&names)[4], int a, int b, int c, int d);
 
 // The summary of the knot values: " aver   = ", " sig    = " and " median = " lines.
-void printKnotSummary(std::ostream& os, double sum, double count, double squaresFromOne, double median);
+void print_knot_summary(std::ostream& os, double sum, double count, double squaresFromOne, double median);
 
 #endif

@@ -9,7 +9,7 @@
 #include "tarvole/names.h"
 #include "tarvole/running_median.h"
 
-orv::MArray<float, 2> brightObjectMask(const orv::MArray<float, 2>& R, const orv::MArray<float, 2>& med) {
+orv::MArray<float, 2> bright_object_mask(const orv::MArray<float, 2>& R, const orv::MArray<float, 2>& med) {
   const int nx = R.last(1), ny = R.last(2);
   orv::MArray<float, 2> mask(R.length(1), R.length(2));
   mask = 1.0f;
@@ -31,8 +31,8 @@ void fit_fielddiaY(const Image& R, const Image& /*eR*/, const Image& I, const Im
   std::cout << std::endl << "fitting with difference imaging and spline in Y direction.... " << std::endl;
   const int nx = I.last(1), ny = I.last(2);
   Image med(R.length(1), R.length(2));
-  runningMedian(R, 10, med);
-  const Image mask = brightObjectMask(R, med);
+  running_median(R, 10, med);
+  const Image mask = bright_object_mask(R, med);
   Image Rm(R.length(1), R.length(2)), Im(R.length(1), R.length(2));
   for (int y = 1; y <= R.last(2); ++y)
     for (int x = 1; x <= R.last(1); ++x) {

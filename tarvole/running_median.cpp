@@ -13,14 +13,14 @@ namespace {
 // NaN after them as one key.
 constexpr std::uint32_t nanKey = 0xFFFFFFFFu;
 
-std::uint32_t keyOf(float f) {
+std::uint32_t key_of(float f) {
   if (f != f) return nanKey;
   std::uint32_t u;
   std::memcpy(&u, &f, sizeof u);
   return (u & 0x80000000u) ? ~u : (u | 0x80000000u);
 }
 
-float floatOf(std::uint32_t k) {
+float float_of(std::uint32_t k) {
   if (k == nanKey) return std::numeric_limits<float>::quiet_NaN();
   const std::uint32_t u = (k & 0x80000000u) ? (k & 0x7FFFFFFFu) : ~k;
   float f;
@@ -29,7 +29,7 @@ float floatOf(std::uint32_t k) {
 }
 
 // In the sorted column col of w keys, replaces one key equal to old by key.
-void replaceKey(std::uint32_t* col, int w, std::uint32_t old, std::uint32_t key) {
+void replace_key(std::uint32_t* col, int w, std::uint32_t old, std::uint32_t key) {
   int i = static_cast<int>(std::lower_bound(col, col + w, old) - col);
   if (key >= old) {
     while (i + 1 < w && col[i + 1] < key) {
@@ -47,7 +47,7 @@ void replaceKey(std::uint32_t* col, int w, std::uint32_t old, std::uint32_t key)
 
 }  // namespace
 
-void runningMedian(const orv::MArray<float, 2>& image, int half, orv::MArray<float, 2>& med) {
+void running_median(const orv::MArray<float, 2>& image, int half, orv::MArray<float, 2>& med) {
   const int x0 = image.first(1), x1 = image.last(1);
   const int y0 = image.first(2), y1 = image.last(2);
   med = 0.0f;
@@ -60,7 +60,7 @@ void runningMedian(const orv::MArray<float, 2>& image, int half, orv::MArray<flo
   std::vector<std::uint32_t> cols(static_cast<std::size_t>(nx) * w);
   for (int c = 0; c < nx; ++c) {
     std::uint32_t* col = &cols[static_cast<std::size_t>(c) * w];
-    for (int j = 0; j < w; ++j) col[j] = keyOf(image(x0 + c, y0 + j));
+    for (int j = 0; j < w; ++j) col[j] = key_of(image(x0 + c, y0 + j));
     std::sort(col, col + w);
   }
   // below[c]: keys of column c less than the current median key m.
@@ -69,8 +69,8 @@ void runningMedian(const orv::MArray<float, 2>& image, int half, orv::MArray<flo
   for (int yc = y0 + half; yc <= y1 - half; ++yc) {
     if (yc > y0 + half) {
       for (int c = 0; c < nx; ++c)
-        replaceKey(&cols[static_cast<std::size_t>(c) * w], w, keyOf(image(x0 + c, yc - half - 1)),
-                   keyOf(image(x0 + c, yc + half)));
+        replace_key(&cols[static_cast<std::size_t>(c) * w], w, key_of(image(x0 + c, yc - half - 1)),
+                   key_of(image(x0 + c, yc + half)));
     }
     auto column = [&](int c) { return &cols[static_cast<std::size_t>(c) * w]; };
     auto countBelow = [&](int c) {
@@ -130,7 +130,7 @@ void runningMedian(const orv::MArray<float, 2>& image, int half, orv::MArray<flo
         below[c] = b;
         less += b;
       }
-      med(x0 + c0 + half, yc) = floatOf(m);
+      med(x0 + c0 + half, yc) = float_of(m);
     }
   }
 }

@@ -11,6 +11,6 @@
 // median is one of its elements: the one orv::median_exact gives. The window
 // slides: each column keeps its values in order as the window moves down, and
 // the median moves from its neighbour's value by a few steps.
-void runningMedian(const orv::MArray<float, 2>& image, int half, orv::MArray<float, 2>& med);
+void running_median(const orv::MArray<float, 2>& image, int half, orv::MArray<float, 2>& med);
 
 #endif

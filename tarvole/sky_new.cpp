@@ -35,7 +35,7 @@ void sky_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& e
   for (int pass = 1; pass <= P.runs; ++pass) {
     os << " binning..." << std::endl;
     const SamplingPoints pts = sampling_grid(R, I, nx, ny, P, false);
-    if (P.verbose > 3) printPointMeans(os, pts);
+    if (P.verbose > 3) print_point_means(os, pts);
 
     // Plane fit mI = a mR + s0 + gx dx + gy dy over the points inside the ellipse inscribed in
     // the region, unweighted.
@@ -57,7 +57,7 @@ void sky_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& e
         b(p + 1) += f[p] * pts.mI(k);
       }
     }
-    if (enoughPoints(used, 4, P) && solveNormalSystem(M, 4, b) != 0) {
+    if (enoughPoints(used, 4, P) && solve_normal_system(M, 4, b) != 0) {
       os << " Fehler in Angleichung" << std::endl;
       fail_fit(P, "singular fit");
     }
@@ -69,7 +69,7 @@ void sky_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& e
     model.b[5] = gx;
     model.b[6] = gy;
     os << std::endl;
-    printFitTable(os, pass, model, false, 0.0, P.outname);
+    print_fit_table(os, pass, model, false, 0.0, P.outname);
 
     if (a == 0.0) {
       // No scale: nothing can be divided by it; the absorption stays blank.
@@ -80,20 +80,20 @@ void sky_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& e
       for (int i = 1; i <= 6; ++i) c(i) = 0.0;
       return;
     }
-    setGradientCoefficients(c, model);
+    set_gradient_coefficients(c, model);
 
     // Mean residual (model at the cell centre minus image) in the 61-pixel cells.
-    printCellLayout(os, P.verbose, fixedCellStep, 3 * fixedCellStep, P.cx, P.cy, false);
-    const CellAxis ax = cellAxis(P.cx, nx, fixedCellStep), ay = cellAxis(P.cy, ny, fixedCellStep);
-    orv::MArray<double, 2> G = cellGrid(ax, ay, P.blank);
+    print_cell_layout(os, P.verbose, fixedCellStep, 3 * fixedCellStep, P.cx, P.cy, false);
+    const CellAxis ax = cell_axis(P.cx, nx, fixedCellStep), ay = cell_axis(P.cy, ny, fixedCellStep);
+    orv::MArray<double, 2> G = cell_grid(ax, ay, P.blank);
     const CellShape cell(fixedCellRadius);
     for (int l = ay.first; l <= ay.last; ++l)
       for (int k = ax.first; k <= ax.last; ++k) {
-        const int xk = ax.centreOf(k), yl = ay.centreOf(l);
+        const int xk = ax.centre_of(k), yl = ay.centre_of(l);
         const double gradX = gx * (xk - P.cx), gradY = gy * (yl - P.cy);
         long n = 0;
         double sum = 0.0;
-        cell.forEachRun(xk, yl, nx, ny, [&](int y, int x0, int x1) {
+        cell.for_each_run(xk, yl, nx, ny, [&](int y, int x0, int x1) {
           const float* pr = &R(x0, y);
           const float* pi = &I(x0, y);
           for (int i = 0; i <= x1 - x0; ++i)
@@ -105,7 +105,7 @@ void sky_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& e
         if (n > fixedCellMinCount) G(k, l) = sum / static_cast<double>(n);
       }
 
-    if (!fixedCellSurface(G, ax, ay, I, Z, P, skyNewStyle)) fail_fit(P, "sky surface could not be built");
+    if (!fixed_cell_surface(G, ax, ay, I, Z, P, skyNewStyle)) fail_fit(P, "sky surface could not be built");
 
     A = P.blank;
     for (int y = 1; y <= ny; ++y) {
@@ -117,7 +117,7 @@ void sky_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& e
       }
     }
   }
-  writeFixedSurfaceBlocks(Z, I, eI, P, "sky");
+  write_fixed_surface_blocks(Z, I, eI, P, "sky");
 }
 
 void sky_new_outputs(const Pliste& P, std::vector<std::string>& names) {

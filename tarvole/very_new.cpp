@@ -15,7 +15,7 @@
 namespace {
 
 // Exchanges unknowns i and j in the normal system (rows, columns and right-hand side).
-void exchangeUnknowns(orv::MArray<double, 2>& M, orv::MArray<double, 1>& b, int i, int j) {
+void exchange_unknowns(orv::MArray<double, 2>& M, orv::MArray<double, 1>& b, int i, int j) {
   for (int k = 1; k <= 6; ++k) std::swap(M(i, k), M(j, k));
   for (int k = 1; k <= 6; ++k) std::swap(M(k, i), M(k, j));
   std::swap(b(i), b(j));
@@ -41,7 +41,7 @@ void very_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& 
     const SamplingPoints pts = sampling_grid(R, I, nx, ny, P, false);
     const int K = pts.K;
     os << "n = " << K << std::endl;
-    if (P.verbose > 3 && K != 0) printPointMeans(os, pts);
+    if (P.verbose > 3 && K != 0) print_point_means(os, pts);
 
     // The ellipse about the centre that reaches the farther region edge in x and in y.
     float rx = std::max(std::abs(P.cx - g.x1), std::abs(g.x2 - P.cx));
@@ -79,20 +79,20 @@ void very_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& 
     int status = 0;
     if (!enough) {
     } else if (P.fitnew) {
-      exchangeUnknowns(M, b, 3, 5);
-      exchangeUnknowns(M, b, 4, 6);
-      status = solveNormalSystem(M, 4, b);
+      exchange_unknowns(M, b, 3, 5);
+      exchange_unknowns(M, b, 4, 6);
+      status = solve_normal_system(M, 4, b);
       b(5) = b(3);
       b(6) = b(4);
       b(3) = b(4) = 0.0;
     } else if (P.const_sky) {
-      status = solveNormalSystem(M, 2, b);
+      status = solve_normal_system(M, 2, b);
       b(3) = b(4) = b(5) = b(6) = 0.0;
     } else if (P.const_abs) {
-      status = solveNormalSystem(M, 4, b);
+      status = solve_normal_system(M, 4, b);
       b(5) = b(6) = 0.0;
     } else {
-      status = solveNormalSystem(M, 6, b);
+      status = solve_normal_system(M, 6, b);
     }
     if (status != 0) {
       os << " Fehler in Angleichung" << std::endl;
@@ -116,7 +116,7 @@ void very_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& 
        << std::endl;
     GradientModel model;
     for (int i = 1; i <= 6; ++i) model.b[i] = b(i);
-    printFitTable(os, iteration, model, true, nchi, P.outname);
+    print_fit_table(os, iteration, model, true, nchi, P.outname);
 
     if (b1 == 0.0) {
       // No scale: nothing can be divided by it. A and S keep 1 and 0.
@@ -126,7 +126,7 @@ void very_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& 
       for (int i = 2; i <= 6; ++i) c(i) = 0.0;
       return;
     }
-    setGradientCoefficients(c, model);
+    set_gradient_coefficients(c, model);
 
     // The image modelled from the reference (M1) and the image with its absorption gradient (M2).
     Image M1(R.getShape()), M2(R.getShape());

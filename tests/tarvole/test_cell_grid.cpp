@@ -17,25 +17,25 @@ TEST(CellAxis, RangesTruncateTowardZero) {
       {-500, 600, 61, 8, 20},  // a centre far left of the image
   };
   for (const Case& c : cases) {
-    CellAxis a = cellAxis(c.centre, c.extent, c.d);
+    CellAxis a = cell_axis(c.centre, c.extent, c.d);
     EXPECT_EQ(a.first, c.first) << c.centre;
     EXPECT_EQ(a.last, c.last) << c.centre;
   }
-  EXPECT_EQ(cellAxis(1070, 2048, 61).centreOf(-17), 33);
+  EXPECT_EQ(cell_axis(1070, 2048, 61).centre_of(-17), 33);
 }
 
 TEST(CellShape, PixelsFollowTheBoxRule) {
   for (int rb : {0, 1, 2, 5, 30}) {
     CellShape shape(rb);
     long count = 0, brute = 0;
-    shape.forEachRun(500, 500, 1000, 1000, [&](int, int x0, int x1) { count += x1 - x0 + 1; });
+    shape.for_each_run(500, 500, 1000, 1000, [&](int, int x0, int x1) { count += x1 - x0 + 1; });
     for (int j = -rb; j <= rb; ++j)
       for (int i = -rb; i <= rb; ++i) brute += i * i + j * j < rb * (rb + 1);
     EXPECT_EQ(count, brute) << rb;
   }
   // Clipped at a corner, only the pixels inside the image remain.
   long corner = 0, cornerBrute = 0;
-  CellShape(30).forEachRun(3, 2, 100, 100, [&](int, int x0, int x1) { corner += x1 - x0 + 1; });
+  CellShape(30).for_each_run(3, 2, 100, 100, [&](int, int x0, int x1) { corner += x1 - x0 + 1; });
   for (int j = -30; j <= 30; ++j)
     for (int i = -30; i <= 30; ++i) cornerBrute += i * i + j * j < 930 && 3 + i >= 1 && 2 + j >= 1;
   EXPECT_EQ(corner, cornerBrute);

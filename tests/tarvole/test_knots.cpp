@@ -17,19 +17,19 @@ TEST(Knots, RangeRule) {
   } cases[] = {{-17, -5, 18, 6}, {-3, -1, 3, 1}, {-4, -1, 5, 1}, {0, 0, 0, 0},
                {2, 1, -2, -1},   {5, 1, 2, 0},   {-1, 0, 6, 2}};
   for (const Case& c : cases) {
-    EXPECT_EQ(firstKnot(c.i0), c.first) << c.i0;
-    EXPECT_EQ(lastKnot(c.i1), c.last) << c.i1;
+    EXPECT_EQ(first_knot(c.i0), c.first) << c.i0;
+    EXPECT_EQ(last_knot(c.i1), c.last) << c.i1;
   }
   Knots k;
-  EXPECT_EQ(knotRanges(3, 2, 0, 5, k), KnotStatus::noCells);
-  EXPECT_EQ(knotRanges(-2, 2, -6, 6, k), KnotStatus::tooFewKnots);  // px0 = px1 = 0
-  EXPECT_EQ(knotRanges(-3, 3, -6, 6, k), KnotStatus::ok);
+  EXPECT_EQ(knot_ranges(3, 2, 0, 5, k), KnotStatus::noCells);
+  EXPECT_EQ(knot_ranges(-2, 2, -6, 6, k), KnotStatus::tooFewKnots);  // px0 = px1 = 0
+  EXPECT_EQ(knot_ranges(-3, 3, -6, 6, k), KnotStatus::ok);
 }
 
 // A cell grid over -7..7 in both axes (with margin) holding value(k, l) or blank.
 struct Grid {
-  CellAxis ax = cellAxis(300, 600, 61), ay = cellAxis(300, 600, 61);
-  orv::MArray<double, 2> G = cellGrid(ax, ay, 1e20f);
+  CellAxis ax = cell_axis(300, 600, 61), ay = cell_axis(300, 600, 61);
+  orv::MArray<double, 2> G = cell_grid(ax, ay, 1e20f);
 };
 
 TEST(Knots, MedianWideningAndFill) {
@@ -41,9 +41,9 @@ TEST(Knots, MedianWideningAndFill) {
   for (int l = -1; l <= 1; ++l)
     for (int k = 2; k <= 4; ++k) g.G(k, l) = blank;
   Knots k;
-  ASSERT_EQ(knotRanges(g.ax.first, g.ax.last, g.ay.first, g.ay.last, k), KnotStatus::ok);
+  ASSERT_EQ(knot_ranges(g.ax.first, g.ax.last, g.ay.first, g.ay.last, k), KnotStatus::ok);
   std::ostringstream out, err;
-  ASSERT_EQ(knotValues(g.G, g.ax, g.ay, 1e20f, out, err, "x.fits", k), KnotStatus::ok);
+  ASSERT_EQ(knot_values(g.G, g.ax, g.ay, 1e20f, out, err, "x.fits", k), KnotStatus::ok);
   EXPECT_EQ(k.z(0, 0), 0.0);
   EXPECT_EQ(k.z(-1, 1), -27.0);
   // h = 1 is still blank, h = 2 sees 16 cells of a 5 × 5 window: median of 30 ± 2.. ± 2 set.
@@ -56,14 +56,14 @@ TEST(Knots, MedianWideningAndFill) {
   // Every cell blank but one corner far away: knots more than ten cells off stay blank
   // and take the median of the others, with a warning.
   Grid far;
-  far.ax = cellAxis(300, 3000, 61);
-  far.G.makeReference(cellGrid(far.ax, far.ay, blank));
+  far.ax = cell_axis(300, 3000, 61);
+  far.G.makeReference(cell_grid(far.ax, far.ay, blank));
   far.G(-4, 0) = 5.0;
   far.G(-4, 3) = 7.0;
   Knots kf;
-  ASSERT_EQ(knotRanges(-4, far.ax.last, 0, 3, kf), KnotStatus::ok);
+  ASSERT_EQ(knot_ranges(-4, far.ax.last, 0, 3, kf), KnotStatus::ok);
   std::ostringstream out2, err2;
-  ASSERT_EQ(knotValues(far.G, far.ax, far.ay, 1e20f, out2, err2, "far.fits", kf), KnotStatus::ok);
+  ASSERT_EQ(knot_values(far.G, far.ax, far.ay, 1e20f, out2, err2, "far.fits", kf), KnotStatus::ok);
   EXPECT_EQ(kf.z(kf.px1, 0), 6.0);
   EXPECT_NE(err2.str().find("far.fits"), std::string::npos);
   for (int q = kf.py0; q <= kf.py1; ++q)
@@ -94,7 +94,7 @@ TEST(EvaluateSurface, RowWiseEqualsPerPixelSpline) {
     ASSERT_EQ(sc_splie2(k.xs, k.ys, k.z, z2), 0);
     orv::MArray<float, 2> out(c.nx, c.ny);
     out = 1e20f;
-    EXPECT_EQ(evaluateSurface(k, z2, out, 1, c.nx, 1, c.ny, false), 0);
+    EXPECT_EQ(evaluate_surface(k, z2, out, 1, c.nx, 1, c.ny, false), 0);
     for (int yy = 1; yy <= c.ny; ++yy)
       for (int xx = 1; xx <= c.nx; ++xx) {
         double v;
@@ -129,8 +129,8 @@ TEST(EvaluateSurface, FailuresAreCountedAndStopStoring) {
   orv::MArray<float, 2> all(10, 10), stop(10, 10);
   all = 1e20f;
   stop = 1e20f;
-  EXPECT_EQ(evaluateSurface(k, z2, all, 1, 10, 1, 10, false), expected);
-  EXPECT_EQ(evaluateSurface(k, z2, stop, 1, 10, 1, 10, true), expected);
+  EXPECT_EQ(evaluate_surface(k, z2, all, 1, 10, 1, 10, false), expected);
+  EXPECT_EQ(evaluate_surface(k, z2, stop, 1, 10, 1, 10, true), expected);
   EXPECT_EQ(stop(10, 10), 1e20f);
   EXPECT_EQ(stop(1, 1) == 1e20f, all(1, 1) == 1e20f);
 }

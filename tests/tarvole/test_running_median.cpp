@@ -44,7 +44,7 @@ TEST(RunningMedian, EqualsExactMedianOfEveryWindow) {
     image(c.nx / 2, c.ny / 2) = 1e20f;
     image(1, 1) = -1e20f;
     orv::MArray<float, 2> med(c.nx, c.ny);
-    runningMedian(image, c.half, med);
+    running_median(image, c.half, med);
     const int w = 2 * c.half + 1;
     orv::MArray<float, 2> window(w, w);
     for (int y = 1; y <= c.ny; ++y)
@@ -64,7 +64,7 @@ TEST(RunningMedian, EqualsExactMedianOfEveryWindow) {
 
 TEST(RunningMedian, TooSmallImageStaysZero) {
   orv::MArray<float, 2> image = noiseImage(20, 40, 3, 5.0), med(20, 40);
-  runningMedian(image, 10, med);
+  running_median(image, 10, med);
   for (int y = 1; y <= 40; ++y)
     for (int x = 1; x <= 20; ++x) ASSERT_EQ(med(x, y), 0.0f);
 }
@@ -77,8 +77,8 @@ TEST(BrightObjectMask, DiscsAroundPixelsAboveTheMedian) {
   R(30, 25) = 300.0f;                        // exactly 100 above: not masked
   R(12, 40) = std::nextafter(300.0f, 1e9f);  // just above: masked, disc reaches the frame
   R(5, 5) = 1000.0f;                         // in the frame: never tested
-  runningMedian(R, 10, med);
-  orv::MArray<float, 2> mask = brightObjectMask(R, med);
+  running_median(R, 10, med);
+  orv::MArray<float, 2> mask = bright_object_mask(R, med);
   for (int y = 1; y <= 50; ++y)
     for (int x = 1; x <= 60; ++x) {
       const double dx = x - 12, dy = y - 40;
@@ -92,8 +92,8 @@ TEST(BrightObjectMask, DiscsAroundPixelsAboveTheMedian) {
 TEST(BrightObjectMask, AgreesWithScipyOnAStarField) {
   const orv::MArray<float, 2> R = sky_scene::withNoise(sky_scene::reference(512, 260, 250, 31), 9, 14.0);
   orv::MArray<float, 2> med(512, 512);
-  runningMedian(R, 10, med);
-  const orv::MArray<float, 2> mask = brightObjectMask(R, med);
+  running_median(R, 10, med);
+  const orv::MArray<float, 2> mask = bright_object_mask(R, med);
   sky_scene::write("rm_R.fits", R);
   sky_scene::write("rm_med.fits", med);
   sky_scene::write("rm_mask.fits", mask);
