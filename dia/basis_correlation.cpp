@@ -47,15 +47,15 @@ std::vector<double> product(const std::vector<double>& a, const std::vector<doub
 struct BasisCorrelator::Source {
   orv::MArray<float, 2> image;
   bool finite = true;
-  int width = 0, height = 0;       // the stamp box
+  int width = 0, height = 0;  // the stamp box
   int innerWidth = 0, innerHeight = 0;
-  std::vector<double> data;        // width × height, rows of x
+  std::vector<double> data;  // width × height, rows of x
   struct Kept {
     std::unique_ptr<double[]> values;
     int lastUse;
   };
-  std::map<int, Kept> rowPasses;                  // by x factor: innerWidth × height
-  std::map<std::pair<int, int>, Kept> terms;      // by x and y factor: innerWidth × innerHeight
+  std::map<int, Kept> rowPasses;              // by x factor: innerWidth × height
+  std::map<std::pair<int, int>, Kept> terms;  // by x and y factor: innerWidth × innerHeight
   std::map<int, int> rowPassLastUse;
   std::map<std::pair<int, int>, int> termUses, termLastUse;
 
@@ -66,7 +66,8 @@ struct BasisCorrelator::Source {
   // Every buffer has room for a row pass, the largest of them, so that any one serves; its
   // values are left for the pass to set.
   std::unique_ptr<double[]> buffer() {
-    if (spare.empty()) return std::unique_ptr<double[]>(new double[static_cast<std::size_t>(innerWidth) * height]);
+    if (spare.empty())
+      return std::unique_ptr<double[]>(new double[static_cast<std::size_t>(innerWidth) * height]);
     std::unique_ptr<double[]> b = std::move(spare.back());
     spare.pop_back();
     return b;
@@ -203,7 +204,8 @@ void BasisCorrelator::planProducts__() {
                 [](const Corner& a, const Corner& b) { return std::fabs(a.weight) < std::fabs(b.weight); });
       double dropped = 0.0;
       std::size_t first = 0;
-      while (first < corners.size() && dropped + std::fabs(corners[first].weight) <= kCornerNeglect * footprintSum)
+      while (first < corners.size() &&
+             dropped + std::fabs(corners[first].weight) <= kCornerNeglect * footprintSum)
         dropped += std::fabs(corners[first++].weight);
       // The kept corners in row order, for the memory's sake.
       std::sort(corners.begin() + static_cast<std::ptrdiff_t>(first), corners.end(),
@@ -241,7 +243,8 @@ orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
   const auto it = products_.find({p, variance});
   const orv::MArray<double, 3>& kernels = variance ? e.quad_basis : e.basis;
   if (it == products_.end() || !it->second->split || source.innerWidth == 0 || source.innerHeight == 0)
-    return convolve2d_circ(orv::MArray<double, 2>(kernels, orv::Range::all(), orv::Range::all(), p), source.image);
+    return convolve2d_circ(orv::MArray<double, 2>(kernels, orv::Range::all(), orv::Range::all(), p),
+                           source.image);
   if (source.data.empty()) {
     // The double copy, made at the first use; an image with a value that is not finite goes
     // through the two-dimensional routine, where a corner value never enters.
@@ -255,7 +258,8 @@ orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
       }
   }
   if (!source.finite)
-    return convolve2d_circ(orv::MArray<double, 2>(kernels, orv::Range::all(), orv::Range::all(), p), source.image);
+    return convolve2d_circ(orv::MArray<double, 2>(kernels, orv::Range::all(), orv::Range::all(), p),
+                           source.image);
 
   const Product& product = *it->second;
   const int hx = e.hx, hy = e.hy, W = source.width, H = source.height;
@@ -278,8 +282,7 @@ orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
   };
   // target = (or, with add, target +=) the column pass of the row pass with the y factor
   // times the coefficient.
-  auto columnPass = [&](double* target, const double* rows, int yFactor,
-                        double coefficient, bool add) {
+  auto columnPass = [&](double* target, const double* rows, int yFactor, double coefficient, bool add) {
     std::vector<Tap> taps;
     for (int j = -hy; j <= hy; ++j) {
       const double w = coefficient * factors_[yFactor][j + hy];
@@ -320,7 +323,8 @@ orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
   if (!product.cornerWeight.empty()) {
     std::vector<Tap> taps;
     for (std::size_t k = 0; k < product.cornerWeight.size(); ++k)
-      taps.push_back({static_cast<std::ptrdiff_t>(product.cornerY[k]) * W + product.cornerX[k], product.cornerWeight[k]});
+      taps.push_back({static_cast<std::ptrdiff_t>(product.cornerY[k]) * W + product.cornerX[k],
+                      product.cornerWeight[k]});
     for (int y = 0; y < IH; ++y)
       addRow(taps.data(), taps.size(), &source.data[static_cast<std::size_t>(y + hy) * W + hx],
              &sum[static_cast<std::size_t>(y) * IW], IW);

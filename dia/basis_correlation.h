@@ -34,7 +34,8 @@ class BasisCorrelator {
  public:
   // image and variance (empty when there is none) over the stamp box; results are kept over
   // the inner area, where the footprint centred on a pixel stays inside the box.
-  BasisCorrelator(const diffima& engine, const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& variance);
+  BasisCorrelator(const diffima& engine, const orv::MArray<float, 2>& image,
+                  const orv::MArray<float, 2>& variance);
   ~BasisCorrelator();
   BasisCorrelator(const BasisCorrelator&) = delete;
   BasisCorrelator& operator=(const BasisCorrelator&) = delete;

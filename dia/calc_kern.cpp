@@ -75,11 +75,12 @@ bool diffima::fitCompleted__() const {
   int ncx, ncy;
   const int cells = cellCount__(ncx, ncy);
   return cells > 0 && !cell_factor.isEmpty() && cell_factor.length(1) == cells && !image_i.isEmpty() &&
-         image_i.first(1) == mx0 && image_i.last(1) == mx1 && image_i.first(2) == my0 && image_i.last(2) == my1;
+         image_i.first(1) == mx0 && image_i.last(1) == mx1 && image_i.first(2) == my0 &&
+         image_i.last(2) == my1;
 }
 
-int diffima::calc_kern(const orv::MArray<float, 2>& img, const orv::MArray<float, 2>& eimg, util::Region& area,
-                       int lef_, bool circ, int nx, int ny) {
+int diffima::calc_kern(const orv::MArray<float, 2>& img, const orv::MArray<float, 2>& eimg,
+                       util::Region& area, int lef_, bool circ, int nx, int ny) {
   Stopwatch watch("dia calc_kern image I/O");
   watch.start();
   watch.pause();
@@ -131,7 +132,10 @@ void diffima::fitCells__(const orv::MArray<float, 2>& img, const orv::MArray<flo
   std::vector<float> P(std::max(nbg, 1));
   forEachCell__([&](int c, int x0, int x1, int y0, int y1) {
     const long t0 = static_cast<long>(std::time(nullptr));
-    if (V > 2) std::cout << " field = " << c << std::endl << " nx = " << x0 << std::endl << " ny = " << y0 << std::endl;
+    if (V > 2)
+      std::cout << " field = " << c << std::endl
+                << " nx = " << x0 << std::endl
+                << " ny = " << y0 << std::endl;
     const bool anyStampUsed = sumCell__(c, x0, x1, y0, y1, circ, Vr, P, watch);
     // Solve: only a cell whose stamps gave sums, with a regular, finite solution, is fitted.
     if (!(hits(c) > 0 && good(c) > 10 * mat && anyStampUsed)) return;
@@ -247,7 +251,8 @@ orv::MArray<float, 2> diffima::loadReferenceSide__(Stopwatch& watch) {
   const int V = verbose;
   // Usable pixels: data on the image side and in the reference's calculation mask.
   if (V > 1) std::cout << " loading rmask ... " << std::endl;
-  const orv::MArray<short, 2> rmask = timedRead<short>(watch, refpath + dia_files::calcMask, mx0, mx1, my0, my1);
+  const orv::MArray<short, 2> rmask =
+      timedRead<short>(watch, refpath + dia_files::calcMask, mx0, mx1, my0, my1);
   if (V > 2) {
     std::cout << "calc_kern: rmask_calc Array" << std::endl;
     rmask.describeSelf();
@@ -279,15 +284,16 @@ bool diffima::sumCell__(int c, int x0, int x1, int y0, int y1, bool circ, const 
   for (int s = 1; s <= numberofstamps; ++s)
     anyStampUsed = addStampSums__(c, s, x0, x1, y0, y1, circ, Vr, P, sums, watch) || anyStampUsed;
   for (int i = 1; i <= mat; ++i) {
-    for (int j = i; j <= mat; ++j) mm(i, j) = mm(j, i) = sums[static_cast<std::size_t>(i - 1) * rows + (j - 1)];
+    for (int j = i; j <= mat; ++j)
+      mm(i, j) = mm(j, i) = sums[static_cast<std::size_t>(i - 1) * rows + (j - 1)];
     vv(i) = sums[static_cast<std::size_t>(i - 1) * rows + mat];
   }
   return anyStampUsed;
 }
 
 bool diffima::addStampSums__(int c, int s, int x0, int cx1, int y0, int cy1, bool circ,
-                             const orv::MArray<float, 2>& Vr, std::vector<float>& P, std::vector<double>& sums,
-                             Stopwatch& watch) {
+                             const orv::MArray<float, 2>& Vr, std::vector<float>& P,
+                             std::vector<double>& sums, Stopwatch& watch) {
   const int V = verbose;
   const int rows = mat + 1;
   const int sx0 = stampxy(1, 0, s), sx1 = stampxy(1, 1, s), sy0 = stampxy(2, 0, s), sy1 = stampxy(2, 1, s);
@@ -458,15 +464,15 @@ void diffima::cellKernel__(int c, int column, int row, const std::vector<KernelT
     for (int i = 0, k = 1; i <= bg_order; ++i)
       for (int j = 0; j <= bg_order - i; ++j, ++k)
         std::cout << std::setw(8) << k << std::setw(8) << i << std::setw(8) << j
-                  << dia_printF(40, 6, coef(k, c), 1) << dia_printF(16, 6, std::sqrt(std::fabs(coef_var(k, c))), 1)
-                  << std::endl;
+                  << dia_printF(40, 6, coef(k, c), 1)
+                  << dia_printF(16, 6, std::sqrt(std::fabs(coef_var(k, c))), 1) << std::endl;
     std::cout << " kernel parameter: " << std::endl;
     for (const char* h : {" ", "n", "dnx", "dny", "delx", "dely"}) std::cout << std::setw(8) << h;
     std::cout << std::setw(16) << "a" << std::setw(16) << "err_a" << std::endl;
     for (int p = nbg + 1; p <= mat; ++p) {
       const KernelTerm& t = terms[p - nbg - 1];
-      std::cout << std::setw(8) << p << std::setw(8) << t.gauss << std::setw(8) << t.dnx << std::setw(8) << t.dny
-                << std::setw(8) << t.delx << std::setw(8) << t.dely << std::setw(16) << coef(p, c)
+      std::cout << std::setw(8) << p << std::setw(8) << t.gauss << std::setw(8) << t.dnx << std::setw(8)
+                << t.dny << std::setw(8) << t.delx << std::setw(8) << t.dely << std::setw(16) << coef(p, c)
                 << std::setw(16) << std::sqrt(std::fabs(coef_var(p, c))) << std::endl;
     }
   }
@@ -486,7 +492,8 @@ void diffima::cellKernel__(int c, int column, int row, const std::vector<KernelT
       for (int x = -hx; x <= hx; ++x) kern(x, y, c) /= sum;
   for (int y = -hy; y <= hy; ++y)
     for (int x = -hx; x <= hx; ++x)
-      kern_mosaic((column - 1) * kx + x + hx + 1, (row - 1) * ky + y + hy + 1) = static_cast<float>(kern(x, y, c));
+      kern_mosaic((column - 1) * kx + x + hx + 1, (row - 1) * ky + y + hy + 1) =
+          static_cast<float>(kern(x, y, c));
   cell_factor_err(c) = flux_basis > 0 ? std::sqrt(std::fabs(coef_var(nbg + flux_basis, c))) : 0.0;
   if (V > 1) {
     std::cout << " factor:      " << dia_printF(16, 3, cell_factor(c), 1) << " +/-"

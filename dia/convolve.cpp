@@ -65,8 +65,8 @@ int diffima::convolve(const orv::MArray<float, 2>& img, orv::MArray<float, 2>& r
     orv::MArray<float, 2> product;
     auto addWeighted = [&](orv::MArray<float, 2>& target, const std::string& file, auto weight) {
       orv::FitsIn in(file);
-      if (!product.isEmpty() && (in.getNaxis() != 2 || in.getNaxis(1) != product.length(1) ||
-                                 in.getNaxis(2) != product.length(2)))
+      if (!product.isEmpty() &&
+          (in.getNaxis() != 2 || in.getNaxis(1) != product.length(1) || in.getNaxis(2) != product.length(2)))
         product.free();
       in >> product;
       forEachUsedCell([&](int n, int x0, int x1, int y0, int y1) {
@@ -87,8 +87,7 @@ int diffima::convolve(const orv::MArray<float, 2>& img, orv::MArray<float, 2>& r
     }
     for (int p = nbg + 1; p <= mat; ++p) {
       if (imageMode)
-        addWeighted(image_rk, dia_files::basisImageName(refpath, p - nbg),
-                    [&](int n) { return coef(p, n); });
+        addWeighted(image_rk, dia_files::basisImageName(refpath, p - nbg), [&](int n) { return coef(p, n); });
       else
         addWeighted(image_rk, dia_files::basisVarianceName(refpath, p - nbg),
                     [&](int n) { return coef(p, n) * coef(p, n); });

@@ -17,11 +17,13 @@ const dia_taps::RowFunction<float> correlateRowBest = dia_taps::bestRowFunction<
 template <class T, class K>
 orv::MArray<T, 2> convolve2d_circ(const orv::MArray<K, 2>& kernel, const orv::MArray<T, 2>& image) {
   static_assert(std::is_same_v<T, float>, "the correlation runs on float images");
-  orv::MArray<T, 2> result(orv::Range(image.first(1), image.last(1)), orv::Range(image.first(2), image.last(2)));
+  orv::MArray<T, 2> result(orv::Range(image.first(1), image.last(1)),
+                           orv::Range(image.first(2), image.last(2)));
   result = 0.0f;
 
   const int lx = kernel.length(1), ly = kernel.length(2);
-  if (lx % 2 == 0 || ly % 2 == 0) throw orv::RangeException("This convolution only works with odd kernel sizes.");
+  if (lx % 2 == 0 || ly % 2 == 0)
+    throw orv::RangeException("This convolution only works with odd kernel sizes.");
   const int hx = lx / 2, hy = ly / 2;
 
   const int x1 = image.first(1), x2 = image.last(1);

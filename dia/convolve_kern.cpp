@@ -87,7 +87,8 @@ int diffima::convolveKernel__(bool variance, const orv::Range& rx, const orv::Ra
         const orv::MArray<float, 2> K(kernels, orv::Range::all(), orv::Range::all(), n);
         if (V > 1 && !variance) std::cout << " ... start convolution ... " << std::endl;
         // The view keeps image coordinates, so the result is indexed like the cell.
-        orv::MArray<float, 2> image_r_big = image_r(orv::Range(x0 - hx, x1 + hx), orv::Range(y0 - hy, y1 + hy));
+        orv::MArray<float, 2> image_r_big =
+            image_r(orv::Range(x0 - hx, x1 + hx), orv::Range(y0 - hy, y1 + hy));
         image_r_big.setBase(x0 - hx, y0 - hy);
         const orv::MArray<float, 2> image_rk_big = convolve2d_circ(K, image_r_big);
         if (V > 3 && !variance) {
@@ -119,7 +120,8 @@ int diffima::convolveKernel__(bool variance, const orv::Range& rx, const orv::Ra
             for (int i = -hx; i <= hx; ++i) {
               if (!quad(i, j)) continue;
               const double k = kern(i, j, n);
-              sum = static_cast<float>(sum + static_cast<double>(image_r(x + i, y + j)) * (variance ? k * k : k));
+              sum = static_cast<float>(sum +
+                                       static_cast<double>(image_r(x + i, y + j)) * (variance ? k * k : k));
             }
           image_rk(x, y) = sum;
         }
@@ -127,7 +129,8 @@ int diffima::convolveKernel__(bool variance, const orv::Range& rx, const orv::Ra
     });
     image_r.free();
     const long t1 = static_cast<long>(std::time(nullptr));
-    if (V > (variance ? 1 : 2)) std::cout << std::endl << " convolution   ended after " << t1 - t0 << " sec" << std::endl;
+    if (V > (variance ? 1 : 2))
+      std::cout << std::endl << " convolution   ended after " << t1 - t0 << " sec" << std::endl;
 
     out.makeReference(orv::MArray<float, 2>(orv::Range(rx.first, rx.first + rx.length - 1),
                                             orv::Range(ry.first, ry.first + ry.length - 1)));

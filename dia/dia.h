@@ -25,27 +25,27 @@ class Stopwatch;
 // status 255 after a message on standard error.
 class diffima {
  public:
-  bool conv_flag;   // read by convolve only
-  bool norm_kern;   // calc_kern divides each cell's kernel by its flux factor
-  int verbose;      // messages and diagnostic files appear above per-operation thresholds
-  double factor;    // results of the last calc_kern
+  bool conv_flag;  // read by convolve only
+  bool norm_kern;  // calc_kern divides each cell's kernel by its flux factor
+  int verbose;     // messages and diagnostic files appear above per-operation thresholds
+  double factor;   // results of the last calc_kern
   double factor_err;
   double constant;
   double constant_err;
   bool keep_zero_var;  // reference pixels with data and zero error are kept
   int ngauss;
-  int kern_order;   // order of the spatial variation of the kernel
-  int bg_order;     // order of the background polynomial, < 0: none
-  int flux_basis;   // the flux basis is parameter nbg + flux_basis
-  float scale;      // reference scale, used when > 0 (then the flux is held at 1)
-  int cut_radius;   // radius cut around bad reference pixels
-  int nbg;          // number of background parameters
-  int mat;          // index of the last parameter
-  int mx0, mx1, my0, my1;  // fit area (m-area), inclusive
-  int bx0, bx1, by0, by1;  // basis area: the fit area widened by hx, hy, clipped to the image
-  int lef;                 // cell edge of the last calc_kern
-  int lefx, lefy;          // steps of the cell grid
-  int hx, hy;              // kernel half sizes
+  int kern_order;                   // order of the spatial variation of the kernel
+  int bg_order;                     // order of the background polynomial, < 0: none
+  int flux_basis;                   // the flux basis is parameter nbg + flux_basis
+  float scale;                      // reference scale, used when > 0 (then the flux is held at 1)
+  int cut_radius;                   // radius cut around bad reference pixels
+  int nbg;                          // number of background parameters
+  int mat;                          // index of the last parameter
+  int mx0, mx1, my0, my1;           // fit area (m-area), inclusive
+  int bx0, bx1, by0, by1;           // basis area: the fit area widened by hx, hy, clipped to the image
+  int lef;                          // cell edge of the last calc_kern
+  int lefx, lefy;                   // steps of the cell grid
+  int hx, hy;                       // kernel half sizes
   orv::Range range_x, range_y;      // −hx … hx, −hy … hy
   orv::MArray<bool, 1> positiv;     // nbg+1 … mat: basis function has no negative value
   orv::MArray<bool, 2> quad;        // the elliptic footprint over range_x × range_y
@@ -59,17 +59,17 @@ class diffima {
   orv::MArray<double, 3> kern;      // range_x × range_y × cells
   orv::MArray<double, 3> basis;     // range_x × range_y × (nbg+1 … mat)
   orv::MArray<double, 3> quad_basis;
-  orv::MArray<double, 2> coef;      // (1 … mat) × cells
+  orv::MArray<double, 2> coef;  // (1 … mat) × cells
   orv::MArray<double, 2> coef_var;
-  orv::MArray<double, 1> NB;        // normalisers, nbg+1 … mat
+  orv::MArray<double, 1> NB;  // normalisers, nbg+1 … mat
   orv::MArray<double, 1> cell_factor;
   orv::MArray<double, 1> cell_factor_err;
   orv::MArray<double, 1> cell_constant;
   orv::MArray<double, 1> cell_constant_err;
-  orv::MArray<double, 2> mm;        // normal matrix of the current cell
-  orv::MArray<double, 1> vv;        // its right-hand side
-  orv::MArray<float, 4> cc;         // x, y, parameter, stamp: basis-convolved references in memory
-  orv::MArray<float, 4> e2cc;       // their variances
+  orv::MArray<double, 2> mm;   // normal matrix of the current cell
+  orv::MArray<double, 1> vv;   // its right-hand side
+  orv::MArray<float, 4> cc;    // x, y, parameter, stamp: basis-convolved references in memory
+  orv::MArray<float, 4> e2cc;  // their variances
   orv::MArray<float, 2> kern_mosaic;
   orv::MArray<float, 2> coef_map;
   orv::MArray<float, 2> conv_a;
@@ -83,8 +83,8 @@ class diffima {
   bool no_image_error;
 
   // half points to hx then hy. d and sig share the caller's storage.
-  diffima(orv::MArray<int, 1> d, orv::MArray<double, 1> sig, const int* half, int kern_order,
-          int bg_order, int flux_basis, double scale, std::string refpath, bool keep_zero_var);
+  diffima(orv::MArray<int, 1> d, orv::MArray<double, 1> sig, const int* half, int kern_order, int bg_order,
+          int flux_basis, double scale, std::string refpath, bool keep_zero_var);
   ~diffima();
   diffima(const diffima&) = delete;
   diffima& operator=(const diffima&) = delete;
@@ -94,8 +94,8 @@ class diffima {
   // Reference step: modified reference, masks and basis-convolved references under refpath.
   // Returns 0, or −1 (after a message) when the area is empty or eref or the mask file do not
   // match the reference.
-  int calc_reference(const orv::MArray<float, 2>& ref, const orv::MArray<float, 2>& eref,
-                     util::Region& area, int cut_radius, std::string varmask);
+  int calc_reference(const orv::MArray<float, 2>& ref, const orv::MArray<float, 2>& eref, util::Region& area,
+                     int cut_radius, std::string varmask);
   int calc_reference_stamps(orv::MArray<float, 2>& ref, orv::MArray<float, 2>& eref, util::Region& area,
                             const orv::MArray<int, 3>& stamps, int cut_radius, std::string varmask);
 
@@ -154,8 +154,9 @@ class diffima {
                  std::vector<float>& P, Stopwatch& watch);
   // Adds to sums the weighted products over the usable pixels where stamp s meets the cell;
   // false when it adds nothing (outside, too few pixels, beyond the stamp's cc).
-  bool addStampSums__(int c, int s, int x0, int x1, int y0, int y1, bool circ, const orv::MArray<float, 2>& Vr,
-                      std::vector<float>& P, std::vector<double>& sums, Stopwatch& watch);
+  bool addStampSums__(int c, int s, int x0, int x1, int y0, int y1, bool circ,
+                      const orv::MArray<float, 2>& Vr, std::vector<float>& P, std::vector<double>& sums,
+                      Stopwatch& watch);
   // Solves cell c's system into coef, coef_var, coef_map and the cell's background constant;
   // a singular or non-finite solution leaves the cell as cleared.
   void solveCell__(int c, int column, int row, int ncx, const std::vector<float>& P, long t0);
@@ -167,7 +168,8 @@ class diffima {
   void forEachCell__(Cell cell) const {
     int n = 0;
     for (int x0 = mx0; x0 <= mx1; x0 += lefx)
-      for (int y0 = my0; y0 <= my1; y0 += lefy) cell(++n, x0, std::min(x0 + lefx - 1, mx1), y0, std::min(y0 + lefy - 1, my1));
+      for (int y0 = my0; y0 <= my1; y0 += lefy)
+        cell(++n, x0, std::min(x0 + lefx - 1, mx1), y0, std::min(y0 + lefy - 1, my1));
   }
   // False, after "wrong area in diffima", unless a fit is complete and rx × ry holds its area.
   bool convolutionAreaOk__(const orv::Range& rx, const orv::Range& ry) const;

@@ -41,7 +41,7 @@ void diffima::write_table(std::ofstream& os, std::string name) {
       ++c;
       os << std::setw(15) << c << std::setw(15) << x0 << std::setw(15) << y0 << std::setw(15) << good(c)
          << dia_printF(15, 5, cell_factor(c), 1) << dia_printF(15, 5, cell_factor_err(c), 1)
-         << dia_printF(15, 5, cell_constant(c), 1) << dia_printF(15, 5, cell_constant_err(c), 1) << std::setw(45)
-         << name << std::endl;
+         << dia_printF(15, 5, cell_constant(c), 1) << dia_printF(15, 5, cell_constant_err(c), 1)
+         << std::setw(45) << name << std::endl;
     }
 }

@@ -80,7 +80,8 @@ typedef float Float2 __attribute__((vector_size(8)));
 typedef double Double4 __attribute__((vector_size(32)));
 typedef float Float4 __attribute__((vector_size(16)));
 
-using TileFunction = void (*)(const float*, std::size_t, const double*, std::size_t, int, std::vector<double>&);
+using TileFunction = void (*)(const float*, std::size_t, const double*, std::size_t, int,
+                              std::vector<double>&);
 
 void tileSumsGeneric(const float* t, std::size_t stride, const double* w, std::size_t pixels, int rows,
                      std::vector<double>& out) {

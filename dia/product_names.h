@@ -39,7 +39,8 @@ inline std::string basisVarianceName(const std::string& refpath, int q) {
 // Every file of a reference step with background order bgOrder and kernelParameters kernel
 // parameters written to files: the modified reference, its variance and the three masks, the
 // background terms (i outer), then each kernel parameter's basis image and its variance.
-inline std::vector<std::string> referenceProducts(const std::string& refpath, int bgOrder, int kernelParameters) {
+inline std::vector<std::string> referenceProducts(const std::string& refpath, int bgOrder,
+                                                  int kernelParameters) {
   std::vector<std::string> names;
   for (const char* name : {modifiedReference, referenceVariance, calcMask, convMask, varianceConvMask})
     names.push_back(refpath + name);

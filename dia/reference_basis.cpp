@@ -90,8 +90,9 @@ int diffima::calc_reference(const orv::MArray<float, 2>& ref, const orv::MArray<
   return calc_basis(image_r, e2image_r, rmask_calc, rmask_conv, rx, ry, 1);
 }
 
-int diffima::calc_reference_stamps(orv::MArray<float, 2>& ref, orv::MArray<float, 2>& eref, util::Region& area,
-                                   const orv::MArray<int, 3>& stamps, int k, std::string varmask) {
+int diffima::calc_reference_stamps(orv::MArray<float, 2>& ref, orv::MArray<float, 2>& eref,
+                                   util::Region& area, const orv::MArray<int, 3>& stamps, int k,
+                                   std::string varmask) {
   if (verbose > 1) std::cout << " calc_reference_stamps ... " << std::endl;
   if (!basis_in_memory) std::cerr << " calc_reference_stamps wors only with basis_in_memory" << std::endl;
   if (verbose > 2) printReferenceModel(*this);
@@ -105,7 +106,8 @@ int diffima::calc_reference_stamps(orv::MArray<float, 2>& ref, orv::MArray<float
 
   // Each stamp is clipped to the basis area, the only part of the reference read back.
   numberofstamps = stamps.last(3);
-  stampxy.makeReference(orv::MArray<int, 3>(orv::Range(1, 2), orv::Range(0, 1), orv::Range(1, numberofstamps)));
+  stampxy.makeReference(
+      orv::MArray<int, 3>(orv::Range(1, 2), orv::Range(0, 1), orv::Range(1, numberofstamps)));
   int widest = 0, highest = 0;
   for (int s = 1; s <= numberofstamps; ++s) {
     stampxy(1, 0, s) = std::max(stamps(1, 0, s), bx0);
@@ -185,7 +187,8 @@ int diffima::calc_basis(const orv::MArray<float, 2>& image_r, const orv::MArray<
   const int ix0 = x0 + hx, ix1 = x1 - hx, iy0 = y0 + hy, iy1 = y1 - hy;
   const orv::MArray<short, 2>& mask = use_calc_mask ? rmask_calc : rmask_conv;
   auto usable = [&](int x, int y) {
-    return x >= mask.first(1) && x <= mask.last(1) && y >= mask.first(2) && y <= mask.last(2) && mask(x, y) == 1;
+    return x >= mask.first(1) && x <= mask.last(1) && y >= mask.first(2) && y <= mask.last(2) &&
+           mask(x, y) == 1;
   };
   const int CX = rx.length, CY = ry.length;
   auto store = [&](orv::MArray<float, 4>& target, const orv::MArray<float, 2>& work, int p) {

@@ -66,8 +66,8 @@ void printArea(int b0, int m0, const char* bName, const char* mName) {
 
 }  // namespace
 
-bool diffima::getpicsR(const orv::MArray<float, 2>& ref, const orv::MArray<float, 2>& eref, util::Region& region,
-                       int k) {
+bool diffima::getpicsR(const orv::MArray<float, 2>& ref, const orv::MArray<float, 2>& eref,
+                       util::Region& region, int k) {
   if (verbose > 0) std::cout << "############ create modified reference frame ########### " << std::endl;
   const bool areaOk = fixArea__(region, ref.first(1), ref.last(1), ref.first(2), ref.last(2));
   if (verbose > 2) {
@@ -216,8 +216,9 @@ bool diffima::getpicsRmasks(util::Region& region, std::string varmask) {
     for (int x = mx0; x <= mx1; ++x) rmask(x, y) = 1;
   if (keep_zero_var && !no_ref_error) {
     const orv::MArray<float, 2> data = orv::readFitsImage<float>(refpath + dia_files::modifiedReference);
-    dia_spread::spreadBad(rmask, mArea, mArea, [&](int x, int y) { return data(x, y) == 0.0f; }, quad,
-                          verbose > 3 ? "." : nullptr);
+    dia_spread::spreadBad(
+        rmask, mArea, mArea, [&](int x, int y) { return data(x, y) == 0.0f; }, quad,
+        verbose > 3 ? "." : nullptr);
   } else {
     dia_spread::spreadBad(rmask, mArea, mArea, noVariance, quad, verbose > 3 ? "." : nullptr);
   }

@@ -21,7 +21,7 @@ struct Tap {
 // sum; the sum runs in T. V is the vector type of LANES elements, BLOCK the vectors held.
 template <class T, class V, int LANES, int BLOCK, bool ADD>
 inline __attribute__((always_inline)) void correlateRow(const Tap<T>* taps, std::size_t ntaps, const T* src,
-                                                       T* dst, int count) {
+                                                        T* dst, int count) {
   int t = 0;
   for (; t + LANES * BLOCK <= count; t += LANES * BLOCK) {
     V acc[BLOCK];
@@ -102,8 +102,8 @@ void correlateRowNarrow(const Tap<T>* taps, std::size_t ntaps, const T* src, T* 
 
 #if defined(__x86_64__) && defined(__GNUC__)
 template <class T, bool ADD>
-__attribute__((target("avx2"))) void correlateRowWide(const Tap<T>* taps, std::size_t ntaps, const T* src, T* dst,
-                                                      int count) {
+__attribute__((target("avx2"))) void correlateRowWide(const Tap<T>* taps, std::size_t ntaps, const T* src,
+                                                      T* dst, int count) {
   using W = Vectors<T>;
   correlateRow<T, typename W::Wide, W::wideLanes, W::wideBlock, ADD>(taps, ntaps, src, dst, count);
 }

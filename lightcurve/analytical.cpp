@@ -24,7 +24,9 @@ constexpr double kSolarRadius = 6.96265e8;
 constexpr double kJupiterRadius = 7.14e7;
 
 // Radius ratio of planet and star.
-double radiusRatio(double R_planet, double R_star) { return (R_planet * kJupiterRadius) / (R_star * kSolarRadius); }
+double radiusRatio(double R_planet, double R_star) {
+  return (R_planet * kJupiterRadius) / (R_star * kSolarRadius);
+}
 
 // Orbit radius in astronomical units by Kepler's third law (the exponent is
 // the rounded 2/3 of the model).
@@ -49,7 +51,8 @@ double smallPlanetChange(double z, double p, double g1, double g2) {
   if (limb) {
     const double mean = integ(y, r) / (1.0 - lo * lo);
     const double d = z - 1.0;
-    return -0.25 * mean / G * (p * p * std::acos(clampUnit(d / p)) - d * std::sqrt(std::max(0.0, p * p - d * d)));
+    return -0.25 * mean / G *
+           (p * p * std::acos(clampUnit(d / p)) - d * std::sqrt(std::max(0.0, p * p - d * d)));
   }
   const double mean = integ(y, r) / (4.0 * z * p);
   return -0.25 * kPi * p * p * mean / G;
@@ -177,8 +180,9 @@ void Lightcurve::transitBookkeeping__() {
   SNR = e == 0.0 ? 1e100 : drop / e * std::sqrt(static_cast<double>(number_transit_points));
 }
 
-void Lightcurve::add_analytical(double period_, double t0_, double inclination_, double M_star_, double R_star_,
-                                double R_planet_, double gamma1_, double gamma2_, bool small_planet, long& /*seed*/) {
+void Lightcurve::add_analytical(double period_, double t0_, double inclination_, double M_star_,
+                                double R_star_, double R_planet_, double gamma1_, double gamma2_,
+                                bool small_planet, long& /*seed*/) {
   setTransit__(period_, t0_, inclination_, M_star_, R_star_, R_planet_, gamma1_, gamma2_);
   nonoise_ok = false;
   removed.makeReference(orv::MArray<double, 1>(length));
@@ -231,7 +235,8 @@ void Lightcurve::simulate_analytical(double period_, double t0_, double inclinat
 
 void Lightcurve::simulate_analytical(double period_, double t0_, double inclination_, double M_star_,
                                      double R_star_, double R_planet_, double gamma1_, double gamma2_,
-                                     orv::MArray<double, 1> dates, double sigma, bool small_planet, long& seed) {
+                                     orv::MArray<double, 1> dates, double sigma, bool small_planet,
+                                     long& seed) {
   simulate_analytical(period_, t0_, inclination_, M_star_, R_star_, R_planet_, gamma1_, gamma2_, dates,
                       filled(dates.length(1), sigma), small_planet, seed);
 }

@@ -279,8 +279,8 @@ class Lightcurve {
   // (astronomical units and date units).
   double separation__(double date, double v_orbit, double c_orbit) const;
   // Stores the eight transit parameters.
-  void setTransit__(double period, double t0, double inclination, double M_star, double R_star, double R_planet,
-                    double gamma1, double gamma2);
+  void setTransit__(double period, double t0, double inclination, double M_star, double R_star,
+                    double R_planet, double gamma1, double gamma2);
   // Applies the transit to flux (and nonoise when with_nonoise) in stored order.
   void applyTransit__(bool small_planet, bool with_nonoise);
   // Duration and depth of the stored transit, then its counts and signal-to-noise ratio.

@@ -386,8 +386,10 @@ void rjMany(const double* x, const double* y, const double* z, const double* p, 
 
 double ellk_(double k) {
   const double m1 = 1.0 - k * k;
-  const double a = 1.38629436112 + m1 * (0.09666344259 + m1 * (0.03590092383 + m1 * (0.03742563713 + m1 * 0.01451196212)));
-  const double b = 0.5 + m1 * (0.12498593597 + m1 * (0.06880248576 + m1 * (0.03328355346 + m1 * 0.00441787012)));
+  const double a =
+      1.38629436112 + m1 * (0.09666344259 + m1 * (0.03590092383 + m1 * (0.03742563713 + m1 * 0.01451196212)));
+  const double b =
+      0.5 + m1 * (0.12498593597 + m1 * (0.06880248576 + m1 * (0.03328355346 + m1 * 0.00441787012)));
   return a - b * std::log(m1);
 }
 

@@ -318,7 +318,8 @@ void BicubicSplineRow::values(double* y, int* status) const {
   for (int i = 0; i < n; ++i) {
     const int lo = posLo_[i], hi = posHi_[i];
     // The arithmetic of cubicAt, term by term.
-    y[i] = posA_[i] * v[lo] + posB_[i] * v[hi] + (posA3a_[i] * d2[lo] + posB3b_[i] * d2[hi]) * posH2_[i] / 6.0;
+    y[i] =
+        posA_[i] * v[lo] + posB_[i] * v[hi] + (posA3a_[i] * d2[lo] + posB3b_[i] * d2[hi]) * posH2_[i] / 6.0;
     status[i] = rowStatus_ + posStatus_[i];
   }
 }

@@ -247,6 +247,7 @@ void Stopwatch::requireRunning__() const {
 void Stopwatch::requireLap__(int i) const {
   requireStarted__();
   if (i < 1 || i > numberLaps) {
-    endStopwatchMisuse("error: lap out of range (" + int2str(i) + "), only " + int2str(numberLaps) + " laps taken!");
+    endStopwatchMisuse("error: lap out of range (" + int2str(i) + "), only " + int2str(numberLaps) +
+                       " laps taken!");
   }
 }

@@ -179,9 +179,8 @@ void forEachRun(const MArray<T, N>& array, F&& f) {
 template <typename T, int N, class F>
 void forEachRun(MArray<T, N>& array, F&& f) {
   const MArray<T, N>& readable = array;
-  forEachRun(readable, [&f](const T* p, int count, std::ptrdiff_t stride) {
-    f(const_cast<T*>(p), count, stride);
-  });
+  forEachRun(readable,
+             [&f](const T* p, int count, std::ptrdiff_t stride) { f(const_cast<T*>(p), count, stride); });
 }
 
 // The next n elements from an iterator's position, in runs: f(p, count, stride) for runs that

@@ -88,9 +88,10 @@ struct LaneSums {
 // The least-squares flux and chi-square of len neighbouring pixels starting at
 // base, each over the mask's pixels in the mask's order. Unusable pixels add
 // +0.0, which leaves every sum as skipping them would.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void fit_run(const PaddedPixels& px, std::size_t base,
-                                                               int len, const std::vector<MaskEntry>& mask,
-                                                               LaneSums& s) {
+__attribute__((target_clones("avx512f", "avx2", "default"))) void fit_run(const PaddedPixels& px,
+                                                                          std::size_t base, int len,
+                                                                          const std::vector<MaskEntry>& mask,
+                                                                          LaneSums& s) {
   double* __restrict Spp = s.Spp.data();
   double* __restrict Spd = s.Spd.data();
   double* __restrict n = s.n.data();
@@ -123,7 +124,6 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void fit_run(const 
 
 }  // namespace
 
-
 namespace {
 
 // Map cell c of axis d stands for (c - 1)/P + first_d - (P div 2)/P, formed
@@ -135,7 +135,7 @@ double cell_position(const orv::MArray<float, 2>& image, int P, int cell, int d)
 }  // namespace
 
 psf_maps::Progress psf::walk_cells__(const orv::MArray<float, 2>& image, int i0, int i1, int j0, int j1,
-                                      int verbose, long& count) const {
+                                     int verbose, long& count) const {
   const int P = std::max(_subpixel, 1);
   const int NX = P * image.length(1), NY = P * image.length(2);
   psf_maps::Progress progress;
@@ -165,7 +165,7 @@ psf_maps::Progress psf::walk_cells__(const orv::MArray<float, 2>& image, int i0,
 }
 
 psf_maps::Plan psf::plan_cells__(const orv::MArray<float, 2>& image, int i0, int i1, int j0, int j1,
-                                  double radius) const {
+                                 double radius) const {
   const int P = std::max(_subpixel, 1);
   psf_maps::Plan plan;
   i0 = std::max(i0, 1);

@@ -237,14 +237,15 @@ class psf {
                           orv::MArray<double, 2>& flux, orv::MArray<double, 2>& eflux, bool zero) const;
   // The plan of the whole-image cells i0..i1 x j0..j1 (clipped to the maps).
   psf_maps::Plan plan_cells__(const orv::MArray<float, 2>& image, int i0, int i1, int j0, int j1,
-                          double radius) const;
+                              double radius) const;
   // Computes the planned cells of map rows j0..j1 into maps holding those rows.
-  void map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
-                  const psf_maps::Band& maps, int j0, int j1, psf_maps::Progress& progress) const;
+  void map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& image,
+                  const orv::MArray<float, 2>& error, const psf_maps::Band& maps, int j0, int j1,
+                  psf_maps::Progress& progress) const;
   // The progress of cells i0..i1 x j0..j1 walked cell by cell (first axis
   // outer), as mapping_full and mapping_some count it.
-  psf_maps::Progress walk_cells__(const orv::MArray<float, 2>& image, int i0, int i1, int j0, int j1, int verbose,
-                              long& count) const;
+  psf_maps::Progress walk_cells__(const orv::MArray<float, 2>& image, int i0, int i1, int j0, int j1,
+                                  int verbose, long& count) const;
   // mapping_full in bands of map rows: its lines, the maps computed band by
   // band, each band handed to reduce with `margin` rows of the maps on each
   // side. With `whole` (nchi, flux, eflux) the maps are allocated whole and

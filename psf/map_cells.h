@@ -53,9 +53,9 @@ struct Run {
 struct Plan {
   std::vector<AxisCell> xs, ys;  // in map order
   std::size_t yClasses = 0;
-  bool ready = false;  // the shift tables exist; else every computed cell is unusable
-  int h = 0;           // half-size of the chi box
-  int width = 0;       // padded row length of the pixel copies the masks step through
+  bool ready = false;                         // the shift tables exist; else every computed cell is unusable
+  int h = 0;                                  // half-size of the chi box
+  int width = 0;                              // padded row length of the pixel copies the masks step through
   std::vector<std::vector<MaskEntry>> masks;  // [x class * yClasses + y class]
   std::vector<char> centreUsable;
   std::vector<AxisCell> sorted;  // xs by class, stable
@@ -73,7 +73,8 @@ struct Progress {
 
   void row_done() {
     ++done;
-    for (const long due = rows > 0 ? owed * done / rows : 0; shown < due; ++shown) std::cout << "." << std::flush;
+    for (const long due = rows > 0 ? owed * done / rows : 0; shown < due; ++shown)
+      std::cout << "." << std::flush;
   }
   void finish() {
     for (; shown < owed; ++shown) std::cout << "." << std::flush;
@@ -87,11 +88,12 @@ struct Band {
   double* flux = nullptr;
   double* eflux = nullptr;
   long NX = 0;
-  int row0 = 1;              // first row held
-  int first = 1, last = 0;   // the band's own rows
+  int row0 = 1;             // first row held
+  int first = 1, last = 0;  // the band's own rows
 
   // The three maps held whole (indices from 1).
-  static Band whole(orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& flux, orv::MArray<double, 2>& eflux) {
+  static Band whole(orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& flux,
+                    orv::MArray<double, 2>& eflux) {
     Band b;
     b.nchi = nchi.firstElement();
     b.flux = flux.firstElement();
@@ -101,7 +103,8 @@ struct Band {
     return b;
   }
   std::size_t at(int i, int j) const {
-    return static_cast<std::size_t>(j - row0) * static_cast<std::size_t>(NX) + static_cast<std::size_t>(i - 1);
+    return static_cast<std::size_t>(j - row0) * static_cast<std::size_t>(NX) +
+           static_cast<std::size_t>(i - 1);
   }
   // All three maps 0 on rows j0..j1 except the cells the plan computes (its
   // cells form one block), which are written once, by the computation.

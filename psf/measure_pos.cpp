@@ -8,10 +8,7 @@
 #include "orv/fits/fits_image.h"
 #include "psf/korven_lib.h"
 
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 int psf::measure_pos(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double& x,
                      double& y, double& flux, double& eflux, double radius, int box, int index,

@@ -29,8 +29,8 @@ void write_skygrid(const Knots& k) {
 // The cells' values over their d × d squares, and the knots' values over the
 // squares of half-width 3d/2, within the image box (and the covered cells).
 void write_painted_images(const std::string& name, const orv::MArray<double, 2>& G, const CellMeans& cells,
-                        const Knots& k, PixelBox cellBox, const orv::MArray<float, 2>& Y, PixelBox imageBox,
-                        int rb, const std::string& outname) {
+                          const Knots& k, PixelBox cellBox, const orv::MArray<float, 2>& Y, PixelBox imageBox,
+                          int rb, const std::string& outname) {
   orv::MArray<float, 2> bin(Y.length(1), Y.length(2));
   bin = 0.0f;
   paint_cells(G, cells.ax, cells.ay, rb, imageBox, bin);

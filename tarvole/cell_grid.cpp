@@ -36,7 +36,7 @@ orv::MArray<double, 1> cell_centres(CellAxis a) {
 }
 
 void cell_means(const orv::MArray<float, 2>& X, const orv::MArray<float, 2>& Y, const CellShape& cell,
-               CellAxis ax, CellAxis ay, int minCount, float blank, CellMeans& out) {
+                CellAxis ax, CellAxis ay, int minCount, float blank, CellMeans& out) {
   const int nx = Y.last(1);
   const int ny = Y.last(2);
   out.ax = ax;
@@ -73,7 +73,7 @@ void cell_means(const orv::MArray<float, 2>& X, const orv::MArray<float, 2>& Y, 
 }
 
 void paint_cells(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay, int rb, PixelBox box,
-                orv::MArray<float, 2>& img) {
+                 orv::MArray<float, 2>& img) {
   for (int ky = ay.first; ky <= ay.last; ++ky)
     for (int kx = ax.first; kx <= ax.last; ++kx) {
       const int xc = ax.centre_of(kx), yc = ay.centre_of(ky);
@@ -84,7 +84,7 @@ void paint_cells(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay, int 
 }
 
 void print_cell_layout(std::ostream& os, int verbose, int d, int medianSize, int cx, int cy,
-                     bool emptyBeforeMedian) {
+                       bool emptyBeforeMedian) {
   if (verbose > 0)
     os << std::endl
        << "binning diam: " << d << " px" << std::endl

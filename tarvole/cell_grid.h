@@ -68,7 +68,7 @@ struct CellMeans {
   orv::MArray<double, 1> xc, yc;
 };
 void cell_means(const orv::MArray<float, 2>& X, const orv::MArray<float, 2>& Y, const CellShape& cell,
-               CellAxis ax, CellAxis ay, int minCount, float blank, CellMeans& out);
+                CellAxis ax, CellAxis ay, int minCount, float blank, CellMeans& out);
 
 // A cell grid (with margin) of the axes, filled with value.
 orv::MArray<double, 2> cell_grid(CellAxis ax, CellAxis ay, double value);
@@ -83,13 +83,13 @@ struct PixelBox {
 // Paints every cell value of G (cells of ax × ay) over the square centre ± rb into img (already
 // set), clipped to box.
 void paint_cells(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay, int rb, PixelBox box,
-                orv::MArray<float, 2>& img);
+                 orv::MArray<float, 2>& img);
 
 // The layout lines before the binning: at verbose > 0 the cell diameter and
 // step d; the centre; at verbose > 0 the median size and step (after an empty
 // line when emptyBeforeMedian); then "binning...".
 void print_cell_layout(std::ostream& os, int verbose, int d, int medianSize, int cx, int cy,
-                     bool emptyBeforeMedian);
+                       bool emptyBeforeMedian);
 
 // The smallest index box x1..x2, y1..y2 holding every element of `a` that differs from `blank`
 // (a NaN counts as data). Each column and row is counted over the full extent of the other axis.

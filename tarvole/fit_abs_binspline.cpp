@@ -32,7 +32,7 @@ bool solve_plane(orv::MArray<double, 2>& M, orv::MArray<double, 1>& b, bool cons
 
 // Adds one point of basis (f1, 1, dx, dy) and target t to the upper triangle of M and to b.
 void add_point(orv::MArray<double, 2>& M, orv::MArray<double, 1>& b, double f1, double dx, double dy,
-              double t) {
+               double t) {
   const double f[4] = {f1, 1.0, dx, dy};
   for (int p = 0; p < 4; ++p) {
     for (int q = p; q < 4; ++q) M(p + 1, q + 1) += f[p] * f[q];
@@ -97,7 +97,7 @@ void fit_abs_binspline(const Image& R, const Image& /*eR*/, const Image& I, cons
   print_cell_layout(os, P.verbose, fixedCellStep, 3 * fixedCellStep, P.cx, P.cy, false);
   CellMeans cells;
   cell_means(R, I, CellShape(fixedCellRadius), cell_axis(P.cx, nx, fixedCellStep),
-            cell_axis(P.cy, ny, fixedCellStep), fixedCellMinCount, P.blank, cells);
+             cell_axis(P.cy, ny, fixedCellStep), fixedCellMinCount, P.blank, cells);
 
   // Check fit on nine cross medians, printed only.
   os << std::endl << "test fitting with different binning method ..." << std::endl;
@@ -108,7 +108,7 @@ void fit_abs_binspline(const Image& R, const Image& /*eR*/, const Image& I, cons
   for (int l = -3; l <= 3; l += 3)
     for (int k = -3; k <= 3; k += 3)
       add_point(Mq, q, cross_median(cells.mx, k, l, blank), fixedCellStep * k, fixedCellStep * l,
-               cross_median(cells.my, k, l, blank));
+                cross_median(cells.my, k, l, blank));
   mirror_upper_triangle(Mq);
   os << " sampling points: " << 9 << std::endl;
   solve_plane(Mq, q, P.const_sky);
@@ -129,7 +129,8 @@ void fit_abs_binspline(const Image& R, const Image& /*eR*/, const Image& I, cons
     }
 
   Image Z(A.getShape());
-  if (!fixed_cell_surface(G, cells.ax, cells.ay, I, Z, P, absStyle)) fail_fit(P, "absorption surface could not be built");
+  if (!fixed_cell_surface(G, cells.ax, cells.ay, I, Z, P, absStyle))
+    fail_fit(P, "absorption surface could not be built");
   write_fixed_surface_blocks(Z, I, eI, P, "abs");
 
   for (int y = 1; y <= ny; ++y) {

@@ -85,8 +85,8 @@ bool fit_surface(const Stars& s, int order, int cx, int cy, Surface& out, double
   const std::size_t m = s.value.size();
   const std::size_t needed = order >= 0 ? static_cast<std::size_t>((order + 1) * (order + 2) / 2) : 1;
   if (m < needed) {
-    std::cout << "fit_dia: " << m << " stars for the " << what << " surface of order " << order
-              << ", too few" << std::endl;
+    std::cout << "fit_dia: " << m << " stars for the " << what << " surface of order " << order << ", too few"
+              << std::endl;
     return false;
   }
   out.order = order;
@@ -116,7 +116,8 @@ void fill(Image& target, const Surface& surface, const Pliste& P) {
 
 // The surface painted with the stars' values in boxes of +-30, their centres marked 0 (+-mark),
 // binned 4 x 4 over non-blank pixels and written with `prefix` before the name of P.outname.
-void write_diagnostic(const Image& surface, const Stars& s, int mark, const std::string& prefix, const Pliste& P) {
+void write_diagnostic(const Image& surface, const Stars& s, int mark, const std::string& prefix,
+                      const Pliste& P) {
   Image painted(surface.getShape());
   painted = surface;
   const int nx = painted.last(1), ny = painted.last(2);
@@ -188,7 +189,8 @@ void fit_dia(const Image& R, const Image& /*eR*/, Image& I, Image& eI, Image& A,
   std::vector<double> abs(n, 0.0), eabs(n, 0.0), sky(n, 0.0), esky(n, 0.0);
   for (int i = 1; i <= n; ++i) {
     if (!inside(x(i), y(i))) {
-      std::cout << "star " << i << " at " << x(i) << " " << y(i) << " lies outside the image: skipped" << std::endl;
+      std::cout << "star " << i << " at " << x(i) << " " << y(i) << " lies outside the image: skipped"
+                << std::endl;
       continue;
     }
     if (!(eI(static_cast<int>(x(i)), static_cast<int>(y(i))) > 0.0f)) continue;
@@ -199,10 +201,13 @@ void fit_dia(const Image& R, const Image& /*eR*/, Image& I, Image& eI, Image& A,
     abs[k] = 1.0 / r.f;
     eabs[k] = r.ef / (r.f * r.f);
     sky[k] = r.k / r.f;
-    esky[k] = std::sqrt((r.ek / r.f) * (r.ek / r.f) + ((r.k / (r.f * r.f)) * r.ef) * ((r.k / (r.f * r.f)) * r.ef));
+    esky[k] =
+        std::sqrt((r.ek / r.f) * (r.ek / r.f) + ((r.k / (r.f * r.f)) * r.ef) * ((r.k / (r.f * r.f)) * r.ef));
   }
-  std::cout << std::endl << std::setw(5) << "#" << std::setw(15) << "xpos" << std::setw(15) << "ypos" << std::setw(15)
-            << "abs" << std::setw(13) << "eabs" << std::setw(15) << "sky" << std::setw(15) << "esky" << std::endl;
+  std::cout << std::endl
+            << std::setw(5) << "#" << std::setw(15) << "xpos" << std::setw(15) << "ypos" << std::setw(15)
+            << "abs" << std::setw(13) << "eabs" << std::setw(15) << "sky" << std::setw(15) << "esky"
+            << std::endl;
   Stars good;
   for (int i = 1; i <= n; ++i) {
     const std::size_t k = static_cast<std::size_t>(i - 1);
@@ -253,7 +258,8 @@ void fit_dia(const Image& R, const Image& /*eR*/, Image& I, Image& eI, Image& A,
     second_sky[k] = r.k;
     second_esky[k] = r.ek;
   }
-  std::cout << std::endl << std::setw(5) << "#" << std::setw(15) << "xpos" << std::setw(15) << "ypos" << std::setw(15)
+  std::cout << std::endl
+            << std::setw(5) << "#" << std::setw(15) << "xpos" << std::setw(15) << "ypos" << std::setw(15)
             << "sky" << std::setw(15) << "esky" << std::endl;
   for (std::size_t k = 0; k < good.value.size(); ++k) {
     std::cout << std::setw(5) << good.number[k];
@@ -277,8 +283,8 @@ void fit_dia(const Image& R, const Image& /*eR*/, Image& I, Image& eI, Image& A,
     return fail("too few stars for the sky surface");
   double squares = 0.0;
   for (std::size_t k = 0; k < skies.value.size(); ++k) {
-    const double d =
-        skies.value[k] - skySurface.at(static_cast<int>(skies.x[k]), static_cast<int>(skies.y[k]), P.cx, P.cy);
+    const double d = skies.value[k] -
+                     skySurface.at(static_cast<int>(skies.x[k]), static_cast<int>(skies.y[k]), P.cx, P.cy);
     squares += d * d;
   }
   P.skyerr = std::sqrt(squares / (static_cast<double>(skies.value.size()) - 1.0));
@@ -293,8 +299,11 @@ void fit_dia(const Image& R, const Image& /*eR*/, Image& I, Image& eI, Image& A,
   c(5) = 0.0;
   c(6) = 0.0;
   std::cout << std::endl
-            << "    abs=Ima/Ref" << "        sky/abs" << "  skygrad x/abs" << "  skygrad y/abs" << "   diffima     "
-            << std::endl
+            << "    abs=Ima/Ref"
+            << "        sky/abs"
+            << "  skygrad x/abs"
+            << "  skygrad y/abs"
+            << "   diffima     " << std::endl
             << std::fixed << std::setprecision(5) << std::setw(15) << 1.0 / c(1) << std::setprecision(1)
             << std::setw(15) << c(2) * c(1) << std::setprecision(4) << std::setw(15) << c(3) * c(1)
             << std::setw(15) << c(4) * c(1) << "   " << P.outname << std::endl;

@@ -19,8 +19,10 @@ void fit_fielddia(const Image& R, const Image& /*eR*/, const Image& I, const Ima
 
   util::Region region(2);
   const auto clip = [](int v, int lo, int hi) { return std::clamp(v, lo, hi); };
-  region.setRange(1, clip(P.region.getStart(1), R.first(1), R.last(1)), clip(P.region.getEnd(1), R.first(1), R.last(1)));
-  region.setRange(2, clip(P.region.getStart(2), R.first(2), R.last(2)), clip(P.region.getEnd(2), R.first(2), R.last(2)));
+  region.setRange(1, clip(P.region.getStart(1), R.first(1), R.last(1)),
+                  clip(P.region.getEnd(1), R.first(1), R.last(1)));
+  region.setRange(2, clip(P.region.getStart(2), R.first(2), R.last(2)),
+                  clip(P.region.getEnd(2), R.first(2), R.last(2)));
   const int x1 = region.getStart(1), x2 = region.getEnd(1), y1 = region.getStart(2), y2 = region.getEnd(2);
   const int boxlen = std::max(x2 - x1 + 1, y2 - y1 + 1);
   std::cout << " difference imaging in field " << x1 << ":" << x2 << "," << y1 << ":" << y2 << std::endl;
@@ -41,13 +43,15 @@ void fit_fielddia(const Image& R, const Image& /*eR*/, const Image& I, const Ima
     return;
   }
   std::cout << P.outname << " sky = " << k / f << std::endl;
-  std::cout << P.outname << " esky = " << std::sqrt((ek / f) * (ek / f) + ((k / (f * f)) * ef) * ((k / (f * f)) * ef))
+  std::cout << P.outname
+            << " esky = " << std::sqrt((ek / f) * (ek / f) + ((k / (f * f)) * ef) * ((k / (f * f)) * ef))
             << std::endl;
 
   // The reference itself serves as the first image of the surface (its blanks stay blank).
   Image Y(R.getShape()), field(A.getShape());
   for (int y = 1; y <= I.last(2); ++y)
-    for (int x = 1; x <= I.last(1); ++x) Y(x, y) = I(x, y) != P.blank ? static_cast<float>(I(x, y) / f) : P.blank;
+    for (int x = 1; x <= I.last(1); ++x)
+      Y(x, y) = I(x, y) != P.blank ? static_cast<float>(I(x, y) / f) : P.blank;
   field = P.blank;
   if (!binspline("sky", R, Y, field, P)) fail_fit(P, "binned-spline fit failed: sky surface");
   const float absorption = static_cast<float>(1.0 / f);

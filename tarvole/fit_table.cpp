@@ -14,7 +14,7 @@ void print_point_means(std::ostream& os, const SamplingPoints& pts) {
 }
 
 void print_fit_table(std::ostream& os, int iteration, const GradientModel& m, bool withChi, double nchi,
-                   const std::string& outname) {
+                     const std::string& outname) {
   os << "      iteration"
      << "    abs=Ima/Ref"
      << "        sky/abs"

@@ -20,7 +20,7 @@ struct GradientModel {
 // The table header (with the nchi column when withChi), fixed notation, and one row for the
 // iteration: b1, b2/b1, b5/b1, b6/b1, b3, b4 (and nchi), then "   " and outname.
 void print_fit_table(std::ostream& os, int iteration, const GradientModel& m, bool withChi, double nchi,
-                   const std::string& outname);
+                     const std::string& outname);
 
 // gaussj(M, n, b), and a check that the system was not singular in all but rounding: the
 // leading n × n block scaled to a unit diagonal must have a condition number (in the infinity

@@ -11,8 +11,8 @@
 #include "tarvole/names.h"
 
 bool fixed_cell_surface(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay,
-                      const orv::MArray<float, 2>& I, orv::MArray<float, 2>& Z, const Pliste& P,
-                      const FixedSurfaceStyle& style) {
+                        const orv::MArray<float, 2>& I, orv::MArray<float, 2>& Z, const Pliste& P,
+                        const FixedSurfaceStyle& style) {
   std::ostream& os = std::cout;
   const int v = P.verbose;
   const double blank = P.blank;
@@ -51,7 +51,8 @@ bool fixed_cell_surface(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis a
 
   int jx0, jx1, jy0, jy1;
   nonan(I, jx0, jx1, jy0, jy1, P.blank);
-  if (style.printImageBorders && v > 1) print_bounds(os, nullptr, {"jx0", "jx1", "jy0", "jy1"}, jx0, jx1, jy0, jy1);
+  if (style.printImageBorders && v > 1)
+    print_bounds(os, nullptr, {"jx0", "jx1", "jy0", "jy1"}, jx0, jx1, jy0, jy1);
 
   // The area of the covered cells, ± 30 pixels.
   const int r = fixedCellRadius;
@@ -73,13 +74,14 @@ bool fixed_cell_surface(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis a
 
   os << "spline interpolation....." << std::endl;
   const PixelBox evaluated = style.limitToCoveredArea ? covered : PixelBox{1, Z.last(1), 1, Z.last(2)};
-  const long errors = evaluate_surface(k, z2, Z, evaluated.x0, evaluated.x1, evaluated.y0, evaluated.y1, true);
+  const long errors =
+      evaluate_surface(k, z2, Z, evaluated.x0, evaluated.x1, evaluated.y0, evaluated.y1, true);
   if (errors != 0) std::cerr << errors << " errors in " << P.outname << std::endl;
   return true;
 }
 
 void write_fixed_surface_blocks(const orv::MArray<float, 2>& Z, const orv::MArray<float, 2>& I,
-                             const orv::MArray<float, 2>& eI, const Pliste& P, const char* word) {
+                                const orv::MArray<float, 2>& eI, const Pliste& P, const char* word) {
   if (P.verbose <= 1) return;
   orv::writeFitsImage(newname(P.outname, std::string(word) + "_binspline-"),
                       block_means(Z, 4, [&](int x, int y) {

@@ -29,12 +29,12 @@ struct FixedSurfaceStyle {
 // writes the two painted images at verbose > 1. Returns false, with Z blank and the message
 // on standard error, when no spline can be set up.
 bool fixed_cell_surface(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay,
-                      const orv::MArray<float, 2>& I, orv::MArray<float, 2>& Z, const Pliste& P,
-                      const FixedSurfaceStyle& style);
+                        const orv::MArray<float, 2>& I, orv::MArray<float, 2>& Z, const Pliste& P,
+                        const FixedSurfaceStyle& style);
 
 // The block image word + "_binspline-" of Z at verbose > 1: 4 × 4 means over the pixels where Z
 // has a value and the image has data (I != 0 or eI > 0).
 void write_fixed_surface_blocks(const orv::MArray<float, 2>& Z, const orv::MArray<float, 2>& I,
-                             const orv::MArray<float, 2>& eI, const Pliste& P, const char* word);
+                                const orv::MArray<float, 2>& eI, const Pliste& P, const char* word);
 
 #endif

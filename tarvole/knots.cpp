@@ -42,7 +42,7 @@ double cell_at(const orv::MArray<double, 2>& G, int kx, int ky, double blank) {
 }  // namespace
 
 KnotStatus knot_values(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay, float blank,
-                      std::ostream& out, std::ostream& err, const std::string& outname, Knots& k) {
+                       std::ostream& out, std::ostream& err, const std::string& outname, Knots& k) {
   const double b = blank;
   k.xs.makeReference(orv::MArray<double, 1>(orv::Range(k.px0, k.px1)));
   k.ys.makeReference(orv::MArray<double, 1>(orv::Range(k.py0, k.py1)));
@@ -108,7 +108,7 @@ void report_knot_failure(KnotStatus status, std::ostream& err, const std::string
 }
 
 long evaluate_surface(const Knots& k, const orv::MArray<double, 2>& z2, orv::MArray<float, 2>& out, int x0,
-                     int x1, int y0, int y1, bool stopAtFirstFailure) {
+                      int x1, int y0, int y1, bool stopAtFirstFailure) {
   x0 = std::max(x0, out.first(1));
   x1 = std::min(x1, out.last(1));
   y0 = std::max(y0, out.first(2));
@@ -150,7 +150,8 @@ void paint_knots(const Knots& k, int half, PixelBox box, orv::MArray<float, 2>& 
     }
 }
 
-orv::MArray<double, 2> knot_second_derivatives(const Knots& k, std::ostream& os, int verbose, const std::string& outname) {
+orv::MArray<double, 2> knot_second_derivatives(const Knots& k, std::ostream& os, int verbose,
+                                               const std::string& outname) {
   orv::MArray<double, 2> z2(orv::Range(k.px0, k.px1), orv::Range(k.py0, k.py1));
   z2 = 0.0;
   if (sc_splie2(k.xs, k.ys, k.z, z2) != 0) std::cerr << "errors in " << outname << std::endl;
@@ -158,7 +159,8 @@ orv::MArray<double, 2> knot_second_derivatives(const Knots& k, std::ostream& os,
   return z2;
 }
 
-void print_bounds(std::ostream& os, const char* title, const char* const (&names)[4], int a, int b, int c, int d) {
+void print_bounds(std::ostream& os, const char* title, const char* const (&names)[4], int a, int b, int c,
+                  int d) {
   if (title != nullptr) os << std::endl << title << std::endl;
   const int values[4] = {a, b, c, d};
   for (int i = 0; i < 4; ++i) os << " " << names[i] << " = " << values[i] << std::endl;

@@ -37,7 +37,8 @@ struct Knots {
 // spline as 1e20 and swamp the surface. Returns false when no knot has a
 // value (then nothing changes). z is a contiguous array of its own.
 template <int N>
-bool fill_blank_knots(orv::MArray<double, N>& z, double blank, std::ostream& err, const std::string& outname) {
+bool fill_blank_knots(orv::MArray<double, N>& z, double blank, std::ostream& err,
+                      const std::string& outname) {
   double* first = z.firstElement();
   const int n = z.numElements();
   long blanks = 0;
@@ -62,7 +63,7 @@ KnotStatus knot_ranges(int ix0, int ix1, int iy0, int iy1, Knots& k);
 // Fills z, xs and ys for the ranges set by knot_ranges; noKnotValue when every
 // knot stays blank.
 KnotStatus knot_values(const orv::MArray<double, 2>& G, CellAxis ax, CellAxis ay, float blank,
-                      std::ostream& out, std::ostream& err, const std::string& outname, Knots& k);
+                       std::ostream& out, std::ostream& err, const std::string& outname, Knots& k);
 
 // Prints the spline failure of a missing knot grid on err: "errors in " and
 // outname, with the reason.
@@ -75,7 +76,7 @@ void report_knot_failure(KnotStatus status, std::ostream& err, const std::string
 // otherwise every evaluation that succeeds is stored. Returns the sum of the
 // evaluation statuses, as the per-pixel evaluation counts them.
 long evaluate_surface(const Knots& k, const orv::MArray<double, 2>& z2, orv::MArray<float, 2>& out, int x0,
-                     int x1, int y0, int y1, bool stopAtFirstFailure);
+                      int x1, int y0, int y1, bool stopAtFirstFailure);
 
 // Paints every knot value over the square of half-width half around the knot into img (already
 // set), clipped to box.
@@ -83,11 +84,13 @@ void paint_knots(const Knots& k, int half, PixelBox box, orv::MArray<float, 2>& 
 
 // The second derivatives of the bicubic spline through the knots; a failed set-up is reported
 // on the error stream with outname, and at verbose > 1 the result is printed ("z'':").
-orv::MArray<double, 2> knot_second_derivatives(const Knots& k, std::ostream& os, int verbose, const std::string& outname);
+orv::MArray<double, 2> knot_second_derivatives(const Knots& k, std::ostream& os, int verbose,
+                                               const std::string& outname);
 
 // A block of four labelled bounds: with a title, an empty line and the title line first; then
 // " name = value" on a line each.
-void print_bounds(std::ostream& os, const char* title, const char* const (&names)[4], int a, int b, int c, int d);
+void print_bounds(std::ostream& os, const char* title, const char* const (&names)[4], int a, int b, int c,
+                  int d);
 
 // The summary of the knot values: " aver   = ", " sig    = " and " median = " lines.
 void print_knot_summary(std::ostream& os, double sum, double count, double squaresFromOne, double median);

@@ -76,8 +76,8 @@ orv::MArray<float, 2> error_from_values(const orv::MArray<float, 2>& v) {
   return e;
 }
 
-void mask_bad_pixels(const orv::MArray<float, 2>& v, const orv::MArray<float, 2>& e, orv::MArray<float, 2>& Mv,
-                     orv::MArray<float, 2>& Me, float blank) {
+void mask_bad_pixels(const orv::MArray<float, 2>& v, const orv::MArray<float, 2>& e,
+                     orv::MArray<float, 2>& Mv, orv::MArray<float, 2>& Me, float blank) {
   static const std::vector<int> small_disc = disc_half_widths(4, 20.0);
   static const std::vector<int> large_disc = disc_half_widths(20, 420.0);
   const orv::MArray<float, 2> cv = contiguous(v), ce = contiguous(e);

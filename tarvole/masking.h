@@ -12,7 +12,7 @@ orv::MArray<float, 2> error_from_values(const orv::MArray<float, 2>& v);
 // blanks the disc dx*dx + dy*dy <= 20 around it; an error of exactly -1 also blanks the disc
 // dx*dx + dy*dy <= 420 (|dx|, |dy| <= 20). Only pixels inside the image are blanked, and the tests
 // read the unmasked v and e, so masking never spreads from blanked pixels.
-void mask_bad_pixels(const orv::MArray<float, 2>& v, const orv::MArray<float, 2>& e, orv::MArray<float, 2>& Mv,
-                     orv::MArray<float, 2>& Me, float blank);
+void mask_bad_pixels(const orv::MArray<float, 2>& v, const orv::MArray<float, 2>& e,
+                     orv::MArray<float, 2>& Mv, orv::MArray<float, 2>& Me, float blank);
 
 #endif

@@ -26,12 +26,12 @@ using Coefficients = orv::MArray<double, 1>;
 
 // Everything a method may be given; main fills it once per image.
 struct FitArguments {
-  const Image& R;   // masked reference
-  const Image& eR;  // masked error of the reference
-  Image& I;         // masked image (difference imaging over stars rescales it in place)
-  Image& eI;        // masked error of the image
-  Image& A;         // absorption, filled with blank on entry
-  Image& S;         // sky in reference units (A*B), filled with blank on entry
+  const Image& R;                       // masked reference
+  const Image& eR;                      // masked error of the reference
+  Image& I;                             // masked image (difference imaging over stars rescales it in place)
+  Image& eI;                            // masked error of the image
+  Image& A;                             // absorption, filled with blank on entry
+  Image& S;                             // sky in reference units (A*B), filled with blank on entry
   const orv::MArray<double, 1>& starX;  // star positions (one element 0.0 without a table)
   const orv::MArray<double, 1>& starY;
   Coefficients& c;  // six coefficients, indices 1 to 6

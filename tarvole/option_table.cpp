@@ -66,14 +66,14 @@ std::vector<std::string> option_defaults_from(const Pliste& r) {
       continue;
     }
     texts.push_back(std::visit(
-        Overloads{[&](bool Pliste::*f) { return bool2str(r.*f); }, [&](int Pliste::*f) { return int2str(r.*f); },
-                  [&](std::string Pliste::*f) { return r.*f; },
+        Overloads{[&](bool Pliste::*f) { return bool2str(r.*f); },
+                  [&](int Pliste::*f) { return int2str(r.*f); }, [&](std::string Pliste::*f) { return r.*f; },
                   [&](util::Region Pliste::*f) {
                     const util::Region& g = r.*f;
-                    return int2str(g.getStart(1)) + ":" + int2str(g.getEnd(1)) + "," + int2str(g.getStart(2)) +
-                           ":" + int2str(g.getEnd(2));
+                    return int2str(g.getStart(1)) + ":" + int2str(g.getEnd(1)) + "," +
+                           int2str(g.getStart(2)) + ":" + int2str(g.getEnd(2));
                   },
-                  [&](int (Pliste::*f)[2]) { return int2str((r.*f)[0]) + ", " + int2str((r.*f)[1]); }},
+                  [&](int(Pliste::*f)[2]) { return int2str((r.*f)[0]) + ", " + int2str((r.*f)[1]); }},
         row.field));
   }
   return texts;
@@ -87,21 +87,24 @@ void register_sky_options(util::OptionParser& parser, Pliste& rec, const std::ve
     const SkyOption& row = rows[k];
     const char* text = d[k].c_str();
     std::unique_ptr<util::Option> option = std::visit(
-        Overloads{[&](bool Pliste::*f) -> std::unique_ptr<util::Option> {
-                    return std::make_unique<util::BoolOption>(row.name, text, row.usage, row.letter, &(rec.*f));
-                  },
-                  [&](int Pliste::*f) -> std::unique_ptr<util::Option> {
-                    return std::make_unique<util::IntOption>(row.name, text, row.usage, row.letter, &(rec.*f));
-                  },
-                  [&](std::string Pliste::*f) -> std::unique_ptr<util::Option> {
-                    return std::make_unique<util::StringOption>(row.name, text, row.usage, row.letter, &(rec.*f));
-                  },
-                  [&](util::Region Pliste::*f) -> std::unique_ptr<util::Option> {
-                    return std::make_unique<util::RegionArrayOption>(row.name, text, row.usage, row.letter, two, &(rec.*f));
-                  },
-                  [&](int (Pliste::*f)[2]) -> std::unique_ptr<util::Option> {
-                    return std::make_unique<util::IntArrayOption>(row.name, text, row.usage, row.letter, two, rec.*f);
-                  }},
+        Overloads{
+            [&](bool Pliste::*f) -> std::unique_ptr<util::Option> {
+              return std::make_unique<util::BoolOption>(row.name, text, row.usage, row.letter, &(rec.*f));
+            },
+            [&](int Pliste::*f) -> std::unique_ptr<util::Option> {
+              return std::make_unique<util::IntOption>(row.name, text, row.usage, row.letter, &(rec.*f));
+            },
+            [&](std::string Pliste::*f) -> std::unique_ptr<util::Option> {
+              return std::make_unique<util::StringOption>(row.name, text, row.usage, row.letter, &(rec.*f));
+            },
+            [&](util::Region Pliste::*f) -> std::unique_ptr<util::Option> {
+              return std::make_unique<util::RegionArrayOption>(row.name, text, row.usage, row.letter, two,
+                                                               &(rec.*f));
+            },
+            [&](int(Pliste::*f)[2]) -> std::unique_ptr<util::Option> {
+              return std::make_unique<util::IntArrayOption>(row.name, text, row.usage, row.letter, two,
+                                                            rec.*f);
+            }},
         row.field);
     parser.addOption(option.get());
     owned.push_back(std::move(option));
@@ -117,7 +120,7 @@ void copy_options(const Pliste& from, Pliste& to) {
                            (to.*f).setRange(1, (from.*f).getStart(1), (from.*f).getEnd(1));
                            (to.*f).setRange(2, (from.*f).getStart(2), (from.*f).getEnd(2));
                          },
-                         [&](int (Pliste::*f)[2]) {
+                         [&](int(Pliste::*f)[2]) {
                            (to.*f)[0] = (from.*f)[0];
                            (to.*f)[1] = (from.*f)[1];
                          }},

@@ -41,7 +41,8 @@ std::vector<std::string> option_defaults_from(const Pliste& record);
 // The options of every row bound to the fields of `record` with the given default texts,
 // registered with `parser` in table order. They stay owned by `owned`; the parser only points
 // to them.
-void register_sky_options(util::OptionParser& parser, Pliste& record, const std::vector<std::string>& defaults,
+void register_sky_options(util::OptionParser& parser, Pliste& record,
+                          const std::vector<std::string>& defaults,
                           std::vector<std::unique_ptr<util::Option>>& owned);
 
 // Copies the fields of every row from one record into another.

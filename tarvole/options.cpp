@@ -22,14 +22,16 @@ constexpr int farthest_pixel = 1000000;
 // make every box span the whole image.
 std::string invalid_value(const Pliste& r) {
   const auto out_of_range = [](const char* name, int value, int low) -> std::string {
-    if (value < low) return std::string(name) + " must be at least " + int2str(low) + ", not " + int2str(value);
+    if (value < low)
+      return std::string(name) + " must be at least " + int2str(low) + ", not " + int2str(value);
     if (value > farthest_pixel)
       return std::string(name) + " must be at most " + int2str(farthest_pixel) + ", not " + int2str(value);
     return "";
   };
   for (const std::string& problem :
        {out_of_range("intervall", r.intervall, 1), out_of_range("radius", r.binradius, 1),
-        out_of_range("-a (box radius)", r.radius, 1), out_of_range("galcenter", r.galcenter[0], -farthest_pixel),
+        out_of_range("-a (box radius)", r.radius, 1),
+        out_of_range("galcenter", r.galcenter[0], -farthest_pixel),
         out_of_range("galcenter", r.galcenter[1], -farthest_pixel)})
     if (!problem.empty()) return problem;
   return "";

@@ -54,7 +54,8 @@ std::vector<std::string> run_inputs(const Pliste& P, const std::string& referenc
   return names;
 }
 
-std::string find_output_clash(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs) {
+std::string find_output_clash(const std::vector<std::string>& inputs,
+                              const std::vector<std::string>& outputs) {
   const auto clash = util::findOutputClash(inputs, outputs);
   return clash ? "output file " + clash->output + " would overwrite the input file " + clash->input : "";
 }

@@ -21,6 +21,7 @@ std::vector<std::string> run_inputs(const Pliste& P, const std::string& referenc
 
 // A message naming the first output that is one of the inputs (util::findOutputClash: the same
 // resolved path, or the same device and inode) and that input, or the empty text when there is none.
-std::string find_output_clash(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs);
+std::string find_output_clash(const std::vector<std::string>& inputs,
+                              const std::vector<std::string>& outputs);
 
 #endif

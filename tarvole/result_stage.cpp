@@ -22,13 +22,16 @@ float centre_value(const Image& a, const Pliste& P) {
 }
 
 // A pixel of the image as read that holds data: a value other than 0 or a positive error.
-inline bool has_data(const Image& I, const Image& eI, int x, int y) { return I(x, y) != 0.0f || eI(x, y) > 0.0f; }
+inline bool has_data(const Image& I, const Image& eI, int x, int y) {
+  return I(x, y) != 0.0f || eI(x, y) > 0.0f;
+}
 
 // 4x4 block means of the sky minus its value at the centre (0 when the centre is outside).
 Image binned_sky(const Image& I, const Image& eI, const Image& S, const Pliste& P) {
   const float blank = P.blank;
   const float centre = inside(S, P.cx, P.cy) ? S(P.cx, P.cy) : 0.0f;
-  return block_means(S, 4, [&](int x, int y) { return has_data(I, eI, x, y) && S(x, y) != blank; }, centre);
+  return block_means(
+      S, 4, [&](int x, int y) { return has_data(I, eI, x, y) && S(x, y) != blank; }, centre);
 }
 
 // 2x2 block means of the residual MR - (A*MI - S) where reference, image and absorption hold
@@ -81,9 +84,12 @@ bool result_stage(const Image& R, const Image& eR, Image& I, Image& eI, const Im
     const char* comment;
   };
   const double zeropoint = 2.5 * std::log10(c(1));
-  const Card cards[] = {{"ABSORP  ", c(1), "A=R/I   for R=A*(I-B)"}, {"NSKY    ", c(2), "sky=A*B for R=A*(I-B)"},
-                        {"NSKYDX  ", c(3), "skygrad x/abs"},         {"NSKYDY  ", c(4), "skygrad y/abs"},
-                        {"ABSIDX  ", c(5), "absIgrad x"},            {"ABSIDY  ", c(6), "absIgrad y"},
+  const Card cards[] = {{"ABSORP  ", c(1), "A=R/I   for R=A*(I-B)"},
+                        {"NSKY    ", c(2), "sky=A*B for R=A*(I-B)"},
+                        {"NSKYDX  ", c(3), "skygrad x/abs"},
+                        {"NSKYDY  ", c(4), "skygrad y/abs"},
+                        {"ABSIDX  ", c(5), "absIgrad x"},
+                        {"ABSIDY  ", c(6), "absIgrad y"},
                         {"ZPOFFSET", zeropoint, "zeropoint offset"}};
   bool complete = true;
   for (const Card& card : cards) {

@@ -10,8 +10,8 @@
 
 #include "orv/fits/fits_image.h"
 #include "tarvole/dia_engine.h"
-#include "tarvole/method_choice.h"
 #include "tarvole/masking.h"
+#include "tarvole/method_choice.h"
 #include "tarvole/names.h"
 #include "tarvole/new_image.h"
 #include "tarvole/options.h"
@@ -27,7 +27,9 @@ bool same_extent(const Image& a, const Image& b) {
          a.last(2) == b.last(2);
 }
 
-std::string extent_text(const Image& a) { return std::to_string(a.length(1)) + " x " + std::to_string(a.length(2)); }
+std::string extent_text(const Image& a) {
+  return std::to_string(a.length(1)) + " x " + std::to_string(a.length(2));
+}
 
 // A copy with the blank value replaced by 0, for the masked images written at high verbosity.
 void write_with_blanks_as_zero(const std::string& name, const Image& a, float blank) {

@@ -70,7 +70,7 @@ void running_median(const orv::MArray<float, 2>& image, int half, orv::MArray<fl
     if (yc > y0 + half) {
       for (int c = 0; c < nx; ++c)
         replace_key(&cols[static_cast<std::size_t>(c) * w], w, key_of(image(x0 + c, yc - half - 1)),
-                   key_of(image(x0 + c, yc + half)));
+                    key_of(image(x0 + c, yc + half)));
     }
     auto column = [&](int c) { return &cols[static_cast<std::size_t>(c) * w]; };
     auto countBelow = [&](int c) {

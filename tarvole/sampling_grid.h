@@ -10,8 +10,8 @@
 // The kept points of a grid, in grid order (rows of points outer, columns inner). Every array
 // has N elements, index base 1: the kept points fill 1..K, the rest hold 0.
 struct SamplingPoints {
-  int N = 0;  // grid points
-  int K = 0;  // kept points
+  int N = 0;                      // grid points
+  int K = 0;                      // kept points
   orv::MArray<double, 1> x, y;    // pixel coordinates of the point
   orv::MArray<double, 1> mR, sR;  // mean and scatter of the first image in the box
   orv::MArray<double, 1> mI, sI;  // mean and scatter of the second image in the box

@@ -141,7 +141,9 @@ void very_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& 
     // The "abs" call runs for its prints and files; the second call's surface is used.
     const bool absBuilt = binspline("abs", M1, M2, Q, P);
     const bool residualBuilt = binspline(P.fitvariable, M1, M2, Q, P);
-    if (!absBuilt || !residualBuilt) fail_fit(P, std::string("binned-spline fit failed: ") + (absBuilt ? P.fitvariable : "abs") + " surface");
+    if (!absBuilt || !residualBuilt)
+      fail_fit(P,
+               std::string("binned-spline fit failed: ") + (absBuilt ? P.fitvariable : "abs") + " surface");
 
     for (int y = 1; y <= ny; ++y) {
       const double dy = y - P.cy;

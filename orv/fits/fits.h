@@ -88,7 +88,8 @@ void readFitsTile(MArray<T, N>& a, FitsIn& file, const util::Region& tile) {
     return;
   }
   for (int d = 1; d <= file.getNaxis(); ++d)
-    if (tile.getLength(d) > (d <= N ? a.length(d) : 1)) throw FitsException("MArray cannot be filled with FITS file");
+    if (tile.getLength(d) > (d <= N ? a.length(d) : 1))
+      throw FitsException("MArray cannot be filled with FITS file");
   a = T(0);
   MArray<T, N> view(a);
   for (int d = 1; d <= N; ++d)

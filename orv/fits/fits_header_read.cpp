@@ -238,8 +238,7 @@ size_t FitsHeader::parseMandatory(const std::string& record) {
   if (!second || second->what_id() != FitsKnownList::ID_BITPIX)
     throw FitsException("FITS file has no BITPIX");
   const long bits = second->getInt();
-  if (!isFitsBitpix(bits))
-    throw FitsException("FITS file has invalid BITPIX (not 8, 16, 32, -32 , -64)");
+  if (!isFitsBitpix(bits)) throw FitsException("FITS file has invalid BITPIX (not 8, 16, 32, -32 , -64)");
   bitpix = static_cast<int>(bits);
   bytpix = fitsBytesPerElement(bitpix);
 
@@ -311,8 +310,6 @@ void FitsHeader::checkNaxis() {
   dataLength = static_cast<long>(length);
 }
 
-void FitsHeader::testRegion(const util::Region& region) const {
-  checkRegionInside(getFullRegion(), region);
-}
+void FitsHeader::testRegion(const util::Region& region) const { checkRegionInside(getFullRegion(), region); }
 
 }  // namespace orv

@@ -56,7 +56,8 @@ int createFitsNewFile(const std::string& filename, FitsNewFile& file) {
     return fd;
   }
   // A file that may not be written is not replaced either.
-  if (exists && ::faccessat(AT_FDCWD, file.target.c_str(), W_OK, AT_EACCESS) != 0) throw FitsException(refused);
+  if (exists && ::faccessat(AT_FDCWD, file.target.c_str(), W_OK, AT_EACCESS) != 0)
+    throw FitsException(refused);
 
   std::string pattern = directoryOf(file.target) + "." + baseNameOf(file.target) + ".XXXXXX";
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);

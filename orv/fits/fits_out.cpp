@@ -166,8 +166,9 @@ int FitsOut::setGeometry(int newBitpix, int newNaxis, const int* lengths) {
   const long record = FitsPhysical_::RECORD_LENGTH;
   long padded = 0;
   long size = dataOffset;
-  const bool overflow = dataLength > 0 && (__builtin_mul_overflow((dataLength - 1) / record + 1, record, &padded) ||
-                                           __builtin_add_overflow(dataOffset, padded, &size));
+  const bool overflow =
+      dataLength > 0 && (__builtin_mul_overflow((dataLength - 1) / record + 1, record, &padded) ||
+                         __builtin_add_overflow(dataOffset, padded, &size));
   if (overflow) throw FitsException("cannot (re)set file size for file '" + filename + "'");
 
   FitsNewFile file;
@@ -181,7 +182,8 @@ int FitsOut::setGeometry(int newBitpix, int newNaxis, const int* lengths) {
   if (!writeAll(guard.get(), text)) failNewFile__("cannot write to open file '" + filename + "'");
   // The data blocks are reserved, not only the size set: stores into a sparse file would
   // fault on a full disk instead of failing here.
-  if (dataLength > 0 && (::ftruncate(guard.get(), size) != 0 || ::posix_fallocate(guard.get(), dataOffset, padded) != 0))
+  if (dataLength > 0 &&
+      (::ftruncate(guard.get(), size) != 0 || ::posix_fallocate(guard.get(), dataOffset, padded) != 0))
     failNewFile__("cannot (re)set file size for file '" + filename + "'");
   if (::fsync(guard.get()) != 0) failNewFile__("cannot sync file '" + filename + "' for writing");
   return guard.release();

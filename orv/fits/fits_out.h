@@ -101,9 +101,9 @@ class FitsOut : public FitsHeader, public FitsIO {
   bool noJunk = false;
   int bitpixOut = 0;
   std::string origin;
-  FitsNewFile newFile__;          // path empty when no file is being made
-  bool wholeImage__ = false;      // the new file is complete when closeData ends its mapping
-  bool newFileFailed__ = false;   // the new file was removed after a failure; nothing more goes to it
+  FitsNewFile newFile__;         // path empty when no file is being made
+  bool wholeImage__ = false;     // the new file is complete when closeData ends its mapping
+  bool newFileFailed__ = false;  // the new file was removed after a failure; nothing more goes to it
   int exceptionsAtStart__ = std::uncaught_exceptions();
 };
 
@@ -150,7 +150,6 @@ void FitsOut::writeNewImage__(Iter& it, int newBitpix, int newNaxis, const int* 
   });
 }
 
-
 template <class Iter>
 void FitsOut::writeRegionArray(Iter& it) {
   if (!region) throw FitsException("no region set");
@@ -159,7 +158,8 @@ void FitsOut::writeRegionArray(Iter& it) {
   checkElementCount__(it, region->getLength());
   Iter cursor(it);
   detail::FitsIteratorRuns<Iter> source{cursor};
-  writeFitsElements(bitpix, source, detail::fitsRegionWalk(map, dataOffset - mapOffset, bitpix, full, *region));
+  writeFitsElements(bitpix, source,
+                    detail::fitsRegionWalk(map, dataOffset - mapOffset, bitpix, full, *region));
 }
 
 }  // namespace orv

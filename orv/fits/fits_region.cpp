@@ -88,7 +88,8 @@ void copyRawRegionArray(unsigned char* dst, unsigned char* src, int bitpix, cons
 unsigned char* getRawRegionArray(unsigned char* src, int bitpix, const util::Region& full,
                                  const util::Region& region) {
   checkRegionInside(full, region);
-  auto buffer = std::make_unique_for_overwrite<unsigned char[]>(region.getLength() * fitsBytesPerElement(bitpix));
+  auto buffer =
+      std::make_unique_for_overwrite<unsigned char[]>(region.getLength() * fitsBytesPerElement(bitpix));
   copyRawRegionArray(buffer.get(), src, bitpix, full, region);
   return buffer.release();
 }
