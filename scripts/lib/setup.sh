@@ -1,7 +1,8 @@
 # Shared by the scripts: installs the Debian packages the build, the tests
 # and the programs need, when any of them is missing.
 ORV_PACKAGES=(build-essential cmake libgtest-dev libbenchmark-dev libcfitsio-dev libccfits-dev
-  libcfitsio-bin fitsverify python3-astropy python3-numpy python3-scipy python3-photutils python3-sep)
+  libcfitsio-bin fitsverify python3-astropy python3-numpy python3-scipy python3-photutils python3-sep
+  clang-format)
 
 # Further packages may be named as arguments (clang for the fuzz targets).
 orv_install_packages() {
