@@ -15,7 +15,7 @@ namespace {
 using brisel_test::TestImage;
 
 // What is done to a case's directory after its images are made.
-enum class Setup { none, truncateB, linkCutAToB, hardLinkCutAToB, commonPartIsADirectory };
+enum class Setup { none, truncateB, linkCutAToB, hardLinkCutAToB, overlapFileIsADirectory };
 
 struct Case {
   std::string name;
@@ -97,7 +97,7 @@ std::vector<Case> cases() {
        "\n"},
       {"overlap file cannot be written",
        ab,
-       Setup::commonPartIsADirectory,
+       Setup::overlapFileIsADirectory,
        {"a.fits", "b.fits"},
        1,
        "EXCEPTION: cannot write 'common.part': it is a directory",
@@ -235,7 +235,7 @@ void prepare(const Case& c, const std::string& dir) {
     case Setup::hardLinkCutAToB:
       std::filesystem::create_hard_link(dir + "/b.fits", dir + "/cut_a.fits");
       break;
-    case Setup::commonPartIsADirectory:
+    case Setup::overlapFileIsADirectory:
       std::filesystem::create_directory(dir + "/common.part");
       break;
   }
