@@ -1,5 +1,6 @@
-// Fixtures of the sky program's tests: images written and read back, header cards, runs of the
-// program with their output and status, and synthetic image pairs.
+// Fixtures of the sky program's tests: header cards, runs of the program with their output and
+// status, and synthetic scenes (noisy image pairs, and a star field with a galaxy for the
+// methods that fit over the whole field).
 #ifndef TESTS_TARVOLE_TARVOLE_FIXTURES_H
 #define TESTS_TARVOLE_TARVOLE_FIXTURES_H
 
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -16,9 +18,10 @@
 
 #include "numerics/random.h"
 #include "orv/fits/fits.h"
+#include "orv/fits/fits_image.h"
 #include "orv/marray.h"
-#include "tests/support/python_reference.h"
 #include "tests/support/program_run.h"
+#include "tests/support/python_reference.h"
 #include "tests/support/run_command.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/text_file.h"
@@ -26,18 +29,6 @@
 namespace tarvole_test {
 
 using Image = orv::MArray<float, 2>;
-
-inline void write_fits(const std::string& name, const Image& a) {
-  orv::FitsOut out(name);
-  out << a;
-}
-
-inline Image read_fits(const std::string& name) {
-  orv::FitsIn in(name, true, false);
-  Image a;
-  in >> a;
-  return a;
-}
 
 inline bool exists(const std::string& name) { return std::filesystem::exists(name); }
 
@@ -53,7 +44,8 @@ inline std::vector<std::string> header_cards(const std::string& name) {
 }
 
 // The cards whose keyword begins the card, in header order.
-inline std::vector<std::string> cards_named(const std::vector<std::string>& cards, const std::vector<std::string>& keys) {
+inline std::vector<std::string> cards_named(const std::vector<std::string>& cards,
+                                            const std::vector<std::string>& keys) {
   std::vector<std::string> found;
   for (const std::string& card : cards)
     for (const std::string& key : keys)
@@ -61,9 +53,18 @@ inline std::vector<std::string> cards_named(const std::vector<std::string>& card
   return found;
 }
 
+// The value of the numeric card `key` in a file's primary header.
+inline double card_value(const std::string& file, const std::string& key) {
+  orv::FitsIn in(file, true, false);
+  std::string padded = key;
+  padded.resize(8, ' ');
+  return in.getFloat(padded);
+}
+
 // The value and its error printed after `label` as "label value +/- error"; empty texts when
 // the label is missing.
-inline std::pair<std::string, std::string> value_and_error(const std::string& text, const std::string& label) {
+inline std::pair<std::string, std::string> value_and_error(const std::string& text,
+                                                           const std::string& label) {
   const std::size_t at = text.find(label);
   if (at == std::string::npos) return {};
   std::istringstream in(text.substr(at + label.size()));
@@ -105,11 +106,13 @@ inline ImagePair galaxy_pair(int nx, int ny, int cx, int cy, double scale, long 
   orv::MArray<double, 2> starlight(nx, ny);
   starlight = 0.0;
   for (int k = 0; k < stars; ++k) {
-    const int sx = 1 + static_cast<int>(ran3(seed) * (nx - 1)), sy = 1 + static_cast<int>(ran3(seed) * (ny - 1));
+    const int sx = 1 + static_cast<int>(ran3(seed) * (nx - 1)),
+              sy = 1 + static_cast<int>(ran3(seed) * (ny - 1));
     const double flux = 500.0 + 20000.0 * ran3(seed);
     for (int y = std::max(1, sy - 6); y <= std::min(ny, sy + 6); ++y)
       for (int x = std::max(1, sx - 6); x <= std::min(nx, sx + 6); ++x)
-        starlight(x, y) += flux / (2 * M_PI * 2.25) * std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / 4.5);
+        starlight(x, y) +=
+            flux / (2 * M_PI * 2.25) * std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / 4.5);
   }
   for (int y = 1; y <= ny; ++y)
     for (int x = 1; x <= nx; ++x) {
@@ -120,6 +123,42 @@ inline ImagePair galaxy_pair(int nx, int ny, int cx, int cy, double scale, long 
       p.I(x, y) = static_cast<float>(r / 0.8 + 50.0 + 0.01 * dx - 0.005 * dy + 2.0 * rangau(seed));
     }
   return p;
+}
+
+// A reference without noise: sky 200, a disc galaxy with a bulge at (cx, cy) and stars of
+// sigma 2 px. star_factor scales the stars only (for an image whose stars differ).
+inline Image sky_reference(int n, double cx, double cy, unsigned seed, double star_factor = 1.0,
+                           double sky_level = 200.0) {
+  Image r(n, n);
+  const double scale = n / 2048.0;
+  for (int y = 1; y <= n; ++y)
+    for (int x = 1; x <= n; ++x) {
+      const double r2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+      r(x, y) = static_cast<float>(sky_level + 3000.0 * std::exp(-std::sqrt(r2) / (60.0 * scale)) +
+                                   600.0 * std::exp(-r2 / (2 * std::pow(400.0 * scale, 2))));
+    }
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> pos(1.0, n), flux(500.0, 20000.0);
+  const int stars = static_cast<int>(300 * scale * scale) + 5;
+  for (int s = 0; s < stars; ++s) {
+    const double sx = pos(rng), sy = pos(rng), f = flux(rng) * star_factor / (2 * M_PI * 4.0);
+    for (int y = std::max(1, int(sy) - 10); y <= std::min(n, int(sy) + 10); ++y)
+      for (int x = std::max(1, int(sx) - 10); x <= std::min(n, int(sx) + 10); ++x)
+        r(x, y) += static_cast<float>(f * std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / 8.0));
+  }
+  return r;
+}
+
+// The image a plus Gaussian noise of sigma · sqrt(max(value, 1) / 200).
+inline Image with_noise(const Image& a, unsigned seed, double sigma) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> g(0.0, 1.0);
+  Image out(a.length(1), a.length(2));
+  for (int y = 1; y <= a.last(2); ++y)
+    for (int x = 1; x <= a.last(1); ++x)
+      out(x, y) =
+          static_cast<float>(a(x, y) + sigma * std::sqrt(std::max<double>(a(x, y), 1.0) / 200.0) * g(rng));
+  return out;
 }
 
 }  // namespace tarvole_test

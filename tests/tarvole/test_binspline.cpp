@@ -7,7 +7,7 @@
 #include <fstream>
 #include <random>
 
-#include "orv/fits/fits.h"
+#include "orv/fits/fits_image.h"
 #include "tarvole/binspline.h"
 #include "tests/support/python_reference.h"
 #include "tests/support/run_command.h"
@@ -77,12 +77,9 @@ TEST(Binspline, AgreesWithIndependentRendering) {
     const bool ok = binspline(c.name, X, Y, out, s);
     const std::string printed = testing::internal::GetCapturedStdout();
     ASSERT_TRUE(ok);
-    {
-      orv::FitsOut fx("bsp_X.fits"), fy("bsp_Y.fits"), fs("bsp_S.fits");
-      fx << X;
-      fy << Y;
-      fs << out;
-    }
+    orv::writeFitsImage("bsp_X.fits", X);
+    orv::writeFitsImage("bsp_Y.fits", Y);
+    orv::writeFitsImage("bsp_S.fits", out);
     std::ofstream("bsp_stdout.txt") << printed;
     std::string report;
     const int status = test_support::runCommand(

@@ -29,8 +29,8 @@ struct FailureCase {
 
 void write_pair(const ScratchDir& dir, const std::string& ref, const std::string& img) {
   const auto pair = tarvole_test::galaxy_pair(40, 30, 20, 15, 5.0, -3);
-  tarvole_test::write_fits(dir / ref, pair.R);
-  tarvole_test::write_fits(dir / img, pair.I);
+  orv::writeFitsImage(dir / ref, pair.R);
+  orv::writeFitsImage(dir / img, pair.I);
 }
 
 void pair(const ScratchDir& dir) { write_pair(dir, "ref.fits", "img.fits"); }
@@ -41,7 +41,7 @@ void pair_and_flat(const ScratchDir& dir) {
   write_pair(dir, "ref.fits", "img.fits");
   tarvole_test::Image flat(40, 30);
   flat = 91.7f;
-  tarvole_test::write_fits(dir / "flat.fits", flat);
+  orv::writeFitsImage(dir / "flat.fits", flat);
 }
 
 std::ostream& operator<<(std::ostream& os, const FailureCase& c) { return os << c.what; }

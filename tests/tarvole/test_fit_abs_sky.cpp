@@ -18,8 +18,8 @@ double card_value(const std::string& card) { return std::stod(card.substr(10, 20
 TEST(FitAbsSky, FieldOf2048) {
   ScratchDir dir;
   const auto pair = tarvole_test::galaxy_pair(2048, 2048, 1070, 1077, 150.0, -21, 400);
-  tarvole_test::write_fits(dir / "R.fits", pair.R);
-  tarvole_test::write_fits(dir / "I.fits", pair.I);
+  orv::writeFitsImage(dir / "R.fits", pair.R);
+  orv::writeFitsImage(dir / "I.fits", pair.I);
   const auto run = tarvole_test::run_tarvole(dir.path, "-v 3 R.fits I.fits");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find(" sampling points: 6561\n"), std::string::npos);

@@ -76,7 +76,7 @@ TEST(FitDia, StarsWithReferenceStepThenReused) {
   EXPECT_NEAR(absorp, 0.8, 0.008);
   EXPECT_NEAR(nsky, 40.0, 1.2);
   EXPECT_EQ(card(dir / "bI.fits", "NSKYDX  "), 0.0);
-  const auto binned = tarvole_test::read_fits(dir / "abs_dia-bI.fits");
+  const auto binned = orv::readFitsImage<float>(dir / "abs_dia-bI.fits", true);
   EXPECT_EQ(binned.length(1), 64);
   EXPECT_EQ(binned.length(2), 64);
   for (const char* name : {"bI.fits", "abs_dia-bI.fits", "sky_dia-bI.fits", "sky-bI.fits"}) expect_verified(dir / name);
@@ -156,8 +156,8 @@ TEST(FitDia, Field) {
   expect_verified(dir / "bI.fits");
 
   // The method itself on the products the run left: S against A*B.
-  const Image R = tarvole_test::read_fits(dir / "sub/R.fits"), I = tarvole_test::read_fits(dir / "I.fits");
-  const Image B = tarvole_test::read_fits(dir / "B.fits");
+  const Image R = orv::readFitsImage<float>(dir / "sub/R.fits", true), I = orv::readFitsImage<float>(dir / "I.fits", true);
+  const Image B = orv::readFitsImage<float>(dir / "B.fits", true);
   const Image eR = error_from_values(R), eI = error_from_values(I);
   Image I_before(I.getShape()), eI_before(eI.getShape()), A(I.getShape()), S(I.getShape());
   I_before = I;

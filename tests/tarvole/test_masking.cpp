@@ -112,10 +112,10 @@ TEST(Masking, RunWritesMaskedImagesAtVerbosity3) {
   I(20, 40) = std::numeric_limits<float>::infinity();
   eI(69, 59) = -1.0f;
   eI(35, 20) = -2.0f;
-  tarvole_test::write_fits(dir / "ref.fits", R);
-  tarvole_test::write_fits(dir / "e.ref.fits", eR);
-  tarvole_test::write_fits(dir / "img.fits", I);
-  tarvole_test::write_fits(dir / "e.img.fits", eI);
+  orv::writeFitsImage(dir / "ref.fits", R);
+  orv::writeFitsImage(dir / "e.ref.fits", eR);
+  orv::writeFitsImage(dir / "img.fits", I);
+  orv::writeFitsImage(dir / "e.img.fits", eI);
   const auto run = tarvole_test::run_tarvole(dir.path, "-e -v 3 -a 6 -i 10 -g 35,30 -r 5:65,5:55 ref.fits img.fits");
   ASSERT_EQ(run.status, 0) << run.err;
   const auto check = test_support::runPythonIn(dir.path, R"(

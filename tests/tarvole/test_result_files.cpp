@@ -18,8 +18,8 @@ const std::string fit = "-g 32,28 -r 4:60,4:52 -a 5 -i 6 ";
 
 void write_pair(const ScratchDir& dir, int nx = 64, int ny = 56) {
   const auto pair = tarvole_test::galaxy_pair(nx, ny, 32, 28, 6.0, -17);
-  tarvole_test::write_fits(dir / "ref.fits", pair.R);
-  tarvole_test::write_fits(dir / "img.fits", pair.I);
+  orv::writeFitsImage(dir / "ref.fits", pair.R);
+  orv::writeFitsImage(dir / "img.fits", pair.I);
 }
 
 std::set<std::string> files_in(const std::string& dir) {
@@ -66,8 +66,8 @@ TEST(ResultFiles, BinnedImages) {
   Image I = pair.I;
   for (int y = 9; y <= 12; ++y)
     for (int x = 5; x <= 8; ++x) I(x, y) = 0.0f;  // block (2, 3): no data
-  tarvole_test::write_fits(dir / "ref.fits", pair.R);
-  tarvole_test::write_fits(dir / "img.fits", I);
+  orv::writeFitsImage(dir / "ref.fits", pair.R);
+  orv::writeFitsImage(dir / "img.fits", I);
   const auto run = tarvole_test::run_tarvole(dir.path, "-v 3 -a 4 -i 200 -g 1025,1020 ref.fits img.fits");
   ASSERT_EQ(run.status, 0) << run.err;
   const auto check = test_support::runPythonIn(dir.path, R"(
@@ -163,8 +163,8 @@ TEST(ResultFiles, Failures) {
        [](const ScratchDir& d) {
          Image flat(64, 56);
          flat = 100.0f;
-         tarvole_test::write_fits(d / "ref.fits", flat);
-         tarvole_test::write_fits(d / "img.fits", flat);
+         orv::writeFitsImage(d / "ref.fits", flat);
+         orv::writeFitsImage(d / "img.fits", flat);
        },
        "img.fits: fewer sampling points with a weight (0) than fitted coefficients (4), no output written\n",
        nullptr},

@@ -19,8 +19,8 @@ const std::string fit = "-g 20,15 -r 3:38,3:28 -a 4 -i 5 ";
 
 void write_pair(const ScratchDir& dir, const std::string& ref, const std::string& img, int nx = 40, int ny = 30) {
   const auto pair = tarvole_test::galaxy_pair(nx, ny, 20, 15, 5.0, -3);
-  tarvole_test::write_fits(dir / ref, pair.R);
-  tarvole_test::write_fits(dir / img, pair.I);
+  orv::writeFitsImage(dir / ref, pair.R);
+  orv::writeFitsImage(dir / img, pair.I);
 }
 
 TEST(TarvoleRun, Statuses) {

@@ -9,7 +9,7 @@
 #include "tarvole/row_sky.h"
 #include "tarvole/running_median.h"
 #include "tests/support/python_reference.h"
-#include "tests/tarvole/tarvole_sky_scene.h"
+#include "tests/tarvole/tarvole_fixtures.h"
 
 namespace {
 
@@ -90,13 +90,14 @@ TEST(BrightObjectMask, DiscsAroundPixelsAboveTheMedian) {
 // On a 512² field with stars: the running median equals scipy's median filter on the interior
 // and the mask a numpy rendering of its rule.
 TEST(BrightObjectMask, AgreesWithScipyOnAStarField) {
-  const orv::MArray<float, 2> R = sky_scene::withNoise(sky_scene::reference(512, 260, 250, 31), 9, 14.0);
+  const orv::MArray<float, 2> R =
+      tarvole_test::with_noise(tarvole_test::sky_reference(512, 260, 250, 31), 9, 14.0);
   orv::MArray<float, 2> med(512, 512);
   running_median(R, 10, med);
   const orv::MArray<float, 2> mask = bright_object_mask(R, med);
-  sky_scene::write("rm_R.fits", R);
-  sky_scene::write("rm_med.fits", med);
-  sky_scene::write("rm_mask.fits", mask);
+  orv::writeFitsImage("rm_R.fits", R);
+  orv::writeFitsImage("rm_med.fits", med);
+  orv::writeFitsImage("rm_mask.fits", mask);
   std::string report;
   EXPECT_EQ(
       test_support::runCommand(

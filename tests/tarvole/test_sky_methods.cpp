@@ -9,12 +9,11 @@
 #include "tests/support/python_reference.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/text_file.h"
-#include "tests/tarvole/tarvole_sky_scene.h"
+#include "tests/tarvole/tarvole_fixtures.h"
 
 namespace {
 
-using sky_scene::card;
-using sky_scene::read;
+using tarvole_test::card_value;
 
 constexpr int n = 2048;
 constexpr float blank = 1e20f;
@@ -32,7 +31,7 @@ void expectVerified(const std::string& dir, std::initializer_list<std::string> f
 // absorption, within 1 count RMS of A·I_model − R_model where it is set.
 TEST(SkyNew, AbsorptionAndSkyOfTheScene) {
   const std::string dir = test_support::programScratchDir("sky_new");
-  const orv::MArray<float, 2> Rm = sky_scene::reference(n, 1070, 1077, 11);
+  const orv::MArray<float, 2> Rm = tarvole_test::sky_reference(n, 1070, 1077, 11);
   orv::MArray<float, 2> Im(n, n);
   auto truthSky = [](int x, int y) {
     return 50.0 + 0.01 * (x - 1070) - 0.005 * (y - 1077) +
@@ -40,15 +39,16 @@ TEST(SkyNew, AbsorptionAndSkyOfTheScene) {
   };
   for (int y = 1; y <= n; ++y)
     for (int x = 1; x <= n; ++x) Im(x, y) = static_cast<float>(Rm(x, y) / 0.8 + truthSky(x, y));
-  sky_scene::write(dir + "/R.fits", sky_scene::withNoise(Rm, 1, 14.0));
-  sky_scene::write(dir + "/I.fits", sky_scene::withNoise(Im, 2, 16.0));
-  std::string out;
-  ASSERT_EQ(sky_scene::runProgram(dir, "-s -v 2 R.fits I.fits", &out), 0) << out;
+  orv::writeFitsImage(dir + "/R.fits", tarvole_test::with_noise(Rm, 1, 14.0));
+  orv::writeFitsImage(dir + "/I.fits", tarvole_test::with_noise(Im, 2, 16.0));
+  const auto run = tarvole_test::run_tarvole(dir, "-s -v 2 R.fits I.fits");
+  ASSERT_EQ(run.status, 0) << run.out;
 
-  const double absorp = card(dir + "/bI.fits", "ABSORP");
+  const double absorp = card_value(dir + "/bI.fits", "ABSORP");
   EXPECT_NEAR(absorp, 0.8, 0.004);
-  const orv::MArray<float, 2> A = read(dir + "/abs-bI.fits"), S = read(dir + "/sky-bI.fits");
-  const orv::MArray<float, 2> corrected = read(dir + "/bI.fits");
+  const orv::MArray<float, 2> A = orv::readFitsImage<float>(dir + "/abs-bI.fits", true),
+                              S = orv::readFitsImage<float>(dir + "/sky-bI.fits", true);
+  const orv::MArray<float, 2> corrected = orv::readFitsImage<float>(dir + "/bI.fits", true);
   double sum2 = 0.0;
   long count = 0;
   int covered0 = n, covered1 = 0;
@@ -69,7 +69,7 @@ TEST(SkyNew, AbsorptionAndSkyOfTheScene) {
   // Cells reach from centre 33 to 2047 + 30 in x: the covered area is the outer cell centres ± 30.
   EXPECT_EQ(covered0, 3);
   EXPECT_EQ(covered1, n);
-  EXPECT_NE(out.find("      iteration    abs=Ima/Ref"), std::string::npos);
+  EXPECT_NE(run.out.find("      iteration    abs=Ima/Ref"), std::string::npos);
   expectVerified(dir, {"bI.fits", "abs-bI.fits", "sky-bI.fits", "skybinned-bI.fits", "sky_binspline-bI.fits",
                        "sky_binspline_bin-bI.fits", "sky_binspline_median-bI.fits"});
 }
@@ -78,38 +78,41 @@ TEST(SkyNew, AbsorptionAndSkyOfTheScene) {
 // gives exactly the -h images.
 TEST(FitAbsBinspline, ConstantAbsorption) {
   const std::string dir = test_support::programScratchDir("abs_binspline");
-  const orv::MArray<float, 2> Rm = sky_scene::reference(n, 1070, 1077, 12);
+  const orv::MArray<float, 2> Rm = tarvole_test::sky_reference(n, 1070, 1077, 12);
   orv::MArray<float, 2> Im(n, n);
   for (int y = 1; y <= n; ++y)
     for (int x = 1; x <= n; ++x) Im(x, y) = static_cast<float>(Rm(x, y) / 0.8 + 50.0);
-  sky_scene::write(dir + "/R.fits", sky_scene::withNoise(Rm, 3, 14.0));
-  sky_scene::write(dir + "/I.fits", sky_scene::withNoise(Im, 4, 16.0));
+  orv::writeFitsImage(dir + "/R.fits", tarvole_test::with_noise(Rm, 3, 14.0));
+  orv::writeFitsImage(dir + "/I.fits", tarvole_test::with_noise(Im, 4, 16.0));
   struct Case {
     const char* args;
     const char* prefix;
   } cases[] = {{"-h -p h", "h"}, {"-m -p m", "m"}, {"-m -h -p mh -v 2", "mh"}};
   for (const Case& c : cases) {
-    std::string out;
-    ASSERT_EQ(sky_scene::runProgram(dir, std::string(c.args) + " R.fits I.fits", &out), 0) << c.args << out;
-    EXPECT_NE(out.find(" sampling points: 9\n"), std::string::npos) << c.args;
+    const auto run = tarvole_test::run_tarvole(dir, std::string(c.args) + " R.fits I.fits");
+    ASSERT_EQ(run.status, 0) << c.args << run.out;
+    EXPECT_NE(run.out.find(" sampling points: 9\n"), std::string::npos) << c.args;
     const std::string name = dir + "/" + c.prefix + "I.fits";
-    for (const char* key : {"NSKYDX", "NSKYDY", "ABSIDX", "ABSIDY"}) EXPECT_EQ(card(name, key), 0.0) << key;
-    const double absorp = card(name, "ABSORP"), nsky = card(name, "NSKY");
+    for (const char* key : {"NSKYDX", "NSKYDY", "ABSIDX", "ABSIDY"})
+      EXPECT_EQ(card_value(name, key), 0.0) << key;
+    const double absorp = card_value(name, "ABSORP"), nsky = card_value(name, "NSKY");
     EXPECT_NEAR(absorp, 0.8, 0.004) << c.args;
     EXPECT_NEAR(nsky, 40.0, 1.0) << c.args;
   }
   // The per-pixel images of -m -h (verbose 2): A and S near the truth away from a 64-px border,
   // and the centre pixel's values on the cards.
-  const orv::MArray<float, 2> A = read(dir + "/abs-mhI.fits"), S = read(dir + "/sky-mhI.fits");
+  const orv::MArray<float, 2> A = orv::readFitsImage<float>(dir + "/abs-mhI.fits", true),
+                              S = orv::readFitsImage<float>(dir + "/sky-mhI.fits", true);
   for (int y = 65; y <= n - 64; y += 7)
     for (int x = 65; x <= n - 64; x += 7) {
       ASSERT_NEAR(A(x, y), 0.8, 0.004) << x << "," << y;
       ASSERT_NEAR(S(x, y), 40.0, 1.0) << x << "," << y;
     }
-  EXPECT_DOUBLE_EQ(card(dir + "/mhI.fits", "ABSORP"), static_cast<double>(A(n / 2, n / 2)));
-  EXPECT_DOUBLE_EQ(card(dir + "/mhI.fits", "NSKY"), static_cast<double>(S(n / 2, n / 2)));
+  EXPECT_DOUBLE_EQ(card_value(dir + "/mhI.fits", "ABSORP"), static_cast<double>(A(n / 2, n / 2)));
+  EXPECT_DOUBLE_EQ(card_value(dir + "/mhI.fits", "NSKY"), static_cast<double>(S(n / 2, n / 2)));
   // -m -h is -h: the corrected images agree bit for bit.
-  const orv::MArray<float, 2> h = read(dir + "/hI.fits"), mh = read(dir + "/mhI.fits");
+  const orv::MArray<float, 2> h = orv::readFitsImage<float>(dir + "/hI.fits", true),
+                              mh = orv::readFitsImage<float>(dir + "/mhI.fits", true);
   for (int y = 1; y <= n; y += 3)
     for (int x = 1; x <= n; x += 3) ASSERT_EQ(h(x, y), mh(x, y)) << x << "," << y;
   expectVerified(dir, {"hI.fits", "mI.fits", "mhI.fits", "abs_binspline-mhI.fits",
@@ -122,28 +125,25 @@ TEST(FitAbsBinspline, ConstantAbsorption) {
 TEST(FitAbsBinspline, AgreesWithIndependentRendering) {
   const std::string dir = test_support::programScratchDir("abs_binspline_reference");
   constexpr int m = 600;
-  const orv::MArray<float, 2> Rm = sky_scene::reference(m, 310, 290, 14);
+  const orv::MArray<float, 2> Rm = tarvole_test::sky_reference(m, 310, 290, 14);
   orv::MArray<float, 2> Im(m, m);
   for (int y = 1; y <= m; ++y)
     for (int x = 1; x <= m; ++x) {
       const double a = 0.8 * (1 + 0.02 * std::cos(2 * M_PI * x / 2500.0) * std::cos(2 * M_PI * y / 2500.0));
       Im(x, y) = static_cast<float>(Rm(x, y) / a + 50.0);
     }
-  sky_scene::write(dir + "/R.fits", sky_scene::withNoise(Rm, 15, 3.0));
-  sky_scene::write(dir + "/I.fits", sky_scene::withNoise(Im, 16, 3.0));
+  orv::writeFitsImage(dir + "/R.fits", tarvole_test::with_noise(Rm, 15, 3.0));
+  orv::writeFitsImage(dir + "/I.fits", tarvole_test::with_noise(Im, 16, 3.0));
   struct Case {
     const char* flags;
     const char* prefix;
     const char* options;
   } cases[] = {{"-h", "h", "h"}, {"-h -c", "hc", "hc"}, {"-m", "m", "m"}};
   for (const Case& c : cases) {
-    std::string out;
-    ASSERT_EQ(sky_scene::runProgram(dir,
-                                    std::string(c.flags) + " -v 2 -p " + c.prefix +
-                                        " -r 1:600,1:600 -i 20 -a 10 -g 310,290 R.fits I.fits",
-                                    &out),
-              0)
-        << c.flags;
+    const auto run =
+        tarvole_test::run_tarvole(dir, std::string(c.flags) + " -v 2 -p " + c.prefix +
+                                           " -r 1:600,1:600 -i 20 -a 10 -g 310,290 R.fits I.fits");
+    ASSERT_EQ(run.status, 0) << c.flags;
     std::string report;
     EXPECT_EQ(
         test_support::runCommand(test_support::pythonCommand(
@@ -164,16 +164,16 @@ TEST(SplineMethods, FlatImagesFailWithoutOutput) {
   orv::MArray<float, 2> R(700, 700), I(700, 700);
   R = 137.3f;
   I = 91.7f;
-  sky_scene::write(dir + "/R.fits", R);
-  sky_scene::write(dir + "/I.fits", I);
+  orv::writeFitsImage(dir + "/R.fits", R);
+  orv::writeFitsImage(dir + "/I.fits", I);
   for (const char* flags : {"-s", "-m", "-h", "-w", "-n", "-c", "-b"}) {
-    std::string out;
-    EXPECT_EQ(
-        sky_scene::runProgram(dir, std::string(flags) + " -g 350,350 -r 1:700,1:700 R.fits I.fits", &out), 1)
-        << flags;
-    EXPECT_NE(out.find(" Fehler in Angleichung"), std::string::npos) << flags;
-    const std::string err = test_support::readText(dir + "/stderr.txt");
-    EXPECT_NE(err.find("I.fits: singular fit, no output written\n"), std::string::npos) << flags << "\n" << err;
+    const auto run =
+        tarvole_test::run_tarvole(dir, std::string(flags) + " -g 350,350 -r 1:700,1:700 R.fits I.fits");
+    EXPECT_EQ(run.status, 1) << flags;
+    EXPECT_NE(run.out.find(" Fehler in Angleichung"), std::string::npos) << flags;
+    const std::string& err = run.err;
+    EXPECT_NE(err.find("I.fits: singular fit, no output written\n"), std::string::npos) << flags << "\n"
+                                                                                        << err;
     EXPECT_FALSE(std::filesystem::exists(dir + "/bI.fits")) << flags;
   }
 }
@@ -182,20 +182,20 @@ TEST(SplineMethods, FlatImagesFailWithoutOutput) {
 // every row of S is constant and within 0.3 counts of the truth.
 TEST(RowSky, SkyVariesWithRowsOnly) {
   const std::string dir = test_support::programScratchDir("row_sky");
-  const orv::MArray<float, 2> Rm = sky_scene::reference(n, 1070, 1077, 13);
-  const orv::MArray<float, 2> brighter = sky_scene::reference(n, 1070, 1077, 13, 1.5);
+  const orv::MArray<float, 2> Rm = tarvole_test::sky_reference(n, 1070, 1077, 13);
+  const orv::MArray<float, 2> brighter = tarvole_test::sky_reference(n, 1070, 1077, 13, 1.5);
   orv::MArray<float, 2> Im(n, n);
   for (int y = 1; y <= n; ++y)
     for (int x = 1; x <= n; ++x) Im(x, y) = static_cast<float>(brighter(x, y) + 30.0 + 0.01 * (y - 1024));
-  sky_scene::write(dir + "/R.fits", sky_scene::withNoise(Rm, 5, 14.0));
-  sky_scene::write(dir + "/I.fits", sky_scene::withNoise(Im, 6, 14.0));
-  std::string out;
-  ASSERT_EQ(sky_scene::runProgram(dir, "--fielddiffimaY -v 1 R.fits I.fits", &out), 0) << out;
+  orv::writeFitsImage(dir + "/R.fits", tarvole_test::with_noise(Rm, 5, 14.0));
+  orv::writeFitsImage(dir + "/I.fits", tarvole_test::with_noise(Im, 6, 14.0));
+  const auto run = tarvole_test::run_tarvole(dir, "--fielddiffimaY -v 1 R.fits I.fits");
+  ASSERT_EQ(run.status, 0) << run.out;
   for (const char* word : {"HALLO\n", "HALLO1\n", "HALLO2\n"})
-    EXPECT_NE(out.find(word), std::string::npos) << word;
-  EXPECT_EQ(card(dir + "/bI.fits", "ABSORP"), 1.0);
-  const orv::MArray<float, 2> S = read(dir + "/sky-bI.fits");
-  EXPECT_FLOAT_EQ(card(dir + "/bI.fits", "NSKY"), S(n / 2, n / 2));
+    EXPECT_NE(run.out.find(word), std::string::npos) << word;
+  EXPECT_EQ(card_value(dir + "/bI.fits", "ABSORP"), 1.0);
+  const orv::MArray<float, 2> S = orv::readFitsImage<float>(dir + "/sky-bI.fits", true);
+  EXPECT_FLOAT_EQ(card_value(dir + "/bI.fits", "NSKY"), S(n / 2, n / 2));
   for (int y = 1; y <= n; ++y) {
     for (int x = 2; x <= n; ++x) ASSERT_EQ(S(x, y), S(1, y)) << y;
     if (y > 100 && y <= n - 100) {

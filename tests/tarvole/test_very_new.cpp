@@ -8,7 +8,7 @@
 
 #include "tests/support/python_reference.h"
 #include "tests/support/scratch_dir.h"
-#include "tests/tarvole/tarvole_sky_scene.h"
+#include "tests/tarvole/tarvole_fixtures.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ const std::string gridOptions = "-r 1:600,1:600 -i 20 -a 10 -g 310,290";
 // I from the model mI (1 + b3 dx + b4 dy) = b1 mR + b2 + b5 dx + b6 dy, with noise.
 std::string makeScene(const std::string& name) {
   const std::string dir = test_support::programScratchDir(name);
-  const orv::MArray<float, 2> R = sky_scene::reference(n, cx, cy, 21);
+  const orv::MArray<float, 2> R = tarvole_test::sky_reference(n, cx, cy, 21);
   const double b1 = 1.25, b2 = 40.0, b3 = 2e-5, b4 = -1e-5, b5 = 0.01, b6 = -0.005;
   orv::MArray<float, 2> I(n, n);
   for (int y = 1; y <= n; ++y)
@@ -28,8 +28,8 @@ std::string makeScene(const std::string& name) {
       const double dx = x - cx, dy = y - cy;
       I(x, y) = static_cast<float>((b1 * R(x, y) + b2 + b5 * dx + b6 * dy) / (1 + b3 * dx + b4 * dy));
     }
-  sky_scene::write(dir + "/R.fits", sky_scene::withNoise(R, 7, 3.0));
-  sky_scene::write(dir + "/I.fits", sky_scene::withNoise(I, 8, 3.0));
+  orv::writeFitsImage(dir + "/R.fits", tarvole_test::with_noise(R, 7, 3.0));
+  orv::writeFitsImage(dir + "/I.fits", tarvole_test::with_noise(I, 8, 3.0));
   return dir;
 }
 
@@ -51,42 +51,40 @@ TEST(VeryNew, CoefficientsEqualLeastSquaresOfTheSameSystem) {
                {"-b", "const_abs", "b"},
                {"-n -w", "fitnew", "nw"}};
   for (const Case& c : cases) {
-    std::string out;
-    ASSERT_EQ(sky_scene::runProgram(
-                  dir, std::string(c.flags) + " -p " + c.prefix + " " + gridOptions + " R.fits I.fits", &out),
-              0)
-        << c.flags << out;
+    const auto run = tarvole_test::run_tarvole(
+        dir, std::string(c.flags) + " -p " + c.prefix + " " + gridOptions + " R.fits I.fits");
+    ASSERT_EQ(run.status, 0) << c.flags << run.out;
     std::string report;
     EXPECT_EQ(test_support::runCommand(reference(dir, c.mode, c.prefix), &report), 0) << c.flags << "\n"
                                                                                       << report;
     // Without the ellipse every kept point enters the fit.
-    EXPECT_NE(out.find(" effective binning points = 900 from 900"), std::string::npos) << c.flags;
+    EXPECT_NE(run.out.find(" effective binning points = 900 from 900"), std::string::npos) << c.flags;
   }
   // Near the truth: abs 1/1.25, sky b2/b1 = 32 in reference units.
-  EXPECT_NEAR(sky_scene::card(dir + "/wI.fits", "ABSORP"), 0.8, 0.004);
-  EXPECT_NEAR(sky_scene::card(dir + "/wI.fits", "NSKY"), 32.0, 1.5);
+  EXPECT_NEAR(tarvole_test::card_value(dir + "/wI.fits", "ABSORP"), 0.8, 0.004);
+  EXPECT_NEAR(tarvole_test::card_value(dir + "/wI.fits", "NSKY"), 32.0, 1.5);
 }
 
 TEST(VeryNew, EllipseAndSurfaceFiles) {
   const std::string dir = makeScene("very_new_files");
-  std::string out;
   // The ellipse reaches the farther edges (310 and 310 px): the grid corners drop out.
-  ASSERT_EQ(sky_scene::runProgram(dir, "-w -o -p o " + gridOptions + " R.fits I.fits", &out), 0);
-  const std::size_t at = out.find(" effective binning points = ");
+  tarvole_test::RunResult run =
+      tarvole_test::run_tarvole(dir, "-w -o -p o " + gridOptions + " R.fits I.fits");
+  ASSERT_EQ(run.status, 0);
+  const std::size_t at = run.out.find(" effective binning points = ");
   ASSERT_NE(at, std::string::npos);
-  EXPECT_LT(std::stoi(out.substr(at + 28)), 900);
+  EXPECT_LT(std::stoi(run.out.substr(at + 28)), 900);
 
-  ASSERT_EQ(sky_scene::runProgram(dir, "-w -v 1 " + gridOptions + " R.fits I.fits", &out), 0);
-  std::ofstream(dir + "/stdout.txt") << out;
+  run = tarvole_test::run_tarvole(dir, "-w -v 1 " + gridOptions + " R.fits I.fits");
+  ASSERT_EQ(run.status, 0);
+  std::ofstream(dir + "/stdout.txt") << run.out;
   for (const char* f : {"skygrid.fits", "skygrid.tab", "abs_binspline-bI.fits", "sky_binspline-bI.fits"})
     EXPECT_TRUE(std::ifstream(dir + "/" + f).good()) << f;
   EXPECT_FALSE(std::ifstream(dir + "/sky_binspline_bin-bI.fits").good());
   std::string report;
   EXPECT_EQ(test_support::runCommand(reference(dir, "surface", "b"), &report), 0) << report;
   // skygrid.tab holds the second surface's knots, as skygrid.fits.
-  orv::FitsIn grid(dir + "/skygrid.fits", true, false);
-  orv::MArray<double, 2> z;
-  grid >> z;
+  const orv::MArray<double, 2> z = orv::readFitsImage<double>(dir + "/skygrid.fits", true);
   std::ifstream tab(dir + "/skygrid.tab");
   double first;
   tab >> first;
@@ -96,7 +94,7 @@ TEST(VeryNew, EllipseAndSurfaceFiles) {
     EXPECT_TRUE(test_support::fitsverifyClean(dir + "/" + f, &verify)) << f << verify;
   }
 
-  ASSERT_EQ(sky_scene::runProgram(dir, "-w -v 3 " + gridOptions + " R.fits I.fits", &out), 0);
+  ASSERT_EQ(tarvole_test::run_tarvole(dir, "-w -v 3 " + gridOptions + " R.fits I.fits").status, 0);
   for (const char* f : {"abs_binspline_bin-bI.fits", "abs_binspline_median-bI.fits",
                         "sky_binspline_bin-bI.fits", "sky_binspline_median-bI.fits"}) {
     std::string verify;
