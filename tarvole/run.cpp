@@ -18,6 +18,7 @@
 #include "tarvole/output_check.h"
 #include "tarvole/result_stage.h"
 #include "tarvole/star_table.h"
+#include "util/directory_part.h"
 #include "util/output_clash.h"
 
 namespace {
@@ -40,18 +41,11 @@ void write_with_blanks_as_zero(const std::string& name, const Image& a, float bl
   orv::writeFitsImage(name, copy);
 }
 
-// The directory part of a name, up to and including its last '/': where the reference products
-// of difference imaging live.
-std::string directory_of(const std::string& name) {
-  const std::size_t slash = name.rfind('/');
-  return slash == std::string::npos ? "" : name.substr(0, slash + 1);
-}
-
 // Every file the run will write (the configuration file, images, error images, diagnostic images
 // and reference products) against every file it reads, and each where it can be made.
 std::string check_planned_files(const Pliste& P, const std::list<std::string>& files) {
   Pliste planned = P;
-  planned.refdir = directory_of(files.front());
+  planned.refdir = util::directoryPart(files.front());
   const std::list<std::string> images(std::next(files.begin()), files.end());
   std::vector<std::string> outputs = planned_outputs(planned, images, choose_method(planned));
   std::vector<std::string> inputs = run_inputs(planned, files.front(), images);
@@ -153,7 +147,7 @@ int run(Pliste& P, const std::list<std::string>& files) {
   }
   P.cx = P.galcenter[0];
   P.cy = P.galcenter[1];
-  P.refdir = directory_of(reference_name);
+  P.refdir = util::directoryPart(reference_name);
   std::cout << "center: " << P.cx << " " << P.cy << std::endl;
   if (P.cx < R.first(1) || P.cx > R.last(1) || P.cy < R.first(2) || P.cy > R.last(2))
     std::cerr << "warning: the center " << P.cx << " " << P.cy << " lies outside the reference "

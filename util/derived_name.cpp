@@ -1,10 +1,11 @@
 #include "util/derived_name.h"
 
+#include "util/directory_part.h"
+
 namespace util {
 
 std::string derivedName(std::string name, const std::string& prefix) {
-  const std::size_t slash = name.rfind('/');
-  name.insert(slash == std::string::npos ? 0 : slash + 1, prefix);
+  name.insert(directoryPart(name).size(), prefix);
   return name;
 }
 

@@ -9,6 +9,8 @@
 #include <system_error>
 #include <utility>
 
+#include "util/directory_part.h"
+
 namespace util {
 
 namespace {
@@ -58,10 +60,9 @@ std::optional<OutputClash> findOutputClash(const std::vector<std::string>& input
 
 std::string findUnwritableOutput(const std::vector<std::string>& outputs) {
   for (const std::string& output : outputs) {
-    const std::size_t slash = output.rfind('/');
-    const std::string directory = slash == std::string::npos ? "."
-                                  : slash == 0               ? "/"
-                                                             : output.substr(0, slash);
+    // The directory as stat wants it: "." for a bare name, no trailing '/' except for the root.
+    const std::string part = directoryPart(output);
+    const std::string directory = part.empty() ? "." : part == "/" ? part : part.substr(0, part.size() - 1);
     struct stat status {};
     if (::stat(directory.c_str(), &status) != 0)
       return "cannot write '" + output + "': directory '" + directory + "' does not exist";
