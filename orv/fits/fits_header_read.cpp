@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -71,6 +72,28 @@ class HeaderFile {
   long start_ = 0;
   size_t length_ = 0;
 };
+
+// The card image without its trailing blanks, for messages.
+std::string cardText(std::string card) {
+  card.erase(card.find_last_not_of(' ') + 1);
+  return card;
+}
+
+// The finite number that a scaling card holds, or NaN when it holds none (it cannot be parsed,
+// holds another type of value, or a value that is not finite).
+double scalingValue(const FitsHeader& header, const std::string& card) {
+  std::unique_ptr<FitsCard> parsed;
+  try {
+    parsed.reset(header.parseCard(card));
+  } catch (const FitsException&) {
+    return NAN;
+  }
+  if (dynamic_cast<const FitsIntCard*>(parsed.get()) == nullptr &&
+      dynamic_cast<const FitsFloatCard*>(parsed.get()) == nullptr)
+    return NAN;
+  const double value = parsed->getFloat();
+  return std::isfinite(value) ? value : NAN;
+}
 
 // The card image at `pos` of a record; parseCard pads whatever is short.
 std::string cardAt(const std::string& record, size_t pos) {
@@ -160,6 +183,27 @@ void FitsHeader::readHeader(const std::string& filename, bool allJunk) {
     }
   }
   checkNaxis();
+
+  // Cards kept unparsed (allJunk), or refused by the parser, still decide how the data are
+  // converted: they are read here, the last of a keyword counting. A card that holds no finite
+  // number is refused rather than the data read unscaled.
+  const auto refuse = [&](const std::string& card) {
+    throw FitsException("malformed scaling card in file '" + filename + "': " + cardText(card));
+  };
+  for (const FitsCard* card : junkList) {
+    if (card == nullptr) continue;
+    const std::string& keyword = card->getKeyword();
+    if (keyword != "BSCALE  " && keyword != "BZERO   ") continue;
+    const std::string image = card->writeCard();
+    const double value = scalingValue(*this, image);
+    if (std::isnan(value)) refuse(image);
+    (keyword == "BSCALE  " ? bscale : bzero) = value;
+  }
+  for (const FitsCard* card : arrayList)
+    if (card != nullptr &&
+        (card->what_id() == FitsKnownList::ID_BSCALE || card->what_id() == FitsKnownList::ID_BZERO) &&
+        !std::isfinite(card->getFloat()))
+      refuse(card->writeCard());
 }
 
 std::string FitsHeader::endOfFileMessage__(const std::string& filename, bool recordCut) const {

@@ -2,6 +2,7 @@
 // testing regions, and writing headers as whole records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <ctime>
@@ -164,9 +165,10 @@ TEST(FitsHeaderRead, CardsAfterTheMandatoryOnes) {
   Header allJunk(file, false, true);
   EXPECT_EQ("", testing::internal::GetCapturedStderr());
   EXPECT_EQ(2u, quiet.junkList.size());
-  // With allJunk every further card, blank ones included, is kept unparsed.
+  // With allJunk every further card, blank ones included, is kept unparsed; the scaling still
+  // counts, the later card as when the cards are parsed.
   EXPECT_EQ(8u, allJunk.junkList.size());
-  EXPECT_EQ(1.0, allJunk.getBscale());
+  EXPECT_EQ(4.0, allJunk.getBscale());
   EXPECT_TRUE(allJunk.userList.empty());
 }
 
@@ -206,7 +208,7 @@ TEST(FitsHeaderRead, SortsCardsLikeTheAddingOperations) {
     Cards images;
     for (int i = 0; i < 200; ++i) images.push_back(pad80(pool[rng() % pool.size()]));
     cards.insert(cards.end(), images.begin(), images.end());
-    Header read(writeFile("header_read_sorting.fits", headerText(cards)), true, false);
+    const std::string file = writeFile("header_read_sorting.fits", headerText(cards));
 
     Header added(FitsHeader(), true, false);
     for (const std::string& image : images) {
@@ -223,6 +225,16 @@ TEST(FitsHeaderRead, SortsCardsLikeTheAddingOperations) {
         added.addJunkCard(image);
       }
     }
+    // A scaling card left unreadable (no later valid one replaced it) refuses the file.
+    const auto unreadableScaling = std::find_if(
+        added.junkList.begin(), added.junkList.end(),
+        [](const FitsCard* c) { return c->getKeyword() == "BSCALE  " || c->getKeyword() == "BZERO   "; });
+    if (unreadableScaling != added.junkList.end()) {
+      EXPECT_EQ("malformed scaling card in file '" + file + "': BSCALE  = (1, 2) / y",
+                messageOf([&] { Header h(file, true, false); }));
+      continue;
+    }
+    Header read(file, true, false);
     EXPECT_EQ(added.listImages(), read.listImages());
     EXPECT_EQ(added.getBscale(), read.getBscale());
   }

@@ -48,12 +48,15 @@ std::vector<ValueCase> valueCases() {
   return cases;
 }
 
+// Reads the fixture whole; allJunk keeps every card after the NAXISn cards unparsed, which must
+// not lose the scaling.
 template <class T, int N>
-void checkWholeRead(const ValueCase& c) {
-  SCOPED_TRACE(c.name + " into " + (std::is_same_v<T, float> ? "float" : "short"));
+void checkWholeRead(const ValueCase& c, bool allJunk) {
+  SCOPED_TRACE(c.name + " into " + (std::is_same_v<T, float> ? "float" : "short") +
+               (allJunk ? ", cards kept unparsed" : ""));
   const std::string file = imageFixtures() + "img_" + c.name + ".fits";
   const std::vector<double> raw = fits_test::readDoubles(imageFixtures() + "img_" + c.name + ".raw");
-  orv::FitsIn in(file, true);
+  orv::FitsIn in(file, true, allJunk);
   ASSERT_EQ(in.getBitpix(), c.bitpix);
   orv::MArray<T, N> a;
   in >> a;
@@ -72,14 +75,14 @@ void checkWholeRead(const ValueCase& c) {
 }
 
 template <class T>
-void checkWholeRead(const ValueCase& c) {
+void checkWholeRead(const ValueCase& c, bool allJunk) {
   switch (c.axes.size()) {
     case 1:
-      return checkWholeRead<T, 1>(c);
+      return checkWholeRead<T, 1>(c, allJunk);
     case 2:
-      return checkWholeRead<T, 2>(c);
+      return checkWholeRead<T, 2>(c, allJunk);
     case 3:
-      return checkWholeRead<T, 3>(c);
+      return checkWholeRead<T, 3>(c, allJunk);
     default:
       FAIL() << "unexpected NAXIS";
   }
@@ -89,9 +92,96 @@ TEST(FitsInValues, EveryBitpixAndScalingGivesTheScaledValues) {
   const std::vector<ValueCase> cases = valueCases();
   ASSERT_GE(cases.size(), 15u);
   for (const ValueCase& c : cases) {
-    checkWholeRead<float>(c);
-    checkWholeRead<short>(c);
+    for (bool allJunk : {false, true}) {
+      checkWholeRead<float>(c, allJunk);
+      checkWholeRead<short>(c, allJunk);
+    }
   }
+}
+
+// A 16-bit image of raw values -2, 0, 3 with the given cards after the NAXISn cards, and
+// optionally text after the END card.
+std::string scaledImage(const std::string& name, const std::vector<std::string>& cards, bool textAfterEnd) {
+  const std::string file = test_support::programScratchDir("orv_fits_scaling") + name;
+  std::vector<std::string> header = {"SIMPLE  =                    T", fits_test::intCard("BITPIX", 16),
+                                     fits_test::intCard("NAXIS", 1), fits_test::intCard("NAXIS1", 3)};
+  header.insert(header.end(), cards.begin(), cards.end());
+  std::vector<unsigned char> bytes = fits_test::headerBytes(header);
+  if (textAfterEnd) {
+    const std::string note = "written by hand";
+    std::copy(note.begin(), note.end(), bytes.end() - 100);
+  }
+  for (unsigned char b : {0xFF, 0xFE, 0x00, 0x00, 0x00, 0x03}) bytes.push_back(b);
+  bytes.resize(bytes.size() + 2880 - 6, 0);
+  fits_test::writeBytes(file, bytes);
+  return file;
+}
+
+std::vector<float> readScaled(const std::string& file, bool allJunk) {
+  orv::FitsIn in(file, true, allJunk);
+  orv::MArray<float, 1> a;
+  in >> a;
+  return std::vector<float>(a.firstElement(), a.firstElement() + a.numElements());
+}
+
+TEST(FitsInValues, ScalingCardsCountWhetherOrNotTheOtherCardsAreParsed) {
+  const std::string file =
+      scaledImage("scaled.fits", {"BSCALE  =                  0.5", "BZERO   =                   10"}, false);
+  const std::vector<float> want = {9.0f, 10.0f, 11.5f};
+  EXPECT_EQ(readScaled(file, false), want);
+  EXPECT_EQ(readScaled(file, true), want);
+  // Text after the END card passes when the cards are kept unparsed, and the scaling still counts.
+  const std::string noted = scaledImage("scaled_noted.fits", {"BZERO   =                32768"}, true);
+  EXPECT_EQ(readScaled(noted, true), (std::vector<float>{32766.0f, 32768.0f, 32771.0f}));
+  EXPECT_NE(fits_test::messageOf([&] { readScaled(noted, false); }).find("Header corrupted after END"),
+            std::string::npos);
+  // A later card of a keyword replaces the earlier one in both ways of reading.
+  const std::string twice = scaledImage(
+      "scaled_twice.fits", {"BSCALE  =                    3", "BSCALE  =                    2"}, false);
+  EXPECT_EQ(readScaled(twice, false), (std::vector<float>{-4.0f, 0.0f, 6.0f}));
+  EXPECT_EQ(readScaled(twice, true), (std::vector<float>{-4.0f, 0.0f, 6.0f}));
+}
+
+TEST(FitsInValues, MalformedScalingCardsAreRefusedNamingFileAndCard) {
+  const std::vector<std::string> cards = {"BSCALE  = 'half'",
+                                          "BZERO   = 32768x",
+                                          "BSCALE  =",
+                                          "BZERO   =                  NAN",
+                                          "BSCALE  =                    T",
+                                          "BSCALE  =                  inf"};
+  int k = 0;
+  for (const std::string& card : cards) {
+    const std::string file = scaledImage("malformed_" + std::to_string(k++) + ".fits", {card}, false);
+    for (bool allJunk : {false, true}) {
+      SCOPED_TRACE(card + (allJunk ? ", cards kept unparsed" : ""));
+      EXPECT_EQ(fits_test::messageOf([&] { orv::FitsIn in(file, true, allJunk); }),
+                "malformed scaling card in file '" + file + "': " + card);
+    }
+  }
+}
+
+// An output made from a header whose cards were kept unparsed holds those cards, but none of
+// the input's scaling: its float data are the physical values (fitsverify and astropy agree).
+TEST(FitsInValues, OutputOfAScaledInputCarriesNoStaleScaling) {
+  const std::string file = scaledImage(
+      "scaled_in.fits",
+      {"BSCALE  =                  0.5", "BZERO   =                   10", "OBJECT  = 'M 51'"}, true);
+  orv::FitsIn in(file, true, true);
+  orv::MArray<float, 1> a;
+  in >> a;
+  const std::string out = test_support::programScratchDir("orv_fits_scaling") + "scaled_out.fits";
+  {
+    orv::FitsOut writer(out, in, true, false);
+    writer << a;
+  }
+  std::string report;
+  EXPECT_TRUE(test_support::fitsverifyClean(out, &report)) << report;
+  const std::string printed = test_support::pythonOutputIn(".", R"(
+from astropy.io import fits
+with fits.open(")" + out + R"(") as h:
+    print(h[0].header["OBJECT"], "BSCALE" in h[0].header, "BZERO" in h[0].header, *h[0].data)
+)");
+  EXPECT_EQ(printed, "M 51 False False 9.0 10.0 11.5\n");
 }
 
 TEST(FitsInValues, OffsetUnsignedAndSaturatingConversions) {
