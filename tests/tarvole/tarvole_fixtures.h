@@ -126,9 +126,11 @@ inline ImagePair galaxy_pair(int nx, int ny, int cx, int cy, double scale, long 
 }
 
 // A reference without noise: sky 200, a disc galaxy with a bulge at (cx, cy) and stars of
-// sigma 2 px. star_factor scales the stars only (for an image whose stars differ).
+// sigma 2 px. star_factor scales the stars only (for an image whose stars differ); the star
+// centres go to `stars` when given.
 inline Image sky_reference(int n, double cx, double cy, unsigned seed, double star_factor = 1.0,
-                           double sky_level = 200.0) {
+                           double sky_level = 200.0,
+                           std::vector<std::pair<double, double>>* stars = nullptr) {
   Image r(n, n);
   const double scale = n / 2048.0;
   for (int y = 1; y <= n; ++y)
@@ -139,9 +141,10 @@ inline Image sky_reference(int n, double cx, double cy, unsigned seed, double st
     }
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> pos(1.0, n), flux(500.0, 20000.0);
-  const int stars = static_cast<int>(300 * scale * scale) + 5;
-  for (int s = 0; s < stars; ++s) {
+  const int count = static_cast<int>(300 * scale * scale) + 5;
+  for (int s = 0; s < count; ++s) {
     const double sx = pos(rng), sy = pos(rng), f = flux(rng) * star_factor / (2 * M_PI * 4.0);
+    if (stars) stars->emplace_back(sx, sy);
     for (int y = std::max(1, int(sy) - 10); y <= std::min(n, int(sy) + 10); ++y)
       for (int x = std::max(1, int(sx) - 10); x <= std::min(n, int(sx) + 10); ++x)
         r(x, y) += static_cast<float>(f * std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / 8.0));
