@@ -217,6 +217,21 @@ int FitsOut::mapNewImage__(int newBitpix, int newNaxis, const int* lengths) {
   return guard.release();
 }
 
+void FitsOut::writeNewData__(int fd, const unsigned char* data, long bytes, long offset) {
+  while (bytes > 0) {
+    const ssize_t n = ::pwrite(fd, data, static_cast<size_t>(bytes), offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) failNewFile__("cannot write to open file '" + filename + "'");
+    data += n;
+    bytes -= n;
+    offset += n;
+  }
+}
+
+void FitsOut::syncNewData__(int fd) {
+  if (::fdatasync(fd) != 0) failNewFile__("cannot sync file '" + filename + "' for writing");
+}
+
 void FitsOut::openData(int newBitpix, const util::Region& r) {
   int count = 0;
   std::unique_ptr<int[]> lengths(region2Naxis(r, count));

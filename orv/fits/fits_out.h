@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <memory>
 #include <ostream>
 #include <string>
 
@@ -20,9 +21,9 @@
 namespace orv {
 
 // A FITS image file to be written: a header prepared from nothing or from another header,
-// then a file created, sized to whole records and mapped read-write, so that arrays are
-// stored straight into it; or a region of an existing output file mapped for filling it
-// piece by piece.
+// then a file created and sized to whole records; a whole array is converted and written
+// into it, or the file is mapped read-write for storing into it directly (openData); or a
+// region of an existing output file mapped for filling it piece by piece.
 //
 // The file is made beside its name and takes the name only when it is complete: a whole image
 // when closeData ends it, an image filled piece by piece (setGeometry, then setRegion for each
@@ -79,11 +80,18 @@ class FitsOut : public FitsHeader, public FitsIO {
   // openData, but the descriptor of the new file is returned open (-1 when nothing was
   // mapped) for the caller to close.
   int mapNewImage__(int bitpix, int naxis, const int* naxisArray);
-  // openData and writeDataArray in one pass over the new file: the data are stored chunk by
-  // chunk, and the write-back of each finished chunk is started at once, so that the disk
-  // works while the next chunk is converted. closeData waits for the rest and checks it.
+  // openData and writeDataArray in one pass over the new file, which is not mapped: the data
+  // are converted chunk by chunk into a buffer and written, and the write-back of each chunk
+  // is started at once, so that the disk works while the next chunk is converted; the data
+  // are synced at the end, and closeData gives the file its name. Stores into a shared
+  // mapping cost a page fault per page, and the write-back of mapped pages write-protects
+  // each of them again with a TLB flush: several times the cost of the writes.
   template <class Iter>
   void writeNewImage__(Iter& it, int bitpix, int naxis, const int* naxisArray);
+  // Writes bytes at offset of the new file open as fd, or fails the file.
+  void writeNewData__(int fd, const unsigned char* data, long bytes, long offset);
+  // Syncs the data of the new file open as fd, or fails the file.
+  void syncNewData__(int fd);
   void requireMapped__() const;
   // Number of elements of the whole image, the product of NAXISn (0 without axes).
   long imageElements__() const;
@@ -129,12 +137,17 @@ void FitsOut::writeDataArray(Iter& it) {
 
 template <class Iter>
 void FitsOut::writeNewImage__(Iter& it, int newBitpix, int newNaxis, const int* lengths) {
-  FitsFileDescriptor fd(mapNewImage__(newBitpix, newNaxis, lengths));
-  if (map == nullptr) return;
+  FitsFileDescriptor fd(setGeometry(newBitpix, newNaxis, lengths));
+  wholeImage__ = true;
+  if (dataLength == 0) {
+    finishNewFile__();  // nothing to fill: the header is the whole file
+    return;
+  }
   const long n = imageElements__();
   checkElementCount__(it, n);
-  constexpr long chunkBytes = 4L << 20;  // large enough for long write-back runs, small for cache
+  constexpr long chunkBytes = 1L << 20;  // a whole number of elements of every BITPIX
   const long chunk = chunkBytes / bytpix;
+  const std::unique_ptr<unsigned char[]> buffer(new unsigned char[std::min(chunk, n) * bytpix]);
   Iter cursor(it);
   detail::FitsIteratorRuns<Iter> source{cursor};
   writeFitsElements(bitpix, source, [&](auto&& store) {
@@ -142,12 +155,12 @@ void FitsOut::writeNewImage__(Iter& it, int newBitpix, int newNaxis, const int* 
     for (long first = 0; first < n; first += chunk) {
       const long count = std::min(chunk, n - first);
       const long from = dataOffset + first * bytpix;
-      const long to = from + count * bytpix;
-      fitsPrefaultWritable(map, from, to);
-      store(map + from, count);
-      writtenBack = fitsStartWriteBack(fd.get(), writtenBack, to, first + count == n);
+      store(buffer.get(), count);
+      writeNewData__(fd.get(), buffer.get(), count * bytpix, from);
+      writtenBack = fitsStartWriteBack(fd.get(), writtenBack, from + count * bytpix, first + count == n);
     }
   });
+  syncNewData__(fd.get());
 }
 
 template <class Iter>
