@@ -47,6 +47,56 @@ class MapFile {
   int NX_;
 };
 
+// Smoothed values of n neighbouring cells of one row whose 13-cell disks lie
+// in the map: rows[d] points to the first cell's column in row j + d - 2. The
+// sum runs over the disk dj outer, di inner, as the general case does; a zero
+// value adds +0.0 and leaves the sum as skipping it would. Cells whose own
+// value is 0 get 0.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void smooth_row(const double* const rows[5],
+                                                                             int n, double* out) {
+  const double* __restrict r0 = rows[0];
+  const double* __restrict r1 = rows[1];
+  const double* __restrict r2 = rows[2];
+  const double* __restrict r3 = rows[3];
+  const double* __restrict r4 = rows[4];
+  for (int k = 0; k < n; ++k) {
+    const double v[13] = {r0[k],     r1[k - 1], r1[k],     r1[k + 1], r2[k - 2], r2[k - 1], r2[k],
+                          r2[k + 1], r2[k + 2], r3[k - 1], r3[k],     r3[k + 1], r4[k]};
+    double sum = 0, count = 0;
+    for (const double x : v) {
+      sum += x;
+      count += x != 0 ? 1.0 : 0.0;
+    }
+    const double mean = sum / (count != 0 ? count : 1.0);
+    out[k] = r2[k] != 0 ? mean : 0.0;
+  }
+}
+
+// The local-minimum test of the cells 2..NX - 1 of one row: rows[0..2] are
+// the smoothed rows j - 1, j and j + 1 from cell 1 on, nchi row j likewise. A
+// cell is a minimum iff its nchi is not 0 and its smoothed value lies strictly
+// below each of its 8 neighbours that is not 0. The first and last cells are
+// never minima.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void minimum_row(const double* const rows[3],
+                                                                              const double* nchi, int NX,
+                                                                              char* out) {
+  const double* __restrict a = rows[0];
+  const double* __restrict b = rows[1];
+  const double* __restrict c = rows[2];
+  if (NX < 3) {
+    std::fill_n(out, NX, 0);
+    return;
+  }
+  for (int k = 1; k < NX - 1; ++k) {
+    const double v = b[k];
+    const double n[8] = {a[k - 1], a[k], a[k + 1], b[k - 1], b[k + 1], c[k - 1], c[k], c[k + 1]};
+    bool lowest = nchi[k] != 0;
+    for (const double x : n) lowest &= (v < x) | (x == 0);
+    out[k] = lowest;
+  }
+  out[0] = out[NX - 1] = 0;
+}
+
 }  // namespace
 
 void psf::find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MArray<double, 1>& x,
@@ -72,6 +122,7 @@ void psf::find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MA
   std::vector<char> minimum, star;
 
   std::vector<std::tuple<int, int, double>> stars;  // cell (i, j) and its flux
+  std::vector<char> minimumRow(static_cast<std::size_t>(NX) + 2);
   map_bands__(image, error, radius, verbose, 3, nullptr, [&](const psf_maps::Band& m) {
     auto nchi = [&](int i, int j) { return m.nchi[m.at(i, j)]; };
     // Mean of the non-zero values over the 13-cell disk (di² + dj² <= 4),
@@ -91,31 +142,28 @@ void psf::find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MA
         }
       return sum / count;
     };
-    // Away from the border the whole disk lies in the map: fixed offsets, and
-    // a zero value added as +0.0, which leaves the sum as skipping it would.
-    const std::ptrdiff_t row = 1, col = NX;
-    const std::ptrdiff_t disk[13] = {-2 * col, -row - col, -col,      row - col, -2 * row,  -row,   0,
-                                     row,      2 * row,    col - row, col,       row + col, 2 * col};
+    // Every smoothed value of the rows b0..b1 is written: 0 on the map's
+    // border and where nchi is 0, the disk mean elsewhere, cut at the map's
+    // edge within two cells of it.
     const int b0 = std::max(1, m.first - 1), b1 = std::min(NY, m.last + 1);
     binnedRow0 = b0;
-    binned.assign(static_cast<std::size_t>(b1 - b0 + 1) * NX, 0.0);
-    for (int j = std::max(2, b0); j <= std::min(NY - 1, b1); ++j) {
-      const bool edgeRow = j < 3 || j > NY - 2;
-      for (int i = 2; i <= NX - 1; ++i) {
-        const double* centre = m.nchi + m.at(i, j);
-        if (*centre == 0) continue;
-        if (edgeRow || i < 3 || i > NX - 2) {
-          binnedAt(i, j) = diskMean(i, j);
-          continue;
-        }
-        double sum = 0;
-        int count = 0;
-        for (const std::ptrdiff_t d : disk) {
-          sum += centre[d];
-          count += centre[d] != 0;
-        }
-        binnedAt(i, j) = sum / count;
+    binned.resize(static_cast<std::size_t>(b1 - b0 + 1) * NX);
+    for (int j = b0; j <= b1; ++j) {
+      double* out = &binnedAt(1, j);
+      if (j < 2 || j > NY - 1) {
+        std::fill_n(out, NX, 0.0);
+        continue;
       }
+      if (j < 3 || j > NY - 2 || NX < 5) {
+        for (int i = 1; i <= NX; ++i) out[i - 1] = i > 1 && i < NX && nchi(i, j) != 0 ? diskMean(i, j) : 0.0;
+        continue;
+      }
+      const double* rows[5];
+      for (int d = 0; d < 5; ++d) rows[d] = m.nchi + m.at(3, j + d - 2);
+      smooth_row(rows, NX - 4, out + 2);
+      out[0] = out[NX - 1] = 0.0;
+      out[1] = nchi(2, j) != 0 ? diskMean(2, j) : 0.0;
+      out[NX - 2] = nchi(NX - 1, j) != 0 ? diskMean(NX - 1, j) : 0.0;
     }
 
     // The band's cells in storage order; the stars are listed first-axis
@@ -126,21 +174,11 @@ void psf::find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MA
       minimum.assign(bandCells, 0);
       star.assign(bandCells, 0);
     }
-    for (int j = std::max(2, m.first); j <= std::min(NY - 1, m.last); ++j)
+    for (int j = std::max(2, m.first); j <= std::min(NY - 1, m.last); ++j) {
+      const double* around[3] = {&binnedAt(1, j - 1), &binnedAt(1, j), &binnedAt(1, j + 1)};
+      minimum_row(around, m.nchi + m.at(1, j), NX, minimumRow.data());
       for (int i = 2; i <= NX - 1; ++i) {
-        if (nchi(i, j) == 0) continue;
-        const double c = binnedAt(i, j);
-        bool isMinimum = true;
-        for (int dj = -1; dj <= 1 && isMinimum; ++dj)
-          for (int di = -1; di <= 1; ++di) {
-            if (di == 0 && dj == 0) continue;
-            const double n = binnedAt(i + di, j + dj);
-            if (!(c < n || n == 0)) {
-              isMinimum = false;
-              break;
-            }
-          }
-        if (!isMinimum) continue;
+        if (!minimumRow[i - 1]) continue;
         const std::size_t k = static_cast<std::size_t>(j - m.first) * NX + static_cast<std::size_t>(i - 1);
         if (flagMaps) minimum[k] = 1;
         const std::size_t at = m.at(i, j);
@@ -149,6 +187,7 @@ void psf::find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MA
           stars.emplace_back(i, j, m.flux[at]);
         }
       }
+    }
 
     if (flagMaps) {
       auto flag = [&](const std::vector<char>& f) {
