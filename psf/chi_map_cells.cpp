@@ -19,6 +19,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <iostream>
 #include <vector>
 
@@ -28,6 +29,10 @@
 namespace {
 
 constexpr double kUnusable = 1e100;
+
+// Lanes of neighbouring pixels evaluated together: the sums of a block of
+// lanes stay in registers over the whole mask.
+constexpr int kLanes = 8;
 
 using psf_maps::AxisCell;
 using psf_maps::MaskEntry;
@@ -47,7 +52,8 @@ struct PaddedPixels {
     y0 = ylo;
     width = xhi - xlo + 1;
     height = yhi - ylo + 1;
-    const std::size_t n = static_cast<std::size_t>(width) * height;
+    // kLanes more at the end for the lanes a block computes past a run.
+    const std::size_t n = static_cast<std::size_t>(width) * height + kLanes;
     data.assign(n, 0.0);
     var.assign(n, 1.0);
     keep.assign(n, 0);
@@ -71,54 +77,69 @@ struct PaddedPixels {
   bool usable(std::size_t k) const { return keep[k] != 0; }
 };
 
-// v where the mask is all ones, +0.0 where it is 0: a select without a branch,
-// so that the lanes below vectorise.
-inline double kept(double v, std::uint64_t mask) {
-  return std::bit_cast<double>(std::bit_cast<std::uint64_t>(v) & mask);
-}
+typedef double Lanes __attribute__((vector_size(kLanes * sizeof(double))));
+typedef std::uint64_t LaneBits __attribute__((vector_size(kLanes * sizeof(double))));
 
-// Sums of one run of neighbouring pixels, one lane per pixel.
-struct LaneSums {
-  std::vector<double> Spp, Spd, n, flux, chi2;
+// The fits of one run of neighbouring pixels, one lane per pixel, in blocks of
+// kLanes lanes (lanes past the run are computed and ignored).
+struct LaneFits {
+  std::vector<double> Spp, n, flux, chi2, eflux, nchi;
   void resize(std::size_t len) {
-    for (std::vector<double>* v : {&Spp, &Spd, &n, &flux, &chi2}) v->resize(len);
+    const std::size_t lanes = (len + kLanes - 1) / kLanes * kLanes;
+    for (std::vector<double>* v : {&Spp, &n, &flux, &chi2, &eflux, &nchi}) v->resize(lanes);
   }
+  // The fit of lane k has a value (at least two pixels and a non-zero Spp).
+  bool usable(int k) const { return n[k] >= 2 && Spp[k] != 0; }
 };
 
-// The least-squares flux and chi-square of len neighbouring pixels starting at
-// base, each over the mask's pixels in the mask's order. Unusable pixels add
-// +0.0, which leaves every sum as skipping them would.
+// The least-squares flux, its error and the normalised chi of len neighbouring
+// pixels starting at base, each over the mask's pixels in the mask's order.
+// A term is kept by a bitwise and with the pixel's keep bits: unusable pixels
+// add +0.0, which leaves every sum as skipping them would.
 __attribute__((target_clones("avx512f", "avx2", "default"))) void fit_run(const PaddedPixels& px,
                                                                           std::size_t base, int len,
                                                                           const std::vector<MaskEntry>& mask,
-                                                                          LaneSums& s) {
-  double* __restrict Spp = s.Spp.data();
-  double* __restrict Spd = s.Spd.data();
-  double* __restrict n = s.n.data();
-  double* __restrict flux = s.flux.data();
-  double* __restrict chi2 = s.chi2.data();
-  for (int k = 0; k < len; ++k) Spp[k] = Spd[k] = n[k] = chi2[k] = 0.0;
-  for (const MaskEntry& m : mask) {
-    const double* __restrict D = px.data.data() + base + m.step;
-    const double* __restrict E2 = px.var.data() + base + m.step;
-    const std::uint64_t* __restrict keep = px.keep.data() + base + m.step;
-    const double Pp = m.psf, PP = m.psf2;
-    for (int k = 0; k < len; ++k) {
-      Spp[k] += kept(PP / E2[k], keep[k]);
-      Spd[k] += kept(D[k] * Pp / E2[k], keep[k]);
-      n[k] += kept(1.0, keep[k]);
+                                                                          LaneFits& s) {
+  const Lanes zero = {}, one = zero + 1.0, two = zero + 2.0;
+  // Data, variance and keep bits of the lanes' pixels from index at on.
+  const auto pixels = [&px](std::size_t at, Lanes& D, Lanes& E2, LaneBits& keep) {
+    std::memcpy(&D, &px.data[at], sizeof D);
+    std::memcpy(&E2, &px.var[at], sizeof E2);
+    std::memcpy(&keep, &px.keep[at], sizeof keep);
+  };
+  for (int k0 = 0; k0 < len; k0 += kLanes) {
+    Lanes Spp = zero, Spd = zero, n = zero;
+    for (const MaskEntry& m : mask) {
+      Lanes D, E2;
+      LaneBits keep;
+      pixels(base + m.step + k0, D, E2, keep);
+      Spp += (Lanes)((LaneBits)(m.psf2 / E2) & keep);
+      Spd += (Lanes)((LaneBits)(D * m.psf / E2) & keep);
+      n += (Lanes)((LaneBits)one & keep);
     }
+    const LaneBits fits = (LaneBits)((n >= two) & (Spp != zero));
+    const Lanes flux = (Lanes)((LaneBits)(Spd / Spp) & fits);
+    Lanes chi2 = zero;
+    for (const MaskEntry& m : mask) {
+      Lanes D, E2;
+      LaneBits keep;
+      pixels(base + m.step + k0, D, E2, keep);
+      const Lanes d = m.psf * flux - D;
+      chi2 += (Lanes)((LaneBits)(d * d / (m.var * flux * flux + E2)) & keep);
+    }
+    std::memcpy(&s.Spp[k0], &Spp, sizeof Spp);
+    std::memcpy(&s.n[k0], &n, sizeof n);
+    std::memcpy(&s.flux[k0], &flux, sizeof flux);
+    std::memcpy(&s.chi2[k0], &chi2, sizeof chi2);
   }
-  for (int k = 0; k < len; ++k) flux[k] = n[k] >= 2 && Spp[k] != 0 ? Spd[k] / Spp[k] : 0.0;
-  for (const MaskEntry& m : mask) {
-    const double* __restrict D = px.data.data() + base + m.step;
-    const double* __restrict E2 = px.var.data() + base + m.step;
-    const std::uint64_t* __restrict keep = px.keep.data() + base + m.step;
-    const double Pp = m.psf, V = m.var;
-    for (int k = 0; k < len; ++k) {
-      const double d = Pp * flux[k] - D[k];
-      chi2[k] += kept(d * d / (V * flux[k] * flux[k] + E2[k]), keep[k]);
-    }
+  double* __restrict eflux = s.eflux.data();
+  double* __restrict nchi = s.nchi.data();
+  const double* __restrict Spp = s.Spp.data();
+  const double* __restrict n = s.n.data();
+  const double* __restrict chi2 = s.chi2.data();
+  for (int k = 0; k < len; ++k) {
+    eflux[k] = std::sqrt(1 / Spp[k]);
+    nchi[k] = std::sqrt(chi2[k] / (n[k] - 1));
   }
 }
 
@@ -263,8 +284,8 @@ void psf::map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& im
   PaddedPixels pixels;
   pixels.fill(image, error, plan.xs.front().pixel - h, plan.xs.back().pixel + h, first->pixel - h,
               (last - 1)->pixel + h);
-  LaneSums sums;
-  sums.resize(plan.longest);
+  LaneFits fits;
+  fits.resize(plan.longest);
 
   // Map rows in storage order (second-axis cell outer).
   for (auto cy = first; cy != last; ++cy) {
@@ -272,18 +293,18 @@ void psf::map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& im
       const std::size_t m = static_cast<std::size_t>(r.klass) * plan.yClasses + cy->klass;
       const AxisCell* cells = &plan.sorted[r.first];
       const std::size_t base = pixels.index(cells[0].pixel, cy->pixel);
-      if (plan.centreUsable[m]) fit_run(pixels, base, r.length, plan.masks[m], sums);
+      if (plan.centreUsable[m]) fit_run(pixels, base, r.length, plan.masks[m], fits);
       for (int k = 0; k < r.length; ++k) {
         const int ci = cells[k].cell, cj = cy->cell;
         const bool centre = plan.centreUsable[m] && pixels.usable(base + k);
-        if (!centre || !(sums.n[k] >= 2 && sums.Spp[k] != 0)) {
+        if (!centre || !fits.usable(k)) {
           unusable(ci, cj);
           continue;
         }
         const std::size_t at = maps.at(ci, cj);
-        maps.flux[at] = sums.flux[k];
-        maps.eflux[at] = std::sqrt(1 / sums.Spp[k]);
-        maps.nchi[at] = std::sqrt(sums.chi2[k] / (sums.n[k] - 1));
+        maps.flux[at] = fits.flux[k];
+        maps.eflux[at] = fits.eflux[k];
+        maps.nchi[at] = fits.nchi[k];
       }
     }
     progress.row_done();
