@@ -7,100 +7,16 @@
 #include <limits>
 #include <vector>
 
+#include "lightcurve/box_scan.h"
 #include "lightcurve/lightcurve_detail.h"
 #include "lightcurve/pellib.h"
 
 using lightcurve_detail::foldedPhase;
+using lightcurve_detail::scanBoxes;
+using lightcurve_detail::SortedCurve;
+using lightcurve_detail::TrialBox;
 
 namespace {
-
-// The best box of one trial.
-struct TrialBox {
-  double sr = 0.0;      // signal residue
-  double high = 0.0;    // flux level out of transit
-  double low = 0.0;     // flux level in transit
-  double width = 0.0;   // box width in phase
-  double centre = 0.0;  // phase of the box centre (may be negative for a complement)
-};
-
-// Phase-sorted entries of one trial (points or filled bins), with prefix
-// sums of the weights and of weight times flux: the sums over entries
-// i1..i2 are cumW[i2] - cumW[i1 - 1] and cumS[i2] - cumS[i1 - 1].
-struct SortedCurve {
-  std::vector<double> ph, cumW, cumS;  // ph[1..M], cumW/cumS[0..M]
-  int M = 0;
-
-  void resize(int n) {
-    ph.assign(n + 1, 0.0);
-    cumW.assign(n + 1, 0.0);
-    cumS.assign(n + 1, 0.0);
-  }
-};
-
-// Best box over every start index i1 and end index i2 >= i1: a box of width
-// q = ph[i2] - ph[i1] in [qmin, qmax] is a transit (lower level inside); when
-// q lies outside but 1 - q inside, the entries i1..i2 are the out-of-transit
-// part. Only end indices of those two kinds are visited, in ascending order,
-// so the first of equal residues is kept. The window bounds move forward
-// with i1 since q only shrinks as the start moves on.
-void scanBoxes(const SortedCurve& c, double qmin, double qmax, TrialBox& best) {
-  const int M = c.M;
-  const double* ph = c.ph.data();
-  const double* cumW = c.cumW.data();
-  const double* cumS = c.cumS.data();
-  double bestSquare = best.sr * best.sr;
-
-  // Tries the entries i1..i2 as a box (transit inside) or as its complement.
-  // The lower level lies inside the box exactly when s < 0 (outside when
-  // s > 0); the cheap test whether the residue can beat the best comes first.
-  auto tryBox = [&](int i1, int i2, bool complement) {
-    const double r = cumW[i2] - cumW[i1 - 1];
-    const double s = cumS[i2] - cumS[i1 - 1];
-    const bool side = complement ? s > 0 : s < 0;
-    if (!(side & (s * s > bestSquare * (r * (1 - r))))) return;
-    if (std::fabs(r - 1) <= 1e-9) return;  // a box holding all weight has residue 0
-    const double sr = std::sqrt(s * s / (r * (1 - r)));
-    if (!(sr > best.sr)) return;
-    const double high = -s / (1 - r);
-    const double low = s / r;
-    if (complement ? !(low > high) : !(high > low)) return;
-    best.sr = sr;
-    bestSquare = sr * sr;
-    const double q = ph[i2] - ph[i1];
-    if (complement) {
-      best.high = low;
-      best.low = high;
-      best.width = 1 - q;
-      best.centre = (ph[i1] + ph[i2]) / 2 - 0.5;
-    } else {
-      best.high = high;
-      best.low = low;
-      best.width = q;
-      best.centre = (ph[i1] + ph[i2]) / 2;
-    }
-  };
-
-  int aLo = 1, aHi = 1, bLo = 1, bHi = 1;
-  for (int i1 = 1; i1 <= M; ++i1) {
-    const double start = ph[i1];
-    // Box range [aLo, aHi): qmin <= q <= qmax.
-    aLo = std::max(aLo, i1);
-    while (aLo <= M && !(ph[aLo] - start >= qmin)) ++aLo;
-    aHi = std::max(aHi, aLo);
-    while (aHi <= M && ph[aHi] - start <= qmax) ++aHi;
-    // Complement range [bLo, bHi): qmin <= 1 - q <= qmax.
-    bLo = std::max(bLo, i1);
-    while (bLo <= M && !(1 - (ph[bLo] - start) <= qmax)) ++bLo;
-    bHi = std::max(bHi, bLo);
-    while (bHi <= M && 1 - (ph[bHi] - start) >= qmin) ++bHi;
-
-    int boxLo = aLo, boxHi = aHi;
-    if (boxHi <= boxLo) boxLo = boxHi = bLo;  // no box width in range
-    for (int i2 = bLo; i2 < std::min(bHi, boxLo); ++i2) tryBox(i1, i2, true);
-    for (int i2 = boxLo; i2 < boxHi; ++i2) tryBox(i1, i2, false);
-    for (int i2 = std::max(bLo, boxHi); i2 < bHi; ++i2) tryBox(i1, i2, true);
-  }
-}
 
 // The work of one search, reused for every trial.
 class BoxSearch {

@@ -1,0 +1,185 @@
+// The scan for the best box of one trial. Every box (start i1, end i2) is
+// scored from prefix sums, but whole blocks of end indices are passed over
+// when a bound shows that none of their boxes can beat the best so far; the
+// bound errs only towards trying, so the boxes tried and kept, and thus the
+// result, are those of trying every box.
+
+#include "lightcurve/box_scan.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace lightcurve_detail {
+
+namespace {
+
+constexpr int kBlockShift = 3;
+constexpr int kScanBlock = 1 << kBlockShift;
+
+// The relative slack of the block bound: far above the few roundings of
+// the box's own test, so a block passed over holds no box that test lets through.
+constexpr double kBoundSlack = 1e-9;
+
+// The end indices of the boxes of one start i1: [aLo, aHi) those with
+// qmin <= q <= qmax, [bLo, bHi) those with qmin <= 1 - q <= qmax. The
+// phases are sorted, so the bounds only move forward as the start does
+// (q only shrinks as the start moves on), from wherever an earlier start
+// left them.
+struct EndWindows {
+  int aLo = 1, aHi = 1, bLo = 1, bHi = 1;
+
+  void moveTo(const double* ph, int M, int i1, double qmin, double qmax) {
+    const double start = ph[i1];
+    aLo = std::max(aLo, i1);
+    while (aLo <= M && !(ph[aLo] - start >= qmin)) ++aLo;
+    aHi = std::max(aHi, aLo);
+    while (aHi <= M && ph[aHi] - start <= qmax) ++aHi;
+    bLo = std::max(bLo, i1);
+    while (bLo <= M && !(1 - (ph[bLo] - start) <= qmax)) ++bLo;
+    bHi = std::max(bHi, bLo);
+    while (bHi <= M && 1 - (ph[bHi] - start) >= qmin) ++bHi;
+  }
+};
+
+}  // namespace
+
+void SortedCurve::resize(int n) {
+  ph.assign(n + 1, 0.0);
+  cumW.assign(n + 1, 0.0);
+  cumS.assign(n + 1, 0.0);
+  const int blocks = n / kScanBlock + 1;
+  blockLow.assign(blocks, 0.0);
+  blockHigh.assign(blocks, 0.0);
+  openBlocks.assign(2 * blocks, 0);
+}
+
+void scanBoxes(SortedCurve& c, double qmin, double qmax, TrialBox& best) {
+  const int M = c.M;
+  const double* ph = c.ph.data();
+  const double* cumW = c.cumW.data();
+  const double* cumS = c.cumS.data();
+  double* blockLow = c.blockLow.data();
+  double* blockHigh = c.blockHigh.data();
+  for (int b = 0; b * kScanBlock < M; ++b) {
+    const int first = b * kScanBlock + 1, last = std::min(M, first + kScanBlock - 1);
+    double low = cumS[first], high = cumS[first];
+    for (int i = first + 1; i <= last; ++i) {
+      low = std::min(low, cumS[i]);
+      high = std::max(high, cumS[i]);
+    }
+    blockLow[b] = low;
+    blockHigh[b] = high;
+  }
+  double bestSquare = best.sr * best.sr;
+
+  // Tries the entries i1..i2 as a box (transit inside) or as its complement.
+  // The lower level lies inside the box exactly when s < 0 (outside when
+  // s > 0); the cheap test whether the residue can beat the best comes first.
+  auto tryBox = [&](int i1, int i2, bool complement) {
+    const double r = cumW[i2] - cumW[i1 - 1];
+    const double s = cumS[i2] - cumS[i1 - 1];
+    const bool side = complement ? s > 0 : s < 0;
+    if (!(side & (s * s > bestSquare * (r * (1 - r))))) return;
+    if (std::fabs(r - 1) <= 1e-9) return;  // a box holding all weight has residue 0
+    const double sr = std::sqrt(s * s / (r * (1 - r)));
+    if (!(sr > best.sr)) return;
+    const double high = -s / (1 - r);
+    const double low = s / r;
+    if (complement ? !(low > high) : !(high > low)) return;
+    best.sr = sr;
+    bestSquare = sr * sr;
+    const double q = ph[i2] - ph[i1];
+    if (complement) {
+      best.high = low;
+      best.low = high;
+      best.width = 1 - q;
+      best.centre = (ph[i1] + ph[i2]) / 2 - 0.5;
+    } else {
+      best.high = high;
+      best.low = low;
+      best.width = q;
+      best.centre = (ph[i1] + ph[i2]) / 2;
+    }
+  };
+
+  // Whether no box i1..i2 with i2 in [lo, end) (within one block) passes the
+  // cheap test of tryBox. The sums are differences from the start's prefix
+  // sums, and a rounded difference grows with the minuend, so s of every
+  // such box lies between the block's extremes less cumS[i1 - 1], and r
+  // between its values at lo and end - 1; r (1 - r) is least at one end.
+  auto hopeless = [&](int i1, int lo, int end, bool complement) {
+    const int block = (lo - 1) >> kBlockShift;
+    const double s0 = cumS[i1 - 1], w0 = cumW[i1 - 1];
+    // The largest |s| on the side the box needs.
+    const double reach = complement ? blockHigh[block] - s0 : s0 - blockLow[block];
+    if (reach <= 0) return true;
+    const double rLow = cumW[lo] - w0, rHigh = cumW[end - 1] - w0;
+    if (!(rLow > 0 && rHigh < 1)) return false;
+    const double spread = std::min(rLow * (1 - rLow), rHigh * (1 - rHigh));
+    return reach * reach <= bestSquare * spread * (1 - kBoundSlack);
+  };
+
+  // The same bound for every start of one block of starts and every end of
+  // one block of ends at once: the start's prefix sums then range over the
+  // entries before the starts. A block found hopeless stays so for the
+  // rest of the start block, since the best only grows.
+  int* open[2] = {c.openBlocks.data(), c.openBlocks.data() + c.openBlocks.size() / 2};
+  double s0Low = 0.0, s0High = 0.0, w0Low = 0.0, w0High = 0.0;
+  auto blockHopeless = [&](int block, bool complement) {
+    const double reach = complement ? blockHigh[block] - s0Low : s0High - blockLow[block];
+    if (reach <= 0) return true;
+    const int first = block * kScanBlock + 1, last = std::min(M, first + kScanBlock - 1);
+    const double rLow = cumW[first] - w0High, rHigh = cumW[last] - w0Low;
+    if (!(rLow > 0 && rHigh < 1)) return false;
+    const double spread = std::min(rLow * (1 - rLow), rHigh * (1 - rHigh));
+    return reach * reach <= bestSquare * spread * (1 - kBoundSlack);
+  };
+  // The blocks of the end indices lo..hi-1 that are not hopeless, ascending, and their number.
+  auto collectOpen = [&](int lo, int hi, bool complement) {
+    int n = 0;
+    for (int block = (lo - 1) >> kBlockShift; lo < hi && block * kScanBlock + 1 < hi; ++block)
+      if (!blockHopeless(block, complement)) open[complement][n++] = block;
+    return n;
+  };
+
+  // The end indices lo..hi-1 in ascending order, within the open blocks.
+  int openCount[2] = {0, 0};
+  auto tryRange = [&](int i1, int lo, int hi, bool complement) {
+    for (int k = 0; k < openCount[complement]; ++k) {
+      const int first = open[complement][k] * kScanBlock + 1;
+      if (first >= hi) break;
+      const int from = std::max(lo, first), end = std::min(hi, first + kScanBlock);
+      if (from < end && !hopeless(i1, from, end, complement))
+        for (int i2 = from; i2 < end; ++i2) tryBox(i1, i2, complement);
+    }
+  };
+
+  // The windows of every start, and those of the first and the last start
+  // of a block, which hold the windows of all starts between.
+  EndWindows each, blockFirst, blockLast;
+  for (int startBlock = 0; startBlock * kScanBlock < M; ++startBlock) {
+    const int first = startBlock * kScanBlock + 1, last = std::min(M, first + kScanBlock - 1);
+    s0Low = s0High = cumS[first - 1];
+    for (int i = first; i < last; ++i) {
+      s0Low = std::min(s0Low, cumS[i]);
+      s0High = std::max(s0High, cumS[i]);
+    }
+    w0Low = cumW[first - 1];
+    w0High = cumW[last - 1];
+    blockFirst.moveTo(ph, M, first, qmin, qmax);
+    blockLast.moveTo(ph, M, last, qmin, qmax);
+    openCount[0] = collectOpen(blockFirst.aLo, blockLast.aHi, false);
+    openCount[1] = collectOpen(blockFirst.bLo, blockLast.bHi, true);
+    if (openCount[0] + openCount[1] == 0) continue;
+    for (int i1 = first; i1 <= last; ++i1) {
+      each.moveTo(ph, M, i1, qmin, qmax);
+      int boxLo = each.aLo, boxHi = each.aHi;
+      if (boxHi <= boxLo) boxLo = boxHi = each.bLo;  // no box width in range
+      tryRange(i1, each.bLo, std::min(each.bHi, boxLo), true);
+      tryRange(i1, boxLo, boxHi, false);
+      tryRange(i1, std::max(each.bLo, boxHi), each.bHi, true);
+    }
+  }
+}
+
+}  // namespace lightcurve_detail

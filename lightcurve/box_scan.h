@@ -1,0 +1,48 @@
+#ifndef LIGHTCURVE_BOX_SCAN_H
+#define LIGHTCURVE_BOX_SCAN_H
+
+// The best box of one trial of the box-fitting search: the phase-sorted
+// entries of the folded curve with their prefix sums, and the scan over
+// every start and end entry.
+
+#include <vector>
+
+namespace lightcurve_detail {
+
+// The best box of one trial.
+struct TrialBox {
+  double sr = 0.0;      // signal residue
+  double high = 0.0;    // flux level out of transit
+  double low = 0.0;     // flux level in transit
+  double width = 0.0;   // box width in phase
+  double centre = 0.0;  // phase of the box centre (may be negative for a complement)
+};
+
+// Phase-sorted entries of one trial (points or filled bins), with prefix
+// sums of the weights and of weight times flux: the sums over entries
+// i1..i2 are cumW[i2] - cumW[i1 - 1] and cumS[i2] - cumS[i1 - 1]. The
+// weights are positive, so cumW never decreases.
+struct SortedCurve {
+  std::vector<double> ph, cumW, cumS;  // ph[1..M], cumW/cumS[0..M]
+  // The least and the greatest cumS of each block of kScanBlock entries
+  // (block b holds entries b * kScanBlock + 1 .. (b + 1) * kScanBlock);
+  // scanBoxes fills them.
+  std::vector<double> blockLow, blockHigh;
+  // Work of scanBoxes: the blocks of ends that some box from the current
+  // block of starts may reach, for transits (first half) and complements.
+  std::vector<int> openBlocks;
+  int M = 0;
+
+  void resize(int n);
+};
+
+// Best box over every start index i1 and end index i2 >= i1: a box of width
+// q = ph[i2] - ph[i1] in [qmin, qmax] is a transit (lower level inside); when
+// q lies outside but 1 - q inside, the entries i1..i2 are the out-of-transit
+// part. End indices are tried in ascending order, so the first of equal
+// residues is kept; best holds the box to beat on entry.
+void scanBoxes(SortedCurve& c, double qmin, double qmax, TrialBox& best);
+
+}  // namespace lightcurve_detail
+
+#endif

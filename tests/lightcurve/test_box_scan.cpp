@@ -1,0 +1,121 @@
+// Tests the box scan of one trial against the plain scan of every box with
+// the acceptance rules of the search: the blocks it passes over must never
+// hold a box that would have changed the result.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "lightcurve/box_scan.h"
+
+namespace {
+
+using lightcurve_detail::scanBoxes;
+using lightcurve_detail::SortedCurve;
+using lightcurve_detail::TrialBox;
+
+// Every start i1 and end i2 >= i1 in order; a box when qmin <= q <= qmax,
+// otherwise its complement when qmin <= 1 - q <= qmax; kept when its residue
+// is strictly the best so far and its levels lie the right way round.
+TrialBox plainScan(const SortedCurve& c, double qmin, double qmax) {
+  TrialBox best;
+  for (int i1 = 1; i1 <= c.M; ++i1) {
+    for (int i2 = i1; i2 <= c.M; ++i2) {
+      const double q = c.ph[i2] - c.ph[i1];
+      const bool box = qmin <= q && q <= qmax;
+      if (!box && !(qmin <= 1 - q && 1 - q <= qmax)) continue;
+      const double r = c.cumW[i2] - c.cumW[i1 - 1], s = c.cumS[i2] - c.cumS[i1 - 1];
+      const double sr = std::fabs(r - 1) <= 1e-9 ? 0.0 : std::sqrt(s * s / (r * (1 - r)));
+      const double high = -s / (1 - r), low = s / r;
+      if (!(sr > best.sr) || !(box ? high > low : low > high)) continue;
+      const double centre = (c.ph[i1] + c.ph[i2]) / 2;
+      best = box ? TrialBox{sr, high, low, q, centre} : TrialBox{sr, low, high, 1 - q, centre - 0.5};
+    }
+  }
+  return best;
+}
+
+struct Case {
+  const char* label;
+  int entries;
+  double qmin, qmax;
+  double dipPhase, dipWidth, dipDepth;  // one box-shaped dip (depth 0: noise alone)
+  bool clustered;                       // phases in a few clumps with gaps between
+  double heavyShare;                    // share of all weight on one entry (0: none)
+};
+
+// Sorted phases in [0, 1), positive weights summing to 1, fluxes of zero
+// weighted mean with the dip, and their prefix sums.
+SortedCurve makeCurve(const Case& k, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  std::normal_distribution<double> noise(0.0, 1.0);
+  std::vector<double> ph(k.entries), w(k.entries), x(k.entries);
+  for (double& p : ph) {
+    p = u(rng);
+    if (k.clustered) p = std::floor(p * 5) / 5 + 0.06 * u(rng);
+  }
+  std::sort(ph.begin(), ph.end());
+  double total = 0.0;
+  for (double& v : w) total += v = 0.2 + u(rng);
+  if (k.heavyShare > 0) {
+    const int heavy = k.entries / 3;
+    total -= w[heavy];
+    w[heavy] = total * k.heavyShare / (1 - k.heavyShare);
+    total += w[heavy];
+  }
+  double mean = 0.0;
+  for (int i = 0; i < k.entries; ++i) {
+    w[i] /= total;
+    const double offset = std::fabs(ph[i] - k.dipPhase);
+    x[i] = noise(rng) - (std::min(offset, 1 - offset) < k.dipWidth / 2 ? k.dipDepth : 0.0);
+    mean += w[i] * x[i];
+  }
+  SortedCurve c;
+  c.resize(k.entries);
+  c.M = k.entries;
+  double cw = 0.0, cs = 0.0;
+  for (int i = 1; i <= k.entries; ++i) {
+    c.ph[i] = ph[i - 1];
+    cs += w[i - 1] * (x[i - 1] - mean);
+    cw += w[i - 1];
+    c.cumW[i] = cw;
+    c.cumS[i] = cs;
+  }
+  return c;
+}
+
+TEST(LightcurveBoxScan, EqualsEveryBoxScanned) {
+  const Case cases[] = {
+      {"one entry", 1, 0.0, 0.5, 0.5, 0.0, 0.0, false, 0.0},
+      {"two entries", 2, 0.0, 0.5, 0.5, 0.0, 0.0, false, 0.0},
+      {"one block less one", 7, 0.0, 0.3, 0.5, 0.1, 3.0, false, 0.0},
+      {"one block and one", 9, 0.0, 0.3, 0.5, 0.1, 3.0, false, 0.0},
+      {"noise alone", 1000, 0.005, 0.1, 0.5, 0.0, 0.0, false, 0.0},
+      {"shallow dip", 1000, 0.005, 0.1, 0.3, 0.03, 0.5, false, 0.0},
+      {"deep dip", 700, 0.005, 0.1, 0.62, 0.05, 4.0, false, 0.0},
+      {"dip across phase 0: complements", 600, 0.01, 0.15, 0.0, 0.06, 3.0, false, 0.0},
+      {"clumps with gaps", 500, 0.0, 0.12, 0.41, 0.04, 2.0, true, 0.0},
+      {"wide boxes", 300, 0.2, 0.5, 0.7, 0.3, 1.0, false, 0.0},
+      {"one entry holding most weight", 200, 0.0, 0.2, 0.5, 0.05, 2.0, false, 0.97},
+  };
+  for (const Case& k : cases) {
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+      SCOPED_TRACE(testing::Message() << k.label << ", seed " << seed);
+      SortedCurve c = makeCurve(k, seed);
+      const TrialBox expected = plainScan(c, k.qmin, k.qmax);
+      TrialBox found;
+      scanBoxes(c, k.qmin, k.qmax, found);
+      EXPECT_EQ(found.sr, expected.sr);
+      EXPECT_EQ(found.high, expected.high);
+      EXPECT_EQ(found.low, expected.low);
+      EXPECT_EQ(found.width, expected.width);
+      EXPECT_EQ(found.centre, expected.centre);
+    }
+  }
+}
+
+}  // namespace
