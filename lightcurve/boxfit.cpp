@@ -18,6 +18,48 @@ using lightcurve_detail::TrialBox;
 
 namespace {
 
+// The phase of every date folded on (period, t0) and its bin, 1..nbins: bin
+// b holds the phases from boundary b - 1 to below boundary b, where
+// boundary k is k * width for 0 < k < nbins, boundary 0 is -infinity and
+// boundary nbins +infinity (so a phase outside [0, 1), NaN among them, goes
+// to the first or the last bin as the comparisons place it). The product of
+// the phase with nbins, truncated, is at most one bin off for any int
+// nbins, so one comparison with each neighbouring boundary settles it.
+// Plain element-wise arithmetic, built also for 256-bit vectors and chosen
+// where the processor has them; the values are the same bits either way.
+__attribute__((target_clones("avx2", "default"))) void phasesAndBins(const double* jd, int n, double t0,
+                                                                     double period, int nbins, double width,
+                                                                     double* __restrict phase,
+                                                                     int* __restrict bin) {
+  const double last = nbins - 1;
+  for (int i = 0; i < n; ++i) {
+    const double p = foldedPhase(jd[i], t0, period);
+    double guess = p < 1.0 ? p * nbins : last;
+    guess = p >= 0.0 ? guess : 0.0;
+    double g = std::min(lightcurve_detail::truncated(guess), last);
+    g -= static_cast<double>((g > 0.0) & (p < g * width));
+    g += static_cast<double>((g < last) & (p >= (g + 1.0) * width));
+    phase[i] = p;
+    bin[i] = static_cast<int>(g) + 1;
+  }
+}
+
+// The mean phase, mean flux and weight 1 / err^2 (err = 1 / sqrt(W)) of
+// each bin from its sums; an empty bin gets values that are not used.
+__attribute__((target_clones("avx2", "default"))) void binMeans(const double* sumPhase, const double* sumFlux,
+                                                                const double* sumWeight, int n,
+                                                                double* __restrict meanPhase,
+                                                                double* __restrict meanFlux,
+                                                                double* __restrict weight) {
+  for (int b = 0; b < n; ++b) {
+    const double W = sumWeight[b];
+    const double err = 1.0 / std::sqrt(W);
+    weight[b] = 1.0 / (err * err);
+    meanPhase[b] = sumPhase[b] / W;
+    meanFlux[b] = sumFlux[b] / W;
+  }
+}
+
 // The work of one search, reused for every trial.
 class BoxSearch {
  public:
@@ -35,13 +77,12 @@ class BoxSearch {
         weightedFlux_[i] = inverseVariance_[i] * flux_[i];
       }
       binWidth_ = 1.0 / nbins_;
-      boundary_.resize(nbins_ + 1);
-      boundary_[0] = -std::numeric_limits<double>::infinity();
-      for (int b = 1; b < nbins_; ++b) boundary_[b] = b * binWidth_;
-      boundary_[nbins_] = std::numeric_limits<double>::infinity();
-      sums_.resize(nbins_ + 1);
+      for (std::vector<double>* v :
+           {&sumPhase_, &sumFlux_, &sumWeight_, &meanPhase_, &meanFlux_, &binWeight_})
+        v->resize(nbins_ + 1);
       curve_.resize(nbins_);
       phase_.resize(n_);
+      bin_.resize(n_);
     } else {
       points_.resize(n_);
       curve_.resize(n_);
@@ -82,53 +123,41 @@ class BoxSearch {
     }
   }
 
-  // The bin of a phase by the boundaries b * w of the phase walk: bin b
-  // holds boundary(b - 1) <= phase < boundary(b), the last bin everything
-  // beyond (boundary(0) = -inf, boundary(nbins) = +inf). The product with
-  // nbins is at most one bin off; the comparisons settle it.
-  int binOf__(double phase) const {
-    int g = 0;
-    if (phase >= 0.0) g = phase < 1.0 ? std::min(static_cast<int>(phase * nbins_), nbins_ - 1) : nbins_ - 1;
-    const double* boundary = boundary_.data();
-    while (phase < boundary[g]) --g;
-    while (phase >= boundary[g + 1]) ++g;
-    return g + 1;
-  }
-
   // Inverse-variance bins filled straight from the points, without sorting
   // them; empty bins dropped; phased weights from the bin errors.
   void binnedCurve__(double period, double t0) {
-    std::fill(sums_.begin(), sums_.end(), BinSums{});
-    double* ph = phase_.data();
-    const double* jd = jd_.data();
-    for (int i = 0; i < n_; ++i) ph[i] = foldedPhase(jd[i], t0, period);
+    std::fill(sumPhase_.begin(), sumPhase_.end(), 0.0);
+    std::fill(sumFlux_.begin(), sumFlux_.end(), 0.0);
+    std::fill(sumWeight_.begin(), sumWeight_.end(), 0.0);
+    phasesAndBins(jd_.data(), n_, t0, period, nbins_, binWidth_, phase_.data(), bin_.data());
     for (int i = 0; i < n_; ++i) {
-      BinSums& bin = sums_[binOf__(ph[i])];
-      bin.phase += inverseVariance_[i] * ph[i];
-      bin.flux += weightedFlux_[i];
-      bin.weight += inverseVariance_[i];
+      const int b = bin_[i];
+      sumPhase_[b] += inverseVariance_[i] * phase_[i];
+      sumFlux_[b] += weightedFlux_[i];
+      sumWeight_[b] += inverseVariance_[i];
     }
+    binMeans(sumPhase_.data(), sumFlux_.data(), sumWeight_.data(), nbins_ + 1, meanPhase_.data(),
+             meanFlux_.data(), binWeight_.data());
     int m = 0;
     double total = 0.0;
     for (int b = 1; b <= nbins_; ++b) {
-      const double W = sums_[b].weight;
-      if (W == 0.0) continue;
+      if (sumWeight_[b] == 0.0) continue;
       ++m;
-      const double err = 1.0 / std::sqrt(W);
-      const double v = 1.0 / (err * err);
-      curve_.ph[m] = sums_[b].phase / W;
-      curve_.cumW[m] = v;  // bin weight, normalised below
-      curve_.cumS[m] = sums_[b].flux / W;
-      total += v;
+      curve_.ph[m] = meanPhase_[b];
+      curve_.cumW[m] = binWeight_[b];  // bin weight, normalised below
+      curve_.cumS[m] = meanFlux_[b];
+      total += binWeight_[b];
     }
     curve_.M = m;
+    double* cumW = curve_.cumW.data();
+    double* cumS = curve_.cumS.data();
+    for (int k = 1; k <= m; ++k) cumW[k] /= total;
     double w = 0.0, s = 0.0;
     for (int k = 1; k <= m; ++k) {
-      const double weight = curve_.cumW[k] / total;
-      s += weight * curve_.cumS[k];
-      w += weight;
-      curve_.cumW[k] = w;
-      curve_.cumS[k] = s;
+      s += cumW[k] * cumS[k];
+      w += cumW[k];
+      cumW[k] = w;
+      cumS[k] = s;
     }
   }
 
@@ -136,12 +165,11 @@ class BoxSearch {
   int nbins_;
   double binWidth_ = 0.0;
   std::vector<double> jd_, flux_, weight_, inverseVariance_, weightedFlux_;
-  // Inverse-variance sums of one bin: of the phases, the fluxes and the weights.
-  struct BinSums {
-    double phase = 0.0, flux = 0.0, weight = 0.0;
-  };
-  std::vector<double> phase_, boundary_;
-  std::vector<BinSums> sums_;
+  std::vector<double> phase_;
+  std::vector<int> bin_;
+  // Inverse-variance sums of each bin (index 1..nbins): of the phases, the
+  // fluxes and the weights; and the bin's mean phase, mean flux and weight.
+  std::vector<double> sumPhase_, sumFlux_, sumWeight_, meanPhase_, meanFlux_, binWeight_;
   std::vector<Point> points_;
   SortedCurve curve_;
 };
