@@ -153,6 +153,12 @@ void FitsOut::resetMandatories(int newBitpix, int newNaxis, const int* lengths) 
 }
 
 int FitsOut::setGeometry(int newBitpix, int newNaxis, const int* lengths) {
+  FitsFileDescriptor guard(createNewFile__(newBitpix, newNaxis, lengths));
+  if (::fsync(guard.get()) != 0) failNewFile__("cannot sync file '" + filename + "' for writing");
+  return guard.release();
+}
+
+int FitsOut::createNewFile__(int newBitpix, int newNaxis, const int* lengths) {
   closeData();
   // A file begun before and not finished is given up for the new one.
   if (!newFile__.path.empty() && !newFileFailed__) dropNewFile__();
@@ -185,7 +191,6 @@ int FitsOut::setGeometry(int newBitpix, int newNaxis, const int* lengths) {
   if (dataLength > 0 &&
       (::ftruncate(guard.get(), size) != 0 || ::posix_fallocate(guard.get(), dataOffset, padded) != 0))
     failNewFile__("cannot (re)set file size for file '" + filename + "'");
-  if (::fsync(guard.get()) != 0) failNewFile__("cannot sync file '" + filename + "' for writing");
   return guard.release();
 }
 

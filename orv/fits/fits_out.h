@@ -77,15 +77,18 @@ class FitsOut : public FitsHeader, public FitsIO {
   template <class T, int N>
   friend FitsOut& operator<<(FitsOut& out, const MArray<T, N>& a);
 
+  // setGeometry without its sync: the header and the size reach the disk with the data.
+  int createNewFile__(int bitpix, int naxis, const int* naxisArray);
   // openData, but the descriptor of the new file is returned open (-1 when nothing was
   // mapped) for the caller to close.
   int mapNewImage__(int bitpix, int naxis, const int* naxisArray);
   // openData and writeDataArray in one pass over the new file, which is not mapped: the data
   // are converted chunk by chunk into a buffer and written, and the write-back of each chunk
   // is started at once, so that the disk works while the next chunk is converted; the data
-  // are synced at the end, and closeData gives the file its name. Stores into a shared
-  // mapping cost a page fault per page, and the write-back of mapped pages write-protects
-  // each of them again with a TLB flush: several times the cost of the writes.
+  // are synced at the end, with the header and the size, and closeData gives the file its
+  // name. Stores into a shared mapping cost a page fault per page, and the write-back of
+  // mapped pages write-protects each of them again with a TLB flush: several times the cost
+  // of the writes.
   template <class Iter>
   void writeNewImage__(Iter& it, int bitpix, int naxis, const int* naxisArray);
   // Writes bytes at offset of the new file open as fd, or fails the file.
@@ -137,9 +140,10 @@ void FitsOut::writeDataArray(Iter& it) {
 
 template <class Iter>
 void FitsOut::writeNewImage__(Iter& it, int newBitpix, int newNaxis, const int* lengths) {
-  FitsFileDescriptor fd(setGeometry(newBitpix, newNaxis, lengths));
+  FitsFileDescriptor fd(createNewFile__(newBitpix, newNaxis, lengths));
   wholeImage__ = true;
   if (dataLength == 0) {
+    syncNewData__(fd.get());
     finishNewFile__();  // nothing to fill: the header is the whole file
     return;
   }

@@ -108,26 +108,39 @@ TEST(FitsOutFailures, FileSizeLimitAndDeviceWithoutSpace) {
   EXPECT_EQ(writeImage("/dev/full", 10, 10), "FitsException: cannot write to open file '/dev/full'");
 }
 
+// The message of setting the geometry of a float image of nx x ny in file, to be filled
+// piece by piece, or "" when that succeeds.
+std::string setGeometry(const std::string& file, int nx, int ny) {
+  return test_support::messageOf<orv::FitsException>([&] {
+    orv::FitsOut out(file);
+    const int lengths[2] = {nx, ny};
+    ::close(out.setGeometry(-32, 2, lengths));
+  });
+}
+
 TEST(FitsOutFailures, FailedWriteBack) {
-  // Syncing the reserved file when the geometry is set, and writing back the mapping when the
-  // written file is closed: either failure is reported, and the file is no longer mapped.
+  // Syncing the reserved file when the geometry is set for filling it piece by piece, and
+  // syncing a whole image once written: either failure is reported, and the file is no longer
+  // mapped.
   const std::string dir = test_support::programScratchDir("orv_fits");
   struct Case {
     bool* failing;
     const char* file;
+    std::string (*write)(const std::string&, int, int);
   };
-  for (const Case& c : {Case{&failFsync, "/geometry.fits"}, Case{&failFdatasync, "/closed.fits"}}) {
+  for (const Case& c :
+       {Case{&failFsync, "/geometry.fits", setGeometry}, Case{&failFdatasync, "/closed.fits", writeImage}}) {
     const std::string file = dir + c.file;
     SCOPED_TRACE(file);
     *c.failing = true;
-    const std::string message = writeImage(file, 10, 10);
+    const std::string message = c.write(file, 10, 10);
     *c.failing = false;
     EXPECT_EQ(message, "FitsException: cannot sync file '" + file + "' for writing");
     std::string maps;
     test_support::runCommand("grep -c '" + file + "' /proc/" + std::to_string(getpid()) + "/maps 2>&1",
                              &maps);
     EXPECT_EQ(maps, "0\n");
-    EXPECT_EQ(writeImage(file, 10, 10), "");  // the next write succeeds
+    EXPECT_EQ(c.write(file, 10, 10), "");  // the next write succeeds
   }
 }
 
