@@ -19,6 +19,9 @@ const dia_taps::RowFunction<double> addRow = dia_taps::bestRowFunction<double, t
 // A split is accepted when it rebuilds the kernel over the footprint to this fraction of the
 // kernel's largest magnitude.
 constexpr double kSplitTolerance = 1e-12;
+// Factor values at most this fraction of the factor's largest magnitude are left out: the
+// narrow Gaussians vanish far inside the box, and their passes need only the taps that count.
+constexpr double kFactorNeglect = 1e-14;
 // Corner taps are left out, smallest first, while their magnitudes sum to at most this
 // fraction of the kernel's summed magnitude over the footprint.
 constexpr double kCornerNeglect = 1e-9;
@@ -122,6 +125,10 @@ BasisCorrelator::BasisCorrelator(const diffima& engine, const orv::MArray<float,
 BasisCorrelator::~BasisCorrelator() = default;
 
 int BasisCorrelator::factorIndex__(std::vector<double> values) {
+  double largest = 0.0;
+  for (double v : values) largest = std::max(largest, std::fabs(v));
+  for (double& v : values)
+    if (std::fabs(v) <= kFactorNeglect * largest) v = 0.0;
   for (std::size_t k = 0; k < factors_.size(); ++k)
     if (factors_[k] == values) return static_cast<int>(k);
   factors_.push_back(std::move(values));

@@ -6,8 +6,9 @@
 // is a sum of such terms as well. A term's correlation is a row pass with u followed by a
 // column pass with v, and row passes are shared by every term with the same u. The box
 // corners outside the footprint must not count: their taps are subtracted again, those whose
-// weight could matter at all. A basis function that does not split this way, or an image
-// with a value that is not finite, goes through convolve2d_circ.
+// weight could matter at all. Factor values negligible against the factor's largest (the far
+// taps of the narrow Gaussians) are left out of the passes. A basis function that does not split this way, or
+// an image with a value that is not finite, goes through convolve2d_circ.
 //
 // The passes sum in double, so a result differs from convolve2d_circ (which sums in float,
 // tap by tap) by rounding only.
