@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace lightcurve_detail {
 
@@ -50,7 +51,7 @@ void SortedCurve::resize(int n) {
   const int blocks = n / kScanBlock + 1;
   blockLow.assign(blocks, 0.0);
   blockHigh.assign(blocks, 0.0);
-  openBlocks.assign(2 * blocks, 0);
+  openBlocks.assign(4 * blocks, 0);
 }
 
 void scanBoxes(SortedCurve& c, double qmin, double qmax, TrialBox& best) {
@@ -123,40 +124,62 @@ void scanBoxes(SortedCurve& c, double qmin, double qmax, TrialBox& best) {
   // one block of ends at once: the start's prefix sums then range over the
   // entries before the starts. A block found hopeless stays so for the
   // rest of the start block, since the best only grows.
-  int* open[2] = {c.openBlocks.data(), c.openBlocks.data() + c.openBlocks.size() / 2};
-  double s0Low = 0.0, s0High = 0.0, w0Low = 0.0, w0High = 0.0;
+  const int blocks = static_cast<int>(c.blockLow.size());
+  int* openForBoxes = c.openBlocks.data();
+  int* openForComplements = openForBoxes + blocks;
+  int* openBlock = openForComplements + blocks;
+  int* openKinds = openBlock + blocks;
+  double s0Low = 0.0, s0High = 0.0, w0Low = 0.0, w0High = 0.0, leastBoxWeight = 0.0;
   auto blockHopeless = [&](int block, bool complement) {
     const double reach = complement ? blockHigh[block] - s0Low : s0High - blockLow[block];
     if (reach <= 0) return true;
     const int first = block * kScanBlock + 1, last = std::min(M, first + kScanBlock - 1);
-    const double rLow = cumW[first] - w0High, rHigh = cumW[last] - w0Low;
-    if (!(rLow > 0 && rHigh < 1)) return false;
+    // A box (not a complement) also holds at least the weight of the
+    // narrowest box of its start.
+    const double rLow = complement ? cumW[first] - w0High : std::max(cumW[first] - w0High, leastBoxWeight);
+    const double rHigh = cumW[last] - w0Low;
+    if (!(rLow > 0 && rHigh < 1 && rLow <= rHigh)) return false;
     const double spread = std::min(rLow * (1 - rLow), rHigh * (1 - rHigh));
     return reach * reach <= bestSquare * spread * (1 - kBoundSlack);
   };
-  // The blocks of the end indices lo..hi-1 that are not hopeless, ascending, and their number.
-  auto collectOpen = [&](int lo, int hi, bool complement) {
+  // The blocks of the end indices lo..hi-1 that are not hopeless for the
+  // kind of box, ascending, into list; their number.
+  auto collectOpen = [&](int lo, int hi, bool complement, int* list) {
     int n = 0;
     for (int block = (lo - 1) >> kBlockShift; lo < hi && block * kScanBlock + 1 < hi; ++block)
-      if (!blockHopeless(block, complement)) open[complement][n++] = block;
+      if (!blockHopeless(block, complement)) list[n++] = block;
     return n;
   };
 
-  // The end indices lo..hi-1 in ascending order, within the open blocks.
-  int openCount[2] = {0, 0};
-  auto tryRange = [&](int i1, int lo, int hi, bool complement) {
-    for (int k = 0; k < openCount[complement]; ++k) {
-      const int first = open[complement][k] * kScanBlock + 1;
-      if (first >= hi) break;
-      const int from = std::max(lo, first), end = std::min(hi, first + kScanBlock);
-      if (from < end && !hopeless(i1, from, end, complement))
-        for (int i2 = from; i2 < end; ++i2) tryBox(i1, i2, complement);
+  // Every end index i2 >= i1 of the open blocks, ascending: a box when
+  // qmin <= q <= qmax, else a complement when qmin <= 1 - q <= qmax, each
+  // tried unless its block is closed to its kind.
+  int openCount = 0, startFirst = 1, boxFrom = 1;
+  int boxStart[kScanBlock];
+  auto tryOpenBlocks = [&](int i1) {
+    const double start = ph[i1];
+    for (int k = 0; k < openCount; ++k) {
+      const int from = std::max(i1, openBlock[k] * kScanBlock + 1);
+      const int end = std::min(M + 1, (openBlock[k] + 1) * kScanBlock + 1);
+      if (from >= end) continue;
+      const int boxFrom = std::max(from, boxStart[i1 - startFirst]);
+      const bool boxes = (openKinds[k] & 1) && boxFrom < end && !hopeless(i1, boxFrom, end, false);
+      const bool complements = (openKinds[k] & 2) && !hopeless(i1, from, end, true);
+      if (!boxes && !complements) continue;
+      for (int i2 = from; i2 < end; ++i2) {
+        const double q = ph[i2] - start;
+        if (qmin <= q && q <= qmax) {
+          if (boxes) tryBox(i1, i2, false);
+        } else if (qmin <= 1 - q && 1 - q <= qmax) {
+          if (complements) tryBox(i1, i2, true);
+        }
+      }
     }
   };
 
-  // The windows of every start, and those of the first and the last start
-  // of a block, which hold the windows of all starts between.
-  EndWindows each, blockFirst, blockLast;
+  // The windows of the first and the last start of a block hold the
+  // windows of all starts between.
+  EndWindows blockFirst, blockLast;
   for (int startBlock = 0; startBlock * kScanBlock < M; ++startBlock) {
     const int first = startBlock * kScanBlock + 1, last = std::min(M, first + kScanBlock - 1);
     s0Low = s0High = cumS[first - 1];
@@ -166,19 +189,32 @@ void scanBoxes(SortedCurve& c, double qmin, double qmax, TrialBox& best) {
     }
     w0Low = cumW[first - 1];
     w0High = cumW[last - 1];
+    // The first end of a box (qmin <= q) from each start, and the least weight of such a box.
+    startFirst = first;
+    leastBoxWeight = std::numeric_limits<double>::infinity();
+    for (int i1 = first; i1 <= last; ++i1) {
+      boxFrom = std::max(boxFrom, i1);
+      while (boxFrom <= M && !(ph[boxFrom] - ph[i1] >= qmin)) ++boxFrom;
+      boxStart[i1 - first] = boxFrom;
+      if (boxFrom <= M) leastBoxWeight = std::min(leastBoxWeight, cumW[boxFrom] - cumW[i1 - 1]);
+    }
     blockFirst.moveTo(ph, M, first, qmin, qmax);
     blockLast.moveTo(ph, M, last, qmin, qmax);
-    openCount[0] = collectOpen(blockFirst.aLo, blockLast.aHi, false);
-    openCount[1] = collectOpen(blockFirst.bLo, blockLast.bHi, true);
-    if (openCount[0] + openCount[1] == 0) continue;
-    for (int i1 = first; i1 <= last; ++i1) {
-      each.moveTo(ph, M, i1, qmin, qmax);
-      int boxLo = each.aLo, boxHi = each.aHi;
-      if (boxHi <= boxLo) boxLo = boxHi = each.bLo;  // no box width in range
-      tryRange(i1, each.bLo, std::min(each.bHi, boxLo), true);
-      tryRange(i1, boxLo, boxHi, false);
-      tryRange(i1, std::max(each.bLo, boxHi), each.bHi, true);
+    const int boxCount = collectOpen(blockFirst.aLo, blockLast.aHi, false, openForBoxes);
+    const int complementCount = collectOpen(blockFirst.bLo, blockLast.bHi, true, openForComplements);
+    if (boxCount + complementCount == 0) continue;
+    // One ascending list of the blocks open to either kind (bit 1: boxes, bit 2: complements).
+    openCount = 0;
+    for (int b = 0, k = 0; b < boxCount || k < complementCount;) {
+      const int next =
+          std::min(b < boxCount ? openForBoxes[b] : M, k < complementCount ? openForComplements[k] : M);
+      int kinds = 0;
+      if (b < boxCount && openForBoxes[b] == next) kinds |= 1, ++b;
+      if (k < complementCount && openForComplements[k] == next) kinds |= 2, ++k;
+      openBlock[openCount] = next;
+      openKinds[openCount++] = kinds;
     }
+    for (int i1 = first; i1 <= last; ++i1) tryOpenBlocks(i1);
   }
 }
 

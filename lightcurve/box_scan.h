@@ -29,7 +29,8 @@ struct SortedCurve {
   // scanBoxes fills them.
   std::vector<double> blockLow, blockHigh;
   // Work of scanBoxes: the blocks of ends that some box from the current
-  // block of starts may reach, for transits (first half) and complements.
+  // block of starts may reach, for transits, for complements, and for either
+  // with the kinds they are open to.
   std::vector<int> openBlocks;
   int M = 0;
 
