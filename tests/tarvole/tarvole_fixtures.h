@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -31,6 +32,14 @@ namespace tarvole_test {
 using Image = orv::MArray<float, 2>;
 
 inline bool exists(const std::string& name) { return std::filesystem::exists(name); }
+
+// Every regular file directly in dir with its contents, to check after a run that none changed.
+inline std::vector<std::pair<std::string, std::string>> file_contents(const std::string& dir) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    if (entry.is_regular_file()) files.emplace_back(entry.path(), test_support::readText(entry.path()));
+  return files;
+}
 
 // The 80-character cards of a file's primary header, up to and including END.
 inline std::vector<std::string> header_cards(const std::string& name) {
@@ -123,6 +132,23 @@ inline ImagePair galaxy_pair(int nx, int ny, int cx, int cy, double scale, long 
       p.I(x, y) = static_cast<float>(r / 0.8 + 50.0 + 0.01 * dx - 0.005 * dy + 2.0 * rangau(seed));
     }
   return p;
+}
+
+// The small pair of the program-case tables: galaxy_pair of nx × ny (40 × 30 by default, centre
+// 20, 15) written as ref and img in dir, and run options that fit its sampling grid inside it.
+inline const std::string small_pair_fit = "-g 20,15 -r 3:38,3:28 -a 4 -i 5 ";
+inline void write_small_pair(const test_support::ScratchDir& dir, const std::string& ref,
+                             const std::string& img, int nx = 40, int ny = 30) {
+  const auto pair = galaxy_pair(nx, ny, 20, 15, 5.0, -3);
+  orv::writeFitsImage(dir / ref, pair.R);
+  orv::writeFitsImage(dir / img, pair.I);
+}
+
+// A case description as a test name: every character but letters and digits becomes '_'.
+inline std::string case_name(std::string what) {
+  for (char& c : what)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return what;
 }
 
 // A reference without noise: sky 200, a disc galaxy with a bulge at (cx, cy) and stars of

@@ -15,6 +15,7 @@
 
 namespace {
 
+using tarvole_test::write_small_pair;
 using test_support::ScratchDir;
 
 struct FailureCase {
@@ -27,18 +28,12 @@ struct FailureCase {
   std::vector<const char*> not_written;  // files that must not exist
 };
 
-void write_pair(const ScratchDir& dir, const std::string& ref, const std::string& img) {
-  const auto pair = tarvole_test::galaxy_pair(40, 30, 20, 15, 5.0, -3);
-  orv::writeFitsImage(dir / ref, pair.R);
-  orv::writeFitsImage(dir / img, pair.I);
-}
-
-void pair(const ScratchDir& dir) { write_pair(dir, "ref.fits", "img.fits"); }
+void pair(const ScratchDir& dir) { write_small_pair(dir, "ref.fits", "img.fits"); }
 
 // The pair and a flat image, whose box means are all equal: the image column of the normal
 // system is then proportional to the sky column.
 void pair_and_flat(const ScratchDir& dir) {
-  write_pair(dir, "ref.fits", "img.fits");
+  write_small_pair(dir, "ref.fits", "img.fits");
   tarvole_test::Image flat(40, 30);
   flat = 91.7f;
   orv::writeFitsImage(dir / "flat.fits", flat);
@@ -52,9 +47,7 @@ TEST_P(FailedFit, SaysSoAndWritesNothing) {
   const FailureCase& c = GetParam();
   ScratchDir dir;
   c.setup(dir);
-  std::vector<std::pair<std::string, std::string>> inputs;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.path))
-    inputs.emplace_back(entry.path(), test_support::readText(entry.path()));
+  const auto inputs = tarvole_test::file_contents(dir.path);
 
   const auto run = test_support::runProgram(dir.path, TARVOLE_EXE, c.arguments);
   EXPECT_EQ(run.status, c.status) << run.err;
@@ -68,7 +61,7 @@ TEST_P(FailedFit, SaysSoAndWritesNothing) {
 }
 
 // Options that fit the small test images.
-const std::string fit = "-g 20,15 -r 3:38,3:28 -a 4 -i 5 ";
+const std::string fit = tarvole_test::small_pair_fit;
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, FailedFit,
@@ -86,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {"bimg.fits"}, {"bflat.fits"}},
         FailureCase{"a singular fit with error images writes neither output", [](const ScratchDir& d) {
                       pair_and_flat(d);
-                      write_pair(d, "e.ref.fits", "e.flat.fits");
+                      write_small_pair(d, "e.ref.fits", "e.flat.fits");
                     },
                     "-e " + fit + "ref.fits flat.fits", 1, "flat.fits: singular fit", {},
                     {"bflat.fits", "e.bflat.fits"}},
@@ -108,6 +101,6 @@ INSTANTIATE_TEST_SUITE_P(
                     fit + "--write_config_file nodir/run.cfg ref.fits img.fits", 1, "nodir", {}, {"bimg.fits"}},
         FailureCase{"a good run says nothing on the error stream", pair, fit + "ref.fits img.fits", 0, "",
                     {"bimg.fits"}, {}}),
-    [](const testing::TestParamInfo<FailureCase>& info) { return "case" + std::to_string(info.index); });
+    [](const testing::TestParamInfo<FailureCase>& info) { return tarvole_test::case_name(info.param.what); });
 
 }  // namespace

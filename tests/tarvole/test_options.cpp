@@ -2,7 +2,9 @@
 // usage and the statuses of option handling, by running the program.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -37,64 +39,75 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
-TEST(TarvoleOptions, PassesListingAndStatuses) {
-  struct Case {
-    const char* what;
-    const char* config;     // content of in.cfg, or null
-    const char* arguments;  // after the program name
-    int status;
-    std::map<std::string, std::string> values;  // listing values that must show
-    const char* err;                            // text the error stream must hold
-    const char* out;                            // text standard output must hold
-  };
-  const Case cases[] = {
-      {"short letter a sets radius, --radius binradius", nullptr, "-a 50 --radius 12", 255,
-       {{"radius", "12"}}, "please use fits files", nullptr},
-      {"a configuration line radius sets binradius", "radius = 7\n", "--read_config_file in.cfg", 255,
-       {{"radius", "7"}, {"read_config_file", "in.cfg"}}, nullptr, "reading config file: in.cfg\n\n"},
-      {"a flag set in the file toggles off on the command line", "diffima = true\n",
-       "--read_config_file in.cfg -d", 255, {{"diffima", "FALSE"}}, nullptr, nullptr},
-      {"region stored in ascending order, galcenter", nullptr, "-r 300:20,5:1 -g 10,20", 255,
-       {{"region", "20:300,1:5"}, {"galcenter", "10,20"}}, nullptr, nullptr},
-      {"unknown option: message, usage, status 1", nullptr, "--bogus 3 ref.fits", 1, {},
-       "Caught exception : ", "intervall"},
-      {"intervall below 1", nullptr, "-i 0 ref.fits", 1, {}, "intervall", nullptr},
-      {"--radius below 1", nullptr, "--radius 0 ref.fits", 1, {}, "radius", nullptr},
-      {"-a 0", nullptr, "-a 0 ref.fits", 1, {}, "-a (box radius) must be at least 1, not 0", nullptr},
-      {"-a negative", nullptr, "-a -4 ref.fits", 1, {}, "-a (box radius) must be at least 1, not -4", nullptr},
-      {"-a beyond any image", nullptr, "-a 2000000 ref.fits", 1, {}, "-a (box radius) must be at most 1000000",
-       nullptr},
-      {"--radius beyond any image", nullptr, "--radius 1000001 ref.fits", 1, {}, "radius must be at most", nullptr},
-      {"galcenter far outside", nullptr, "-g 2000000000,5 ref.fits", 1, {},
-       "galcenter must be at most 1000000, not 2000000000", nullptr},
-      {"galcenter far outside below", nullptr, "-g 5,-1000001 ref.fits", 1, {},
-       "galcenter must be at least -1000000", nullptr},
-      {"galcenter outside the image is allowed", nullptr, "-g -50,3000", 255, {{"galcenter", "-50,3000"}},
-       "please use fits files", nullptr},
-      {"unreadable configuration file: a warning naming it", nullptr, "--read_config_file missing.cfg", 255,
-       {}, "missing.cfg", nullptr},
-      {"--read_config_file without a value", nullptr, "-v 1 --read_config_file", 1, {},
-       "Caught exception : ", nullptr},
-      {"a configuration file cannot ask for another one or a written one", "write_config_file = w.cfg\n",
-       "--read_config_file in.cfg", 255, {{"write_config_file", ""}}, nullptr, nullptr},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    ScratchDir dir;
-    if (c.config) std::ofstream(dir / "in.cfg") << c.config;
-    const RunResult run = tarvole_test::run_tarvole(dir.path, c.arguments);
-    EXPECT_EQ(run.status, c.status) << run.err;
-    const auto values = listing(run.out);
-    for (const auto& [name, value] : c.values) EXPECT_EQ(values.count(name) ? values.at(name) : "<none>", value) << name;
-    if (c.err) {
-      EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
-    }
-    if (c.out) {
-      EXPECT_NE(run.out.find(c.out), std::string::npos) << run.out;
-    }
-    EXPECT_FALSE(tarvole_test::exists(dir / "w.cfg"));
+struct OptionCase {
+  const char* what;
+  const char* config;     // content of in.cfg, or null
+  const char* arguments;  // after the program name
+  int status;
+  std::map<std::string, std::string> values;  // listing values that must show
+  const char* err;                            // text the error stream must hold
+  const char* out;                            // text standard output must hold
+};
+
+std::ostream& operator<<(std::ostream& os, const OptionCase& c) { return os << c.what; }
+
+const OptionCase option_cases[] = {
+    {"short letter a sets radius, --radius binradius", nullptr, "-a 50 --radius 12", 255,
+     {{"radius", "12"}}, "please use fits files", nullptr},
+    {"a configuration line radius sets binradius", "radius = 7\n", "--read_config_file in.cfg", 255,
+     {{"radius", "7"}, {"read_config_file", "in.cfg"}}, nullptr, "reading config file: in.cfg\n\n"},
+    {"a flag set in the file toggles off on the command line", "diffima = true\n",
+     "--read_config_file in.cfg -d", 255, {{"diffima", "FALSE"}}, nullptr, nullptr},
+    {"region stored in ascending order, galcenter", nullptr, "-r 300:20,5:1 -g 10,20", 255,
+     {{"region", "20:300,1:5"}, {"galcenter", "10,20"}}, nullptr, nullptr},
+    {"unknown option: message, usage, status 1", nullptr, "--bogus 3 ref.fits", 1, {},
+     "Caught exception : ", "intervall"},
+    {"intervall below 1", nullptr, "-i 0 ref.fits", 1, {}, "intervall", nullptr},
+    {"--radius below 1", nullptr, "--radius 0 ref.fits", 1, {}, "radius", nullptr},
+    {"-a 0", nullptr, "-a 0 ref.fits", 1, {}, "-a (box radius) must be at least 1, not 0", nullptr},
+    {"-a negative", nullptr, "-a -4 ref.fits", 1, {}, "-a (box radius) must be at least 1, not -4", nullptr},
+    {"-a beyond any image", nullptr, "-a 2000000 ref.fits", 1, {}, "-a (box radius) must be at most 1000000",
+     nullptr},
+    {"--radius beyond any image", nullptr, "--radius 1000001 ref.fits", 1, {}, "radius must be at most", nullptr},
+    {"galcenter far outside", nullptr, "-g 2000000000,5 ref.fits", 1, {},
+     "galcenter must be at most 1000000, not 2000000000", nullptr},
+    {"galcenter far outside below", nullptr, "-g 5,-1000001 ref.fits", 1, {},
+     "galcenter must be at least -1000000", nullptr},
+    {"galcenter outside the image is allowed", nullptr, "-g -50,3000", 255, {{"galcenter", "-50,3000"}},
+     "please use fits files", nullptr},
+    {"unreadable configuration file: a warning naming it", nullptr, "--read_config_file missing.cfg", 255,
+     {}, "missing.cfg", nullptr},
+    {"--read_config_file without a value", nullptr, "-v 1 --read_config_file", 1, {},
+     "Caught exception : ", nullptr},
+    {"a configuration file cannot ask for another one or a written one", "write_config_file = w.cfg\n",
+     "--read_config_file in.cfg", 255, {{"write_config_file", ""}}, nullptr, nullptr},
+};
+
+class TarvoleOptionCases : public testing::TestWithParam<OptionCase> {};
+
+// One run in a fresh directory: its status, the listing values, its messages, and no
+// configuration file written that no case asks for.
+TEST_P(TarvoleOptionCases, PassesListingAndStatuses) {
+  const OptionCase& c = GetParam();
+  ScratchDir dir;
+  if (c.config) std::ofstream(dir / "in.cfg") << c.config;
+  const RunResult run = tarvole_test::run_tarvole(dir.path, c.arguments);
+  EXPECT_EQ(run.status, c.status) << run.err;
+  const auto values = listing(run.out);
+  for (const auto& [name, value] : c.values) EXPECT_EQ(values.count(name) ? values.at(name) : "<none>", value) << name;
+  if (c.err) {
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
   }
+  if (c.out) {
+    EXPECT_NE(run.out.find(c.out), std::string::npos) << run.out;
+  }
+  EXPECT_FALSE(tarvole_test::exists(dir / "w.cfg"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, TarvoleOptionCases, testing::ValuesIn(option_cases),
+                         [](const testing::TestParamInfo<OptionCase>& info) {
+                           return tarvole_test::case_name(info.param.what);
+                         });
 
 // No argument: the echo, 26 listing lines in byte order of the names, the usage on the error
 // stream and status 255.

@@ -3,6 +3,7 @@
 // and runs whose fit or output fails.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -28,35 +29,40 @@ std::set<std::string> files_in(const std::string& dir) {
   return names;
 }
 
-TEST(ResultFiles, FilesOfEachVerbosity) {
-  struct Case {
-    std::string options;
-    std::set<std::string> written;  // besides the inputs
-  };
-  const Case cases[] = {
-      {"-v 0", {"bimg.fits"}},
-      {"-v 0 -e", {"bimg.fits", "e.bimg.fits"}},
-      {"-v 1", {"bimg.fits", "sky-bimg.fits"}},
-      {"-v 2", {"bimg.fits", "sky-bimg.fits", "abs-bimg.fits", "skybinned-bimg.fits"}},
-      {"-v 3",
-       {"bimg.fits", "sky-bimg.fits", "abs-bimg.fits", "skybinned-bimg.fits", "diff-bimg.fits", "ref_new.fits",
-        "e.ref_new.fits", "ima_new-bimg.fits", "e.ima_new-bimg.fits"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.options);
-    ScratchDir dir;
-    write_pair(dir);
-    std::filesystem::copy_file(dir / "ref.fits", dir / "e.ref.fits");
-    std::filesystem::copy_file(dir / "img.fits", dir / "e.img.fits");
-    const auto inputs = files_in(dir.path);
-    const auto run = tarvole_test::run_tarvole(dir.path, c.options + " " + fit + "ref.fits img.fits");
-    ASSERT_EQ(run.status, 0) << run.err;
-    std::set<std::string> written;
-    for (const std::string& name : files_in(dir.path))
-      if (!inputs.count(name)) written.insert(name);
-    EXPECT_EQ(written, c.written);
-  }
+struct VerbosityCase {
+  std::string options;
+  std::set<std::string> written;  // besides the inputs
+};
+
+std::ostream& operator<<(std::ostream& os, const VerbosityCase& c) { return os << c.options; }
+
+class FilesOfEachVerbosity : public testing::TestWithParam<VerbosityCase> {};
+
+TEST_P(FilesOfEachVerbosity, WritesTheseBesidesTheInputs) {
+  const VerbosityCase& c = GetParam();
+  ScratchDir dir;
+  write_pair(dir);
+  std::filesystem::copy_file(dir / "ref.fits", dir / "e.ref.fits");
+  std::filesystem::copy_file(dir / "img.fits", dir / "e.img.fits");
+  const auto inputs = files_in(dir.path);
+  const auto run = tarvole_test::run_tarvole(dir.path, c.options + " " + fit + "ref.fits img.fits");
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::set<std::string> written;
+  for (const std::string& name : files_in(dir.path))
+    if (!inputs.count(name)) written.insert(name);
+  EXPECT_EQ(written, c.written);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    ResultFiles, FilesOfEachVerbosity,
+    testing::Values(VerbosityCase{"-v 0", {"bimg.fits"}}, VerbosityCase{"-v 0 -e", {"bimg.fits", "e.bimg.fits"}},
+                    VerbosityCase{"-v 1", {"bimg.fits", "sky-bimg.fits"}},
+                    VerbosityCase{"-v 2", {"bimg.fits", "sky-bimg.fits", "abs-bimg.fits", "skybinned-bimg.fits"}},
+                    VerbosityCase{"-v 3",
+                                  {"bimg.fits", "sky-bimg.fits", "abs-bimg.fits", "skybinned-bimg.fits",
+                                   "diff-bimg.fits", "ref_new.fits", "e.ref_new.fits", "ima_new-bimg.fits",
+                                   "e.ima_new-bimg.fits"}}),
+    [](const testing::TestParamInfo<VerbosityCase>& info) { return tarvole_test::case_name(info.param.options); });
 
 // Binned images leave out the last partial blocks; on a plane sky the binned sky is the plane's
 // block means minus its centre value, and a block without data holds 0.
@@ -151,49 +157,56 @@ for name in sorted(glob.glob("*bimg*.fits") + glob.glob("*ref_new.fits")):
   EXPECT_TRUE(tarvole_test::fixed_with_decimals(error, 5)) << error;
 }
 
-TEST(ResultFiles, Failures) {
-  struct Case {
-    const char* what;
-    void (*setup)(const ScratchDir& dir);
-    const char* err;
-    const char* written;  // a file that must be written and pass fitsverify, or null (then no bimg.fits)
-  };
-  const Case cases[] = {
-      {"flat images: every box without scatter",
-       [](const ScratchDir& d) {
-         Image flat(64, 56);
-         flat = 100.0f;
-         orv::writeFitsImage(d / "ref.fits", flat);
-         orv::writeFitsImage(d / "img.fits", flat);
-       },
-       "img.fits: fewer sampling points with a weight (0) than fitted coefficients (4), no output written\n",
-       nullptr},
-      {"output name taken by a directory",
-       [](const ScratchDir& d) {
-         write_pair(d);
-         std::filesystem::create_directory(d / "bimg.fits");
-       },
-       "cannot write 'bimg.fits': it is a directory", nullptr},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    ScratchDir dir;
-    c.setup(dir);
-    const auto run = tarvole_test::run_tarvole(dir.path, fit + "ref.fits img.fits");
-    EXPECT_EQ(run.status, 1);
-    if (c.err) {
-      EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
-    }
-    if (c.written) {
-      std::string report;
-      test_support::fitsverifyReport(dir / c.written, &report);
-      EXPECT_NE(report.find("found 0 warning(s) and 0 error(s)"), std::string::npos) << report;
-      for (const std::string& card : tarvole_test::header_cards(dir / c.written))
-        EXPECT_EQ(card.find("nan"), std::string::npos) << card;
-    } else {
-      EXPECT_FALSE(std::filesystem::is_regular_file(dir / "bimg.fits"));
-    }
+struct FailureCase {
+  const char* what;
+  void (*setup)(const ScratchDir& dir);
+  const char* err;
+  const char* written;  // a file that must be written and pass fitsverify, or null (then no bimg.fits)
+};
+
+std::ostream& operator<<(std::ostream& os, const FailureCase& c) { return os << c.what; }
+
+class ResultFailures : public testing::TestWithParam<FailureCase> {};
+
+TEST_P(ResultFailures, EndWithStatusOne) {
+  const FailureCase& c = GetParam();
+  ScratchDir dir;
+  c.setup(dir);
+  const auto run = tarvole_test::run_tarvole(dir.path, fit + "ref.fits img.fits");
+  EXPECT_EQ(run.status, 1);
+  if (c.err) {
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+  }
+  if (c.written) {
+    std::string report;
+    test_support::fitsverifyReport(dir / c.written, &report);
+    EXPECT_NE(report.find("found 0 warning(s) and 0 error(s)"), std::string::npos) << report;
+    for (const std::string& card : tarvole_test::header_cards(dir / c.written))
+      EXPECT_EQ(card.find("nan"), std::string::npos) << card;
+  } else {
+    EXPECT_FALSE(std::filesystem::is_regular_file(dir / "bimg.fits"));
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    ResultFiles, ResultFailures,
+    testing::Values(
+        FailureCase{"flat images: every box without scatter",
+                    [](const ScratchDir& d) {
+                      Image flat(64, 56);
+                      flat = 100.0f;
+                      orv::writeFitsImage(d / "ref.fits", flat);
+                      orv::writeFitsImage(d / "img.fits", flat);
+                    },
+                    "img.fits: fewer sampling points with a weight (0) than fitted coefficients (4), no output "
+                    "written\n",
+                    nullptr},
+        FailureCase{"output name taken by a directory",
+                    [](const ScratchDir& d) {
+                      write_pair(d);
+                      std::filesystem::create_directory(d / "bimg.fits");
+                    },
+                    "cannot write 'bimg.fits': it is a directory", nullptr}),
+    [](const testing::TestParamInfo<FailureCase>& info) { return tarvole_test::case_name(info.param.what); });
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,136 +12,140 @@
 
 namespace {
 
-using tarvole_test::Image;
+using tarvole_test::small_pair_fit;
+using tarvole_test::write_small_pair;
 using test_support::ScratchDir;
 
-// Options that fit the small test images.
-const std::string fit = "-g 20,15 -r 3:38,3:28 -a 4 -i 5 ";
+struct StatusCase {
+  const char* what;
+  void (*setup)(const ScratchDir& dir);
+  std::string arguments;
+  int status;
+  const char* out;                       // text standard output holds
+  const char* err;                       // text the error stream holds
+  std::vector<const char*> written;      // files that must exist afterwards
+  std::vector<const char*> not_written;  // files that must not
+};
 
-void write_pair(const ScratchDir& dir, const std::string& ref, const std::string& img, int nx = 40, int ny = 30) {
-  const auto pair = tarvole_test::galaxy_pair(nx, ny, 20, 15, 5.0, -3);
-  orv::writeFitsImage(dir / ref, pair.R);
-  orv::writeFitsImage(dir / img, pair.I);
+std::ostream& operator<<(std::ostream& os, const StatusCase& c) { return os << c.what; }
+
+void pair(const ScratchDir& d) { write_small_pair(d, "ref.fits", "img.fits"); }
+
+void pair_with_errors(const ScratchDir& d) {
+  write_small_pair(d, "ref.fits", "img.fits");
+  write_small_pair(d, "e.ref.fits", "e.img.fits");
 }
 
-TEST(TarvoleRun, Statuses) {
-  struct Case {
-    const char* what;
-    void (*setup)(const ScratchDir& dir);
-    std::string arguments;
-    int status;
-    const char* out;                       // text standard output holds
-    const char* err;                       // text the error stream holds
-    std::vector<const char*> written;      // files that must exist afterwards
-    std::vector<const char*> not_written;  // files that must not
-  };
-  const auto pair = [](const ScratchDir& d) { write_pair(d, "ref.fits", "img.fits"); };
-  const auto pair_with_errors = [](const ScratchDir& d) {
-    write_pair(d, "ref.fits", "img.fits");
-    write_pair(d, "e.ref.fits", "e.img.fits");
-  };
-  const Case cases[] = {
-      {"no file argument", pair, "-v 1", 255, nullptr, "\nplease use fits files\n\n", {}, {}},
-      {"difference imaging without a table", pair, "-d ref.fits img.fits", 255, "missing table for DIA\n",
-       nullptr, {}, {"bimg.fits"}},
-      {"missing reference", pair, fit + "nothere.fits img.fits", 1, nullptr, "Caught exception : ", {},
-       {"bimg.fits"}},
-      {"truncated reference",
-       [](const ScratchDir& d) {
-         write_pair(d, "ref.fits", "img.fits");
-         std::filesystem::resize_file(d / "ref.fits", 4000);
-       },
-       fit + "ref.fits img.fits", 1, nullptr, "Caught exception : ", {}, {"bimg.fits"}},
-      {"reference that is a directory",
-       [](const ScratchDir& d) {
-         write_pair(d, "ref0.fits", "img.fits");
-         std::filesystem::create_directory(d / "ref.fits");
-       },
-       fit + "ref.fits img.fits", 1, nullptr, "Caught exception : ", {}, {"bimg.fits"}},
-      {"missing error image of the reference", pair, "-e " + fit + "ref.fits img.fits", 1, nullptr,
-       "Caught exception : ", {}, {"bimg.fits"}},
-      {"missing error image of an image",
-       [](const ScratchDir& d) {
-         write_pair(d, "ref.fits", "img.fits");
-         write_pair(d, "e.ref.fits", "other.fits");
-       },
-       "-e " + fit + "ref.fits img.fits", 1, nullptr, "Caught exception : ", {}, {"bimg.fits"}},
-      {"with error images", pair_with_errors, "-e " + fit + "ref.fits img.fits", 0, "e.bimg.fits\n", nullptr,
-       {"bimg.fits", "e.bimg.fits"}, {}},
-      {"empty prefix writes onto the image", pair, fit + "-p \"\" ref.fits img.fits", 1, nullptr, "img.fits",
-       {}, {}},
-      {"output of a.fits is the input ba.fits",
-       [](const ScratchDir& d) {
-         write_pair(d, "ref.fits", "a.fits");
-         write_pair(d, "ref2.fits", "ba.fits");
-       },
-       fit + "ref.fits a.fits ba.fits", 1, nullptr, "ba.fits", {}, {"bba.fits"}},
-      {"prefix e. writes onto the error images", pair_with_errors, "-e -p e. " + fit + "ref.fits img.fits", 1,
-       nullptr, "e.img.fits", {}, {"e.e.img.fits"}},
-      {"output onto the reference", [](const ScratchDir& d) { write_pair(d, "bimg.fits", "img.fits"); },
-       fit + "bimg.fits img.fits", 1, nullptr, "bimg.fits", {}, {}},
-      {"output onto the reference through another path",
-       [](const ScratchDir& d) {
-         write_pair(d, "ref.fits", "img.fits");
-         std::filesystem::create_directory(d / "sub");
-       },
-       fit + "./sub/../bimg.fits img.fits", 1, nullptr, "bimg.fits", {}, {}},
-      {"output onto a hard link of the reference",
-       [](const ScratchDir& d) {
-         write_pair(d, "ref.fits", "img.fits");
-         std::filesystem::create_hard_link(d / "ref.fits", d / "bimg.fits");
-       },
-       fit + "ref.fits img.fits", 1, nullptr, "bimg.fits", {}, {}},
-      {"masked reference onto an input at verbosity 3",
-       [](const ScratchDir& d) { write_pair(d, "ref_new.fits", "img.fits"); }, "-v 3 " + fit + "ref_new.fits img.fits",
-       1, nullptr, "ref_new.fits", {}, {"bimg.fits"}},
-      {"an image named as a product of the star reference step",
-       [](const ScratchDir& d) {
-         write_pair(d, "ref.fits", "cc0050.fits");
-         std::ofstream(d / "stars.txt") << "1 20.0 15.0\n";
-       },
-       "--ref -d -t stars.txt ref.fits cc0050.fits", 1, nullptr, "cc0050.fits", {}, {"bcc0050.fits", "image_r.fits"}},
-      {"a reference named as a background product of the field reference step",
-       [](const ScratchDir& d) {
-         std::filesystem::create_directory(d / "sub");
-         write_pair(d, "sub/bb0100.fits", "img.fits");
-       },
-       "--ref --fielddiffima --ordsky 1 " + fit + "sub/bb0100.fits img.fits", 1, nullptr, "bb0100.fits", {},
-       {"bimg.fits", "sub/image_r.fits"}},
-      {"a star table named as a product of the reference step",
-       [](const ScratchDir& d) {
-         write_pair(d, "ref.fits", "img.fits");
-         std::ofstream(d / "rmask_calc.fits") << "1 20.0 15.0\n";
-       },
-       "--ref -d -t rmask_calc.fits ref.fits img.fits", 1, nullptr, "rmask_calc.fits", {}, {"bimg.fits", "image_r.fits"}},
-      {"an image of another extent is skipped, the next one written",
-       [](const ScratchDir& d) {
-         write_pair(d, "ref.fits", "img.fits");
-         write_pair(d, "r2.fits", "wide.fits", 41, 30);
-       },
-       fit + "ref.fits wide.fits img.fits", 1, nullptr, "wide.fits", {"bimg.fits"}, {"bwide.fits"}},
-      {"only the reference", pair, fit + "-v 3 ref.fits", 0, nullptr, nullptr, {"ref_new.fits"}, {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    ScratchDir dir;
-    c.setup(dir);
-    // Every input, to check that none is overwritten.
-    std::vector<std::pair<std::string, std::string>> inputs;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path))
-      if (entry.is_regular_file()) inputs.emplace_back(entry.path(), test_support::readText(entry.path()));
-    const auto run = tarvole_test::run_tarvole(dir.path, c.arguments);
-    EXPECT_EQ(run.status, c.status) << run.err;
-    if (c.out) {
-      EXPECT_NE(run.out.find(c.out), std::string::npos) << run.out;
-    }
-    if (c.err) {
-      EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
-    }
-    for (const char* name : c.written) EXPECT_TRUE(tarvole_test::exists(dir / name)) << name;
-    for (const char* name : c.not_written) EXPECT_FALSE(tarvole_test::exists(dir / name)) << name;
-    for (const auto& [name, content] : inputs) EXPECT_TRUE(test_support::readText(name) == content) << name;
+const std::string fit = small_pair_fit;
+
+const StatusCase cases[] = {
+    {"no file argument", pair, "-v 1", 255, nullptr, "\nplease use fits files\n\n", {}, {}},
+    {"difference imaging without a table", pair, "-d ref.fits img.fits", 255, "missing table for DIA\n",
+     nullptr, {}, {"bimg.fits"}},
+    {"missing reference", pair, fit + "nothere.fits img.fits", 1, nullptr, "Caught exception : ", {},
+     {"bimg.fits"}},
+    {"truncated reference",
+     [](const ScratchDir& d) {
+       write_small_pair(d, "ref.fits", "img.fits");
+       std::filesystem::resize_file(d / "ref.fits", 4000);
+     },
+     fit + "ref.fits img.fits", 1, nullptr, "Caught exception : ", {}, {"bimg.fits"}},
+    {"reference that is a directory",
+     [](const ScratchDir& d) {
+       write_small_pair(d, "ref0.fits", "img.fits");
+       std::filesystem::create_directory(d / "ref.fits");
+     },
+     fit + "ref.fits img.fits", 1, nullptr, "Caught exception : ", {}, {"bimg.fits"}},
+    {"missing error image of the reference", pair, "-e " + fit + "ref.fits img.fits", 1, nullptr,
+     "Caught exception : ", {}, {"bimg.fits"}},
+    {"missing error image of an image",
+     [](const ScratchDir& d) {
+       write_small_pair(d, "ref.fits", "img.fits");
+       write_small_pair(d, "e.ref.fits", "other.fits");
+     },
+     "-e " + fit + "ref.fits img.fits", 1, nullptr, "Caught exception : ", {}, {"bimg.fits"}},
+    {"with error images", pair_with_errors, "-e " + fit + "ref.fits img.fits", 0, "e.bimg.fits\n", nullptr,
+     {"bimg.fits", "e.bimg.fits"}, {}},
+    {"empty prefix writes onto the image", pair, fit + "-p \"\" ref.fits img.fits", 1, nullptr, "img.fits",
+     {}, {}},
+    {"output of a.fits is the input ba.fits",
+     [](const ScratchDir& d) {
+       write_small_pair(d, "ref.fits", "a.fits");
+       write_small_pair(d, "ref2.fits", "ba.fits");
+     },
+     fit + "ref.fits a.fits ba.fits", 1, nullptr, "ba.fits", {}, {"bba.fits"}},
+    {"prefix e. writes onto the error images", pair_with_errors, "-e -p e. " + fit + "ref.fits img.fits", 1,
+     nullptr, "e.img.fits", {}, {"e.e.img.fits"}},
+    {"output onto the reference", [](const ScratchDir& d) { write_small_pair(d, "bimg.fits", "img.fits"); },
+     fit + "bimg.fits img.fits", 1, nullptr, "bimg.fits", {}, {}},
+    {"output onto the reference through another path",
+     [](const ScratchDir& d) {
+       write_small_pair(d, "ref.fits", "img.fits");
+       std::filesystem::create_directory(d / "sub");
+     },
+     fit + "./sub/../bimg.fits img.fits", 1, nullptr, "bimg.fits", {}, {}},
+    {"output onto a hard link of the reference",
+     [](const ScratchDir& d) {
+       write_small_pair(d, "ref.fits", "img.fits");
+       std::filesystem::create_hard_link(d / "ref.fits", d / "bimg.fits");
+     },
+     fit + "ref.fits img.fits", 1, nullptr, "bimg.fits", {}, {}},
+    {"masked reference onto an input at verbosity 3",
+     [](const ScratchDir& d) { write_small_pair(d, "ref_new.fits", "img.fits"); }, "-v 3 " + fit + "ref_new.fits img.fits",
+     1, nullptr, "ref_new.fits", {}, {"bimg.fits"}},
+    {"an image named as a product of the star reference step",
+     [](const ScratchDir& d) {
+       write_small_pair(d, "ref.fits", "cc0050.fits");
+       std::ofstream(d / "stars.txt") << "1 20.0 15.0\n";
+     },
+     "--ref -d -t stars.txt ref.fits cc0050.fits", 1, nullptr, "cc0050.fits", {}, {"bcc0050.fits", "image_r.fits"}},
+    {"a reference named as a background product of the field reference step",
+     [](const ScratchDir& d) {
+       std::filesystem::create_directory(d / "sub");
+       write_small_pair(d, "sub/bb0100.fits", "img.fits");
+     },
+     "--ref --fielddiffima --ordsky 1 " + fit + "sub/bb0100.fits img.fits", 1, nullptr, "bb0100.fits", {},
+     {"bimg.fits", "sub/image_r.fits"}},
+    {"a star table named as a product of the reference step",
+     [](const ScratchDir& d) {
+       write_small_pair(d, "ref.fits", "img.fits");
+       std::ofstream(d / "rmask_calc.fits") << "1 20.0 15.0\n";
+     },
+     "--ref -d -t rmask_calc.fits ref.fits img.fits", 1, nullptr, "rmask_calc.fits", {}, {"bimg.fits", "image_r.fits"}},
+    {"an image of another extent is skipped, the next one written",
+     [](const ScratchDir& d) {
+       write_small_pair(d, "ref.fits", "img.fits");
+       write_small_pair(d, "r2.fits", "wide.fits", 41, 30);
+     },
+     fit + "ref.fits wide.fits img.fits", 1, nullptr, "wide.fits", {"bimg.fits"}, {"bwide.fits"}},
+    {"only the reference", pair, fit + "-v 3 ref.fits", 0, nullptr, nullptr, {"ref_new.fits"}, {}},
+};
+
+class TarvoleRun : public testing::TestWithParam<StatusCase> {};
+
+// One run in a fresh directory: its status, its messages, the files it leaves, and every input
+// byte for byte as it was.
+TEST_P(TarvoleRun, Statuses) {
+  const StatusCase& c = GetParam();
+  ScratchDir dir;
+  c.setup(dir);
+  const auto inputs = tarvole_test::file_contents(dir.path);
+  const auto run = tarvole_test::run_tarvole(dir.path, c.arguments);
+  EXPECT_EQ(run.status, c.status) << run.err;
+  if (c.out) {
+    EXPECT_NE(run.out.find(c.out), std::string::npos) << run.out;
   }
+  if (c.err) {
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+  }
+  for (const char* name : c.written) EXPECT_TRUE(tarvole_test::exists(dir / name)) << name;
+  for (const char* name : c.not_written) EXPECT_FALSE(tarvole_test::exists(dir / name)) << name;
+  for (const auto& [name, content] : inputs) EXPECT_TRUE(test_support::readText(name) == content) << name;
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, TarvoleRun, testing::ValuesIn(cases),
+                         [](const testing::TestParamInfo<StatusCase>& info) {
+                           return tarvole_test::case_name(info.param.what);
+                         });
 
 }  // namespace
