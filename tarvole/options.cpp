@@ -1,6 +1,7 @@
 // The two option passes of the sky program: configuration file, then command line.
 #include "tarvole/options.h"
 
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -16,6 +17,10 @@ namespace {
 // The largest pixel distance an option may give: far beyond any image, and small enough that
 // sums of such distances and pixel numbers stay well inside int.
 constexpr int farthest_pixel = 1000000;
+
+// The side of the field the default centre (1070, 1077) was chosen for: a centre may lie that
+// far outside any image, so that the default stays valid for smaller images.
+constexpr int default_field_side = 2048;
 
 // Values the run cannot work with: a step or radius below 1 never ends the grid or breaks the
 // cell formulas; positions and radii beyond farthest_pixel overflow the pixel arithmetic or
@@ -38,6 +43,25 @@ std::string invalid_value(const Pliste& r) {
 }
 
 }  // namespace
+
+std::string value_beyond_image(const Pliste& P, const std::string& reference, int nx, int ny) {
+  const std::string of = ", " + reference + " being " + int2str(nx) + " x " + int2str(ny) + " pixels, not ";
+  const int side = std::max(nx, ny);
+  if (P.binradius > side)
+    return "radius must be at most " + int2str(side) + ", the larger side of the reference" + of +
+           int2str(P.binradius);
+  const int reach = std::max(side, default_field_side);
+  const int extent[2] = {nx, ny};
+  for (int axis = 0; axis < 2; ++axis) {
+    const int low = 1 - reach, high = extent[axis] + reach, value = P.galcenter[axis];
+    if (value < low || value > high)
+      return "galcenter must be at " + std::string(value < low ? "least " : "most ") +
+             int2str(value < low ? low : high) + ", " + int2str(reach) + " pixels " +
+             (value < low ? "before the first" : "beyond the last") + " pixel of the reference" + of +
+             int2str(value);
+  }
+  return "";
+}
 
 int read_run_options(int argc, char** argv, Pliste& P, std::list<std::string>& files,
                      const PlannedFilesCheck& check) {

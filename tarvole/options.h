@@ -13,6 +13,13 @@
 // or the empty text.
 using PlannedFilesCheck = std::function<std::string(const Pliste& P, const std::list<std::string>& files)>;
 
+// A message naming the first option whose value the reference of nx × ny pixels cannot use,
+// or the empty text: a --radius above its larger side (a cell that wide reaches past every
+// edge from any centre, and building it costs the square of its radius), or a galcenter
+// farther outside it than its larger side or 2048 pixels, whichever is more (the blank knots
+// between the centre and the image, and their listing, grow with the square of the distance).
+std::string value_beyond_image(const Pliste& P, const std::string& reference, int nx, int ny);
+
 // Echoes the command line, runs the configuration-file pass (when "--read_config_file" names a
 // file) and the command-line pass, prints the option values, copies the options into P, checks
 // the planned files with `check` when there are file arguments, and writes the configuration

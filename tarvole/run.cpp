@@ -132,6 +132,11 @@ int run(Pliste& P, const std::list<std::string>& files) {
 
   std::cout << reference_name << std::endl;
   Image R = orv::readFitsImage<float>(reference_name, false, false);
+  const std::string beyond = value_beyond_image(P, reference_name, R.length(1), R.length(2));
+  if (!beyond.empty()) {
+    std::cerr << beyond << std::endl;
+    return 1;
+  }
   Image eR;
   if (P.error) {
     const std::string ename = newname(reference_name, "e.");

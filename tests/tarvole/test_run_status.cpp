@@ -119,6 +119,25 @@ const StatusCase cases[] = {
      },
      fit + "ref.fits wide.fits img.fits", 1, nullptr, "wide.fits", {"bimg.fits"}, {"bwide.fits"}},
     {"only the reference", pair, fit + "-v 3 ref.fits", 0, nullptr, nullptr, {"ref_new.fits"}, {}},
+    {"--radius above the larger side of the image: refused before anything is written", pair,
+     "-v 3 --radius 41 " + fit + "ref.fits img.fits", 1, nullptr,
+     "radius must be at most 40, the larger side of the reference, ref.fits being 40 x 30 pixels, not 41\n", {},
+     {"bimg.fits", "ref_new.fits"}},
+    {"--radius far beyond the image with a method that bins with it", pair,
+     "-w --radius 900000 " + fit + "ref.fits img.fits", 1, nullptr, "radius must be at most 40", {},
+     {"bimg.fits"}},
+    {"--radius at the larger side of the image", pair, "--radius 40 " + fit + "ref.fits img.fits", 0, nullptr,
+     nullptr, {"bimg.fits"}, {}},
+    {"galcenter farther beyond the image than 2048 pixels: refused before anything is written", pair,
+     "-v 3 -s -r 3:38,3:28 -a 4 -i 5 -g 20,2079 ref.fits img.fits", 1, nullptr,
+     "galcenter must be at most 2078, 2048 pixels beyond the last pixel of the reference, ref.fits being 40 x "
+     "30 pixels, not 2079\n",
+     {}, {"bimg.fits", "ref_new.fits"}},
+    {"galcenter far before the image with a method that lists its blank knots", pair,
+     "-m -r 3:38,3:28 -a 4 -i 5 -g -900000,15 ref.fits img.fits", 1, nullptr,
+     "galcenter must be at least -2047, 2048 pixels before the first pixel of the reference", {}, {"bimg.fits"}},
+    {"galcenter 2048 pixels outside the image", pair, "-r 3:38,3:28 -a 4 -i 5 -g -2047,2078 ref.fits img.fits",
+     0, nullptr, "warning: the center -2047 2078 lies outside the reference", {"bimg.fits"}, {}},
 };
 
 class TarvoleRun : public testing::TestWithParam<StatusCase> {};
