@@ -38,13 +38,24 @@ using psf_maps::AxisCell;
 using psf_maps::MaskEntry;
 using psf_maps::OffsetClass;
 
+// Magnitudes whose products and quotients in the cell sums stay far from
+// underflow and overflow: there a quotient can be formed exactly from the
+// reciprocal of its divisor (see ExactQuotient).
+bool moderate(double v) {
+  const double a = std::fabs(v);
+  return a >= 0x1p-200 && a <= 0x1p200;
+}
+
 // The image and error as doubles over the cells' pixels plus a margin of h,
 // with keep = all bits set where the pixel lies in both arrays and its error is
 // > 0, and 0 elsewhere (where data is 0 and var 1, so every term stays finite).
+// inv holds 1 / var, and moderate tells whether every usable pixel has a
+// moderate variance and a data value that is 0 or moderate.
 struct PaddedPixels {
   int x0 = 0, y0 = 0, width = 0, height = 0;
-  std::vector<double> data, var;
+  std::vector<double> data, var, inv;
   std::vector<std::uint64_t> keep;
+  bool moderate = true;
 
   void fill(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, int xlo, int xhi, int ylo,
             int yhi) {
@@ -56,7 +67,9 @@ struct PaddedPixels {
     const std::size_t n = static_cast<std::size_t>(width) * height + kLanes;
     data.assign(n, 0.0);
     var.assign(n, 1.0);
+    inv.assign(n, 1.0);
     keep.assign(n, 0);
+    moderate = true;
     const int qlo = std::max({ylo, image.first(2), error.first(2)});
     const int qhi = std::min({yhi, image.last(2), error.last(2)});
     const int plo = std::max({xlo, image.first(1), error.first(1)});
@@ -68,7 +81,9 @@ struct PaddedPixels {
         const std::size_t k = index(p, q);
         data[k] = image(p, q);
         var[k] = E * E;
+        inv[k] = 1 / var[k];
         keep[k] = ~std::uint64_t{0};
+        moderate = moderate && ::moderate(var[k]) && (data[k] == 0 || ::moderate(data[k]));
       }
   }
   std::size_t index(int p, int q) const {
@@ -92,38 +107,72 @@ struct LaneFits {
   bool usable(int k) const { return n[k] >= 2 && Spp[k] != 0; }
 };
 
+// q = a / b lane by lane, correctly rounded, from y = 1 / b (correctly
+// rounded): the product a y is off by at most about 1.5 units in the last
+// place; one correction by the exact remainder a - b q brings it within one
+// unit, and a second gives the correctly rounded quotient (Markstein's
+// theorem). It needs a, b and a / b far from underflow and overflow, which
+// moderate values ensure, and fused multiply-adds. a = ±0 gives +0, which
+// leaves a sum started at +0 as -0 would.
+struct ExactQuotient {
+  void operator()(const Lanes& a, const Lanes& b, const Lanes& y, Lanes& q) const {
+    for (int l = 0; l < kLanes; ++l) {
+      const double q0 = a[l] * y[l];
+      const double q1 = std::fma(std::fma(-q0, b[l], a[l]), y[l], q0);
+      q[l] = std::fma(std::fma(-q1, b[l], a[l]), y[l], q1);
+    }
+  }
+};
+
+// q = a / b by division.
+struct Quotient {
+  void operator()(const Lanes& a, const Lanes& b, const Lanes&, Lanes& q) const { q = a / b; }
+};
+
 // The least-squares flux, its error and the normalised chi of len neighbouring
 // pixels starting at base, each over the mask's pixels in the mask's order.
 // A term is kept by a bitwise and with the pixel's keep bits: unusable pixels
-// add +0.0, which leaves every sum as skipping them would.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void fit_run(const PaddedPixels& px,
-                                                                          std::size_t base, int len,
-                                                                          const std::vector<MaskEntry>& mask,
-                                                                          LaneFits& s) {
+// add +0.0, which leaves every sum as skipping them would. With reciprocal set
+// the quotients D Pp / E² of Spd are formed by ExactQuotient on the
+// multiply-add units while the divider forms the others: for moderate pixels
+// and PSF values the same values, in less time.
+__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default"))) void fit_run(
+    const PaddedPixels& px, std::size_t base, int len, const std::vector<MaskEntry>& mask, bool reciprocal,
+    LaneFits& s) {
   const Lanes zero = {}, one = zero + 1.0, two = zero + 2.0;
-  // Data, variance and keep bits of the lanes' pixels from index at on.
-  const auto pixels = [&px](std::size_t at, Lanes& D, Lanes& E2, LaneBits& keep) {
+  // Data, variance, its reciprocal and keep bits of the lanes' pixels from
+  // index at on.
+  const auto pixels = [&px](std::size_t at, Lanes& D, Lanes& E2, Lanes& inv, LaneBits& keep) {
     std::memcpy(&D, &px.data[at], sizeof D);
     std::memcpy(&E2, &px.var[at], sizeof E2);
+    std::memcpy(&inv, &px.inv[at], sizeof inv);
     std::memcpy(&keep, &px.keep[at], sizeof keep);
+  };
+  // The flux sums of the block from index at0 on, quotients by quotient.
+  const auto flux_sums = [&](std::size_t at0, Lanes& Spp, Lanes& Spd, Lanes& n, auto quotient) {
+    for (const MaskEntry& m : mask) {
+      Lanes D, E2, inv, q;
+      LaneBits keep;
+      pixels(at0 + m.step, D, E2, inv, keep);
+      Spp += (Lanes)((LaneBits)(m.psf2 / E2) & keep);
+      quotient(D * m.psf, E2, inv, q);
+      Spd += (Lanes)((LaneBits)q & keep);
+      n += (Lanes)((LaneBits)one & keep);
+    }
   };
   for (int k0 = 0; k0 < len; k0 += kLanes) {
     Lanes Spp = zero, Spd = zero, n = zero;
-    for (const MaskEntry& m : mask) {
-      Lanes D, E2;
-      LaneBits keep;
-      pixels(base + m.step + k0, D, E2, keep);
-      Spp += (Lanes)((LaneBits)(m.psf2 / E2) & keep);
-      Spd += (Lanes)((LaneBits)(D * m.psf / E2) & keep);
-      n += (Lanes)((LaneBits)one & keep);
-    }
+    if (reciprocal)
+      flux_sums(base + k0, Spp, Spd, n, ExactQuotient());
+    else
+      flux_sums(base + k0, Spp, Spd, n, Quotient());
     const LaneBits fits = (LaneBits)((n >= two) & (Spp != zero));
     const Lanes flux = (Lanes)((LaneBits)(Spd / Spp) & fits);
     Lanes chi2 = zero;
     for (const MaskEntry& m : mask) {
-      Lanes D, E2;
+      Lanes D, E2, inv;
       LaneBits keep;
-      pixels(base + m.step + k0, D, E2, keep);
+      pixels(base + m.step + k0, D, E2, inv, keep);
       const Lanes d = m.psf * flux - D;
       chi2 += (Lanes)((LaneBits)(d * d / (m.var * flux * flux + E2)) & keep);
     }
@@ -235,6 +284,7 @@ psf_maps::Plan psf::plan_cells__(const orv::MArray<float, 2>& image, int i0, int
         for (int j = -h; j <= h; ++j) {
           const double Pp = _all_binned_psf(sx, sy, i, j);
           if (!(Pp != 0 && (i - fx) * (i - fx) + (j - fy) * (j - fy) < r2)) continue;
+          plan.moderatePsf = plan.moderatePsf && moderate(Pp);
           mask.push_back({static_cast<std::ptrdiff_t>(j) * plan.width + i, Pp, Pp * Pp,
                           _all_e2binned_psf(sx, sy, i, j)});
         }
@@ -286,6 +336,10 @@ void psf::map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& im
               (last - 1)->pixel + h);
   LaneFits fits;
   fits.resize(plan.longest);
+  // Quotients from reciprocals where that gives the same values and the
+  // processor fuses multiply-adds.
+  static const bool fusedMultiplyAdd = __builtin_cpu_supports("fma");
+  const bool reciprocal = fusedMultiplyAdd && pixels.moderate && plan.moderatePsf;
 
   // Map rows in storage order (second-axis cell outer).
   for (auto cy = first; cy != last; ++cy) {
@@ -293,7 +347,7 @@ void psf::map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& im
       const std::size_t m = static_cast<std::size_t>(r.klass) * plan.yClasses + cy->klass;
       const AxisCell* cells = &plan.sorted[r.first];
       const std::size_t base = pixels.index(cells[0].pixel, cy->pixel);
-      if (plan.centreUsable[m]) fit_run(pixels, base, r.length, plan.masks[m], fits);
+      if (plan.centreUsable[m]) fit_run(pixels, base, r.length, plan.masks[m], reciprocal, fits);
       for (int k = 0; k < r.length; ++k) {
         const int ci = cells[k].cell, cj = cy->cell;
         const bool centre = plan.centreUsable[m] && pixels.usable(base + k);

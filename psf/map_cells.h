@@ -55,6 +55,7 @@ struct Plan {
   std::size_t yClasses = 0;
   bool ready = false;                         // the shift tables exist; else every computed cell is unusable
   int h = 0;                                  // half-size of the chi box
+  bool moderatePsf = true;                    // every candidate pixel's PSF value is moderate
   int width = 0;                              // padded row length of the pixel copies the masks step through
   std::vector<std::vector<MaskEntry>> masks;  // [x class * yClasses + y class]
   std::vector<char> centreUsable;

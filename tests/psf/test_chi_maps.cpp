@@ -122,7 +122,9 @@ TEST(PsfChiMaps, WholeImageCellsAndStarLists) {
 // The whole-image maps equal nchi_calc called cell by cell at the cell
 // positions, bit for bit, over every cell: fields with unusable pixels (zero,
 // negative and NaN errors), boxes that reach past the image (B = 0), a radius
-// beyond the tables, an error image smaller than the image and odd first indices.
+// beyond the tables, an error image smaller than the image, odd first indices,
+// pixel values and errors spread over many binary orders of magnitude, and
+// errors so small that their squares lie near the bottom of the double range.
 TEST(PsfChiMaps, WholeImageMapEqualsNchiCalcBitForBit) {
   struct Case {
     const char* label;
@@ -130,13 +132,17 @@ TEST(PsfChiMaps, WholeImageMapEqualsNchiCalcBitForBit) {
     double radius;
     int first1, first2, side1, side2;
     int errorTrim;  // error image shorter by this much on the last first-axis index
+    int spread;     // pixel values and errors scaled by 2^k, |k| <= spread, at random
+    float errorScale;
   };
   const Case cases[] = {
-      {"P 5 radius 3.5", 3, 3, 5, 3.5, 1, 1, 48, 40, 0},
-      {"P 3, first index not 1", 2, 3, 3, 2.2, -6, 11, 37, 45, 0},
-      {"B 0, radius beyond R", 0, 2, 5, 4.7, 1, 1, 30, 33, 0},
-      {"error image shorter", 1, 3, 5, 3.0, 3, -2, 36, 30, 4},
-      {"radius too large for an int", 3, 3, 5, 1e300, 1, 1, 30, 30, 0},
+      {"P 5 radius 3.5", 3, 3, 5, 3.5, 1, 1, 48, 40, 0, 0, 1},
+      {"P 3, first index not 1", 2, 3, 3, 2.2, -6, 11, 37, 45, 0, 0, 1},
+      {"B 0, radius beyond R", 0, 2, 5, 4.7, 1, 1, 30, 33, 0, 0, 1},
+      {"error image shorter", 1, 3, 5, 3.0, 3, -2, 36, 30, 4, 0, 1},
+      {"radius too large for an int", 3, 3, 5, 1e300, 1, 1, 30, 30, 0, 0, 1},
+      {"values over 2^-50 .. 2^50", 3, 3, 5, 3.5, 1, 1, 40, 40, 0, 50, 1},
+      {"errors near 1e-35", 3, 3, 5, 3.5, 1, 1, 40, 40, 0, 0, 1e-36f},
   };
   for (const Case& c : cases) {
     const psf p = psf_test::gaussianTestPsf(c.boxlen, c.analyt, c.subpixel, 0.0005, true);
@@ -151,6 +157,13 @@ TEST(PsfChiMaps, WholeImageMapEqualsNchiCalcBitForBit) {
     e2.setBase(error.first(1), error.first(2));
     e2 = 4.0f;
     p.add_psf(image, e2, c.first1 + 15.3, c.first2 + 12.6, 8000, -1e20, -1, 0);
+    for (int j = ry.first; j <= ry.last; ++j)
+      for (int i = error.first(1); i <= error.last(1); ++i) {
+        error(i, j) *= c.errorScale;
+        if (c.spread == 0) continue;
+        image(i, j) = std::ldexp(image(i, j), static_cast<int>(ran3(seed) * (2 * c.spread + 1)) - c.spread);
+        error(i, j) = std::ldexp(error(i, j), static_cast<int>(ran3(seed) * (2 * c.spread + 1)) - c.spread);
+      }
     error(c.first1 + 14, c.first2 + 12) = 0.0f;
     error(c.first1 + 7, c.first2 + 20) = -1.0f;
     error(c.first1 + 20, c.first2 + 8) = std::nanf("");
