@@ -18,8 +18,9 @@ namespace {
 // sums of such distances and pixel numbers stay well inside int.
 constexpr int farthest_pixel = 1000000;
 
-// The side of the field the default centre (1070, 1077) was chosen for: a centre may lie that
-// far outside any image, so that the default stays valid for smaller images.
+// The side of the field the defaults were chosen for: a centre may lie that far outside any
+// image, and a radius may be that large, so that the default centre (1070, 1077) and radius
+// (30) stay valid for smaller images.
 constexpr int default_field_side = 2048;
 
 // Values the run cannot work with: a step or radius below 1 never ends the grid or breaks the
@@ -46,11 +47,10 @@ std::string invalid_value(const Pliste& r) {
 
 std::string value_beyond_image(const Pliste& P, const std::string& reference, int nx, int ny) {
   const std::string of = ", " + reference + " being " + int2str(nx) + " x " + int2str(ny) + " pixels, not ";
-  const int side = std::max(nx, ny);
-  if (P.binradius > side)
-    return "radius must be at most " + int2str(side) + ", the larger side of the reference" + of +
-           int2str(P.binradius);
-  const int reach = std::max(side, default_field_side);
+  const int reach = std::max({nx, ny, default_field_side});
+  if (P.binradius > reach)
+    return "radius must be at most " + int2str(reach) + ", the larger of " + int2str(default_field_side) +
+           " and the larger side of the reference" + of + int2str(P.binradius);
   const int extent[2] = {nx, ny};
   for (int axis = 0; axis < 2; ++axis) {
     const int low = 1 - reach, high = extent[axis] + reach, value = P.galcenter[axis];

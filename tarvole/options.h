@@ -14,10 +14,11 @@
 using PlannedFilesCheck = std::function<std::string(const Pliste& P, const std::list<std::string>& files)>;
 
 // A message naming the first option whose value the reference of nx × ny pixels cannot use,
-// or the empty text: a --radius above its larger side (a cell that wide reaches past every
-// edge from any centre, and building it costs the square of its radius), or a galcenter
-// farther outside it than its larger side or 2048 pixels, whichever is more (the blank knots
-// between the centre and the image, and their listing, grow with the square of the distance).
+// or the empty text: a --radius above its larger side or 2048 pixels, whichever is more (a
+// cell that wide reaches past every edge from any centre, and building it costs the square of
+// its radius), or a galcenter farther outside it than that (the blank knots between the centre
+// and the image, and their listing, grow with the square of the distance). The 2048 pixels
+// keep the defaults valid for small images.
 std::string value_beyond_image(const Pliste& P, const std::string& reference, int nx, int ny);
 
 // Echoes the command line, runs the configuration-file pass (when "--read_config_file" names a
