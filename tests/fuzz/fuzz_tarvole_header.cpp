@@ -1,8 +1,8 @@
 // libFuzzer target: the header pass of the sky program on arbitrary bytes — an image read with
-// its header as the program reads it (text after the END card let pass), then written by the
-// result stage with that header, the coefficient cards and the corrected pixels — must end in an
-// output file that reads back, or in an orv::FitsException, never in a crash, a hang or a
-// sanitizer report.
+// its header as the program reads it (text after the END card let pass, its BSCALE and BZERO
+// applied), then written by the result stage with that header, the coefficient cards and the
+// corrected pixels — must end in an output file that reads back unscaled, or in an
+// orv::FitsException, never in a crash, a hang or a sanitizer report.
 //
 // The first input byte selects the coefficients and the centre; the rest is the image file.
 #include <cstddef>
@@ -45,6 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Image written;
     back >> written;
     if (written.length(1) != I.length(1) || written.length(2) != I.length(2)) __builtin_trap();
+    // The output's float data hold physical values: no scaling of the input is left behind.
+    if (back.getBscale() != 1.0 || back.getBzero() != 0.0) __builtin_trap();
   } catch (const orv::FitsException&) {
   }
   return 0;
