@@ -48,10 +48,12 @@ MArray<T, N> getFitsMArray(FitsIn& file) {
     count *= size;
   }
   if (static_cast<int>(lengths.size()) != N)
-    throw FitsException("NAXIS or slice does not match MArray dimensions");
+    throw FitsException(
+        withFitsFileName("NAXIS or slice does not match MArray dimensions", file.getSourceFile()));
   if (count > INT_MAX)
-    throw FitsException("image or region of " + std::to_string(count) +
-                        " elements is too large for an MArray");
+    throw FitsException(withFitsFileName(
+        "image or region of " + std::to_string(count) + " elements is too large for an MArray",
+        file.getSourceFile()));
   file.begin();  // maps the data: a truncated file fails before the array is allocated
   Shape<N> shape;
   int bases[N];
@@ -89,7 +91,7 @@ void readFitsTile(MArray<T, N>& a, FitsIn& file, const util::Region& tile) {
   }
   for (int d = 1; d <= file.getNaxis(); ++d)
     if (tile.getLength(d) > (d <= N ? a.length(d) : 1))
-      throw FitsException("MArray cannot be filled with FITS file");
+      throw FitsException(withFitsFileName("MArray cannot be filled with FITS file", file.getSourceFile()));
   a = T(0);
   MArray<T, N> view(a);
   for (int d = 1; d <= N; ++d)
@@ -106,7 +108,8 @@ void readFitsTile(MArray<T, N>& a, FitsIn& file, const util::Region& tile) {
 // the array is 0.
 template <class T, int N>
 void insertFitsMArray(MArray<T, N>& a, FitsIn& file) {
-  if (file.getNaxis() < N) throw FitsException("MArray cannot be filled with FITS file");
+  if (file.getNaxis() < N)
+    throw FitsException(withFitsFileName("MArray cannot be filled with FITS file", file.getSourceFile()));
   int arrayLengths[N];
   for (int d = 1; d <= N; ++d) arrayLengths[d - 1] = a.length(d);
   const util::Region tile = detail::chooseFitsTile(file, N, arrayLengths);

@@ -27,6 +27,13 @@ class FitsException : public std::exception {
   std::string text_;
 };
 
+// The message with the name of the file it concerns: " (file 'NAME')" appended, unless the
+// message names the file already or no file is known.
+inline std::string withFitsFileName(const std::string& message, const std::string& filename) {
+  if (filename.empty() || message.find("'" + filename + "'") != std::string::npos) return message;
+  return message + " (file '" + filename + "')";
+}
+
 }  // namespace orv
 
 #endif

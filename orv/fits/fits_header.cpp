@@ -105,6 +105,7 @@ FitsHeader::FitsHeader(const FitsHeader& other) : FitsHeader(other, other.quiet,
 FitsHeader::FitsHeader(FitsHeader&& other) noexcept : FitsHeader() {
   copyScalars__(other);
   std::swap(naxisArray, other.naxisArray);
+  sourceFile__.swap(other.sourceFile__);
   other.naxis = 0;
   const auto mine = cardLists__();
   const auto theirs = other.cardLists__();
@@ -158,6 +159,7 @@ void FitsHeader::copyScalars__(const FitsHeader& other) {
 
 void FitsHeader::copy(const FitsHeader& other) {
   copyScalars__(other);
+  sourceFile__ = other.sourceFile__;
   delete[] naxisArray;
   naxisArray = nullptr;
   if (other.naxisArray != nullptr && other.naxis > 0) {
@@ -202,8 +204,9 @@ FitsCard* FitsHeader::getValueCard(const std::string& keyword) const {
     if (FitsCard* card = findCardInList(keyword, *list)) return card;
   }
   if (isCommentaryKeyword(keyword))
-    throw FitsException("use getComment or getHistory to read keyword '" + keyword + "'");
-  throw FitsException("cannot find keyword '" + keyword + "'");
+    throw FitsException(
+        withFitsFileName("use getComment or getHistory to read keyword '" + keyword + "'", sourceFile__));
+  throw FitsException(withFitsFileName("cannot find keyword '" + keyword + "'", sourceFile__));
 }
 
 double FitsHeader::getFloat(const std::string& keyword) const { return getValueCard(keyword)->getFloat(); }

@@ -52,6 +52,9 @@ class FitsHeader {
   long getDataLength() const { return dataLength; }
   // The whole image: dimension d runs from 1 to NAXISd.
   util::Region getFullRegion() const;
+  // The file the cards were read from, kept by copies for their messages; empty for a header
+  // built in memory.
+  const std::string& getSourceFile() const { return sourceFile__; }
 
   // ---- keyword access
   FitsCard* getValueCard(const std::string& keyword) const;
@@ -147,6 +150,8 @@ class FitsHeader {
   std::list<FitsCard*> junkList;
 
  private:
+  std::string sourceFile__;
+
   // While a header is read from its file: where each keyword stands in the
   // lists that replace cards by keyword and in the junk list, so that every
   // card read is sorted in constant time however many cards the header has.

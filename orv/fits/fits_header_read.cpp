@@ -128,6 +128,7 @@ FitsHeader::FitsHeader(const std::string& filename, bool quiet, bool allJunk, lo
 }
 
 void FitsHeader::readHeader(const std::string& filename, bool allJunk) {
+  sourceFile__ = filename;
   // Only regular files are read; a FIFO cannot stall the reader.
   const int fd = util::openRegularFile(filename);
   if (fd < 0) throw FitsException("cannot open file '" + filename + "' for reading");
@@ -139,71 +140,76 @@ void FitsHeader::readHeader(const std::string& filename, bool allJunk) {
   if (dataOffset >= fileSize) throw FitsException("no further extensions");
   if (dataOffset < 0) throw FitsException("cannot map file '" + filename + "' for reading");
 
-  // The index lives for this read only: while the constructor reads, every
-  // change of the lists passes through the operations that keep it.
-  struct IndexGuard {
-    FitsHeader& header;
-    ~IndexGuard() { header.stopReadIndex__(); }
-  } indexGuard{*this};
-  startReadIndex__();
+  // Whatever the header holds that cannot be read is refused naming the file.
+  try {
+    // The index lives for this read only: while the constructor reads, every
+    // change of the lists passes through the operations that keep it.
+    struct IndexGuard {
+      FitsHeader& header;
+      ~IndexGuard() { header.stopReadIndex__(); }
+    } indexGuard{*this};
+    startReadIndex__();
 
-  const long page = ::getpagesize();
-  std::string record(kRecord, '\0');
-  bool recordCut = false;  // the last record read ran past the end of the file
-  for (;;) {
-    const long offset = dataOffset;
-    if (offset >= fileSize) throw FitsException(endOfFileMessage__(filename, recordCut));
-    const long pageStart = offset / page * page;
-    const size_t windowLength = static_cast<size_t>(((offset % page + kRecord) / page + 1) * page);
-    if (!file.window(pageStart, windowLength))
-      throw FitsException("cannot map file '" + filename + "' for reading");
+    const long page = ::getpagesize();
+    std::string record(kRecord, '\0');
+    bool recordCut = false;  // the last record read ran past the end of the file
+    for (;;) {
+      const long offset = dataOffset;
+      if (offset >= fileSize) throw FitsException(endOfFileMessage__(filename, recordCut));
+      const long pageStart = offset / page * page;
+      const size_t windowLength = static_cast<size_t>(((offset % page + kRecord) / page + 1) * page);
+      if (!file.window(pageStart, windowLength))
+        throw FitsException("cannot map file '" + filename + "' for reading");
 
-    // Only bytes inside the file are read (pages past its end are not
-    // backed). A record cut off by the end of the file reads as blanks
-    // beyond it, and a card cut in two as a blank card unless it is the END
-    // card: the cards the file holds are judged first, and the read then
-    // fails because the file is truncated.
-    const long available = fileSize - offset < kRecord ? fileSize - offset : kRecord;
-    recordCut = available < kRecord;
-    std::memcpy(record.data(), file.at(offset), static_cast<size_t>(available));
-    std::memset(record.data() + available, ' ', static_cast<size_t>(kRecord - available));
-    const size_t cutCard = static_cast<size_t>(available) / kCard * kCard;
-    if (recordCut && cutCard < static_cast<size_t>(available) &&
-        record.compare(cutCard, Phys::KEYWORD_LENGTH, endKeyword()) != 0)
-      std::memset(record.data() + cutCard, ' ', kCard);
+      // Only bytes inside the file are read (pages past its end are not
+      // backed). A record cut off by the end of the file reads as blanks
+      // beyond it, and a card cut in two as a blank card unless it is the END
+      // card: the cards the file holds are judged first, and the read then
+      // fails because the file is truncated.
+      const long available = fileSize - offset < kRecord ? fileSize - offset : kRecord;
+      recordCut = available < kRecord;
+      std::memcpy(record.data(), file.at(offset), static_cast<size_t>(available));
+      std::memset(record.data() + available, ' ', static_cast<size_t>(kRecord - available));
+      const size_t cutCard = static_cast<size_t>(available) / kCard * kCard;
+      if (recordCut && cutCard < static_cast<size_t>(available) &&
+          record.compare(cutCard, Phys::KEYWORD_LENGTH, endKeyword()) != 0)
+        std::memset(record.data() + cutCard, ' ', kCard);
 
-    const size_t consumed = parseRecord(record, allJunk);
-    dataOffset += static_cast<long>(consumed);
-    if (consumed == 0) {
-      if (recordCut)
-        throw FitsException("file '" + filename +
-                            "' is truncated: it ends inside the header record that holds END");
-      dataOffset += kRecord;
-      break;
+      const size_t consumed = parseRecord(record, allJunk);
+      dataOffset += static_cast<long>(consumed);
+      if (consumed == 0) {
+        if (recordCut)
+          throw FitsException("file '" + filename +
+                              "' is truncated: it ends inside the header record that holds END");
+        dataOffset += kRecord;
+        break;
+      }
     }
-  }
-  checkNaxis();
+    checkNaxis();
 
-  // Cards kept unparsed (allJunk), or refused by the parser, still decide how the data are
-  // converted: they are read here, the last of a keyword counting. A card that holds no finite
-  // number is refused rather than the data read unscaled.
-  const auto refuse = [&](const std::string& card) {
-    throw FitsException("malformed scaling card in file '" + filename + "': " + cardText(card));
-  };
-  for (const FitsCard* card : junkList) {
-    if (card == nullptr) continue;
-    const std::string& keyword = card->getKeyword();
-    if (keyword != "BSCALE  " && keyword != "BZERO   ") continue;
-    const std::string image = card->writeCard();
-    const double value = scalingValue(*this, image);
-    if (std::isnan(value)) refuse(image);
-    (keyword == "BSCALE  " ? bscale : bzero) = value;
+    // Cards kept unparsed (allJunk), or refused by the parser, still decide how the data are
+    // converted: they are read here, the last of a keyword counting. A card that holds no finite
+    // number is refused rather than the data read unscaled.
+    const auto refuse = [&](const std::string& card) {
+      throw FitsException("malformed scaling card in file '" + filename + "': " + cardText(card));
+    };
+    for (const FitsCard* card : junkList) {
+      if (card == nullptr) continue;
+      const std::string& keyword = card->getKeyword();
+      if (keyword != "BSCALE  " && keyword != "BZERO   ") continue;
+      const std::string image = card->writeCard();
+      const double value = scalingValue(*this, image);
+      if (std::isnan(value)) refuse(image);
+      (keyword == "BSCALE  " ? bscale : bzero) = value;
+    }
+    for (const FitsCard* card : arrayList)
+      if (card != nullptr &&
+          (card->what_id() == FitsKnownList::ID_BSCALE || card->what_id() == FitsKnownList::ID_BZERO) &&
+          !std::isfinite(card->getFloat()))
+        refuse(card->writeCard());
+  } catch (const FitsException& e) {
+    throw FitsException(withFitsFileName(e.message(), filename));
   }
-  for (const FitsCard* card : arrayList)
-    if (card != nullptr &&
-        (card->what_id() == FitsKnownList::ID_BSCALE || card->what_id() == FitsKnownList::ID_BZERO) &&
-        !std::isfinite(card->getFloat()))
-      refuse(card->writeCard());
 }
 
 std::string FitsHeader::endOfFileMessage__(const std::string& filename, bool recordCut) const {

@@ -54,10 +54,12 @@ FitsIn& FitsIn::operator=(const FitsIn& other) {
 FitsIn::~FitsIn() = default;
 
 void FitsIn::openData() {
-  if (naxis == 0) throw FitsException("No data segment associated with header (NAXIS = 0).");
+  if (naxis == 0)
+    throw FitsException(withFitsFileName("No data segment associated with header (NAXIS = 0).", filename));
   if (!mandatoryList.empty() && mandatoryList.front()->what_id() == FitsKnownList::ID_XTENSION) {
     const std::string type = trimTrailingBlanks(mandatoryList.front()->getString());
-    if (type != "IMAGE") throw FitsException(type + " extension not supported until now.");
+    if (type != "IMAGE")
+      throw FitsException(withFitsFileName(type + " extension not supported until now.", filename));
   }
 
   // The span of the data segment to map: all of it, or first to last element of the region.

@@ -148,7 +148,7 @@ std::vector<Case> cases() {
        Setup::none,
        {"a.fits", "b.fits"},
        1,
-       "EXCEPTION: FitsException: cannot find keyword 'CRPIX1",
+       "EXCEPTION: FitsException: cannot find keyword 'CRPIX1  ' (file 'b.fits')",
        "\n"},
       {"missing CD and CDELT",
        {image("a.fits"), image("b.fits", 0, "\"CD1_1\": null")},

@@ -321,7 +321,11 @@ TEST(FitsHeaderRead, RefusedHeaders) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string file = writeFile(c.name, c.bytes);
-    EXPECT_EQ(c.message, messageOf([&] { Header h(file, true, false); }));
+    // Every refusal names the file: the messages that do not hold its name get it appended.
+    const std::string named = "'" + c.name + "'";
+    const std::string message =
+        c.message.find(named) == std::string::npos ? c.message + " (file " + named + ")" : c.message;
+    EXPECT_EQ(message, messageOf([&] { Header h(file, true, false); }));
   }
   EXPECT_EQ("cannot open file 'header_none.fits' for reading",
             messageOf([] { Header h("header_none.fits", true, false); }));
@@ -352,14 +356,14 @@ TEST(FitsHeaderRead, ExtensionAtOffset) {
   EXPECT_EQ(5760, ext.getDataOffset());
   EXPECT_TRUE(ext.extendFlag());
 
-  EXPECT_EQ("FITS extension does not start with XTENSION", messageOf([&] {
+  EXPECT_EQ("FITS extension does not start with XTENSION (file 'header_bad_ext.fits')", messageOf([&] {
               Header h(writeFile("header_bad_ext.fits", bytes.substr(0, 2880) + bytes.substr(0, 2880)), true,
                        false, 2880L);
             }));
   EXPECT_EQ("no further extensions", messageOf([&] { Header h(file, true, false, 8640L); }));
   EXPECT_EQ("no further extensions", messageOf([&] { Header h(file, true, false, 100000L); }));
   // An offset inside the file that is not a header start reads no valid card.
-  EXPECT_EQ("FITS extension does not start with XTENSION",
+  EXPECT_EQ("FITS extension does not start with XTENSION (file '" + file + "')",
             messageOf([&] { Header h(file, true, false, 5760L); }));
 }
 

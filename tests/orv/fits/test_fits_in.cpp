@@ -242,7 +242,9 @@ TEST(FitsInRegions, RandomBoxesEqualNumpySlices) {
       std::unique_ptr<float[]> one(in.getDataArray(float()));
       got.push_back(one[0]);
       orv::MArray<float, 1> a;
-      EXPECT_EQ(fits_test::messageOf([&] { in >> a; }), "NAXIS or slice does not match MArray dimensions");
+      EXPECT_EQ(
+          fits_test::messageOf([&] { in >> a; }),
+          "NAXIS or slice does not match MArray dimensions (file '" + imageFixtures() + "img_cube.fits')");
     }
     ASSERT_EQ(got.size(), static_cast<size_t>(count));
     for (long i = 0; i < count; ++i) ASSERT_EQ(got[i], expected[next + i]) << "element " << i;
@@ -381,16 +383,23 @@ TEST(FitsInErrors, MessagesOfTheReaders) {
   orv::MArray<float, 2> sized(3, 3);
   orv::MArray<float, 2> unsized;
   EXPECT_EQ(test_support::messageOf<orv::FitsException>([&] { line >> sized; }),
-            "FitsException: MArray cannot be filled with FITS file");
+            "FitsException: MArray cannot be filled with FITS file (file '" + dir + "line.fits')");
   EXPECT_EQ(test_support::messageOf<orv::FitsException>([&] { cube >> unsized; }),
-            "FitsException: NAXIS or slice does not match MArray dimensions");
+            "FitsException: NAXIS or slice does not match MArray dimensions (file '" + dir + "cube.fits')");
+  EXPECT_EQ(test_support::messageOf<orv::FitsException>([&] { line.getInt("NAXIS2  "); }),
+            "FitsException: cannot find keyword 'NAXIS2  ' (file '" + dir + "line.fits')");
+  // A header copied for an output still names the file its cards came from.
+  orv::FitsOut copied(dir + "copied.fits", line, true, false);
+  EXPECT_EQ(test_support::messageOf<orv::FitsException>([&] { copied.getFloat("CRPIX1  "); }),
+            "FitsException: cannot find keyword 'CRPIX1  ' (file '" + dir + "line.fits')");
   EXPECT_EQ(test_support::messageOf<orv::FitsException>([&] {
               orv::MArrayIter<float, 2> it(sized);
               line.readRegionArray(it);
             }),
             "FitsException: no region set");
-  EXPECT_EQ(test_support::messageOf<orv::FitsException>([&] { empty.begin(); }),
-            "FitsException: No data segment associated with header (NAXIS = 0).");
+  EXPECT_EQ(
+      test_support::messageOf<orv::FitsException>([&] { empty.begin(); }),
+      "FitsException: No data segment associated with header (NAXIS = 0). (file '" + dir + "empty.fits')");
   EXPECT_EQ(test_support::messageOf<orv::FitsException>([&] { line.checkRegion(1); }),
             "FitsException: request for unset region");
   util::Region r(1);
@@ -457,14 +466,16 @@ TEST(FitsExtensions, WalkCachesHeadersAndRefusesTables) {
   const std::string moved = imageFixtures() + "img_ext_moved.fits";
   orv::FitsExtensionIn in(file, true);
   EXPECT_EQ(in.getNaxis(), 0);
-  EXPECT_EQ(fits_test::messageOf([&] { in.begin(); }), "No data segment associated with header (NAXIS = 0).");
+  EXPECT_EQ(fits_test::messageOf([&] { in.begin(); }),
+            "No data segment associated with header (NAXIS = 0). (file '" + file + "')");
   orv::FitsIn table = in.getExtension(2);
   EXPECT_EQ(in.getExtNo(), 2u);
   try {
     table.begin();
     FAIL() << "a table must not be read as an image";
   } catch (const orv::FitsException& e) {
-    EXPECT_EQ(std::string(e.what()), "FitsException: BINTABLE extension not supported until now.");
+    EXPECT_EQ(std::string(e.what()),
+              "FitsException: BINTABLE extension not supported until now. (file '" + file + "')");
   }
   // Cached headers are not read again: they are still served after the file has gone.
   ASSERT_EQ(std::rename(file.c_str(), moved.c_str()), 0);
