@@ -34,7 +34,7 @@ bool rjArgumentsValid(double x, double y, double z, double p) {
 constexpr int kLanes = 8;
 
 // Whether some lane still runs (1.0 marks a running lane, 0.0 a stopped one).
-bool anyLive(const double* live) {
+__attribute__((always_inline)) inline bool anyLive(const double* live) {
   bool any = false;
   for (int l = 0; l < kLanes; ++l) any |= live[l] != 0.0;
   return any;
@@ -45,7 +45,8 @@ bool anyLive(const double* live) {
 // step), so each value equals rc_'s bit for bit. A lane stays frozen once it
 // has stopped while the others go on. False, with nothing computed, when a
 // lane in use holds arguments rc_ would report.
-bool rcLanes(const double* x, const double* y, const double* use, double* out) {
+__attribute__((always_inline)) inline bool rcLanes(const double* x, const double* y, const double* use,
+                                                   double* out) {
   double xt[kLanes], yt[kLanes], ave[kLanes], sd[kLanes], live[kLanes];
   for (int l = 0; l < kLanes; ++l) {
     if (use[l] != 0.0 && !rcArgumentsValid(x[l], y[l])) return false;
@@ -81,12 +82,13 @@ bool rcLanes(const double* x, const double* y, const double* use, double* out) {
 // running exactly the steps of rj_ (its R_C values from rcLanes), so each
 // value equals rj_'s bit for bit. False, with nothing computed, when some
 // step meets R_C arguments rc_ would report.
-// Built twice, for processors with and without 256-bit vectors, the first
-// chosen where it runs: the lanes' arithmetic is IEEE either way, so the
-// values are the same bits.
-__attribute__((target_clones("avx2", "default"))) bool rjLanes(const double* x, const double* y,
-                                                               const double* z, const double* p,
-                                                               double* out) {
+// Built three times, for processors with 512-bit, 256-bit and 128-bit
+// vectors, the widest chosen where it runs, with rcLanes and anyLive built
+// into each (forced inline: called apart they would run the 128-bit build
+// whatever the processor, and the R_C steps are most of the time). The
+// lanes' arithmetic is IEEE in every build, so the values are the same bits.
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) bool rjLanes(
+    const double* x, const double* y, const double* z, const double* p, double* out) {
   const double c1 = 0.2142857164144516, c2 = 1.0 / 3.0, c3 = 3.0 / 22.0, c4 = 3.0 / 26.0;
   const double c5 = 0.75 * c3, c6 = 1.5 * c4, c7 = 0.5 * c2, c8 = c3 + c3;
   double xt[kLanes], yt[kLanes], zt[kLanes], pt[kLanes], sum[kLanes], fac[kLanes], ave[kLanes];
