@@ -6,6 +6,7 @@
 
 #include "dia/dia.h"
 #include "dia/tap_rows.h"
+#include "orv/memory_pages.h"
 
 namespace dia_basis {
 
@@ -37,6 +38,14 @@ std::vector<double> gaussianMonomial(int h, int e, double sigma) {
   return f;
 }
 
+// Fresh storage of n doubles, asked for in huge pages where the system offers them: a fault
+// per 4 KiB page costs more than the passes that fill the page.
+std::unique_ptr<double[]> freshBuffer(std::size_t n) {
+  std::unique_ptr<double[]> b(new double[n]);
+  orv::adviseMemory(b.get(), static_cast<long>(n * sizeof(double)), MADV_HUGEPAGE);
+  return b;
+}
+
 std::vector<double> product(const std::vector<double>& a, const std::vector<double>& b) {
   std::vector<double> c(a.size());
   for (std::size_t k = 0; k < a.size(); ++k) c[k] = a[k] * b[k];
@@ -57,31 +66,32 @@ struct BasisCorrelator::Source {
     std::unique_ptr<double[]> values;
     int lastUse;
   };
-  std::map<int, Kept> rowPasses;              // by x factor: innerWidth × height
+  std::map<int, Kept> rowPasses;  // by x factor: innerWidth × height
+  std::map<int, Kept> tails;      // by x factor: a row pass per tail width
+  std::map<int, int> tailLastUse;
   std::map<std::pair<int, int>, Kept> terms;  // by x and y factor: innerWidth × innerHeight
   std::map<int, int> rowPassLastUse;
   std::map<std::pair<int, int>, int> termUses, termLastUse;
 
   // Buffers given back, reused before new memory is asked for: fresh pages cost more than
   // the passes that fill them.
-  std::vector<std::unique_ptr<double[]>> spare;
+  std::vector<std::unique_ptr<double[]>> spare, spareTails;
 
   // Every buffer has room for a row pass, the largest of them, so that any one serves; its
   // values are left for the pass to set.
   std::unique_ptr<double[]> buffer() {
-    if (spare.empty())
-      return std::unique_ptr<double[]>(new double[static_cast<std::size_t>(innerWidth) * height]);
+    if (spare.empty()) return freshBuffer(static_cast<std::size_t>(innerWidth) * height);
     std::unique_ptr<double[]> b = std::move(spare.back());
     spare.pop_back();
     return b;
   }
 
-  // Gives back the buffers whose last use lies before the product numbered done.
+  // Gives back to pool the buffers whose last use lies before the product numbered done.
   template <class Map>
-  void forget(Map& kept, int done) {
+  static void forget(Map& kept, int done, std::vector<std::unique_ptr<double[]>>& pool) {
     for (auto it = kept.begin(); it != kept.end();) {
       if (it->second.lastUse < done) {
-        spare.push_back(std::move(it->second.values));
+        pool.push_back(std::move(it->second.values));
         it = kept.erase(it);
       } else {
         ++it;
@@ -89,8 +99,9 @@ struct BasisCorrelator::Source {
     }
   }
   void forget(int done) {
-    forget(rowPasses, done);
-    forget(terms, done);
+    forget(rowPasses, done, spare);
+    forget(terms, done, spare);
+    forget(tails, done, spareTails);  // tail planes have a size of their own
   }
 };
 
@@ -100,6 +111,7 @@ struct BasisCorrelator::Product {
   bool split = false;
   int order = 0;  // position in the plan
   std::vector<Term> terms;
+  int tailTerm = -1;  // the term whose corners go by tail planes, -1 for none
   std::vector<int> cornerX, cornerY;
   std::vector<double> cornerWeight;
 };
@@ -119,7 +131,25 @@ BasisCorrelator::BasisCorrelator(const diffima& engine, const orv::MArray<float,
     source->innerHeight = std::max(0, source->height - 2 * engine.hy);
     sources_[s] = std::move(source);
   }
+  planFootprintRows__();
   planProducts__();
+}
+
+void BasisCorrelator::planFootprintRows__() {
+  const diffima& e = engine_;
+  rowWidth_.assign(2 * e.hy + 1, -1);
+  tails_ = true;
+  for (int y = -e.hy; y <= e.hy; ++y) {
+    int w = -1;
+    for (int x = 0; x <= e.hx; ++x)
+      if (e.quad(x, y)) w = x;
+    for (int x = -e.hx; x <= e.hx; ++x) tails_ = tails_ && e.quad(x, y) == (std::abs(x) <= w);
+    rowWidth_[y + e.hy] = w;
+    if (w < e.hx && std::find(tailWidths_.begin(), tailWidths_.end(), w) == tailWidths_.end())
+      tailWidths_.push_back(w);
+  }
+  std::sort(tailWidths_.rbegin(), tailWidths_.rend());
+  if (!tails_) tailWidths_.clear();
 }
 
 BasisCorrelator::~BasisCorrelator() = default;
@@ -185,8 +215,31 @@ void BasisCorrelator::planProducts__() {
       product->terms = variance ? squares : terms;
       const orv::MArray<double, 3>& kernels = variance ? e.quad_basis : e.basis;
       // The terms summed over the box: checked against the kernel over the footprint, and
-      // beyond it the corner taps.
+      // beyond it the corner taps; the term that weighs most there goes by tail planes.
       double largest = 0.0, misfit = 0.0, footprintSum = 0.0;
+      std::vector<double> cornerMass(product->terms.size(), 0.0);
+      auto termValue = [&](const Term& t, int x, int y) {
+        return t.coefficient * factors_[t.xFactor][x + hx] * factors_[t.yFactor][y + hy];
+      };
+      for (int y = -hy; y <= hy; ++y)
+        for (int x = -hx; x <= hx; ++x) {
+          double k = 0.0;
+          for (const Term& t : product->terms) k += termValue(t, x, y);
+          if (e.quad(x, y)) {
+            const double want = kernels(x, y, fn.p);
+            largest = std::max(largest, std::fabs(want));
+            misfit = std::max(misfit, std::fabs(k - want));
+            footprintSum += std::fabs(want);
+          } else {
+            for (std::size_t t = 0; t < product->terms.size(); ++t)
+              cornerMass[t] += std::fabs(termValue(product->terms[t], x, y));
+          }
+        }
+      product->split = std::isfinite(misfit) && misfit <= kSplitTolerance * largest;
+      const std::size_t heaviest = static_cast<std::size_t>(
+          std::max_element(cornerMass.begin(), cornerMass.end()) - cornerMass.begin());
+      if (tails_ && cornerMass[heaviest] > kCornerNeglect * footprintSum)
+        product->tailTerm = static_cast<int>(heaviest);
       struct Corner {
         int x, y;
         double weight;
@@ -194,19 +247,12 @@ void BasisCorrelator::planProducts__() {
       std::vector<Corner> corners;
       for (int y = -hy; y <= hy; ++y)
         for (int x = -hx; x <= hx; ++x) {
+          if (e.quad(x, y)) continue;
           double k = 0.0;
-          for (const Term& t : product->terms)
-            k += t.coefficient * factors_[t.xFactor][x + hx] * factors_[t.yFactor][y + hy];
-          if (e.quad(x, y)) {
-            const double want = kernels(x, y, fn.p);
-            largest = std::max(largest, std::fabs(want));
-            misfit = std::max(misfit, std::fabs(k - want));
-            footprintSum += std::fabs(want);
-          } else if (k != 0.0) {
-            corners.push_back({x, y, k});
-          }
+          for (std::size_t t = 0; t < product->terms.size(); ++t)
+            if (static_cast<int>(t) != product->tailTerm) k += termValue(product->terms[t], x, y);
+          if (k != 0.0) corners.push_back({x, y, k});
         }
-      product->split = std::isfinite(misfit) && misfit <= kSplitTolerance * largest;
       std::sort(corners.begin(), corners.end(),
                 [](const Corner& a, const Corner& b) { return std::fabs(a.weight) < std::fabs(b.weight); });
       double dropped = 0.0;
@@ -224,6 +270,8 @@ void BasisCorrelator::planProducts__() {
       }
       if (product->split) {
         Source& source = *sources_[s];
+        if (product->tailTerm >= 0)
+          source.tailLastUse[product->terms[product->tailTerm].xFactor] = product->order;
         for (const Term& t : product->terms) {
           source.rowPassLastUse[t.xFactor] = product->order;
           ++source.termUses[{t.xFactor, t.yFactor}];
@@ -287,6 +335,41 @@ orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
     kept.lastUse = source.rowPassLastUse[xFactor];
     return kept.values.get();
   };
+  // The tails of the row pass with the x factor, one plane of innerWidth × height per tail
+  // width, built from the widest: each plane is the one before with the taps between the two
+  // widths added.
+  const std::size_t plane = static_cast<std::size_t>(IW) * H;
+  auto tailPlanes = [&](int xFactor) -> const double* {
+    auto found = source.tails.find(xFactor);
+    if (found != source.tails.end()) return found->second.values.get();
+    std::unique_ptr<double[]> planes;
+    if (source.spareTails.empty()) {
+      planes = freshBuffer(plane * tailWidths_.size());
+    } else {
+      planes = std::move(source.spareTails.back());
+      source.spareTails.pop_back();
+    }
+    int outer = hx;
+    for (std::size_t k = 0; k < tailWidths_.size(); ++k) {
+      std::vector<Tap> taps;
+      for (int i = -hx; i <= hx; ++i)
+        if (std::abs(i) > tailWidths_[k] && std::abs(i) <= outer && factors_[xFactor][i + hx] != 0.0)
+          taps.push_back({i, factors_[xFactor][i + hx]});
+      // Row by row, the plane before added while its row is in cache (a copy of the whole
+      // plane is slow: the planes lie a multiple of 4 KiB apart).
+      for (int y = 0; y < H; ++y) {
+        double* to = &planes[k * plane + static_cast<std::size_t>(y) * IW];
+        setRow(taps.data(), taps.size(), &source.data[static_cast<std::size_t>(y) * W + hx], to, IW);
+        if (k > 0)
+          for (int x = 0; x < IW; ++x) to[x] += to[x - static_cast<std::ptrdiff_t>(plane)];
+      }
+      outer = tailWidths_[k];
+    }
+    Source::Kept& kept = source.tails[xFactor];
+    kept.values = std::move(planes);
+    kept.lastUse = source.tailLastUse[xFactor];
+    return kept.values.get();
+  };
   // target = (or, with add, target +=) the column pass of the row pass with the y factor
   // times the coefficient.
   auto columnPass = [&](double* target, const double* rows, int yFactor, double coefficient, bool add) {
@@ -326,6 +409,24 @@ orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
       columnPass(sum.get(), rowPass(t.xFactor), t.yFactor, t.coefficient, started);
     }
     started = true;
+  }
+  if (product.tailTerm >= 0) {
+    // The heaviest term's taps beyond the footprint, taken back row by row from the tails.
+    const Term& t = product.terms[product.tailTerm];
+    const double* tails = tailPlanes(t.xFactor);
+    std::vector<Tap> taps;
+    for (int j = -hy; j <= hy; ++j) {
+      const int w = rowWidth_[j + hy];
+      const double v = factors_[t.yFactor][j + hy];
+      if (w >= hx || v == 0.0) continue;
+      const std::size_t k = static_cast<std::size_t>(std::find(tailWidths_.begin(), tailWidths_.end(), w) -
+                                                     tailWidths_.begin());
+      taps.push_back(
+          {static_cast<std::ptrdiff_t>(k * plane) + static_cast<std::ptrdiff_t>(j) * IW, -t.coefficient * v});
+    }
+    for (int y = 0; y < IH; ++y)
+      addRow(taps.data(), taps.size(), &tails[static_cast<std::size_t>(y + hy) * IW],
+             &sum[static_cast<std::size_t>(y) * IW], IW);
   }
   if (!product.cornerWeight.empty()) {
     std::vector<Tap> taps;

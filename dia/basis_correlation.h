@@ -5,10 +5,14 @@
 // Gaussian times a monomial, minus the flux basis where the zero-sum rule applies; its square
 // is a sum of such terms as well. A term's correlation is a row pass with u followed by a
 // column pass with v, and row passes are shared by every term with the same u. The box
-// corners outside the footprint must not count: their taps are subtracted again, those whose
-// weight could matter at all. Factor values negligible against the factor's largest (the far
-// taps of the narrow Gaussians) are left out of the passes. A basis function that does not split this way, or
-// an image with a value that is not finite, goes through convolve2d_circ.
+// corners outside the footprint must not count. For the term that weighs most there they are
+// taken back by rows: the tail of its row pass (the taps beyond the footprint's half width of
+// a row) is kept for every width, and a column pass over the tails of the rows that reach
+// beyond the footprint subtracts them; what the other terms weigh there is subtracted tap by
+// tap, those taps whose weight could matter at all. Factor values negligible against the
+// factor's largest (the far taps of the narrow Gaussians) are left out of the passes. A basis
+// function that does not split this way, or an image with a value that is not finite, goes
+// through convolve2d_circ.
 //
 // The passes sum in double, so a result differs from convolve2d_circ (which sums in float,
 // tap by tap) by rounding only.
@@ -55,11 +59,17 @@ class BasisCorrelator {
   struct Source;
   orv::MArray<float, 2> correlate__(int p, bool variance);
   void planProducts__();
+  void planFootprintRows__();
   int factorIndex__(std::vector<double> values);
 
   const diffima& engine_;
   std::unique_ptr<Source> sources_[2];  // the image, then the variance
   std::vector<std::vector<double>> factors_;
+  // The footprint by rows: row j (index j + hy) covers −rowWidth_ … rowWidth_ (−1: nothing);
+  // tailWidths_ are the distinct widths below hx, widest first, one tail plane each; false
+  // tails_ when the footprint is not of that shape.
+  std::vector<int> rowWidth_, tailWidths_;
+  bool tails_ = false;
   std::map<std::pair<int, bool>, std::unique_ptr<Product>> products_;
   int productsDone_ = 0;
 };
