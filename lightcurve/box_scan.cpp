@@ -21,27 +21,6 @@ constexpr int kScanBlock = 1 << kBlockShift;
 // the box's own test, so a block passed over holds no box that test lets through.
 constexpr double kBoundSlack = 1e-9;
 
-// The end indices of the boxes of one start i1: [aLo, aHi) those with
-// qmin <= q <= qmax, [bLo, bHi) those with qmin <= 1 - q <= qmax. The
-// phases are sorted, so the bounds only move forward as the start does
-// (q only shrinks as the start moves on), from wherever an earlier start
-// left them.
-struct EndWindows {
-  int aLo = 1, aHi = 1, bLo = 1, bHi = 1;
-
-  void moveTo(const double* ph, int M, int i1, double qmin, double qmax) {
-    const double start = ph[i1];
-    aLo = std::max(aLo, i1);
-    while (aLo <= M && !(ph[aLo] - start >= qmin)) ++aLo;
-    aHi = std::max(aHi, aLo);
-    while (aHi <= M && ph[aHi] - start <= qmax) ++aHi;
-    bLo = std::max(bLo, i1);
-    while (bLo <= M && !(1 - (ph[bLo] - start) <= qmax)) ++bLo;
-    bHi = std::max(bHi, bLo);
-    while (bHi <= M && 1 - (ph[bHi] - start) >= qmin) ++bHi;
-  }
-};
-
 }  // namespace
 
 void SortedCurve::resize(int n) {
@@ -177,9 +156,13 @@ void scanBoxes(SortedCurve& c, double qmin, double qmax, TrialBox& best) {
     }
   };
 
-  // The windows of the first and the last start of a block hold the
-  // windows of all starts between.
-  EndWindows blockFirst, blockLast;
+  // The ends a start block can reach: boxes from the first box end of its
+  // first start up to boxEnd, the first end whose span from the last start
+  // exceeds qmax; complements from complementFrom, the first end whose span
+  // from the first start reaches 1 - qmax, up to complementEnd, the first
+  // whose span from the last start exceeds 1 - qmin. The phases are sorted,
+  // so all four only move forward from block to block.
+  int boxEnd = 1, complementFrom = 1, complementEnd = 1;
   for (int startBlock = 0; startBlock * kScanBlock < M; ++startBlock) {
     const int first = startBlock * kScanBlock + 1, last = std::min(M, first + kScanBlock - 1);
     s0Low = s0High = cumS[first - 1];
@@ -198,10 +181,14 @@ void scanBoxes(SortedCurve& c, double qmin, double qmax, TrialBox& best) {
       boxStart[i1 - first] = boxFrom;
       if (boxFrom <= M) leastBoxWeight = std::min(leastBoxWeight, cumW[boxFrom] - cumW[i1 - 1]);
     }
-    blockFirst.moveTo(ph, M, first, qmin, qmax);
-    blockLast.moveTo(ph, M, last, qmin, qmax);
-    const int boxCount = collectOpen(blockFirst.aLo, blockLast.aHi, false, openForBoxes);
-    const int complementCount = collectOpen(blockFirst.bLo, blockLast.bHi, true, openForComplements);
+    boxEnd = std::max(boxEnd, last);
+    while (boxEnd <= M && ph[boxEnd] - ph[last] <= qmax) ++boxEnd;
+    complementFrom = std::max(complementFrom, first);
+    while (complementFrom <= M && !(1 - (ph[complementFrom] - ph[first]) <= qmax)) ++complementFrom;
+    complementEnd = std::max(complementEnd, last);
+    while (complementEnd <= M && 1 - (ph[complementEnd] - ph[last]) >= qmin) ++complementEnd;
+    const int boxCount = collectOpen(boxStart[0], boxEnd, false, openForBoxes);
+    const int complementCount = collectOpen(complementFrom, complementEnd, true, openForComplements);
     if (boxCount + complementCount == 0) continue;
     // One ascending list of the blocks open to either kind (bit 1: boxes, bit 2: complements).
     openCount = 0;
