@@ -23,6 +23,8 @@ constexpr double kSplitTolerance = 1e-12;
 // Factor values at most this fraction of the factor's largest magnitude are left out: the
 // narrow Gaussians vanish far inside the box, and their passes need only the taps that count.
 constexpr double kFactorNeglect = 1e-14;
+// Output rows per strip of the corner tails: the tails of a strip and its margins stay small.
+constexpr int kTailStripRows = 128;
 // Corner taps are left out, smallest first, while their magnitudes sum to at most this
 // fraction of the kernel's summed magnitude over the footprint.
 constexpr double kCornerNeglect = 1e-9;
@@ -66,16 +68,16 @@ struct BasisCorrelator::Source {
     std::unique_ptr<double[]> values;
     int lastUse;
   };
-  std::map<int, Kept> rowPasses;  // by x factor: innerWidth × height
-  std::map<int, Kept> tails;      // by x factor: a row pass per tail width
-  std::map<int, int> tailLastUse;
+  std::map<int, Kept> rowPasses;              // by x factor: innerWidth × height
   std::map<std::pair<int, int>, Kept> terms;  // by x and y factor: innerWidth × innerHeight
   std::map<int, int> rowPassLastUse;
   std::map<std::pair<int, int>, int> termUses, termLastUse;
 
   // Buffers given back, reused before new memory is asked for: fresh pages cost more than
   // the passes that fill them.
-  std::vector<std::unique_ptr<double[]>> spare, spareTails;
+  std::vector<std::unique_ptr<double[]>> spare;
+  // The tails of one strip of rows, reused by every product.
+  std::unique_ptr<double[]> tailStrip;
 
   // Every buffer has room for a row pass, the largest of them, so that any one serves; its
   // values are left for the pass to set.
@@ -101,7 +103,6 @@ struct BasisCorrelator::Source {
   void forget(int done) {
     forget(rowPasses, done, spare);
     forget(terms, done, spare);
-    forget(tails, done, spareTails);  // tail planes have a size of their own
   }
 };
 
@@ -270,8 +271,6 @@ void BasisCorrelator::planProducts__() {
       }
       if (product->split) {
         Source& source = *sources_[s];
-        if (product->tailTerm >= 0)
-          source.tailLastUse[product->terms[product->tailTerm].xFactor] = product->order;
         for (const Term& t : product->terms) {
           source.rowPassLastUse[t.xFactor] = product->order;
           ++source.termUses[{t.xFactor, t.yFactor}];
@@ -335,41 +334,6 @@ orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
     kept.lastUse = source.rowPassLastUse[xFactor];
     return kept.values.get();
   };
-  // The tails of the row pass with the x factor, one plane of innerWidth × height per tail
-  // width, built from the widest: each plane is the one before with the taps between the two
-  // widths added.
-  const std::size_t plane = static_cast<std::size_t>(IW) * H;
-  auto tailPlanes = [&](int xFactor) -> const double* {
-    auto found = source.tails.find(xFactor);
-    if (found != source.tails.end()) return found->second.values.get();
-    std::unique_ptr<double[]> planes;
-    if (source.spareTails.empty()) {
-      planes = freshBuffer(plane * tailWidths_.size());
-    } else {
-      planes = std::move(source.spareTails.back());
-      source.spareTails.pop_back();
-    }
-    int outer = hx;
-    for (std::size_t k = 0; k < tailWidths_.size(); ++k) {
-      std::vector<Tap> taps;
-      for (int i = -hx; i <= hx; ++i)
-        if (std::abs(i) > tailWidths_[k] && std::abs(i) <= outer && factors_[xFactor][i + hx] != 0.0)
-          taps.push_back({i, factors_[xFactor][i + hx]});
-      // Row by row, the plane before added while its row is in cache (a copy of the whole
-      // plane is slow: the planes lie a multiple of 4 KiB apart).
-      for (int y = 0; y < H; ++y) {
-        double* to = &planes[k * plane + static_cast<std::size_t>(y) * IW];
-        setRow(taps.data(), taps.size(), &source.data[static_cast<std::size_t>(y) * W + hx], to, IW);
-        if (k > 0)
-          for (int x = 0; x < IW; ++x) to[x] += to[x - static_cast<std::ptrdiff_t>(plane)];
-      }
-      outer = tailWidths_[k];
-    }
-    Source::Kept& kept = source.tails[xFactor];
-    kept.values = std::move(planes);
-    kept.lastUse = source.tailLastUse[xFactor];
-    return kept.values.get();
-  };
   // target = (or, with add, target +=) the column pass of the row pass with the y factor
   // times the coefficient.
   auto columnPass = [&](double* target, const double* rows, int yFactor, double coefficient, bool add) {
@@ -411,22 +375,46 @@ orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
     started = true;
   }
   if (product.tailTerm >= 0) {
-    // The heaviest term's taps beyond the footprint, taken back row by row from the tails.
+    // The heaviest term's taps beyond the footprint, taken back strip by strip of output
+    // rows: the tails of its row pass over the strip and its margins, one plane per tail
+    // width, each plane the one before plus the taps between the two widths; then a column
+    // pass over the tails of the rows that reach beyond the footprint.
     const Term& t = product.terms[product.tailTerm];
-    const double* tails = tailPlanes(t.xFactor);
-    std::vector<Tap> taps;
+    const std::vector<double>& u = factors_[t.xFactor];
+    const int strip = std::min(IH, kTailStripRows), stripHeight = strip + 2 * hy;
+    const std::size_t plane = static_cast<std::size_t>(IW) * stripHeight, planes = tailWidths_.size();
+    if (!source.tailStrip) source.tailStrip = freshBuffer(plane * planes);
+    double* tails = source.tailStrip.get();
+    std::vector<std::vector<Tap>> rowTaps(planes);
+    for (std::size_t k = 0; k < planes; ++k)
+      for (int i = -hx; i <= hx; ++i)
+        if (std::abs(i) > tailWidths_[k] && std::abs(i) <= (k == 0 ? hx : tailWidths_[k - 1]) &&
+            u[i + hx] != 0.0)
+          rowTaps[k].push_back({i, u[i + hx]});
+    std::vector<Tap> columnTaps;
     for (int j = -hy; j <= hy; ++j) {
       const int w = rowWidth_[j + hy];
       const double v = factors_[t.yFactor][j + hy];
       if (w >= hx || v == 0.0) continue;
       const std::size_t k = static_cast<std::size_t>(std::find(tailWidths_.begin(), tailWidths_.end(), w) -
                                                      tailWidths_.begin());
-      taps.push_back(
+      columnTaps.push_back(
           {static_cast<std::ptrdiff_t>(k * plane) + static_cast<std::ptrdiff_t>(j) * IW, -t.coefficient * v});
     }
-    for (int y = 0; y < IH; ++y)
-      addRow(taps.data(), taps.size(), &tails[static_cast<std::size_t>(y + hy) * IW],
-             &sum[static_cast<std::size_t>(y) * IW], IW);
+    for (int first = 0; first < IH; first += strip) {
+      const int rows = std::min(strip, IH - first);
+      for (int r = 0; r < rows + 2 * hy; ++r)
+        for (std::size_t k = 0; k < planes; ++k) {
+          double* to = &tails[k * plane + static_cast<std::size_t>(r) * IW];
+          setRow(rowTaps[k].data(), rowTaps[k].size(),
+                 &source.data[static_cast<std::size_t>(first + r) * W + hx], to, IW);
+          if (k > 0)
+            for (int x = 0; x < IW; ++x) to[x] += to[x - static_cast<std::ptrdiff_t>(plane)];
+        }
+      for (int y = 0; y < rows; ++y)
+        addRow(columnTaps.data(), columnTaps.size(), &tails[static_cast<std::size_t>(y + hy) * IW],
+               &sum[static_cast<std::size_t>(first + y) * IW], IW);
+    }
   }
   if (!product.cornerWeight.empty()) {
     std::vector<Tap> taps;

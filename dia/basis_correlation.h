@@ -6,13 +6,13 @@
 // is a sum of such terms as well. A term's correlation is a row pass with u followed by a
 // column pass with v, and row passes are shared by every term with the same u. The box
 // corners outside the footprint must not count. For the term that weighs most there they are
-// taken back by rows: the tail of its row pass (the taps beyond the footprint's half width of
-// a row) is kept for every width, and a column pass over the tails of the rows that reach
-// beyond the footprint subtracts them; what the other terms weigh there is subtracted tap by
-// tap, those taps whose weight could matter at all. Factor values negligible against the
-// factor's largest (the far taps of the narrow Gaussians) are left out of the passes. A basis
-// function that does not split this way, or an image with a value that is not finite, goes
-// through convolve2d_circ.
+// taken back by rows: the tails of its row pass (the taps beyond the footprint's half width of
+// a row) are made for every width, a strip of rows at a time, and a column pass over the tails
+// of the rows that reach beyond the footprint subtracts them; what the other terms weigh there
+// is subtracted tap by tap, those taps whose weight could matter at all. Factor values
+// negligible against the factor's largest (the far taps of the narrow Gaussians) are left out
+// of the passes. A basis function that does not split this way, or an image with a value that
+// is not finite, goes through convolve2d_circ.
 //
 // The passes sum in double, so a result differs from convolve2d_circ (which sums in float,
 // tap by tap) by rounding only.

@@ -55,7 +55,8 @@ std::vector<int> functionParameters(const diffima& e) {
 // and convolve2d_circ round.
 orv::MArray<double, 2> exactCorrelation(const orv::MArray<double, 2>& kernel, const Image& image) {
   const int hx = kernel.length(1) / 2, hy = kernel.length(2) / 2;
-  orv::MArray<double, 2> result(orv::Range(image.first(1), image.last(1)), orv::Range(image.first(2), image.last(2)));
+  orv::MArray<double, 2> result(orv::Range(image.first(1), image.last(1)),
+                                orv::Range(image.first(2), image.last(2)));
   result = 0.0;
   for (int y = image.first(2) + hy; y <= image.last(2) - hy; ++y)
     for (int x = image.first(1) + hx; x <= image.last(1) - hx; ++x) {
@@ -63,7 +64,8 @@ orv::MArray<double, 2> exactCorrelation(const orv::MArray<double, 2>& kernel, co
       for (int j = -hy; j <= hy; ++j)
         for (int i = -hx; i <= hx; ++i) {
           const double u = i / (hx + 0.5), v = j / (hy + 0.5);
-          if (u * u + v * v < 1.0) sum += kernel(kernel.first(1) + hx + i, kernel.first(2) + hy + j) * image(x + i, y + j);
+          if (u * u + v * v < 1.0)
+            sum += kernel(kernel.first(1) + hx + i, kernel.first(2) + hy + j) * image(x + i, y + j);
         }
       result(x, y) = sum;
     }
@@ -131,10 +133,12 @@ TEST_P(BasisCorrelation, EqualsTheFootprintCorrelation) {
 INSTANTIATE_TEST_SUITE_P(
     Models, BasisCorrelation,
     testing::Values(Case{"SkyModel", Model{}, 90, 80},
-                    Case{"SkyModelNoBackground", model({6, 4, 2, 0}, {1.0, 3.0, 9.0, 0.1}, 17, 17, 0, -1, 1), 70, 75},
+                    Case{"SkyModelNoBackground", model({6, 4, 2, 0}, {1.0, 3.0, 9.0, 0.1}, 17, 17, 0, -1, 1),
+                         70, 75},
                     Case{"SpatialTermsAndEllipse", model({2, 1}, {1.5, 4.0}, 6, 3, 1, 1, 1), 40, 30},
                     Case{"NoZeroSumRule", model({2, 2}, {1.0, 5.0}, 9, 9, 0, 0, 0), 40, 40},
-                    Case{"FluxOfAnotherFunction", model({2, 0}, {2.0, 6.0}, 8, 8, 0, 0, 6), 40, 40}),
+                    Case{"FluxOfAnotherFunction", model({2, 0}, {2.0, 6.0}, 8, 8, 0, 0, 6), 40, 40},
+                    Case{"WideCornersOverManyRows", model({2}, {6.0}, 8, 8, 0, -1, 1), 30, 300}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 // A kernel that is no longer a Gaussian times a monomial goes through convolve2d_circ; so do
