@@ -1,6 +1,8 @@
 // The reference driver: basis-convolved references of every kernel parameter and the
 // background term images, on disk under the reference path or in memory per stamp.
+#include <algorithm>
 #include <iostream>
+#include <vector>
 
 #include "dia/basis_correlation.h"
 #include "dia/dia.h"
@@ -234,6 +236,12 @@ int diffima::calc_basis(const orv::MArray<float, 2>& image_r, const orv::MArray<
     }
   }
 
+  // Which pixels of the inner area count, row by row.
+  const int innerWidth = std::max(0, ix1 - ix0 + 1);
+  std::vector<unsigned char> usableInner(static_cast<std::size_t>(innerWidth) * std::max(0, iy1 - iy0 + 1));
+  for (int y = iy0, k = 0; y <= iy1; ++y)
+    for (int x = ix0; x <= ix1; ++x) usableInner[k++] = usable(x, y);
+
   // The correlations run in one-dimensional passes, sharing the row passes of a Gaussian and
   // x exponent between the basis functions.
   dia_basis::BasisCorrelator correlations(*this, image_r_trim, e2image_r_trim);
@@ -248,17 +256,19 @@ int diffima::calc_basis(const orv::MArray<float, 2>& image_r, const orv::MArray<
         const int t = (p == nbg + flux_basis) ? 0 : kern_order;
         for (int a = 0; a <= t; ++a)
           for (int b = 0; b <= t - a; ++b) {
-            for (int y = iy0; y <= iy1; ++y)
-              for (int x = ix0; x <= ix1; ++x) {
-                if (!usable(x, y)) {
-                  W(x, y) = 0.0f;
-                  if (variances) V(x, y) = 0.0f;
-                  continue;
-                }
-                const double m = powers(x, a, y, b);
-                W(x, y) = static_cast<float>(G(x, y) * m);
-                if (variances) V(x, y) = static_cast<float>(H(x, y) * (m * m));
+            // Row by row through plain pointers: x runs along memory in every image.
+            for (int y = iy0; y <= iy1; ++y) {
+              const unsigned char* ok = &usableInner[static_cast<std::size_t>(y - iy0) * innerWidth];
+              float* w = &W(ix0, y);
+              float* v = variances ? &V(ix0, y) : nullptr;
+              const float* g = &G(ix0, y);
+              const float* h = variances ? &H(ix0, y) : nullptr;
+              for (int k = 0; k < innerWidth; ++k) {
+                const double m = (a == 0 && b == 0) ? 1.0 : powers(ix0 + k, a, y, b);
+                w[k] = ok[k] ? static_cast<float>(g[k] * m) : 0.0f;
+                if (variances) v[k] = ok[k] ? static_cast<float>(h[k] * (m * m)) : 0.0f;
               }
+            }
             if (verbose > 0) std::cout << p - nbg << " " << std::flush;
             if (!basis_in_memory) {
               orv::writeFitsImage(dia_files::basisImageName(refpath, p - nbg), W);
