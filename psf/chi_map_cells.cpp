@@ -53,9 +53,11 @@ bool moderate(double v) {
 // moderate variance and a data value that is 0 or moderate.
 struct PaddedPixels {
   int x0 = 0, y0 = 0, width = 0, height = 0;
-  std::vector<double> data, var, inv;
-  std::vector<std::uint64_t> keep;
+  std::vector<double>&data, &var, &inv;
+  std::vector<std::uint64_t>& keep;
   bool moderate = true;
+
+  explicit PaddedPixels(psf_maps::RowBuffers& b) : data(b.data), var(b.var), inv(b.inv), keep(b.keep) {}
 
   void fill(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, int xlo, int xhi, int ylo,
             int yhi) {
@@ -98,7 +100,10 @@ typedef std::uint64_t LaneBits __attribute__((vector_size(kLanes * sizeof(double
 // The fits of one run of neighbouring pixels, one lane per pixel, in blocks of
 // kLanes lanes (lanes past the run are computed and ignored).
 struct LaneFits {
-  std::vector<double> Spp, n, flux, chi2, eflux, nchi;
+  std::vector<double>&Spp, &n, &flux, &chi2, &eflux, &nchi;
+
+  explicit LaneFits(psf_maps::RowBuffers& b)
+      : Spp(b.Spp), n(b.n), flux(b.flux), chi2(b.chi2), eflux(b.eflux), nchi(b.nchi) {}
   void resize(std::size_t len) {
     const std::size_t lanes = (len + kLanes - 1) / kLanes * kLanes;
     for (std::vector<double>* v : {&Spp, &n, &flux, &chi2, &eflux, &nchi}) v->resize(lanes);
@@ -309,7 +314,7 @@ psf_maps::Plan psf::plan_cells__(const orv::MArray<float, 2>& image, int i0, int
 
 void psf::map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& image,
                      const orv::MArray<float, 2>& error, const psf_maps::Band& maps, int j0, int j1,
-                     psf_maps::Progress& progress) const {
+                     psf_maps::RowBuffers& buffers, psf_maps::Progress& progress) const {
   if (plan.empty()) return;
   const auto below = [](const AxisCell& c, int j) { return c.cell < j; };
   const auto first = std::lower_bound(plan.ys.begin(), plan.ys.end(), j0, below);
@@ -331,10 +336,10 @@ void psf::map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& im
 
   // The pixels of these rows' cells plus the box margin, as doubles.
   const int h = plan.h;
-  PaddedPixels pixels;
+  PaddedPixels pixels(buffers);
   pixels.fill(image, error, plan.xs.front().pixel - h, plan.xs.back().pixel + h, first->pixel - h,
               (last - 1)->pixel + h);
-  LaneFits fits;
+  LaneFits fits(buffers);
   fits.resize(plan.longest);
   // Quotients from reciprocals where that gives the same values and the
   // processor fuses multiply-adds.

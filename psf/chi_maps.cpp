@@ -138,6 +138,7 @@ void psf::mapping_some(const orv::MArray<float, 2>& image, const orv::MArray<flo
   const int P = std::max(_subpixel, 1);
   whole_image_maps__(image, nchi, flux, eflux, true);
   const psf_maps::Band maps = psf_maps::Band::whole(nchi, flux, eflux);
+  psf_maps::RowBuffers buffers;
   long count = 0;
   for (int k = x.first(1); k <= x.last(1); ++k) {
     const int xk = x(k), yk = y(k);
@@ -148,7 +149,7 @@ void psf::mapping_some(const orv::MArray<float, 2>& image, const orv::MArray<flo
     const psf_maps::Plan plan = plan_cells__(image, i0, i1, j0, j1, radius);
     if (plan.empty()) continue;
     progress.rows = static_cast<long>(plan.ys.size());
-    map_rows__(plan, image, error, maps, j0, j1, progress);
+    map_rows__(plan, image, error, maps, j0, j1, buffers, progress);
     progress.finish();
   }
   if (verbose > 4) std::cout << std::endl << std::endl;

@@ -42,6 +42,7 @@ namespace psf_maps {
 struct Plan;
 struct Progress;
 struct Band;
+struct RowBuffers;
 }  // namespace psf_maps
 
 class psf {
@@ -241,7 +242,7 @@ class psf {
   // Computes the planned cells of map rows j0..j1 into maps holding those rows.
   void map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& image,
                   const orv::MArray<float, 2>& error, const psf_maps::Band& maps, int j0, int j1,
-                  psf_maps::Progress& progress) const;
+                  psf_maps::RowBuffers& buffers, psf_maps::Progress& progress) const;
   // The progress of cells i0..i1 x j0..j1 walked cell by cell (first axis
   // outer), as mapping_full and mapping_some count it.
   psf_maps::Progress walk_cells__(const orv::MArray<float, 2>& image, int i0, int i1, int j0, int j1,

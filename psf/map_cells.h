@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <vector>
@@ -64,6 +65,14 @@ struct Plan {
   std::size_t longest = 0;
 
   bool empty() const { return xs.empty() || ys.empty(); }
+};
+
+// Work arrays of the row computation (map_rows__), reused from piece to piece
+// of a job so that each piece finds them allocated and faulted in.
+struct RowBuffers {
+  std::vector<double> data, var, inv;  // the pieces' pixels
+  std::vector<std::uint64_t> keep;
+  std::vector<double> Spp, n, flux, chi2, eflux, nchi;  // the fits of a run's lanes
 };
 
 // Progress dots: the count the cell-by-cell walk (first axis outer) keeps and
@@ -162,6 +171,7 @@ void psf::map_bands__(const orv::MArray<float, 2>& image, const orv::MArray<floa
   psf_maps::Progress progress = walk_cells__(image, 1, NX, 1, NY, verbose, count);
   const psf_maps::Plan plan = plan_cells__(image, 1, NX, 1, NY, radius);
   progress.rows = static_cast<long>(plan.ys.size());
+  psf_maps::RowBuffers buffers;
   int computed = 0;  // rows up to this one are in the maps
   for (int f0 = 1; f0 <= NY; f0 += bandRows) {
     const int f1 = std::min(NY, f0 + bandRows - 1);
@@ -175,7 +185,7 @@ void psf::map_bands__(const orv::MArray<float, 2>& image, const orv::MArray<floa
     }
     const int from = std::max(computed + 1, w0);
     band.zero_around(plan, from, w1);
-    if (!plan.empty()) map_rows__(plan, image, error, band, from, w1, progress);
+    if (!plan.empty()) map_rows__(plan, image, error, band, from, w1, buffers, progress);
     computed = w1;
     band.first = f0;
     band.last = f1;
