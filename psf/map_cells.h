@@ -18,8 +18,9 @@
 namespace psf_maps {
 
 // Pixel rows per band of a banded whole-image job: the band's maps (P cells
-// per pixel on each axis) stay a few MB even for wide images.
-constexpr int kBandPixelRows = 16;
+// per pixel on each axis) stay small enough to remain in cache between their
+// computation and their reduction, a few MB even for wide images.
+constexpr int kBandPixelRows = 4;
 
 // One computed cell along one axis: its map index, its nearest pixel and the
 // class of its offset from that pixel (cells of one class have the same
