@@ -406,6 +406,7 @@ orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
       columnTaps.push_back(
           {static_cast<std::ptrdiff_t>(k * plane) + static_cast<std::ptrdiff_t>(j) * IW, -t.coefficient * v});
     }
+    const Tap previousPlane{0, 1.0};  // adds the row of the plane before
     for (int first = 0; first < IH; first += strip) {
       const int rows = std::min(strip, IH - first);
       for (int r = 0; r < rows + 2 * hy; ++r)
@@ -413,8 +414,7 @@ orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
           double* to = &tails[k * plane + static_cast<std::size_t>(r) * IW];
           setRow(rowTaps[k].data(), rowTaps[k].size(),
                  &source.data[static_cast<std::size_t>(first + r) * W + hx], to, IW);
-          if (k > 0)
-            for (int x = 0; x < IW; ++x) to[x] += to[x - static_cast<std::ptrdiff_t>(plane)];
+          if (k > 0) addRow(&previousPlane, 1, to - plane, to, IW);
         }
       for (int x = 0; x < IW; x += kColumnBlock)
         for (int y = 0; y < rows; ++y)
