@@ -32,16 +32,6 @@ void fitsRequireFileHolds(int fd, const std::string& filename, long spanOffset, 
                         " bytes from byte " + std::to_string(spanOffset));
 }
 
-void fitsPrefaultWritable(unsigned char* map, long from, long to) {
-#ifdef MADV_POPULATE_WRITE
-  const long page = getpagesize();
-  const long start = from / page * page;
-  if (to > start) ::madvise(map + start, to - start, MADV_POPULATE_WRITE);
-#else
-  (void)map, (void)from, (void)to;
-#endif
-}
-
 long fitsStartWriteBack(int fd, long from, long to, bool last) {
   // An unfinished last page is left for a later call: starting its write-back now would
   // write-protect it while it is still being filled.

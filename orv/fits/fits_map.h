@@ -43,10 +43,6 @@ class FitsFileDescriptor {
 // touched.
 void fitsRequireFileHolds(int fd, const std::string& filename, long spanOffset, long spanLength);
 
-// Streaming stores into a shared mapping of a whole file (mapping byte k = file byte k).
-// Faults the pages that hold bytes [from, to) in writable, in one call instead of one fault a
-// page; a hint, without effect where the kernel does not offer it.
-void fitsPrefaultWritable(unsigned char* map, long from, long to);
 // Starts the write-back of the whole pages from `from` (page-aligned) up to byte `to`, or up
 // to `to` itself when `last`, without waiting for it; returns where the next call starts. A
 // hint: the write-back is waited for, and its errors are reported, by the final sync.
