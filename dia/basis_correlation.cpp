@@ -12,17 +12,21 @@ namespace dia_basis {
 
 namespace {
 
-using Tap = dia_taps::Tap<double>;
+// The passes sum in float, as convolve2d_circ does: twice the pixels per vector of double
+// and half the memory, while no sum runs over more than one footprint width of taps.
+using Real = float;
+using Tap = dia_taps::Tap<Real>;
 
-const dia_taps::RowFunction<double> setRow = dia_taps::bestRowFunction<double, false>();
-const dia_taps::RowFunction<double> addRow = dia_taps::bestRowFunction<double, true>();
+const dia_taps::RowFunction<Real> setRow = dia_taps::bestRowFunction<Real, false>();
+const dia_taps::RowFunction<Real> addRow = dia_taps::bestRowFunction<Real, true>();
 
 // A split is accepted when it rebuilds the kernel over the footprint to this fraction of the
 // kernel's largest magnitude.
 constexpr double kSplitTolerance = 1e-12;
 // Factor values at most this fraction of the factor's largest magnitude are left out: the
 // narrow Gaussians vanish far inside the box, and their passes need only the taps that count.
-constexpr double kFactorNeglect = 1e-14;
+// Even all of them together stay far below the float rounding of a pass.
+constexpr double kFactorNeglect = 1e-10;
 // Columns per block of a column pass: the 2·hy + 1 rows of a block that its taps reach stay
 // in the processor's cache.
 constexpr int kColumnBlock = 256;
@@ -43,11 +47,11 @@ std::vector<double> gaussianMonomial(int h, int e, double sigma) {
   return f;
 }
 
-// Fresh storage of n doubles, asked for in huge pages where the system offers them: a fault
+// Fresh storage of n values, asked for in huge pages where the system offers them: a fault
 // per 4 KiB page costs more than the passes that fill the page.
-std::unique_ptr<double[]> freshBuffer(std::size_t n) {
-  std::unique_ptr<double[]> b(new double[n]);
-  orv::adviseMemory(b.get(), static_cast<long>(n * sizeof(double)), MADV_HUGEPAGE);
+std::unique_ptr<Real[]> freshBuffer(std::size_t n) {
+  std::unique_ptr<Real[]> b(new Real[n]);
+  orv::adviseMemory(b.get(), static_cast<long>(n * sizeof(Real)), MADV_HUGEPAGE);
   return b;
 }
 
@@ -59,16 +63,16 @@ std::vector<double> product(const std::vector<double>& a, const std::vector<doub
 
 }  // namespace
 
-// One image of the stamp box in double, with its row passes and the term results used by more
-// than one product, each kept until its last use.
+// One image of the stamp box, with its row passes and the term results used by more than one
+// product, each kept until its last use.
 struct BasisCorrelator::Source {
   orv::MArray<float, 2> image;
   bool finite = true;
   int width = 0, height = 0;  // the stamp box
   int innerWidth = 0, innerHeight = 0;
-  std::vector<double> data;  // width × height, rows of x
+  std::vector<Real> data;  // width × height, rows of x
   struct Kept {
-    std::unique_ptr<double[]> values;
+    std::unique_ptr<Real[]> values;
     int lastUse;
   };
   std::map<int, Kept> rowPasses;              // by x factor: innerWidth × height
@@ -78,22 +82,22 @@ struct BasisCorrelator::Source {
 
   // Buffers given back, reused before new memory is asked for: fresh pages cost more than
   // the passes that fill them.
-  std::vector<std::unique_ptr<double[]>> spare;
+  std::vector<std::unique_ptr<Real[]>> spare;
   // The tails of one strip of rows, reused by every product.
-  std::unique_ptr<double[]> tailStrip;
+  std::unique_ptr<Real[]> tailStrip;
 
   // Every buffer has room for a row pass, the largest of them, so that any one serves; its
   // values are left for the pass to set.
-  std::unique_ptr<double[]> buffer() {
+  std::unique_ptr<Real[]> buffer() {
     if (spare.empty()) return freshBuffer(static_cast<std::size_t>(innerWidth) * height);
-    std::unique_ptr<double[]> b = std::move(spare.back());
+    std::unique_ptr<Real[]> b = std::move(spare.back());
     spare.pop_back();
     return b;
   }
 
   // Gives back to pool the buffers whose last use lies before the product numbered done.
   template <class Map>
-  static void forget(Map& kept, int done, std::vector<std::unique_ptr<double[]>>& pool) {
+  static void forget(Map& kept, int done, std::vector<std::unique_ptr<Real[]>>& pool) {
     for (auto it = kept.begin(); it != kept.end();) {
       if (it->second.lastUse < done) {
         pool.push_back(std::move(it->second.values));
@@ -158,14 +162,16 @@ void BasisCorrelator::planFootprintRows__() {
 
 BasisCorrelator::~BasisCorrelator() = default;
 
-int BasisCorrelator::factorIndex__(std::vector<double> values) {
+int BasisCorrelator::factorIndex__(const std::vector<double>& values) {
+  std::vector<double> kept = values;
   double largest = 0.0;
-  for (double v : values) largest = std::max(largest, std::fabs(v));
-  for (double& v : values)
+  for (double v : kept) largest = std::max(largest, std::fabs(v));
+  for (double& v : kept)
     if (std::fabs(v) <= kFactorNeglect * largest) v = 0.0;
   for (std::size_t k = 0; k < factors_.size(); ++k)
-    if (factors_[k] == values) return static_cast<int>(k);
-  factors_.push_back(std::move(values));
+    if (exactFactors_[k] == values) return static_cast<int>(k);
+  factors_.push_back(std::move(kept));
+  exactFactors_.push_back(values);
   return static_cast<int>(factors_.size()) - 1;
 }
 
@@ -208,9 +214,10 @@ void BasisCorrelator::planProducts__() {
     std::vector<Term> squares;
     for (std::size_t a = 0; a < terms.size(); ++a)
       for (std::size_t b = a; b < terms.size(); ++b)
-        squares.push_back({terms[a].coefficient * terms[b].coefficient * (a == b ? 1.0 : 2.0),
-                           factorIndex__(product(factors_[terms[a].xFactor], factors_[terms[b].xFactor])),
-                           factorIndex__(product(factors_[terms[a].yFactor], factors_[terms[b].yFactor]))});
+        squares.push_back(
+            {terms[a].coefficient * terms[b].coefficient * (a == b ? 1.0 : 2.0),
+             factorIndex__(product(exactFactors_[terms[a].xFactor], exactFactors_[terms[b].xFactor])),
+             factorIndex__(product(exactFactors_[terms[a].yFactor], exactFactors_[terms[b].yFactor]))});
     for (int s = 0; s < 2; ++s) {
       if (!sources_[s]) continue;
       const bool variance = s == 1;
@@ -222,13 +229,16 @@ void BasisCorrelator::planProducts__() {
       // beyond it the corner taps; the term that weighs most there goes by tail planes.
       double largest = 0.0, misfit = 0.0, footprintSum = 0.0;
       std::vector<double> cornerMass(product->terms.size(), 0.0);
+      // The split is checked with the factors in full; the passes and their corners use the
+      // factors with their negligible values left out.
       auto termValue = [&](const Term& t, int x, int y) {
         return t.coefficient * factors_[t.xFactor][x + hx] * factors_[t.yFactor][y + hy];
       };
       for (int y = -hy; y <= hy; ++y)
         for (int x = -hx; x <= hx; ++x) {
           double k = 0.0;
-          for (const Term& t : product->terms) k += termValue(t, x, y);
+          for (const Term& t : product->terms)
+            k += t.coefficient * exactFactors_[t.xFactor][x + hx] * exactFactors_[t.yFactor][y + hy];
           if (e.quad(x, y)) {
             const double want = kernels(x, y, fn.p);
             largest = std::max(largest, std::fabs(want));
@@ -291,20 +301,35 @@ bool BasisCorrelator::splits(int p, bool variance) const {
          sources_[variance ? 1 : 0]->finite;
 }
 
-orv::MArray<float, 2> BasisCorrelator::image(int p) { return correlate__(p, false); }
-orv::MArray<float, 2> BasisCorrelator::variance(int p) { return correlate__(p, true); }
+orv::MArray<float, 2> BasisCorrelator::image(int p) {
+  orv::MArray<float, 2> result;
+  correlate__(p, false, result);
+  return result;
+}
 
-orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
+orv::MArray<float, 2> BasisCorrelator::variance(int p) {
+  orv::MArray<float, 2> result;
+  correlate__(p, true, result);
+  return result;
+}
+
+void BasisCorrelator::image(int p, orv::MArray<float, 2>& into) { correlate__(p, false, into); }
+void BasisCorrelator::variance(int p, orv::MArray<float, 2>& into) { correlate__(p, true, into); }
+
+void BasisCorrelator::correlate__(int p, bool variance, orv::MArray<float, 2>& into) {
   const diffima& e = engine_;
   Source& source = *sources_[variance ? 1 : 0];
   const auto it = products_.find({p, variance});
   const orv::MArray<double, 3>& kernels = variance ? e.quad_basis : e.basis;
+  auto twoDimensional = [&] {
+    into.makeReference(convolve2d_circ(
+        orv::MArray<double, 2>(kernels, orv::Range::all(), orv::Range::all(), p), source.image));
+  };
   if (it == products_.end() || !it->second->split || source.innerWidth == 0 || source.innerHeight == 0)
-    return convolve2d_circ(orv::MArray<double, 2>(kernels, orv::Range::all(), orv::Range::all(), p),
-                           source.image);
+    return twoDimensional();
   if (source.data.empty()) {
-    // The double copy, made at the first use; an image with a value that is not finite goes
-    // through the two-dimensional routine, where a corner value never enters.
+    // The copy with rows of x, made at the first use; an image with a value that is not
+    // finite goes through the two-dimensional routine, where a corner value never enters.
     source.data.resize(static_cast<std::size_t>(source.width) * source.height);
     std::size_t k = 0;
     for (int y = source.image.first(2); y <= source.image.last(2); ++y)
@@ -314,21 +339,39 @@ orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
         source.data[k++] = v;
       }
   }
-  if (!source.finite)
-    return convolve2d_circ(orv::MArray<double, 2>(kernels, orv::Range::all(), orv::Range::all(), p),
-                           source.image);
+  if (!source.finite) return twoDimensional();
 
   const Product& product = *it->second;
   const int hx = e.hx, hy = e.hy, W = source.width, H = source.height;
   const int IW = source.innerWidth, IH = source.innerHeight;
 
-  auto rowPass = [&](int xFactor) -> const double* {
+  // The result over the stamp box, kept from call to call when it has the box's shape and
+  // storage of its own: 0 around the inner area, where the sums go straight.
+  const orv::MArray<float, 2>& box = source.image;
+  if (into.isEmpty() || into.first(1) != box.first(1) || into.last(1) != box.last(1) ||
+      into.first(2) != box.first(2) || into.last(2) != box.last(2) || into.stride(1) != 1 ||
+      into.stride(2) != W)
+    into.makeReference(
+        orv::MArray<float, 2>(orv::Range(box.first(1), box.last(1)), orv::Range(box.first(2), box.last(2))));
+  float* const out = into.firstElement();
+  for (int y = 0; y < H; ++y) {
+    float* row = out + static_cast<std::size_t>(y) * W;
+    if (y < hy || y >= hy + IH) {
+      std::fill(row, row + W, 0.0f);
+    } else {
+      std::fill(row, row + hx, 0.0f);
+      std::fill(row + hx + IW, row + W, 0.0f);
+    }
+  }
+  Real* const sum = out + static_cast<std::size_t>(hy) * W + hx;  // the inner area, rows W apart
+
+  auto rowPass = [&](int xFactor) -> const Real* {
     auto found = source.rowPasses.find(xFactor);
     if (found != source.rowPasses.end()) return found->second.values.get();
     std::vector<Tap> taps;
     for (int i = -hx; i <= hx; ++i)
-      if (factors_[xFactor][i + hx] != 0.0) taps.push_back({i, factors_[xFactor][i + hx]});
-    std::unique_ptr<double[]> rows = source.buffer();
+      if (factors_[xFactor][i + hx] != 0.0) taps.push_back({i, static_cast<Real>(factors_[xFactor][i + hx])});
+    std::unique_ptr<Real[]> rows = source.buffer();
     for (int y = 0; y < H; ++y)
       setRow(taps.data(), taps.size(), &source.data[static_cast<std::size_t>(y) * W + hx],
              &rows[static_cast<std::size_t>(y) * IW], IW);
@@ -337,25 +380,24 @@ orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
     kept.lastUse = source.rowPassLastUse[xFactor];
     return kept.values.get();
   };
-  // target = (or, with add, target +=) the column pass of the row pass with the y factor
-  // times the coefficient.
-  auto columnPass = [&](double* target, const double* rows, int yFactor, double coefficient, bool add) {
+  // target (rows targetStride apart) = (or, with add, target +=) the column pass of the row
+  // pass with the y factor times the coefficient.
+  auto columnPass = [&](Real* target, std::size_t targetStride, const Real* rows, int yFactor,
+                        double coefficient, bool add) {
     std::vector<Tap> taps;
     for (int j = -hy; j <= hy; ++j) {
       const double w = coefficient * factors_[yFactor][j + hy];
-      if (w != 0.0) taps.push_back({static_cast<std::ptrdiff_t>(j) * IW, w});
+      if (w != 0.0) taps.push_back({static_cast<std::ptrdiff_t>(j) * IW, static_cast<Real>(w)});
     }
-    const dia_taps::RowFunction<double> row = add ? addRow : setRow;
+    const dia_taps::RowFunction<Real> row = add ? addRow : setRow;
     // A block of columns at a time, so that the rows the taps reach stay in cache.
     for (int x = 0; x < IW; x += kColumnBlock)
       for (int y = 0; y < IH; ++y)
         row(taps.data(), taps.size(), &rows[static_cast<std::size_t>(y + hy) * IW + x],
-            &target[static_cast<std::size_t>(y) * IW + x], std::min(kColumnBlock, IW - x));
+            &target[static_cast<std::size_t>(y) * targetStride + x], std::min(kColumnBlock, IW - x));
   };
 
   // The first term sets the sum, the others add to it.
-  std::unique_ptr<double[]> sum = source.buffer();
-  const std::size_t innerSize = static_cast<std::size_t>(IW) * IH;
   bool started = false;
   for (const Term& t : product.terms) {
     const std::pair<int, int> key{t.xFactor, t.yFactor};
@@ -363,19 +405,17 @@ orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
       // A term of several products: its result is kept and added with the coefficient.
       auto found = source.terms.find(key);
       if (found == source.terms.end()) {
-        std::unique_ptr<double[]> values = source.buffer();
-        columnPass(values.get(), rowPass(t.xFactor), t.yFactor, 1.0, false);
+        std::unique_ptr<Real[]> values = source.buffer();
+        columnPass(values.get(), IW, rowPass(t.xFactor), t.yFactor, 1.0, false);
         found = source.terms.emplace(key, Source::Kept{std::move(values), source.termLastUse[key]}).first;
       }
-      const double* values = found->second.values.get();
-      double* target = sum.get();
-      const double c = t.coefficient;
-      if (started)
-        for (std::size_t k = 0; k < innerSize; ++k) target[k] += c * values[k];
-      else
-        for (std::size_t k = 0; k < innerSize; ++k) target[k] = c * values[k];
+      const Tap scaled{0, static_cast<Real>(t.coefficient)};
+      const dia_taps::RowFunction<Real> row = started ? addRow : setRow;
+      for (int y = 0; y < IH; ++y)
+        row(&scaled, 1, &found->second.values[static_cast<std::size_t>(y) * IW],
+            &sum[static_cast<std::size_t>(y) * W], IW);
     } else {
-      columnPass(sum.get(), rowPass(t.xFactor), t.yFactor, t.coefficient, started);
+      columnPass(sum, W, rowPass(t.xFactor), t.yFactor, t.coefficient, started);
     }
     started = true;
   }
@@ -389,13 +429,13 @@ orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
     const int strip = std::min(IH, kTailStripRows), stripHeight = strip + 2 * hy;
     const std::size_t plane = static_cast<std::size_t>(IW) * stripHeight, planes = tailWidths_.size();
     if (!source.tailStrip) source.tailStrip = freshBuffer(plane * planes);
-    double* tails = source.tailStrip.get();
+    Real* tails = source.tailStrip.get();
     std::vector<std::vector<Tap>> rowTaps(planes);
     for (std::size_t k = 0; k < planes; ++k)
       for (int i = -hx; i <= hx; ++i)
         if (std::abs(i) > tailWidths_[k] && std::abs(i) <= (k == 0 ? hx : tailWidths_[k - 1]) &&
             u[i + hx] != 0.0)
-          rowTaps[k].push_back({i, u[i + hx]});
+          rowTaps[k].push_back({i, static_cast<Real>(u[i + hx])});
     std::vector<Tap> columnTaps;
     for (int j = -hy; j <= hy; ++j) {
       const int w = rowWidth_[j + hy];
@@ -403,15 +443,15 @@ orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
       if (w >= hx || v == 0.0) continue;
       const std::size_t k = static_cast<std::size_t>(std::find(tailWidths_.begin(), tailWidths_.end(), w) -
                                                      tailWidths_.begin());
-      columnTaps.push_back(
-          {static_cast<std::ptrdiff_t>(k * plane) + static_cast<std::ptrdiff_t>(j) * IW, -t.coefficient * v});
+      columnTaps.push_back({static_cast<std::ptrdiff_t>(k * plane) + static_cast<std::ptrdiff_t>(j) * IW,
+                            static_cast<Real>(-t.coefficient * v)});
     }
-    const Tap previousPlane{0, 1.0};  // adds the row of the plane before
+    const Tap previousPlane{0, 1.0f};  // adds the row of the plane before
     for (int first = 0; first < IH; first += strip) {
       const int rows = std::min(strip, IH - first);
       for (int r = 0; r < rows + 2 * hy; ++r)
         for (std::size_t k = 0; k < planes; ++k) {
-          double* to = &tails[k * plane + static_cast<std::size_t>(r) * IW];
+          Real* to = &tails[k * plane + static_cast<std::size_t>(r) * IW];
           setRow(rowTaps[k].data(), rowTaps[k].size(),
                  &source.data[static_cast<std::size_t>(first + r) * W + hx], to, IW);
           if (k > 0) addRow(&previousPlane, 1, to - plane, to, IW);
@@ -419,36 +459,19 @@ orv::MArray<float, 2> BasisCorrelator::correlate__(int p, bool variance) {
       for (int x = 0; x < IW; x += kColumnBlock)
         for (int y = 0; y < rows; ++y)
           addRow(columnTaps.data(), columnTaps.size(), &tails[static_cast<std::size_t>(y + hy) * IW + x],
-                 &sum[static_cast<std::size_t>(first + y) * IW + x], std::min(kColumnBlock, IW - x));
+                 &sum[static_cast<std::size_t>(first + y) * W + x], std::min(kColumnBlock, IW - x));
     }
   }
   if (!product.cornerWeight.empty()) {
     std::vector<Tap> taps;
     for (std::size_t k = 0; k < product.cornerWeight.size(); ++k)
       taps.push_back({static_cast<std::ptrdiff_t>(product.cornerY[k]) * W + product.cornerX[k],
-                      product.cornerWeight[k]});
+                      static_cast<Real>(product.cornerWeight[k])});
     for (int y = 0; y < IH; ++y)
       addRow(taps.data(), taps.size(), &source.data[static_cast<std::size_t>(y + hy) * W + hx],
-             &sum[static_cast<std::size_t>(y) * IW], IW);
+             &sum[static_cast<std::size_t>(y) * W], IW);
   }
-
-  // The result: the sums over the inner area rounded to float, 0 around it.
-  const orv::MArray<float, 2>& box = source.image;
-  orv::MArray<float, 2> result(orv::Range(box.first(1), box.last(1)), orv::Range(box.first(2), box.last(2)));
-  for (int y = 0; y < H; ++y) {
-    float* row = &result(box.first(1), box.first(2) + y);
-    if (y < hy || y >= hy + IH) {
-      std::fill(row, row + W, 0.0f);
-      continue;
-    }
-    const double* from = &sum[static_cast<std::size_t>(y - hy) * IW];
-    std::fill(row, row + hx, 0.0f);
-    for (int x = 0; x < IW; ++x) row[hx + x] = static_cast<float>(from[x]);
-    std::fill(row + hx + IW, row + W, 0.0f);
-  }
-  source.spare.push_back(std::move(sum));
   source.forget(product.order + 1);
-  return result;
 }
 
 }  // namespace dia_basis

@@ -14,8 +14,9 @@
 // of the passes. A basis function that does not split this way, or an image with a value that
 // is not finite, goes through convolve2d_circ.
 //
-// The passes sum in double, so a result differs from convolve2d_circ (which sums in float,
-// tap by tap) by rounding only.
+// The passes sum in float, as convolve2d_circ does, but no sum runs over more than one
+// footprint width of taps, so a result strays less from the exact correlation than the
+// two-dimensional routine does.
 #ifndef DIA_BASIS_CORRELATION_H
 #define DIA_BASIS_CORRELATION_H
 
@@ -49,6 +50,10 @@ class BasisCorrelator {
   // ·, p): a float image over the stamp box, 0 outside the inner area.
   orv::MArray<float, 2> image(int p);
   orv::MArray<float, 2> variance(int p);
+  // The same into `into`, whose storage is kept when it already has the stamp box's shape:
+  // a caller that asks for many products saves the fresh pages of each.
+  void image(int p, orv::MArray<float, 2>& into);
+  void variance(int p, orv::MArray<float, 2>& into);
 
   // True when parameter p's basis function (variance false) or its square goes through
   // the passes rather than convolve2d_circ.
@@ -57,14 +62,15 @@ class BasisCorrelator {
  private:
   struct Product;
   struct Source;
-  orv::MArray<float, 2> correlate__(int p, bool variance);
+  void correlate__(int p, bool variance, orv::MArray<float, 2>& into);
   void planProducts__();
   void planFootprintRows__();
-  int factorIndex__(std::vector<double> values);
+  int factorIndex__(const std::vector<double>& values);
 
   const diffima& engine_;
   std::unique_ptr<Source> sources_[2];  // the image, then the variance
-  std::vector<std::vector<double>> factors_;
+  // The one-dimensional factors, as the passes use them and in full.
+  std::vector<std::vector<double>> factors_, exactFactors_;
   // The footprint by rows: row j (index j + hy) covers −rowWidth_ … rowWidth_ (−1: nothing);
   // tailWidths_ are the distinct widths below hx, widest first, one tail plane each; false
   // tails_ when the footprint is not of that shape.

@@ -244,15 +244,16 @@ int diffima::calc_basis(const orv::MArray<float, 2>& image_r, const orv::MArray<
 
   // The correlations run in one-dimensional passes, sharing the row passes of a Gaussian and
   // x exponent between the basis functions.
+  // G and H keep their storage from one basis function to the next.
   dia_basis::BasisCorrelator correlations(*this, image_r_trim, e2image_r_trim);
+  orv::MArray<float, 2> G, H;
   int p = nbg + 1;
   for (int n = 1; n <= ngauss; ++n)
     for (int i = 0; i <= d(n); ++i)
       for (int j = 0; j <= d(n) - i; ++j) {
         // One correlation serves every spatial term of the basis function.
-        const orv::MArray<float, 2> G = correlations.image(p);
-        orv::MArray<float, 2> H;
-        if (variances) H.makeReference(correlations.variance(p));
+        correlations.image(p, G);
+        if (variances) correlations.variance(p, H);
         const int t = (p == nbg + flux_basis) ? 0 : kern_order;
         for (int a = 0; a <= t; ++a)
           for (int b = 0; b <= t - a; ++b) {
