@@ -1,6 +1,8 @@
 // The reference driver: basis-convolved references of every kernel parameter and the
 // background term images, on disk under the reference path or in memory per stamp.
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <iostream>
 #include <vector>
 
@@ -10,6 +12,23 @@
 #include "orv/fits/fits_image.h"
 
 namespace {
+
+constexpr std::uint32_t kAllBits = 0xffffffffu;
+
+// to[k] = from[k] where keep[k] has all bits set, +0.0 where it has none: a bitwise and, four
+// values to a vector, whatever the values are.
+void keepUsable(const float* from, const std::uint32_t* keep, float* to, int n) {
+  typedef std::uint32_t Bits4 __attribute__((vector_size(16)));
+  int k = 0;
+  for (; k + 4 <= n; k += 4) {
+    Bits4 value, mask;
+    std::memcpy(&value, from + k, sizeof(Bits4));
+    std::memcpy(&mask, keep + k, sizeof(Bits4));
+    value &= mask;
+    std::memcpy(to + k, &value, sizeof(Bits4));
+  }
+  for (; k < n; ++k) to[k] = keep[k] ? from[k] : 0.0f;
+}
 
 // x^a·y^b in double with integer powers; a power 0 gives 1.
 double powers(int x, int a, int y, int b) {
@@ -238,9 +257,9 @@ int diffima::calc_basis(const orv::MArray<float, 2>& image_r, const orv::MArray<
 
   // Which pixels of the inner area count, row by row.
   const int innerWidth = std::max(0, ix1 - ix0 + 1);
-  std::vector<unsigned char> usableInner(static_cast<std::size_t>(innerWidth) * std::max(0, iy1 - iy0 + 1));
+  std::vector<std::uint32_t> usableInner(static_cast<std::size_t>(innerWidth) * std::max(0, iy1 - iy0 + 1));
   for (int y = iy0, k = 0; y <= iy1; ++y)
-    for (int x = ix0; x <= ix1; ++x) usableInner[k++] = usable(x, y);
+    for (int x = ix0; x <= ix1; ++x) usableInner[k++] = usable(x, y) ? kAllBits : 0u;
 
   // The correlations run in one-dimensional passes, sharing the row passes of a Gaussian and
   // x exponent between the basis functions.
@@ -257,15 +276,21 @@ int diffima::calc_basis(const orv::MArray<float, 2>& image_r, const orv::MArray<
         const int t = (p == nbg + flux_basis) ? 0 : kern_order;
         for (int a = 0; a <= t; ++a)
           for (int b = 0; b <= t - a; ++b) {
-            // Row by row through plain pointers: x runs along memory in every image.
+            // Row by row through plain pointers: x runs along memory in every image. The
+            // plain term (a power 0 in both) is the masked correlation itself.
             for (int y = iy0; y <= iy1; ++y) {
-              const unsigned char* ok = &usableInner[static_cast<std::size_t>(y - iy0) * innerWidth];
+              const std::uint32_t* ok = &usableInner[static_cast<std::size_t>(y - iy0) * innerWidth];
               float* w = &W(ix0, y);
               float* v = variances ? &V(ix0, y) : nullptr;
               const float* g = &G(ix0, y);
               const float* h = variances ? &H(ix0, y) : nullptr;
+              if (a == 0 && b == 0) {
+                keepUsable(g, ok, w, innerWidth);
+                if (variances) keepUsable(h, ok, v, innerWidth);
+                continue;
+              }
               for (int k = 0; k < innerWidth; ++k) {
-                const double m = (a == 0 && b == 0) ? 1.0 : powers(ix0 + k, a, y, b);
+                const double m = powers(ix0 + k, a, y, b);
                 w[k] = ok[k] ? static_cast<float>(g[k] * m) : 0.0f;
                 if (variances) v[k] = ok[k] ? static_cast<float>(h[k] * (m * m)) : 0.0f;
               }
