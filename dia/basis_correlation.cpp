@@ -30,8 +30,9 @@ constexpr double kFactorNeglect = 1e-10;
 // Columns per block of a column pass: the 2·hy + 1 rows of a block that its taps reach stay
 // in the processor's cache.
 constexpr int kColumnBlock = 256;
-// Output rows per strip of the corner tails: the tails of a strip and its margins stay small.
-constexpr int kTailStripRows = 128;
+// Output rows per strip of the footprint planes: the planes of a strip and its margins stay
+// small.
+constexpr int kPlaneStripRows = 128;
 // Corner taps are left out, smallest first, while their magnitudes sum to at most this
 // fraction of the kernel's summed magnitude over the footprint.
 constexpr double kCornerNeglect = 1e-9;
@@ -63,8 +64,8 @@ std::vector<double> product(const std::vector<double>& a, const std::vector<doub
 
 }  // namespace
 
-// One image of the stamp box, with its row passes and the term results used by more than one
-// product, each kept until its last use.
+// One image of the stamp box, with its row passes, the term results used by more than one
+// product and the footprint terms made ahead of their products, each kept until its last use.
 struct BasisCorrelator::Source {
   orv::MArray<float, 2> image;
   bool finite = true;
@@ -75,16 +76,19 @@ struct BasisCorrelator::Source {
     std::unique_ptr<Real[]> values;
     int lastUse;
   };
-  std::map<int, Kept> rowPasses;              // by x factor: innerWidth × height
-  std::map<std::pair<int, int>, Kept> terms;  // by x and y factor: innerWidth × innerHeight
+  std::map<int, Kept> rowPasses;                       // by x factor: innerWidth × height
+  std::map<std::pair<int, int>, Kept> terms;           // by x and y factor: innerWidth × innerHeight
+  std::map<std::pair<int, int>, Kept> footprintTerms;  // the same
   std::map<int, int> rowPassLastUse;
   std::map<std::pair<int, int>, int> termUses, termLastUse;
+  // The footprint terms by x factor: their y factors with the last product that uses each.
+  std::map<int, std::map<int, int>> footprintGroups;
 
   // Buffers given back, reused before new memory is asked for: fresh pages cost more than
   // the passes that fill them.
   std::vector<std::unique_ptr<Real[]>> spare;
-  // The tails of one strip of rows, reused by every product.
-  std::unique_ptr<Real[]> tailStrip;
+  // The footprint planes of one strip of rows, reused by every group of footprint terms.
+  std::unique_ptr<Real[]> planeStrip;
 
   // Every buffer has room for a row pass, the largest of them, so that any one serves; its
   // values are left for the pass to set.
@@ -110,16 +114,18 @@ struct BasisCorrelator::Source {
   void forget(int done) {
     forget(rowPasses, done, spare);
     forget(terms, done, spare);
+    forget(footprintTerms, done, spare);
   }
 };
 
-// A product of the plan: the terms of its kernel over the whole box and the corner taps that
-// take back what lies outside the footprint.
+// A product of the plan: the terms of its kernel, one of them perhaps summed over the footprint
+// and the others over the whole box, and the corner taps that take back what those weigh
+// outside the footprint.
 struct BasisCorrelator::Product {
   bool split = false;
   int order = 0;  // position in the plan
   std::vector<Term> terms;
-  int tailTerm = -1;  // the term whose corners go by tail planes, -1 for none
+  int footprintTerm = -1;  // the term summed over the footprint itself, -1 for none
   std::vector<int> cornerX, cornerY;
   std::vector<double> cornerWeight;
 };
@@ -146,18 +152,18 @@ BasisCorrelator::BasisCorrelator(const diffima& engine, const orv::MArray<float,
 void BasisCorrelator::planFootprintRows__() {
   const diffima& e = engine_;
   rowWidth_.assign(2 * e.hy + 1, -1);
-  tails_ = true;
+  rowRuns_ = true;
   for (int y = -e.hy; y <= e.hy; ++y) {
     int w = -1;
     for (int x = 0; x <= e.hx; ++x)
       if (e.quad(x, y)) w = x;
-    for (int x = -e.hx; x <= e.hx; ++x) tails_ = tails_ && e.quad(x, y) == (std::abs(x) <= w);
+    for (int x = -e.hx; x <= e.hx; ++x) rowRuns_ = rowRuns_ && e.quad(x, y) == (std::abs(x) <= w);
     rowWidth_[y + e.hy] = w;
-    if (w < e.hx && std::find(tailWidths_.begin(), tailWidths_.end(), w) == tailWidths_.end())
-      tailWidths_.push_back(w);
+    if (w >= 0 && std::find(planeWidths_.begin(), planeWidths_.end(), w) == planeWidths_.end())
+      planeWidths_.push_back(w);
   }
-  std::sort(tailWidths_.rbegin(), tailWidths_.rend());
-  if (!tails_) tailWidths_.clear();
+  std::sort(planeWidths_.begin(), planeWidths_.end());
+  if (!rowRuns_) planeWidths_.clear();
 }
 
 BasisCorrelator::~BasisCorrelator() = default;
@@ -226,7 +232,7 @@ void BasisCorrelator::planProducts__() {
       product->terms = variance ? squares : terms;
       const orv::MArray<double, 3>& kernels = variance ? e.quad_basis : e.basis;
       // The terms summed over the box: checked against the kernel over the footprint, and
-      // beyond it the corner taps; the term that weighs most there goes by tail planes.
+      // beyond it the corner taps; the term that weighs most there is summed over the footprint.
       double largest = 0.0, misfit = 0.0, footprintSum = 0.0;
       std::vector<double> cornerMass(product->terms.size(), 0.0);
       // The split is checked with the factors in full; the passes and their corners use the
@@ -252,8 +258,8 @@ void BasisCorrelator::planProducts__() {
       product->split = std::isfinite(misfit) && misfit <= kSplitTolerance * largest;
       const std::size_t heaviest = static_cast<std::size_t>(
           std::max_element(cornerMass.begin(), cornerMass.end()) - cornerMass.begin());
-      if (tails_ && cornerMass[heaviest] > kCornerNeglect * footprintSum)
-        product->tailTerm = static_cast<int>(heaviest);
+      if (rowRuns_ && cornerMass[heaviest] > kCornerNeglect * footprintSum)
+        product->footprintTerm = static_cast<int>(heaviest);
       struct Corner {
         int x, y;
         double weight;
@@ -264,7 +270,7 @@ void BasisCorrelator::planProducts__() {
           if (e.quad(x, y)) continue;
           double k = 0.0;
           for (std::size_t t = 0; t < product->terms.size(); ++t)
-            if (static_cast<int>(t) != product->tailTerm) k += termValue(product->terms[t], x, y);
+            if (static_cast<int>(t) != product->footprintTerm) k += termValue(product->terms[t], x, y);
           if (k != 0.0) corners.push_back({x, y, k});
         }
       std::sort(corners.begin(), corners.end(),
@@ -282,15 +288,38 @@ void BasisCorrelator::planProducts__() {
         product->cornerY.push_back(corners[k].y);
         product->cornerWeight.push_back(-corners[k].weight);
       }
-      if (product->split) {
-        Source& source = *sources_[s];
-        for (const Term& t : product->terms) {
-          source.rowPassLastUse[t.xFactor] = product->order;
-          ++source.termUses[{t.xFactor, t.yFactor}];
-          source.termLastUse[{t.xFactor, t.yFactor}] = product->order;
+      products_[{fn.p, variance}] = std::move(product);
+    }
+  }
+  planLastUses__();
+}
+
+void BasisCorrelator::planLastUses__() {
+  std::vector<const Product*> inOrder(products_.size());
+  std::vector<int> sourceOf(products_.size());
+  for (const auto& [key, product] : products_) {
+    inOrder[product->order] = product.get();
+    sourceOf[product->order] = key.second ? 1 : 0;
+  }
+  for (int pass = 0; pass < 2; ++pass) {
+    std::map<std::pair<int, int>, bool> made[2];
+    for (std::size_t k = 0; k < inOrder.size(); ++k) {
+      const Product& product = *inOrder[k];
+      if (!product.split || !sources_[sourceOf[k]]) continue;
+      Source& source = *sources_[sourceOf[k]];
+      for (std::size_t t = 0; t < product.terms.size(); ++t) {
+        const std::pair<int, int> key{product.terms[t].xFactor, product.terms[t].yFactor};
+        if (static_cast<int>(t) == product.footprintTerm) {
+          if (pass == 0) source.footprintGroups[key.first][key.second] = product.order;
+        } else if (pass == 0) {
+          ++source.termUses[key];
+          source.termLastUse[key] = product.order;
+        } else if (source.termUses[key] == 1 || !made[sourceOf[k]][key]) {
+          // A kept term needs its row pass only where it is made.
+          made[sourceOf[k]][key] = true;
+          source.rowPassLastUse[key.first] = product.order;
         }
       }
-      products_[{fn.p, variance}] = std::move(product);
     }
   }
 }
@@ -399,9 +428,23 @@ void BasisCorrelator::correlate__(int p, bool variance, orv::MArray<float, 2>& i
 
   // The first term sets the sum, the others add to it.
   bool started = false;
-  for (const Term& t : product.terms) {
+  auto addScaled = [&](const Real* values, double coefficient) {
+    const Tap scaled{0, static_cast<Real>(coefficient)};
+    const dia_taps::RowFunction<Real> row = started ? addRow : setRow;
+    for (int y = 0; y < IH; ++y)
+      row(&scaled, 1, &values[static_cast<std::size_t>(y) * IW], &sum[static_cast<std::size_t>(y) * W], IW);
+  };
+  for (std::size_t k = 0; k < product.terms.size(); ++k) {
+    const Term& t = product.terms[k];
     const std::pair<int, int> key{t.xFactor, t.yFactor};
-    if (source.termUses[key] > 1) {
+    if (static_cast<int>(k) == product.footprintTerm) {
+      auto found = source.footprintTerms.find(key);
+      if (found == source.footprintTerms.end()) {
+        makeFootprintTerms__(source, t.xFactor, product.order);
+        found = source.footprintTerms.find(key);
+      }
+      addScaled(found->second.values.get(), t.coefficient);
+    } else if (source.termUses[key] > 1) {
       // A term of several products: its result is kept and added with the coefficient.
       auto found = source.terms.find(key);
       if (found == source.terms.end()) {
@@ -409,58 +452,11 @@ void BasisCorrelator::correlate__(int p, bool variance, orv::MArray<float, 2>& i
         columnPass(values.get(), IW, rowPass(t.xFactor), t.yFactor, 1.0, false);
         found = source.terms.emplace(key, Source::Kept{std::move(values), source.termLastUse[key]}).first;
       }
-      const Tap scaled{0, static_cast<Real>(t.coefficient)};
-      const dia_taps::RowFunction<Real> row = started ? addRow : setRow;
-      for (int y = 0; y < IH; ++y)
-        row(&scaled, 1, &found->second.values[static_cast<std::size_t>(y) * IW],
-            &sum[static_cast<std::size_t>(y) * W], IW);
+      addScaled(found->second.values.get(), t.coefficient);
     } else {
       columnPass(sum, W, rowPass(t.xFactor), t.yFactor, t.coefficient, started);
     }
     started = true;
-  }
-  if (product.tailTerm >= 0) {
-    // The heaviest term's taps beyond the footprint, taken back strip by strip of output
-    // rows: the tails of its row pass over the strip and its margins, one plane per tail
-    // width, each plane the one before plus the taps between the two widths; then a column
-    // pass over the tails of the rows that reach beyond the footprint.
-    const Term& t = product.terms[product.tailTerm];
-    const std::vector<double>& u = factors_[t.xFactor];
-    const int strip = std::min(IH, kTailStripRows), stripHeight = strip + 2 * hy;
-    const std::size_t plane = static_cast<std::size_t>(IW) * stripHeight, planes = tailWidths_.size();
-    if (!source.tailStrip) source.tailStrip = freshBuffer(plane * planes);
-    Real* tails = source.tailStrip.get();
-    std::vector<std::vector<Tap>> rowTaps(planes);
-    for (std::size_t k = 0; k < planes; ++k)
-      for (int i = -hx; i <= hx; ++i)
-        if (std::abs(i) > tailWidths_[k] && std::abs(i) <= (k == 0 ? hx : tailWidths_[k - 1]) &&
-            u[i + hx] != 0.0)
-          rowTaps[k].push_back({i, static_cast<Real>(u[i + hx])});
-    std::vector<Tap> columnTaps;
-    for (int j = -hy; j <= hy; ++j) {
-      const int w = rowWidth_[j + hy];
-      const double v = factors_[t.yFactor][j + hy];
-      if (w >= hx || v == 0.0) continue;
-      const std::size_t k = static_cast<std::size_t>(std::find(tailWidths_.begin(), tailWidths_.end(), w) -
-                                                     tailWidths_.begin());
-      columnTaps.push_back({static_cast<std::ptrdiff_t>(k * plane) + static_cast<std::ptrdiff_t>(j) * IW,
-                            static_cast<Real>(-t.coefficient * v)});
-    }
-    const Tap previousPlane{0, 1.0f};  // adds the row of the plane before
-    for (int first = 0; first < IH; first += strip) {
-      const int rows = std::min(strip, IH - first);
-      for (int r = 0; r < rows + 2 * hy; ++r)
-        for (std::size_t k = 0; k < planes; ++k) {
-          Real* to = &tails[k * plane + static_cast<std::size_t>(r) * IW];
-          setRow(rowTaps[k].data(), rowTaps[k].size(),
-                 &source.data[static_cast<std::size_t>(first + r) * W + hx], to, IW);
-          if (k > 0) addRow(&previousPlane, 1, to - plane, to, IW);
-        }
-      for (int x = 0; x < IW; x += kColumnBlock)
-        for (int y = 0; y < rows; ++y)
-          addRow(columnTaps.data(), columnTaps.size(), &tails[static_cast<std::size_t>(y + hy) * IW + x],
-                 &sum[static_cast<std::size_t>(first + y) * W + x], std::min(kColumnBlock, IW - x));
-    }
   }
   if (!product.cornerWeight.empty()) {
     std::vector<Tap> taps;
@@ -472,6 +468,68 @@ void BasisCorrelator::correlate__(int p, bool variance, orv::MArray<float, 2>& i
              &sum[static_cast<std::size_t>(y) * W], IW);
   }
   source.forget(product.order + 1);
+}
+
+}  // namespace dia_basis
+
+namespace dia_basis {
+
+void BasisCorrelator::makeFootprintTerms__(Source& source, int xFactor, int order) {
+  const diffima& e = engine_;
+  const int hx = e.hx, hy = e.hy, W = source.width;
+  const int IW = source.innerWidth, IH = source.innerHeight;
+  // Every footprint term of the x factor that a product from this one on still needs.
+  std::vector<std::pair<int, Real*>> targets;
+  for (const auto& [yFactor, lastUse] : source.footprintGroups[xFactor]) {
+    if (lastUse < order || source.footprintTerms.count({xFactor, yFactor})) continue;
+    Source::Kept& kept = source.footprintTerms[{xFactor, yFactor}];
+    kept.values = source.buffer();
+    kept.lastUse = lastUse;
+    targets.push_back({yFactor, kept.values.get()});
+  }
+  // Plane k holds the row pass cut to the k-th narrowest width of the footprint's rows: the
+  // plane before plus the taps between the two widths.
+  const std::vector<double>& u = factors_[xFactor];
+  const int strip = std::min(IH, kPlaneStripRows), stripHeight = strip + 2 * hy;
+  const std::size_t plane = static_cast<std::size_t>(IW) * stripHeight, planes = planeWidths_.size();
+  if (!source.planeStrip) source.planeStrip = freshBuffer(plane * planes);
+  Real* const planeRows = source.planeStrip.get();
+  std::vector<std::vector<Tap>> rowTaps(planes);
+  for (std::size_t k = 0; k < planes; ++k)
+    for (int i = -planeWidths_[k]; i <= planeWidths_[k]; ++i)
+      if ((k == 0 || std::abs(i) > planeWidths_[k - 1]) && u[i + hx] != 0.0)
+        rowTaps[k].push_back({i, static_cast<Real>(u[i + hx])});
+  // Each row j of the footprint takes its taps from the plane of its width.
+  std::vector<std::vector<Tap>> columnTaps(targets.size());
+  for (std::size_t n = 0; n < targets.size(); ++n)
+    for (int j = -hy; j <= hy; ++j) {
+      const int w = rowWidth_[j + hy];
+      const double v = factors_[targets[n].first][j + hy];
+      if (w < 0 || v == 0.0) continue;
+      const std::size_t k = static_cast<std::size_t>(std::find(planeWidths_.begin(), planeWidths_.end(), w) -
+                                                     planeWidths_.begin());
+      columnTaps[n].push_back({static_cast<std::ptrdiff_t>(k * plane) + static_cast<std::ptrdiff_t>(j) * IW,
+                               static_cast<Real>(v)});
+    }
+  const Tap previousPlane{0, 1.0f};  // adds the row of the plane before
+  for (int first = 0; first < IH; first += strip) {
+    const int rows = std::min(strip, IH - first);
+    for (int r = 0; r < rows + 2 * hy; ++r)
+      for (std::size_t k = 0; k < planes; ++k) {
+        Real* to = &planeRows[k * plane + static_cast<std::size_t>(r) * IW];
+        setRow(rowTaps[k].data(), rowTaps[k].size(),
+               &source.data[static_cast<std::size_t>(first + r) * W + hx], to, IW);
+        if (k > 0) addRow(&previousPlane, 1, to - plane, to, IW);
+      }
+    // A block of columns at a time for every term, so that the plane rows stay in cache.
+    for (int x = 0; x < IW; x += kColumnBlock)
+      for (std::size_t n = 0; n < targets.size(); ++n)
+        for (int y = 0; y < rows; ++y)
+          setRow(columnTaps[n].data(), columnTaps[n].size(),
+                 &planeRows[static_cast<std::size_t>(y + hy) * IW + x],
+                 &targets[n].second[static_cast<std::size_t>(first + y) * IW + x],
+                 std::min(kColumnBlock, IW - x));
+  }
 }
 
 }  // namespace dia_basis

@@ -5,11 +5,13 @@
 // Gaussian times a monomial, minus the flux basis where the zero-sum rule applies; its square
 // is a sum of such terms as well. A term's correlation is a row pass with u followed by a
 // column pass with v, and row passes are shared by every term with the same u. The box
-// corners outside the footprint must not count. For the term that weighs most there they are
-// taken back by rows: the tails of its row pass (the taps beyond the footprint's half width of
-// a row) are made for every width, a strip of rows at a time, and a column pass over the tails
-// of the rows that reach beyond the footprint subtracts them; what the other terms weigh there
-// is subtracted tap by tap, those taps whose weight could matter at all. Factor values
+// corners outside the footprint must not count. The term that weighs most there is summed
+// over the footprint itself: its row pass is cut to every width of the footprint's rows, one
+// plane per width, a strip of rows at a time, and the column pass takes each row of the
+// footprint from the plane of its width; the planes of a strip serve every product whose
+// footprint term has the same row factor, made together and kept until asked for. What the
+// other terms weigh beyond the footprint is subtracted tap by tap, those taps whose weight
+// could matter at all. Factor values
 // negligible against the factor's largest (the far taps of the narrow Gaussians) are left out
 // of the passes. A basis function that does not split this way, or an image with a value that
 // is not finite, goes through convolve2d_circ.
@@ -65,6 +67,10 @@ class BasisCorrelator {
   void correlate__(int p, bool variance, orv::MArray<float, 2>& into);
   void planProducts__();
   void planFootprintRows__();
+  void planLastUses__();
+  // The footprint terms of every product from `order` on whose footprint term has this x
+  // factor, made together: the planes of a strip serve them all.
+  void makeFootprintTerms__(Source& source, int xFactor, int order);
   int factorIndex__(const std::vector<double>& values);
 
   const diffima& engine_;
@@ -72,10 +78,10 @@ class BasisCorrelator {
   // The one-dimensional factors, as the passes use them and in full.
   std::vector<std::vector<double>> factors_, exactFactors_;
   // The footprint by rows: row j (index j + hy) covers −rowWidth_ … rowWidth_ (−1: nothing);
-  // tailWidths_ are the distinct widths below hx, widest first, one tail plane each; false
-  // tails_ when the footprint is not of that shape.
-  std::vector<int> rowWidth_, tailWidths_;
-  bool tails_ = false;
+  // planeWidths_ are the distinct widths, narrowest first, one footprint plane each; false
+  // rowRuns_ when the footprint is not of that shape.
+  std::vector<int> rowWidth_, planeWidths_;
+  bool rowRuns_ = false;
   std::map<std::pair<int, bool>, std::unique_ptr<Product>> products_;
   int productsDone_ = 0;
 };

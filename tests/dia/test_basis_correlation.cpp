@@ -141,6 +141,28 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"WideCornersOverManyRowsAndColumns", model({2}, {6.0}, 8, 8, 0, -1, 1), 280, 300}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
+// Products asked for in any order, or twice, are the very products of the plan's order: results
+// kept or made ahead for later products are made again when a product comes back to them.
+TEST(BasisCorrelationOrder, AnyOrderGivesTheSameBits) {
+  std::unique_ptr<diffima> e(dia_test::makeEngine(model({2, 1}, {1.0, 6.0}, 8, 8, 0, 0, 1), ""));
+  const Image image = stampBox(60, 170, 1, 5), variance = varianceOf(image);
+  const std::vector<int> ps = functionParameters(*e);
+  std::vector<Image> inOrder;
+  {
+    dia_basis::BasisCorrelator passes(*e, image, variance);
+    for (int p : ps) {
+      inOrder.push_back(passes.image(p));
+      inOrder.push_back(passes.variance(p));
+    }
+  }
+  dia_basis::BasisCorrelator passes(*e, image, variance);
+  for (int round = 0; round < 2; ++round)
+    for (std::size_t k = ps.size(); k-- > 0;) {
+      EXPECT_TRUE(sameBits(passes.variance(ps[k]), inOrder[2 * k + 1])) << "variance " << ps[k];
+      EXPECT_TRUE(sameBits(passes.image(ps[k]), inOrder[2 * k])) << "image " << ps[k];
+    }
+}
+
 // A kernel that is no longer a Gaussian times a monomial goes through convolve2d_circ; so do
 // a non-finite image value and a box too small for the footprint: the very same bits.
 TEST(BasisCorrelationFallback, GivesTheFootprintCorrelationItself) {
