@@ -21,6 +21,12 @@ constexpr int kScanBlock = 1 << kBlockShift;
 // the box's own test, so a block passed over holds no box that test lets through.
 constexpr double kBoundSlack = 1e-9;
 
+// The square of the best residue is lowered by this share before the cheap
+// test of a box compares with it: the square and the product of the test
+// are rounded, and a residue ahead of the best by its last bit must still
+// reach the exact comparison.
+constexpr double kTestSlack = 1e-12;
+
 }  // namespace
 
 void SortedCurve::resize(int n) {
@@ -50,7 +56,7 @@ void scanBoxes(SortedCurve& c, double qmin, double qmax, TrialBox& best) {
     blockLow[b] = low;
     blockHigh[b] = high;
   }
-  double bestSquare = best.sr * best.sr;
+  double bestSquare = best.sr * best.sr * (1 - kTestSlack);
 
   // Tries the entries i1..i2 as a box (transit inside) or as its complement.
   // The lower level lies inside the box exactly when s < 0 (outside when
@@ -67,7 +73,7 @@ void scanBoxes(SortedCurve& c, double qmin, double qmax, TrialBox& best) {
     const double low = s / r;
     if (complement ? !(low > high) : !(high > low)) return;
     best.sr = sr;
-    bestSquare = sr * sr;
+    bestSquare = sr * sr * (1 - kTestSlack);
     const double q = ph[i2] - ph[i1];
     if (complement) {
       best.high = low;

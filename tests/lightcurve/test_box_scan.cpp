@@ -119,3 +119,23 @@ TEST(LightcurveBoxScan, EqualsEveryBoxScanned) {
 }
 
 }  // namespace
+
+// Residues that differ in the last bit: the later single-entry box is ahead
+// of the earlier by one unit in the last place and must win, as in the plain
+// scan, although its square lies within rounding of the best's.
+TEST(LightcurveBoxScan, LaterBoxAheadByTheLastBitWins) {
+  SortedCurve c;
+  c.resize(2);
+  c.M = 2;
+  c.ph = {0.0, 0.0, 0.3};
+  c.cumW = {0.0, 0x1.e849dabfa974fp-4, 0x1.822b92262ca1cp-2};
+  c.cumS = {0.0, -0x1.2c28c98c8dc95p-5, -0x1.60b3ec13e04c1p-4};
+  const TrialBox expected = plainScan(c, 0.0, 0.1);
+  ASSERT_EQ(expected.width, 0.0);
+  ASSERT_EQ(expected.centre, 0.3);  // the second entry
+  TrialBox found;
+  scanBoxes(c, 0.0, 0.1, found);
+  EXPECT_EQ(found.sr, expected.sr);
+  EXPECT_EQ(found.centre, expected.centre);
+  EXPECT_EQ(found.low, expected.low);
+}
