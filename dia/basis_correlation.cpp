@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
+#include <new>
 
 #include "dia/dia.h"
 #include "dia/tap_rows.h"
@@ -48,11 +50,21 @@ std::vector<double> gaussianMonomial(int h, int e, double sigma) {
   return f;
 }
 
+struct FreeBuffer {
+  void operator()(Real* p) const { std::free(p); }
+};
+using Buffer = std::unique_ptr<Real[], FreeBuffer>;
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
 // Fresh storage of n values, asked for in huge pages where the system offers them: a fault
-// per 4 KiB page costs more than the passes that fill the page.
-std::unique_ptr<Real[]> freshBuffer(std::size_t n) {
-  std::unique_ptr<Real[]> b(new Real[n]);
-  orv::adviseMemory(b.get(), static_cast<long>(n * sizeof(Real)), MADV_HUGEPAGE);
+// per 4 KiB page costs more than the passes that fill the page. The storage is aligned to a
+// huge page and rounded up to whole ones, so that all of it can be mapped so.
+Buffer freshBuffer(std::size_t n) {
+  const std::size_t bytes = (n * sizeof(Real) + kHugePage - 1) / kHugePage * kHugePage;
+  Buffer b(static_cast<Real*>(std::aligned_alloc(kHugePage, bytes)));
+  if (!b) throw std::bad_alloc();
+  orv::adviseMemory(b.get(), static_cast<long>(bytes), MADV_HUGEPAGE);
   return b;
 }
 
@@ -71,9 +83,11 @@ struct BasisCorrelator::Source {
   bool finite = true;
   int width = 0, height = 0;  // the stamp box
   int innerWidth = 0, innerHeight = 0;
-  std::vector<Real> data;  // width × height, rows of x
+  // width × height, rows of x: the image's own storage where it lies so, else a copy
+  const Real* data = nullptr;
+  std::vector<Real> copy;
   struct Kept {
-    std::unique_ptr<Real[]> values;
+    Buffer values;
     int lastUse;
   };
   std::map<int, Kept> rowPasses;                       // by x factor: innerWidth × height
@@ -86,22 +100,22 @@ struct BasisCorrelator::Source {
 
   // Buffers given back, reused before new memory is asked for: fresh pages cost more than
   // the passes that fill them.
-  std::vector<std::unique_ptr<Real[]>> spare;
+  std::vector<Buffer> spare;
   // The footprint planes of one strip of rows, reused by every group of footprint terms.
-  std::unique_ptr<Real[]> planeStrip;
+  Buffer planeStrip;
 
   // Every buffer has room for a row pass, the largest of them, so that any one serves; its
   // values are left for the pass to set.
-  std::unique_ptr<Real[]> buffer() {
+  Buffer buffer() {
     if (spare.empty()) return freshBuffer(static_cast<std::size_t>(innerWidth) * height);
-    std::unique_ptr<Real[]> b = std::move(spare.back());
+    Buffer b = std::move(spare.back());
     spare.pop_back();
     return b;
   }
 
   // Gives back to pool the buffers whose last use lies before the product numbered done.
   template <class Map>
-  static void forget(Map& kept, int done, std::vector<std::unique_ptr<Real[]>>& pool) {
+  static void forget(Map& kept, int done, std::vector<Buffer>& pool) {
     for (auto it = kept.begin(); it != kept.end();) {
       if (it->second.lastUse < done) {
         pool.push_back(std::move(it->second.values));
@@ -356,17 +370,22 @@ void BasisCorrelator::correlate__(int p, bool variance, orv::MArray<float, 2>& i
   };
   if (it == products_.end() || !it->second->split || source.innerWidth == 0 || source.innerHeight == 0)
     return twoDimensional();
-  if (source.data.empty()) {
-    // The copy with rows of x, made at the first use; an image with a value that is not
-    // finite goes through the two-dimensional routine, where a corner value never enters.
-    source.data.resize(static_cast<std::size_t>(source.width) * source.height);
-    std::size_t k = 0;
-    for (int y = source.image.first(2); y <= source.image.last(2); ++y)
-      for (int x = source.image.first(1); x <= source.image.last(1); ++x) {
-        const float v = source.image(x, y);
-        source.finite = source.finite && std::isfinite(v);
-        source.data[k++] = v;
-      }
+  if (source.data == nullptr) {
+    // Rows of x, taken in place where the image lies so and copied otherwise, at the first
+    // use; an image with a value that is not finite goes through the two-dimensional routine,
+    // where a corner value never enters.
+    const orv::MArray<float, 2>& a = source.image;
+    if (a.stride(1) == 1 && a.stride(2) == source.width) {
+      source.data = &a(a.first(1), a.first(2));
+    } else {
+      source.copy.resize(static_cast<std::size_t>(source.width) * source.height);
+      std::size_t k = 0;
+      for (int y = a.first(2); y <= a.last(2); ++y)
+        for (int x = a.first(1); x <= a.last(1); ++x) source.copy[k++] = a(x, y);
+      source.data = source.copy.data();
+    }
+    const std::size_t n = static_cast<std::size_t>(source.width) * source.height;
+    for (std::size_t k = 0; k < n; ++k) source.finite = source.finite && std::isfinite(source.data[k]);
   }
   if (!source.finite) return twoDimensional();
 
@@ -400,7 +419,7 @@ void BasisCorrelator::correlate__(int p, bool variance, orv::MArray<float, 2>& i
     std::vector<Tap> taps;
     for (int i = -hx; i <= hx; ++i)
       if (factors_[xFactor][i + hx] != 0.0) taps.push_back({i, static_cast<Real>(factors_[xFactor][i + hx])});
-    std::unique_ptr<Real[]> rows = source.buffer();
+    Buffer rows = source.buffer();
     for (int y = 0; y < H; ++y)
       setRow(taps.data(), taps.size(), &source.data[static_cast<std::size_t>(y) * W + hx],
              &rows[static_cast<std::size_t>(y) * IW], IW);
@@ -448,7 +467,7 @@ void BasisCorrelator::correlate__(int p, bool variance, orv::MArray<float, 2>& i
       // A term of several products: its result is kept and added with the coefficient.
       auto found = source.terms.find(key);
       if (found == source.terms.end()) {
-        std::unique_ptr<Real[]> values = source.buffer();
+        Buffer values = source.buffer();
         columnPass(values.get(), IW, rowPass(t.xFactor), t.yFactor, 1.0, false);
         found = source.terms.emplace(key, Source::Kept{std::move(values), source.termLastUse[key]}).first;
       }
