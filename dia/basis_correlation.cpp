@@ -76,6 +76,15 @@ std::vector<double> product(const std::vector<double>& a, const std::vector<doub
 
 }  // namespace
 
+// Buffers given back, reused before new memory is asked for: fresh pages cost more than the
+// passes that fill them. The image and the variance of one box share one pool.
+struct BufferPool {
+  std::size_t size = 0;  // values per buffer
+  std::vector<Buffer> spare;
+  // The footprint planes of one strip of rows, reused by every group of footprint terms.
+  Buffer planeStrip;
+};
+
 // One image of the stamp box, with its row passes, the term results used by more than one
 // product and the footprint terms made ahead of their products, each kept until its last use.
 struct BasisCorrelator::Source {
@@ -98,18 +107,14 @@ struct BasisCorrelator::Source {
   // The footprint terms by x factor: their y factors with the last product that uses each.
   std::map<int, std::map<int, int>> footprintGroups;
 
-  // Buffers given back, reused before new memory is asked for: fresh pages cost more than
-  // the passes that fill them.
-  std::vector<Buffer> spare;
-  // The footprint planes of one strip of rows, reused by every group of footprint terms.
-  Buffer planeStrip;
+  std::shared_ptr<BufferPool> pool;
 
   // Every buffer has room for a row pass, the largest of them, so that any one serves; its
   // values are left for the pass to set.
   Buffer buffer() {
-    if (spare.empty()) return freshBuffer(static_cast<std::size_t>(innerWidth) * height);
-    Buffer b = std::move(spare.back());
-    spare.pop_back();
+    if (pool->spare.empty()) return freshBuffer(pool->size);
+    Buffer b = std::move(pool->spare.back());
+    pool->spare.pop_back();
     return b;
   }
 
@@ -126,9 +131,9 @@ struct BasisCorrelator::Source {
     }
   }
   void forget(int done) {
-    forget(rowPasses, done, spare);
-    forget(terms, done, spare);
-    forget(footprintTerms, done, spare);
+    forget(rowPasses, done, pool->spare);
+    forget(terms, done, pool->spare);
+    forget(footprintTerms, done, pool->spare);
   }
 };
 
@@ -157,6 +162,13 @@ BasisCorrelator::BasisCorrelator(const diffima& engine, const orv::MArray<float,
     source->height = a.length(2);
     source->innerWidth = std::max(0, source->width - 2 * engine.hx);
     source->innerHeight = std::max(0, source->height - 2 * engine.hy);
+    if (s == 1 && sources_[0] && sources_[0]->width == source->width &&
+        sources_[0]->height == source->height) {
+      source->pool = sources_[0]->pool;
+    } else {
+      source->pool = std::make_shared<BufferPool>();
+      source->pool->size = static_cast<std::size_t>(source->innerWidth) * source->height;
+    }
     sources_[s] = std::move(source);
   }
   planFootprintRows__();
@@ -511,8 +523,8 @@ void BasisCorrelator::makeFootprintTerms__(Source& source, int xFactor, int orde
   const std::vector<double>& u = factors_[xFactor];
   const int strip = std::min(IH, kPlaneStripRows), stripHeight = strip + 2 * hy;
   const std::size_t plane = static_cast<std::size_t>(IW) * stripHeight, planes = planeWidths_.size();
-  if (!source.planeStrip) source.planeStrip = freshBuffer(plane * planes);
-  Real* const planeRows = source.planeStrip.get();
+  if (!source.pool->planeStrip) source.pool->planeStrip = freshBuffer(plane * planes);
+  Real* const planeRows = source.pool->planeStrip.get();
   std::vector<std::vector<Tap>> rowTaps(planes);
   for (std::size_t k = 0; k < planes; ++k)
     for (int i = -planeWidths_[k]; i <= planeWidths_[k]; ++i)
