@@ -8,6 +8,7 @@
 #include "dia/cell_median.h"
 #include "dia/dia.h"
 #include "dia/normal_matrix.h"
+#include "dia/product_boxes.h"
 #include "dia/product_names.h"
 #include "numerics/linsolve.h"
 #include "numerics/printf.h"
@@ -29,12 +30,6 @@ class ReadTimer {
   Stopwatch& watch_;
 };
 
-template <class T>
-orv::MArray<T, 2> timedRead(Stopwatch& watch, const std::string& file, int x0, int x1, int y0, int y1) {
-  ReadTimer timer(watch);
-  return orv::readFitsBox<T>(file, x0, x1, y0, y1);
-}
-
 void printFitArea(int mx0, int mx1, int my0, int my1) {
   std::cout << " mx0 = " << mx0 << std::endl
             << " mx1 = " << mx1 << std::endl
@@ -50,6 +45,21 @@ double power(int x, int i) {
 }
 
 }  // namespace
+
+class diffima::ProductReads {
+ public:
+  ProductReads(Stopwatch& watch, dia_products::ProductBoxes& files) : watch_(watch), files_(files) {}
+  // The box [x0 … x1] × [y0 … y1] of the file, indexed in image coordinates.
+  template <class T>
+  orv::MArray<T, 2> read(const std::string& file, int x0, int x1, int y0, int y1) {
+    ReadTimer timer(watch_);
+    return files_.read<T>(file, x0, x1, y0, y1);
+  }
+
+ private:
+  Stopwatch& watch_;
+  dia_products::ProductBoxes& files_;
+};
 
 std::vector<diffima::KernelTerm> diffima::kernelTerms__() const {
   std::vector<KernelTerm> terms;
@@ -109,7 +119,11 @@ int diffima::calc_kern(const orv::MArray<float, 2>& img, const orv::MArray<float
       lefx = static_cast<int>(static_cast<double>(mx1 - mx0) / nx) + 1;
       lefy = static_cast<int>(static_cast<double>(my1 - my0) / ny) + 1;
     }
-    fitCells__(img, eimg, circ, watch);
+    // Without files shared by the caller, each product file is opened once for this call.
+    dia_products::ProductBoxes ownFiles;
+    ProductReads reads(watch, products ? *products : ownFiles);
+    fitCells__(img, eimg, circ, reads);
+    watch.stop("");
   } catch (const std::exception& e) {
     dia_fatal(e.what(), 1);
   }
@@ -117,7 +131,7 @@ int diffima::calc_kern(const orv::MArray<float, 2>& img, const orv::MArray<float
 }
 
 void diffima::fitCells__(const orv::MArray<float, 2>& img, const orv::MArray<float, 2>& eimg, bool circ,
-                         Stopwatch& watch) {
+                         ProductReads& reads) {
   const int V = verbose;
   if (V > 2) printFitArea(mx0, mx1, my0, my1);
   int ncx, ncy;
@@ -125,7 +139,7 @@ void diffima::fitCells__(const orv::MArray<float, 2>& img, const orv::MArray<flo
   if (V > 2) std::cout << "total areas: " << cells << std::endl;
   allocateCellResults__(ncx, ncy);
   loadImageSide__(img, eimg);
-  const orv::MArray<float, 2> Vr = loadReferenceSide__(watch);
+  const orv::MArray<float, 2> Vr = loadReferenceSide__(reads);
 
   // P holds the background monomials of the last rectangle summed; a cell that no stamp
   // reaches is not solved, so it never reads another cell's values.
@@ -136,7 +150,7 @@ void diffima::fitCells__(const orv::MArray<float, 2>& img, const orv::MArray<flo
       std::cout << " field = " << c << std::endl
                 << " nx = " << x0 << std::endl
                 << " ny = " << y0 << std::endl;
-    const bool anyStampUsed = sumCell__(c, x0, x1, y0, y1, circ, Vr, P, watch);
+    const bool anyStampUsed = sumCell__(c, x0, x1, y0, y1, circ, Vr, P, reads);
     // Solve: only a cell whose stamps gave sums, with a regular, finite solution, is fitted.
     if (!(hits(c) > 0 && good(c) > 10 * mat && anyStampUsed)) return;
     solveCell__(c, (x0 - mx0) / lefx + 1, (y0 - my0) / lefy + 1, ncx, P, t0);
@@ -160,7 +174,6 @@ void diffima::fitCells__(const orv::MArray<float, 2>& img, const orv::MArray<flo
     std::cout << std::string(48, '-') << std::endl;
   }
   std::cout << std::defaultfloat;
-  watch.stop("");
 }
 
 void diffima::allocateCellResults__(int ncx, int ncy) {
@@ -247,12 +260,11 @@ void diffima::loadImageSide__(const orv::MArray<float, 2>& img, const orv::MArra
   }
 }
 
-orv::MArray<float, 2> diffima::loadReferenceSide__(Stopwatch& watch) {
+orv::MArray<float, 2> diffima::loadReferenceSide__(ProductReads& reads) {
   const int V = verbose;
   // Usable pixels: data on the image side and in the reference's calculation mask.
   if (V > 1) std::cout << " loading rmask ... " << std::endl;
-  const orv::MArray<short, 2> rmask =
-      timedRead<short>(watch, refpath + dia_files::calcMask, mx0, mx1, my0, my1);
+  const orv::MArray<short, 2> rmask = reads.read<short>(refpath + dia_files::calcMask, mx0, mx1, my0, my1);
   if (V > 2) {
     std::cout << "calc_kern: rmask_calc Array" << std::endl;
     rmask.describeSelf();
@@ -263,7 +275,7 @@ orv::MArray<float, 2> diffima::loadReferenceSide__(Stopwatch& watch) {
       imask(x, y) = rmask(x, y) != 0 && (no_image_error ? image_i(x, y) != 0.0f : e2image_i(x, y) > 0.0f);
   orv::MArray<float, 2> Vr;
   if (!no_ref_error) {
-    Vr.makeReference(timedRead<float>(watch, refpath + dia_files::referenceVariance, bx0, bx1, by0, by1));
+    Vr.makeReference(reads.read<float>(refpath + dia_files::referenceVariance, bx0, bx1, by0, by1));
     if (V > 2) {
       std::cout << "calc_kern: e2image_r Array" << std::endl;
       Vr.describeSelf();
@@ -273,7 +285,7 @@ orv::MArray<float, 2> diffima::loadReferenceSide__(Stopwatch& watch) {
 }
 
 bool diffima::sumCell__(int c, int x0, int x1, int y0, int y1, bool circ, const orv::MArray<float, 2>& Vr,
-                        std::vector<float>& P, Stopwatch& watch) {
+                        std::vector<float>& P, ProductReads& reads) {
   const int rows = mat + 1;  // the basis values, then the image: the last column gives vv
   mm.makeReference(orv::MArray<double, 2>(mat, mat));
   mm = 0.0;
@@ -282,7 +294,7 @@ bool diffima::sumCell__(int c, int x0, int x1, int y0, int y1, bool circ, const 
   std::vector<double> sums(static_cast<std::size_t>(rows) * rows, 0.0);
   bool anyStampUsed = false;
   for (int s = 1; s <= numberofstamps; ++s)
-    anyStampUsed = addStampSums__(c, s, x0, x1, y0, y1, circ, Vr, P, sums, watch) || anyStampUsed;
+    anyStampUsed = addStampSums__(c, s, x0, x1, y0, y1, circ, Vr, P, sums, reads) || anyStampUsed;
   for (int i = 1; i <= mat; ++i) {
     for (int j = i; j <= mat; ++j)
       mm(i, j) = mm(j, i) = sums[static_cast<std::size_t>(i - 1) * rows + (j - 1)];
@@ -293,7 +305,7 @@ bool diffima::sumCell__(int c, int x0, int x1, int y0, int y1, bool circ, const 
 
 bool diffima::addStampSums__(int c, int s, int x0, int cx1, int y0, int cy1, bool circ,
                              const orv::MArray<float, 2>& Vr, std::vector<float>& P,
-                             std::vector<double>& sums, Stopwatch& watch) {
+                             std::vector<double>& sums, ProductReads& reads) {
   const int V = verbose;
   const int rows = mat + 1;
   const int sx0 = stampxy(1, 0, s), sx1 = stampxy(1, 1, s), sy0 = stampxy(2, 0, s), sy1 = stampxy(2, 1, s);
@@ -386,7 +398,7 @@ bool diffima::addStampSums__(int c, int s, int x0, int cx1, int y0, int cy1, boo
   if (!basis_in_memory) {
     int p = 0;
     auto pack = [&](const std::string& file) {
-      const orv::MArray<float, 2> T = timedRead<float>(watch, file, fx0, fx1, fy0, fy1);
+      const orv::MArray<float, 2> T = reads.read<float>(file, fx0, fx1, fy0, fy1);
       if (p == 0) setOffsets(T.stride(1), T.stride(2));
       packed.gatherRow(p++, &T(fx0, fy0), offsets);
     };

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,9 @@
 #include "util/region.h"
 
 class Stopwatch;
+namespace dia_products {
+class ProductBoxes;
+}
 
 // A model of the convolution kernel that turns a reference image into a current image, the
 // products prepared from the reference, and the results of a kernel and background fit over
@@ -81,6 +85,9 @@ class diffima {
   orv::MArray<int, 3> stampxy;  // (1 … 2) × (0 … 1) × (1 … numberofstamps): x/y, first/last
   bool no_ref_error;
   bool no_image_error;
+  // When set, calc_kern reads the reference products through these open files; a caller that
+  // fits many small boxes shares one among its engines. Otherwise each call opens its own.
+  std::shared_ptr<dia_products::ProductBoxes> products;
 
   // half points to hx then hy. d and sig share the caller's storage.
   diffima(orv::MArray<int, 1> d, orv::MArray<double, 1> sig, const int* half, int kern_order, int bg_order,
@@ -137,9 +144,11 @@ class diffima {
   int cellCount__(int& ncx, int& ncy) const;
   // True when the cell grid is the one of the last completed calc_kern.
   bool fitCompleted__() const;
+  // The reference product reads of one calc_kern, timed by its stopwatch.
+  class ProductReads;
   // The fit proper, from the cell grid on (steps that may throw).
   void fitCells__(const orv::MArray<float, 2>& img, const orv::MArray<float, 2>& eimg, bool circ,
-                  Stopwatch& watch);
+                  ProductReads& reads);
   // The stages of the fit, in their order.
   // Every per-cell result array for an ncx × ncy grid, cleared.
   void allocateCellResults__(int ncx, int ncy);
@@ -147,16 +156,16 @@ class diffima {
   void loadImageSide__(const orv::MArray<float, 2>& img, const orv::MArray<float, 2>& eimg);
   // imask from the reference's calculation mask and the image side; returns the reference
   // variance over the basis area (empty with no_ref_error).
-  orv::MArray<float, 2> loadReferenceSide__(Stopwatch& watch);
+  orv::MArray<float, 2> loadReferenceSide__(ProductReads& reads);
   // mm and vv of cell c, [x0 … x1] × [y0 … y1], summed over the stamps reaching it; P gets the
   // background monomials of the last rectangle. True when a stamp added its sums.
   bool sumCell__(int c, int x0, int x1, int y0, int y1, bool circ, const orv::MArray<float, 2>& Vr,
-                 std::vector<float>& P, Stopwatch& watch);
+                 std::vector<float>& P, ProductReads& reads);
   // Adds to sums the weighted products over the usable pixels where stamp s meets the cell;
   // false when it adds nothing (outside, too few pixels, beyond the stamp's cc).
   bool addStampSums__(int c, int s, int x0, int x1, int y0, int y1, bool circ,
                       const orv::MArray<float, 2>& Vr, std::vector<float>& P, std::vector<double>& sums,
-                      Stopwatch& watch);
+                      ProductReads& reads);
   // Solves cell c's system into coef, coef_var, coef_map and the cell's background constant;
   // a singular or non-finite solution leaves the cell as cleared.
   void solveCell__(int c, int column, int row, int ncx, const std::vector<float>& P, long t0);

@@ -7,8 +7,10 @@
 #include <cmath>
 #include <iomanip>
 #include <iostream>
+#include <memory>
 #include <vector>
 
+#include "dia/product_boxes.h"
 #include "numerics/polyfit.h"
 #include "numerics/printf.h"
 #include "orv/fits/fits_image.h"
@@ -147,10 +149,12 @@ util::Region star_box(const Image& R, double x, double y) {
 struct KernelResult {
   double f = 0, ef = 0, k = 0, ek = 0;
 };
+// The engines of all stars read the reference products through `products`, opened once.
 KernelResult fit_star(const Image& R, const Image& I, const Image& eI, double x, double y, double scale,
-                      const Pliste& P) {
+                      const Pliste& P, const std::shared_ptr<dia_products::ProductBoxes>& products) {
   util::Region box = star_box(R, x, y);
   auto engine = make_dia_engine(0, scale, P);
+  engine->products = products;
   set_dia_stamp(*engine, box.getStart(1), box.getEnd(1), box.getStart(2), box.getEnd(2));
   engine->calc_kern(I, eI, box, 1000, true, 0, 0);
   return {engine->factor, engine->factor_err, engine->constant, engine->constant_err};
@@ -185,7 +189,8 @@ void fit_dia(const Image& R, const Image& /*eR*/, Image& I, Image& eI, Image& A,
     c = 0.0;
   };
 
-  // First pass: free flux factor.
+  // First pass: free flux factor. The products do not change while the method runs.
+  const auto products = std::make_shared<dia_products::ProductBoxes>();
   std::vector<double> abs(n, 0.0), eabs(n, 0.0), sky(n, 0.0), esky(n, 0.0);
   for (int i = 1; i <= n; ++i) {
     if (!inside(x(i), y(i))) {
@@ -195,7 +200,7 @@ void fit_dia(const Image& R, const Image& /*eR*/, Image& I, Image& eI, Image& A,
     }
     if (!(eI(static_cast<int>(x(i)), static_cast<int>(y(i))) > 0.0f)) continue;
     std::cout << "difference imaging around star " << i << std::endl;
-    const KernelResult r = fit_star(R, I, eI, x(i), y(i), 0.0, P);
+    const KernelResult r = fit_star(R, I, eI, x(i), y(i), 0.0, P, products);
     if (r.f == 0.0) continue;
     const std::size_t k = static_cast<std::size_t>(i - 1);
     abs[k] = 1.0 / r.f;
@@ -254,7 +259,7 @@ void fit_dia(const Image& R, const Image& /*eR*/, Image& I, Image& eI, Image& A,
   std::vector<double> second_sky(good.value.size()), second_esky(good.value.size());
   for (std::size_t k = 0; k < good.value.size(); ++k) {
     std::cout << "difference imaging around star " << good.number[k] << std::endl;
-    const KernelResult r = fit_star(R, I, eI, good.x[k], good.y[k], 1.0, P);
+    const KernelResult r = fit_star(R, I, eI, good.x[k], good.y[k], 1.0, P, products);
     second_sky[k] = r.k;
     second_esky[k] = r.ek;
   }

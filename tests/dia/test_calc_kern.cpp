@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "dia/product_boxes.h"
 #include "tests/dia/dia_fixtures.h"
 
 namespace {
@@ -360,6 +361,35 @@ TEST(DiaCalcKern, StarBoxWithCircularCell) {
   EXPECT_TRUE(e->imask(63, 50));
   EXPECT_TRUE(e->imask(18, 100));
   EXPECT_NEAR(e->factor, 1.05, 2e-3);
+}
+
+TEST(DiaCalcKern, SharedProductFilesGiveTheSameFits) {
+  // Star boxes fitted one after another by engines that share the open product files, free
+  // and fixed flux, boxes overlapping and apart: each fit equals that of an engine on its own.
+  const Image& R = reference(0).field.image;
+  const Image I = makeImage(R, gaussian(1.3), 0.9, [](int x, int) { return 2.0 + 0.01 * x; });
+  const Image eI = constantImage(1.0);
+  const auto shared = std::make_shared<dia_products::ProductBoxes>();
+  struct Box {
+    int x0, x1, y0, y1;
+  };
+  for (double scale : {0.0, 1.0})
+    for (const Box& b : {Box{20, 120, 30, 130}, Box{60, 160, 50, 150}, Box{8, 108, 90, 190}}) {
+      Model m;
+      m.scale = scale;
+      std::unique_ptr<diffima> alone = fit(I, eI, b.x0, b.x1, b.y0, b.y1, true, m, 1000);
+      std::unique_ptr<diffima> e(dia_test::makeEngine(m, reference(0).dir));
+      e->products = shared;
+      setStamp(*e, b.x0, b.x1, b.y0, b.y1);
+      util::Region area = region(b.x0, b.x1, b.y0, b.y1);
+      ASSERT_EQ(e->calc_kern(I, eI, area, 1000, true, 0, 0), 0);
+      EXPECT_NE(e->factor, 0.0);
+      EXPECT_EQ(e->factor, alone->factor);
+      EXPECT_EQ(e->factor_err, alone->factor_err);
+      EXPECT_EQ(e->constant, alone->constant);
+      EXPECT_EQ(e->constant_err, alone->constant_err);
+      for (int p = 1; p <= e->mat; ++p) EXPECT_EQ(e->coef(p, 1), alone->coef(p, 1)) << p;
+    }
 }
 
 TEST(DiaCalcKern, RefusalsAndPrintedState) {
