@@ -21,6 +21,8 @@
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <limits>
+#include <type_traits>
 #include <vector>
 
 #include "psf/korven_lib.h"
@@ -91,7 +93,6 @@ struct PaddedPixels {
   std::size_t index(int p, int q) const {
     return static_cast<std::size_t>(q - y0) * width + static_cast<std::size_t>(p - x0);
   }
-  bool usable(std::size_t k) const { return keep[k] != 0; }
 };
 
 typedef double Lanes __attribute__((vector_size(kLanes * sizeof(double))));
@@ -108,8 +109,6 @@ struct LaneFits {
     const std::size_t lanes = (len + kLanes - 1) / kLanes * kLanes;
     for (std::vector<double>* v : {&Spp, &n, &flux, &chi2, &eflux, &nchi}) v->resize(lanes);
   }
-  // The fit of lane k has a value (at least two pixels and a non-zero Spp).
-  bool usable(int k) const { return n[k] >= 2 && Spp[k] != 0; }
 };
 
 // q = a / b lane by lane, correctly rounded, from y = 1 / b (correctly
@@ -134,16 +133,22 @@ struct Quotient {
   void operator()(const Lanes& a, const Lanes& b, const Lanes&, Lanes& q) const { q = a / b; }
 };
 
+// What fit_run computes of a run's lanes: everything; only the flux, its
+// error and the counts; or only the normalised chi of the wanted lanes, from
+// fluxes already in the lanes' flux.
+enum class Sums { kAll, kFlux, kChi };
+
 // The least-squares flux, its error and the normalised chi of len neighbouring
 // pixels starting at base, each over the mask's pixels in the mask's order.
 // A term is kept by a bitwise and with the pixel's keep bits: unusable pixels
 // add +0.0, which leaves every sum as skipping them would. With reciprocal set
 // the quotients D Pp / E² of Spd are formed by ExactQuotient on the
 // multiply-add units while the divider forms the others: for moderate pixels
-// and PSF values the same values, in less time.
+// and PSF values the same values, in less time. With Sums::kChi only the
+// blocks with a wanted lane (wanted[k] != 0, up to a whole block) are summed.
 __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default"))) void fit_run(
     const PaddedPixels& px, std::size_t base, int len, const std::vector<MaskEntry>& mask, bool reciprocal,
-    LaneFits& s) {
+    Sums sums, const char* wanted, LaneFits& s) {
   const Lanes zero = {}, one = zero + 1.0, two = zero + 2.0;
   // Data, variance, its reciprocal and keep bits of the lanes' pixels from
   // index at on.
@@ -165,25 +170,41 @@ __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default"))) vo
       n += (Lanes)((LaneBits)one & keep);
     }
   };
+  // The chi² sum of the block from index at0 on at the lanes' fluxes, and
+  // with count set the number of usable pixels.
+  const auto chi_sums = [&](std::size_t at0, const Lanes& flux, Lanes& chi2, Lanes& n, auto count) {
+    for (const MaskEntry& m : mask) {
+      Lanes D, E2, inv;
+      LaneBits keep;
+      pixels(at0 + m.step, D, E2, inv, keep);
+      const Lanes d = m.psf * flux - D;
+      chi2 += (Lanes)((LaneBits)(d * d / (m.var * flux * flux + E2)) & keep);
+      if constexpr (decltype(count)::value) n += (Lanes)((LaneBits)one & keep);
+    }
+  };
   for (int k0 = 0; k0 < len; k0 += kLanes) {
-    Lanes Spp = zero, Spd = zero, n = zero;
+    Lanes Spp = zero, Spd = zero, n = zero, flux, chi2 = zero;
+    if (sums == Sums::kChi) {
+      bool any = false;
+      for (int l = 0; l < kLanes; ++l) any |= wanted[k0 + l] != 0;
+      if (!any) continue;
+      std::memcpy(&flux, &s.flux[k0], sizeof flux);
+      chi_sums(base + k0, flux, chi2, n, std::true_type());
+      std::memcpy(&s.n[k0], &n, sizeof n);
+      std::memcpy(&s.chi2[k0], &chi2, sizeof chi2);
+      continue;
+    }
     if (reciprocal)
       flux_sums(base + k0, Spp, Spd, n, ExactQuotient());
     else
       flux_sums(base + k0, Spp, Spd, n, Quotient());
     const LaneBits fits = (LaneBits)((n >= two) & (Spp != zero));
-    const Lanes flux = (Lanes)((LaneBits)(Spd / Spp) & fits);
-    Lanes chi2 = zero;
-    for (const MaskEntry& m : mask) {
-      Lanes D, E2, inv;
-      LaneBits keep;
-      pixels(base + m.step + k0, D, E2, inv, keep);
-      const Lanes d = m.psf * flux - D;
-      chi2 += (Lanes)((LaneBits)(d * d / (m.var * flux * flux + E2)) & keep);
-    }
+    flux = (Lanes)((LaneBits)(Spd / Spp) & fits);
     std::memcpy(&s.Spp[k0], &Spp, sizeof Spp);
     std::memcpy(&s.n[k0], &n, sizeof n);
     std::memcpy(&s.flux[k0], &flux, sizeof flux);
+    if (sums == Sums::kFlux) continue;
+    chi_sums(base + k0, flux, chi2, n, std::false_type());
     std::memcpy(&s.chi2[k0], &chi2, sizeof chi2);
   }
   double* __restrict eflux = s.eflux.data();
@@ -191,10 +212,10 @@ __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default"))) vo
   const double* __restrict Spp = s.Spp.data();
   const double* __restrict n = s.n.data();
   const double* __restrict chi2 = s.chi2.data();
-  for (int k = 0; k < len; ++k) {
-    eflux[k] = std::sqrt(1 / Spp[k]);
-    nchi[k] = std::sqrt(chi2[k] / (n[k] - 1));
-  }
+  if (sums != Sums::kChi)
+    for (int k = 0; k < len; ++k) eflux[k] = std::sqrt(1 / Spp[k]);
+  if (sums != Sums::kFlux)
+    for (int k = 0; k < len; ++k) nchi[k] = std::sqrt(chi2[k] / (n[k] - 1));
 }
 
 }  // namespace
@@ -314,31 +335,61 @@ psf_maps::Plan psf::plan_cells__(const orv::MArray<float, 2>& image, int i0, int
 
 void psf::map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& image,
                      const orv::MArray<float, 2>& error, const psf_maps::Band& maps, int j0, int j1,
-                     psf_maps::RowBuffers& buffers, psf_maps::Progress& progress) const {
+                     psf_maps::RowBuffers& buffers, psf_maps::Progress& progress,
+                     const psf_maps::Selection* select) const {
   if (plan.empty()) return;
-  const auto below = [](const AxisCell& c, int j) { return c.cell < j; };
-  const auto first = std::lower_bound(plan.ys.begin(), plan.ys.end(), j0, below);
-  const auto last = std::lower_bound(first, plan.ys.end(), j1 + 1, below);
-  if (first == last) return;
+  using Rows = std::vector<AxisCell>::const_iterator;
+  // The plan's rows among a..b.
+  const auto rows = [&plan](int a, int b) {
+    const auto below = [](const AxisCell& c, int j) { return c.cell < j; };
+    const Rows first = std::lower_bound(plan.ys.begin(), plan.ys.end(), a, below);
+    return std::make_pair(first, std::lower_bound(first, plan.ys.end(), b + 1, below));
+  };
+  const auto [first, last] = rows(j0, j1);
+  const auto [chiFirst, chiLast] = select != nullptr ? rows(select->chiFrom, select->chiTo) : rows(1, 0);
+  if (first == last && chiFirst == chiLast) return;
+  const int i0 = plan.xs.front().cell, i1 = plan.xs.back().cell;
   auto unusable = [&](int ci, int cj) {
     const std::size_t k = maps.at(ci, cj);
     maps.nchi[k] = kUnusable;
     maps.flux[k] = 0;
     maps.eflux[k] = kUnusable;
   };
+  // With a selection: star[i - 1] tells whether cell i of the row at hand
+  // can be a star (snr eflux <= flux, nchi being non-zero in every computed
+  // cell); mark_near spreads them by reach along the row into its near flags.
+  std::vector<char>& star = buffers.needed;
+  const double snr = select != nullptr ? select->snr : 0;
+  const char unusableStar = snr * kUnusable <= 0;
+  auto mark_near = [&](int j) {
+    char* near = maps.near + maps.at(1, j);
+    const long reach = select->reach, NX = maps.NX;
+    for (const char* at = star.data();
+         (at = static_cast<const char*>(std::memchr(at, 1, star.data() + NX - at))); ++at) {
+      const long i = at - star.data();
+      std::fill(near + std::max(0L, i - reach), near + std::min(NX, i + reach + 1), 1);
+    }
+  };
   if (!plan.ready) {
+    star.assign(static_cast<std::size_t>(maps.NX), 0);
     for (auto cy = first; cy != last; ++cy) {
-      for (const AxisCell& cx : plan.xs) unusable(cx.cell, cy->cell);
+      for (const AxisCell& cx : plan.xs) {
+        unusable(cx.cell, cy->cell);
+        star[cx.cell - 1] = unusableStar;
+      }
       progress.row_done();
+      if (select != nullptr) mark_near(cy->cell);
     }
     return;
   }
 
   // The pixels of these rows' cells plus the box margin, as doubles.
   const int h = plan.h;
+  const Rows low = first == last ? chiFirst : chiFirst == chiLast ? first : std::min(first, chiFirst);
+  const Rows high = first == last ? chiLast : chiFirst == chiLast ? last : std::max(last, chiLast);
   PaddedPixels pixels(buffers);
-  pixels.fill(image, error, plan.xs.front().pixel - h, plan.xs.back().pixel + h, first->pixel - h,
-              (last - 1)->pixel + h);
+  pixels.fill(image, error, plan.xs.front().pixel - h, plan.xs.back().pixel + h, low->pixel - h,
+              (high - 1)->pixel + h);
   LaneFits fits(buffers);
   fits.resize(plan.longest);
   // Quotients from reciprocals where that gives the same values and the
@@ -346,26 +397,100 @@ void psf::map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& im
   static const bool fusedMultiplyAdd = __builtin_cpu_supports("fma");
   const bool reciprocal = fusedMultiplyAdd && pixels.moderate && plan.moderatePsf;
 
-  // Map rows in storage order (second-axis cell outer).
+  // Map rows in storage order (second-axis cell outer); with a selection
+  // their flux only, nchi marked NaN where the cell is usable.
+  const Sums sums = select != nullptr ? Sums::kFlux : Sums::kAll;
+  const double pending = std::numeric_limits<double>::quiet_NaN();
   for (auto cy = first; cy != last; ++cy) {
+    if (select != nullptr) star.assign(static_cast<std::size_t>(maps.NX), 0);
     for (const psf_maps::Run& r : plan.runs) {
       const std::size_t m = static_cast<std::size_t>(r.klass) * plan.yClasses + cy->klass;
       const AxisCell* cells = &plan.sorted[r.first];
       const std::size_t base = pixels.index(cells[0].pixel, cy->pixel);
-      if (plan.centreUsable[m]) fit_run(pixels, base, r.length, plan.masks[m], reciprocal, fits);
+      const bool centreUsable = plan.centreUsable[m];
+      if (centreUsable) fit_run(pixels, base, r.length, plan.masks[m], reciprocal, sums, nullptr, fits);
+      // The lanes' values into the maps' row, through plain pointers (the
+      // flags' char stores would else make every vector reload its data).
+      const std::uint64_t* __restrict keep = pixels.keep.data() + base;
+      const double* __restrict Spp = fits.Spp.data();
+      const double* __restrict n = fits.n.data();
+      const double* __restrict flux = fits.flux.data();
+      const double* __restrict eflux = fits.eflux.data();
+      const double* __restrict nchi = fits.nchi.data();
+      const std::size_t row = maps.at(1, cy->cell);
+      double* __restrict mapNchi = maps.nchi + row - 1;
+      double* __restrict mapFlux = maps.flux + row - 1;
+      double* __restrict mapEflux = maps.eflux + row - 1;
+      char* __restrict starRow = select != nullptr ? star.data() - 1 : nullptr;
       for (int k = 0; k < r.length; ++k) {
-        const int ci = cells[k].cell, cj = cy->cell;
-        const bool centre = plan.centreUsable[m] && pixels.usable(base + k);
-        if (!centre || !fits.usable(k)) {
-          unusable(ci, cj);
+        const int ci = cells[k].cell;
+        // A cell has a value where its own pixel is usable and its fit has
+        // at least two pixels and a non-zero Spp.
+        if (!centreUsable || keep[k] == 0 || !(n[k] >= 2 && Spp[k] != 0)) {
+          mapNchi[ci] = kUnusable;
+          mapFlux[ci] = 0;
+          mapEflux[ci] = kUnusable;
+          if (select != nullptr) starRow[ci] = unusableStar;
           continue;
         }
-        const std::size_t at = maps.at(ci, cj);
-        maps.flux[at] = fits.flux[k];
-        maps.eflux[at] = fits.eflux[k];
-        maps.nchi[at] = fits.nchi[k];
+        mapFlux[ci] = flux[k];
+        mapEflux[ci] = eflux[k];
+        if (select == nullptr) {
+          mapNchi[ci] = nchi[k];
+          continue;
+        }
+        mapNchi[ci] = pending;
+        starRow[ci] = snr * eflux[k] <= flux[k];
       }
     }
     progress.row_done();
+    if (select != nullptr) mark_near(cy->cell);
+  }
+  if (select == nullptr) return;
+
+  // The wanted nchi: usable cells with near flags within reach rows.
+  std::vector<char>& wanted = star;
+  std::vector<char>& lanes = buffers.neededLanes;
+  lanes.assign(fits.flux.size(), 0);
+  for (auto cy = chiFirst; cy != chiLast; ++cy) {
+    const int cj = cy->cell, reach = select->reach;
+    wanted.assign(static_cast<std::size_t>(maps.NX), 0);
+    for (int j = std::max(1, cj - reach); j <= std::min(j1, cj + reach); ++j) {
+      const char* __restrict near = maps.near + maps.at(1, j);
+      char* __restrict into = wanted.data();
+      for (int i = i0 - 1; i < i1; ++i) into[i] |= near[i];
+    }
+    // The first and last wanted cell of the row (1-based); none: no sums.
+    const char* const w = wanted.data();
+    const char* lo = static_cast<const char*>(std::memchr(w, 1, wanted.size()));
+    if (lo == nullptr) continue;
+    const char* hi = w + wanted.size() - 1;
+    while (*hi == 0) --hi;
+    const int cLo = static_cast<int>(lo - w) + 1, cHi = static_cast<int>(hi - w) + 1;
+    for (const psf_maps::Run& r : plan.runs) {
+      const std::size_t m = static_cast<std::size_t>(r.klass) * plan.yClasses + cy->klass;
+      if (!plan.centreUsable[m]) continue;
+      const AxisCell* cells = &plan.sorted[r.first];
+      // The run's cells ascend: those between the first and last wanted.
+      const auto cell_below = [](const AxisCell& c, int i) { return c.cell < i; };
+      const int kLo = static_cast<int>(std::lower_bound(cells, cells + r.length, cLo, cell_below) - cells);
+      const int kHi =
+          static_cast<int>(std::lower_bound(cells, cells + r.length, cHi + 1, cell_below) - cells);
+      if (kLo == kHi) continue;
+      std::fill(lanes.begin(), lanes.end(), 0);
+      bool any = false;
+      for (int k = kLo; k < kHi; ++k) {
+        const std::size_t at = maps.at(cells[k].cell, cj);
+        lanes[k] = wanted[cells[k].cell - 1] && std::isnan(maps.nchi[at]);
+        if (!lanes[k]) continue;
+        fits.flux[k] = maps.flux[at];
+        any = true;
+      }
+      if (!any) continue;
+      fit_run(pixels, pixels.index(cells[0].pixel, cy->pixel), r.length, plan.masks[m], reciprocal,
+              Sums::kChi, lanes.data(), fits);
+      for (int k = kLo; k < kHi; ++k)
+        if (lanes[k]) maps.nchi[maps.at(cells[k].cell, cj)] = fits.nchi[k];
+    }
   }
 }

@@ -123,7 +123,7 @@ void psf::find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MA
 
   std::vector<std::tuple<int, int, double>> stars;  // cell (i, j) and its flux
   std::vector<char> minimumRow(static_cast<std::size_t>(NX) + 2);
-  map_bands__(image, error, radius, verbose, 3, nullptr, [&](const psf_maps::Band& m) {
+  const auto reduce = [&](const psf_maps::Band& m) {
     auto nchi = [&](int i, int j) { return m.nchi[m.at(i, j)]; };
     // Mean of the non-zero values over the 13-cell disk (di² + dj² <= 4),
     // summed dj outer, di inner; cells beyond the map are absent.
@@ -202,7 +202,11 @@ void psf::find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MA
       files[4]->write_rows(m.first, m.last, flag(minimum));
       files[5]->write_rows(m.first, m.last, flag(star));
     }
-  });
+  };
+  // Whether a cell is a star depends on nchi within three cells of it, and
+  // only a cell with snr eflux <= flux can be one: without the map files, nchi
+  // is computed only about those (elsewhere NaN, which then decides nothing).
+  map_bands__(image, error, radius, verbose, 3, nullptr, reduce, verbose > 0 ? nullptr : &snr);
   std::sort(stars.begin(), stars.end());
 
   const int count = static_cast<int>(stars.size());

@@ -43,6 +43,7 @@ struct Plan;
 struct Progress;
 struct Band;
 struct RowBuffers;
+struct Selection;
 }  // namespace psf_maps
 
 class psf {
@@ -239,10 +240,13 @@ class psf {
   // The plan of the whole-image cells i0..i1 x j0..j1 (clipped to the maps).
   psf_maps::Plan plan_cells__(const orv::MArray<float, 2>& image, int i0, int i1, int j0, int j1,
                               double radius) const;
-  // Computes the planned cells of map rows j0..j1 into maps holding those rows.
+  // Computes the planned cells of map rows j0..j1 into maps holding those rows;
+  // with a selection only their flux and eflux, then the wanted nchi of its
+  // rows.
   void map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& image,
                   const orv::MArray<float, 2>& error, const psf_maps::Band& maps, int j0, int j1,
-                  psf_maps::RowBuffers& buffers, psf_maps::Progress& progress) const;
+                  psf_maps::RowBuffers& buffers, psf_maps::Progress& progress,
+                  const psf_maps::Selection* select = nullptr) const;
   // The progress of cells i0..i1 x j0..j1 walked cell by cell (first axis
   // outer), as mapping_full and mapping_some count it.
   psf_maps::Progress walk_cells__(const orv::MArray<float, 2>& image, int i0, int i1, int j0, int j1,
@@ -250,10 +254,13 @@ class psf {
   // mapping_full in bands of map rows: its lines, the maps computed band by
   // band, each band handed to reduce with `margin` rows of the maps on each
   // side. With `whole` (nchi, flux, eflux) the maps are allocated whole and
-  // kept there; else only a window of rows is held.
+  // kept there; else only a window of rows is held. With snr (and a window)
+  // nchi is computed only within margin of the cells that can be stars, those
+  // with snr eflux <= flux; elsewhere a usable cell's nchi is NaN.
   template <class Reduce>
   void map_bands__(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double radius,
-                   int verbose, int margin, orv::MArray<double, 2>* const* whole, Reduce&& reduce) const;
+                   int verbose, int margin, orv::MArray<double, 2>* const* whole, Reduce&& reduce,
+                   const double* snr = nullptr) const;
   // Writes a selected star's table row (verbose > 0) and adds its PSF times
   // flux to the source image.
   void add_best_source__(const orv::MArray<float, 2>& image, int p, int q, double nchi, double flux,

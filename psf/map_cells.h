@@ -74,6 +74,18 @@ struct RowBuffers {
   std::vector<double> data, var, inv;  // the pieces' pixels
   std::vector<std::uint64_t> keep;
   std::vector<double> Spp, n, flux, chi2, eflux, nchi;  // the fits of a run's lanes
+  std::vector<char> needed, neededLanes;                // a row's flags, a run's wanted lanes
+};
+
+// A caller that wants nchi only about the cells that can be stars (cells
+// with snr eflux <= flux): their nchi and that of every cell within `reach`
+// cells of them on both axes. The flux and eflux of all cells of a piece's
+// rows are computed first, then the wanted nchi of the rows chiFrom..chiTo;
+// a usable cell whose nchi is not wanted keeps NaN.
+struct Selection {
+  double snr = 0;
+  int reach = 0;
+  int chiFrom = 1, chiTo = 0;
 };
 
 // Progress dots: the count the cell-by-cell walk (first axis outer) keeps and
@@ -98,6 +110,9 @@ struct Band {
   double* nchi = nullptr;
   double* flux = nullptr;
   double* eflux = nullptr;
+  // With a Selection: 1 where a cell that can be a star lies within reach
+  // along the row (rows indexed as the maps).
+  char* near = nullptr;
   long NX = 0;
   int row0 = 1;             // first row held
   int first = 1, last = 0;  // the band's own rows
@@ -141,7 +156,8 @@ struct Band {
 
 template <class Reduce>
 void psf::map_bands__(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double radius,
-                      int verbose, int margin, orv::MArray<double, 2>* const* whole, Reduce&& reduce) const {
+                      int verbose, int margin, orv::MArray<double, 2>* const* whole, Reduce&& reduce,
+                      const double* snr) const {
   const int P = std::max(_subpixel, 1);
   const int NX = P * image.length(1), NY = P * image.length(2);
   if (verbose > 2)
@@ -150,9 +166,17 @@ void psf::map_bands__(const orv::MArray<float, 2>& image, const orv::MArray<floa
               << " sy0 = " << 1 << std::endl
               << " sy1 = " << NY << std::endl
               << " _boxlen = " << _boxlen << std::endl;
+  // With snr, the nchi a band's reduction reads lies within margin of the
+  // band's cells that can be stars, and those are known from their flux: the
+  // flux rows run margin rows ahead of the nchi rows, and the window holds
+  // margin more rows on either side (the near flags of the rows about the
+  // first nchi row, the flux rows past the last).
+  const bool select = snr != nullptr && whole == nullptr;
+  const int ahead = select ? margin : 0;
   const int bandRows = P * psf_maps::kBandPixelRows;
-  const int windowRows = std::min(NY, bandRows + 2 * margin);
+  const int windowRows = std::min(NY, bandRows + 2 * margin + 2 * ahead);
   std::vector<double> window;
+  std::vector<char> near;
   psf_maps::Band band;
   band.NX = NX;
   if (whole != nullptr) {
@@ -165,6 +189,10 @@ void psf::map_bands__(const orv::MArray<float, 2>& image, const orv::MArray<floa
     band.nchi = window.data();
     band.flux = band.nchi + mapSize;
     band.eflux = band.flux + mapSize;
+    if (select) {
+      near.resize(mapSize);
+      band.near = near.data();
+    }
     std::cout << " alles ok!" << std::endl;
   }
 
@@ -173,21 +201,38 @@ void psf::map_bands__(const orv::MArray<float, 2>& image, const orv::MArray<floa
   const psf_maps::Plan plan = plan_cells__(image, 1, NX, 1, NY, radius);
   progress.rows = static_cast<long>(plan.ys.size());
   psf_maps::RowBuffers buffers;
-  int computed = 0;  // rows up to this one are in the maps
+  psf_maps::Selection selection;
+  if (select) {
+    selection.snr = *snr;
+    selection.reach = margin;
+  }
+  int computed = 0;  // rows up to this one are in the maps (with snr: their flux)
+  int chiDone = 0;   // with snr: rows up to this one have their wanted nchi
   for (int f0 = 1; f0 <= NY; f0 += bandRows) {
     const int f1 = std::min(NY, f0 + bandRows - 1);
     const int w0 = std::max(1, f0 - margin), w1 = std::min(NY, f1 + margin);
-    if (whole == nullptr && w0 > band.row0) {
-      // Rows w0..computed stay; they move to the front of the window.
-      const std::size_t keep = computed >= w0 ? static_cast<std::size_t>(computed - w0 + 1) * NX : 0;
-      for (double* m : {band.nchi, band.flux, band.eflux})
-        if (keep > 0) std::memmove(m, m + band.at(1, w0), keep * sizeof(double));
-      band.row0 = w0;
+    const int r0 = std::max(1, w0 - ahead), r1 = std::min(NY, w1 + ahead);
+    if (whole == nullptr && r0 > band.row0) {
+      // Rows r0..computed stay; they move to the front of the window.
+      const std::size_t keep = computed >= r0 ? static_cast<std::size_t>(computed - r0 + 1) * NX : 0;
+      if (keep > 0) {
+        for (double* m : {band.nchi, band.flux, band.eflux})
+          std::memmove(m, m + band.at(1, r0), keep * sizeof(double));
+        if (select) std::memmove(band.near, band.near + band.at(1, r0), keep);
+      }
+      band.row0 = r0;
     }
-    const int from = std::max(computed + 1, w0);
-    band.zero_around(plan, from, w1);
-    if (!plan.empty()) map_rows__(plan, image, error, band, from, w1, buffers, progress);
-    computed = w1;
+    const int from = std::max(computed + 1, r0);
+    band.zero_around(plan, from, r1);
+    if (select && r1 >= from)
+      std::fill_n(band.near + band.at(1, from), static_cast<std::size_t>(r1 - from + 1) * NX, 0);
+    if (!plan.empty()) {
+      selection.chiFrom = chiDone + 1;
+      selection.chiTo = w1;
+      map_rows__(plan, image, error, band, from, r1, buffers, progress, select ? &selection : nullptr);
+    }
+    computed = r1;
+    chiDone = w1;
     band.first = f0;
     band.last = f1;
     reduce(static_cast<const psf_maps::Band&>(band));
