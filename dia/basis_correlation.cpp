@@ -61,7 +61,7 @@ constexpr std::size_t kHugePage = std::size_t{2} << 20;
 // per 4 KiB page costs more than the passes that fill the page. The storage is aligned to a
 // huge page and rounded up to whole ones, so that all of it can be mapped so.
 Buffer freshBuffer(std::size_t n) {
-  const std::size_t bytes = (n * sizeof(Real) + kHugePage - 1) / kHugePage * kHugePage;
+  const std::size_t bytes = std::max(kHugePage, (n * sizeof(Real) + kHugePage - 1) / kHugePage * kHugePage);
   Buffer b(static_cast<Real*>(std::aligned_alloc(kHugePage, bytes)));
   if (!b) throw std::bad_alloc();
   orv::adviseMemory(b.get(), static_cast<long>(bytes), MADV_HUGEPAGE);
