@@ -4,10 +4,42 @@
 #include "dia/normal_matrix.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace dia_normal {
 
 namespace {
+
+// One spare block of T per thread and slot, kept from one use to the next up to kKeepBytes.
+constexpr std::size_t kKeepBytes = std::size_t(8) << 20;
+enum Slot { valuesSlot, weightsSlot, tilesSlot };
+
+template <class T>
+struct Block {
+  std::unique_ptr<T[]> data;
+  std::size_t size = 0;
+};
+
+template <class T, Slot S>
+Block<T>& spare() {
+  thread_local Block<T> block;
+  return block;
+}
+
+// A block of at least n elements, of undefined content: the spare one when it is large enough.
+template <class T, Slot S>
+Block<T> takeBlock(std::size_t n) {
+  Block<T>& kept = spare<T, S>();
+  if (kept.size >= n) return std::exchange(kept, Block<T>{});
+  return {std::make_unique_for_overwrite<T[]>(n), n};
+}
+
+// Keeps the block as the spare unless it is too large or the spare is larger.
+template <class T, Slot S>
+void giveBack(Block<T> block) {
+  Block<T>& kept = spare<T, S>();
+  if (block.size * sizeof(T) <= kKeepBytes && block.size > kept.size) kept = std::move(block);
+}
 
 // Pixels are taken in chunks: each chunk of every row is converted to double once, weighted
 // once, and stays in cache while all the tiles use it.
@@ -17,14 +49,16 @@ template <class VD, class VF, int LANES>
 inline __attribute__((always_inline)) void tileSums(const float* t, std::size_t stride, const double* w,
                                                     std::size_t pixels, int paddedRows,
                                                     std::vector<double>& out) {
-  std::vector<double> weighted(static_cast<std::size_t>(paddedRows) * kChunk);
-  std::vector<double> plain(static_cast<std::size_t>(paddedRows) * kChunk);
+  // Every element of both buffers that a tile reads is written first for its chunk.
+  Block<double> buffers = takeBlock<double, tilesSlot>(2 * static_cast<std::size_t>(paddedRows) * kChunk);
+  double* const weighted = buffers.data.get();
+  double* const plain = weighted + static_cast<std::size_t>(paddedRows) * kChunk;
   for (std::size_t k0 = 0; k0 < pixels; k0 += kChunk) {
     const std::size_t n = std::min(pixels - k0, kChunk);
     for (int i = 0; i < paddedRows; ++i) {
       const float* src = t + i * stride + k0;
-      double* p = plain.data() + i * kChunk;
-      double* q = weighted.data() + i * kChunk;
+      double* p = plain + i * kChunk;
+      double* q = weighted + i * kChunk;
       for (std::size_t k = 0; k < n; k += LANES) {  // n is a multiple of 8
         VF f;
         VD weight;
@@ -37,12 +71,12 @@ inline __attribute__((always_inline)) void tileSums(const float* t, std::size_t 
       }
     }
     for (int i0 = 0; i0 < paddedRows; i0 += 4) {
-      const double* r0 = weighted.data() + i0 * kChunk;
+      const double* r0 = weighted + i0 * kChunk;
       const double* r1 = r0 + kChunk;
       const double* r2 = r1 + kChunk;
       const double* r3 = r2 + kChunk;
       for (int j0 = i0; j0 < paddedRows; j0 += 2) {
-        const double* c0 = plain.data() + j0 * kChunk;
+        const double* c0 = plain + j0 * kChunk;
         const double* c1 = c0 + kChunk;
         VD a00 = VD{} * 0.0, a01 = a00, a10 = a00, a11 = a00, a20 = a00, a21 = a00, a30 = a00, a31 = a00;
 #pragma GCC unroll 2
@@ -73,6 +107,7 @@ inline __attribute__((always_inline)) void tileSums(const float* t, std::size_t 
       }
     }
   }
+  giveBack<double, tilesSlot>(std::move(buffers));
 }
 
 typedef double Double2 __attribute__((vector_size(16)));
@@ -105,18 +140,24 @@ const TileFunction tileSumsBest = tileSumsGeneric;
 }  // namespace
 
 PackedBasis::PackedBasis(int rows, std::size_t pixels)
-    : rows_(rows),
-      paddedRows_((rows + 3) / 4 * 4),
-      pixels_(pixels),
-      stride_((pixels + 7) / 8 * 8),
-      values_(std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(paddedRows_) * stride_)),
-      weights_(std::make_unique_for_overwrite<double[]>(stride_)) {
+    : rows_(rows), paddedRows_((rows + 3) / 4 * 4), pixels_(pixels), stride_((pixels + 7) / 8 * 8) {
+  Block<float> values = takeBlock<float, valuesSlot>(static_cast<std::size_t>(paddedRows_) * stride_);
+  Block<double> weights = takeBlock<double, weightsSlot>(stride_);
+  values_ = std::move(values.data);
+  valuesSize_ = values.size;
+  weights_ = std::move(weights.data);
+  weightsSize_ = weights.size;
   // Only the padding is cleared here: the values proper are written once, by the caller.
   for (int i = 0; i < paddedRows_; ++i) {
     float* r = row(i);
     for (std::size_t k = (i < rows_ ? pixels_ : 0); k < stride_; ++k) r[k] = 0.0f;
   }
   for (std::size_t k = pixels_; k < stride_; ++k) weights_[k] = 0.0;
+}
+
+PackedBasis::~PackedBasis() {
+  giveBack<float, valuesSlot>({std::move(values_), valuesSize_});
+  giveBack<double, weightsSlot>({std::move(weights_), weightsSize_});
 }
 
 void PackedBasis::addWeightedProducts(std::vector<double>& sums) const {

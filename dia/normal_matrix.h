@@ -11,10 +11,15 @@ namespace dia_normal {
 
 // Basis values of the usable pixels, one row of floats per basis image, and a double weight
 // per pixel. Rows are padded to a multiple of 4 and pixels to a multiple of 8 with zeros, so
-// that the sums run in whole vector blocks; padding adds nothing to any sum.
+// that the sums run in whole vector blocks; padding adds nothing to any sum. The storage of a
+// small object is kept for the next one of the thread (fits over small boxes come by the
+// thousand, and fresh pages for each would cost more than its sums).
 class PackedBasis {
  public:
   PackedBasis(int rows, std::size_t pixels);
+  ~PackedBasis();
+  PackedBasis(const PackedBasis&) = delete;
+  PackedBasis& operator=(const PackedBasis&) = delete;
   int rows() const { return rows_; }
   std::size_t pixels() const { return pixels_; }
   // Row i holds pixels() values to be filled by the caller; its padding is zero.
@@ -35,6 +40,7 @@ class PackedBasis {
   int paddedRows_;
   std::size_t pixels_;
   std::size_t stride_;
+  std::size_t valuesSize_, weightsSize_;  // elements of the two blocks, at least what is used
   std::unique_ptr<float[]> values_;
   std::unique_ptr<double[]> weights_;
 };
