@@ -28,14 +28,20 @@ inline double truncated(double x) {
   return std::copysign(t, x);
 }
 
-// Phase of a date folded on (period, t0): mid-transit at 0.5, in [0, 1).
-// The integer part is truncated toward zero, so negative offsets are lifted by 1.
-inline double foldedPhase(double date, double t0, double period) {
-  double x = (date - t0) / period;
-  x -= truncated(x);
+// Phase of the offset x = (date - t0) / period of a date from the epoch,
+// given the integer part of x truncated toward zero: mid-transit at 0.5, in
+// [0, 1). Negative offsets are lifted by 1.
+inline double phaseOfOffset(double x, double integerPart) {
+  x -= integerPart;
   x += static_cast<double>(x < 0.0);  // adding 0 turns -0 into +0, which the next step makes 0.5 anyway
   x += 0.5;
   return x - static_cast<double>(x >= 1.0);
+}
+
+// Phase of a date folded on (period, t0): mid-transit at 0.5, in [0, 1).
+inline double foldedPhase(double date, double t0, double period) {
+  const double x = (date - t0) / period;
+  return phaseOfOffset(x, truncated(x));
 }
 
 // Inside the window of width tau centred on phase 0.5, with a margin of 1e-4
