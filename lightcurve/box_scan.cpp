@@ -27,6 +27,19 @@ constexpr double kBoundSlack = 1e-9;
 // reach the exact comparison.
 constexpr double kTestSlack = 1e-12;
 
+// The residue of entries with weight r and weighted flux s, tried as a box
+// or as a complement, when it may be kept: the flux levels lie the right
+// way round (out of transit high = -s / (1 - r) above in transit low =
+// s / r for a box, the other way for a complement) and the entries do not
+// hold all weight (|r - 1| > 1e-9, else the residue is 0); 0 otherwise.
+double keptResidue(double r, double s, bool complement) {
+  if (std::fabs(r - 1) <= 1e-9) return 0.0;
+  const double high = -s / (1 - r);
+  const double low = s / r;
+  if (complement ? !(low > high) : !(high > low)) return 0.0;
+  return std::sqrt(s * s / (r * (1 - r)));
+}
+
 }  // namespace
 
 void SortedCurve::resize(int n) {
@@ -66,15 +79,15 @@ void scanBoxes(SortedCurve& c, double qmin, double qmax, TrialBox& best) {
     const double s = cumS[i2] - cumS[i1 - 1];
     const bool side = complement ? s > 0 : s < 0;
     if (!(side & (s * s > bestSquare * (r * (1 - r))))) return;
-    if (std::fabs(r - 1) <= 1e-9) return;  // a box holding all weight has residue 0
-    const double sr = std::sqrt(s * s / (r * (1 - r)));
+    const double sr = keptResidue(r, s, complement);
     if (!(sr > best.sr)) return;
     const double high = -s / (1 - r);
     const double low = s / r;
-    if (complement ? !(low > high) : !(high > low)) return;
     best.sr = sr;
     bestSquare = sr * sr * (1 - kTestSlack);
     const double q = ph[i2] - ph[i1];
+    best.first = i1;
+    best.last = i2;
     if (complement) {
       best.high = low;
       best.low = high;
@@ -209,6 +222,15 @@ void scanBoxes(SortedCurve& c, double qmin, double qmax, TrialBox& best) {
     }
     for (int i1 = first; i1 <= last; ++i1) tryOpenBlocks(i1);
   }
+}
+
+double boxResidue(const SortedCurve& c, int i1, int i2, double qmin, double qmax) {
+  if (i1 < 1 || i2 < i1 || i2 > c.M) return 0.0;
+  const double q = c.ph[i2] - c.ph[i1];
+  const bool box = qmin <= q && q <= qmax;
+  if (!box && !(qmin <= 1 - q && 1 - q <= qmax)) return 0.0;
+  const double sr = keptResidue(c.cumW[i2] - c.cumW[i1 - 1], c.cumS[i2] - c.cumS[i1 - 1], !box);
+  return sr > 0.0 ? sr : 0.0;
 }
 
 }  // namespace lightcurve_detail

@@ -16,6 +16,8 @@ struct TrialBox {
   double low = 0.0;     // flux level in transit
   double width = 0.0;   // box width in phase
   double centre = 0.0;  // phase of the box centre (may be negative for a complement)
+  int first = 0;        // its entries i1..i2 (those of the complement's outer part); 0 for none
+  int last = 0;
 };
 
 // Phase-sorted entries of one trial (points or filled bins), with prefix
@@ -43,6 +45,11 @@ struct SortedCurve {
 // part. End indices are tried in ascending order, so the first of equal
 // residues is kept; best holds the box to beat on entry.
 void scanBoxes(SortedCurve& c, double qmin, double qmax, TrialBox& best);
+
+// The residue of the entries i1..i2 by the rules of scanBoxes (a box or a
+// complement by its width) when the scan would keep them against a best of
+// zero; 0 when it would not, or when i1..i2 are not entries with i1 <= i2.
+double boxResidue(const SortedCurve& c, int i1, int i2, double qmin, double qmax);
 
 }  // namespace lightcurve_detail
 

@@ -91,6 +91,15 @@ class BoxSearch {
   }
 
   // The best box of the fold on period 1/f with the default epoch.
+  //
+  // Neighbouring trials fold the dates almost alike, so the entries of the
+  // last trial's box, moved by a few entries, hold a box of about its
+  // residue. The best box of this trial reaches at least the greatest such
+  // residue; the scan starts just below it and so passes over more blocks
+  // from the first. It still keeps the first box of the greatest residue, as
+  // from zero: every box it passes over falls short of the start, and the
+  // boxes it tries are tried in the same order. Should it keep none (it
+  // cannot: the seed box beats the start), it scans again from zero.
   TrialBox trial(double f, double qmin, double qmax) {
     const double period = 1.0 / f;
     const double t0 = jd_[0] + period * 0.5;
@@ -99,7 +108,13 @@ class BoxSearch {
     else
       sortedCurve__(period, t0);
     TrialBox best;
+    best.sr = seedResidue__(qmin, qmax) * (1 - 1e-9);
     scanBoxes(curve_, qmin, qmax, best);
+    if (best.first == 0 && best.sr > 0) {
+      best = TrialBox();
+      scanBoxes(curve_, qmin, qmax, best);
+    }
+    last_ = best;
     return best;
   }
 
@@ -107,6 +122,18 @@ class BoxSearch {
   struct Point {
     double phase, weight, weightedFlux;
   };
+
+  // The greatest residue of the last trial's entries moved by up to
+  // kSeedShift entries either way (0 when there is none).
+  double seedResidue__(double qmin, double qmax) const {
+    constexpr int kSeedShift = 8;
+    double seed = 0.0;
+    if (last_.first == 0) return seed;
+    for (int shift = -kSeedShift; shift <= kSeedShift; ++shift)
+      seed = std::max(
+          seed, lightcurve_detail::boxResidue(curve_, last_.first + shift, last_.last + shift, qmin, qmax));
+    return seed;
+  }
 
   void sortedCurve__(double period, double t0) {
     for (int i = 0; i < n_; ++i)
@@ -173,6 +200,7 @@ class BoxSearch {
   std::vector<double> sumPhase_, sumFlux_, sumWeight_, meanPhase_, meanFlux_, binWeight_;
   std::vector<Point> points_;
   SortedCurve curve_;
+  TrialBox last_;  // the best box of the last trial
 };
 
 }  // namespace

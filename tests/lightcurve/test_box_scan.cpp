@@ -13,6 +13,7 @@
 
 namespace {
 
+using lightcurve_detail::boxResidue;
 using lightcurve_detail::scanBoxes;
 using lightcurve_detail::SortedCurve;
 using lightcurve_detail::TrialBox;
@@ -32,7 +33,7 @@ TrialBox plainScan(const SortedCurve& c, double qmin, double qmax) {
       const double high = -s / (1 - r), low = s / r;
       if (!(sr > best.sr) || !(box ? high > low : low > high)) continue;
       const double centre = (c.ph[i1] + c.ph[i2]) / 2;
-      best = box ? TrialBox{sr, high, low, q, centre} : TrialBox{sr, low, high, 1 - q, centre - 0.5};
+      best = box ? TrialBox{sr, high, low, q, centre, i1, i2} : TrialBox{sr, low, high, 1 - q, centre - 0.5, i1, i2};
     }
   }
   return best;
@@ -88,6 +89,19 @@ SortedCurve makeCurve(const Case& k, unsigned seed) {
   return c;
 }
 
+void expectSameBox(const TrialBox& found, const TrialBox& expected) {
+  EXPECT_EQ(found.sr, expected.sr);
+  EXPECT_EQ(found.high, expected.high);
+  EXPECT_EQ(found.low, expected.low);
+  EXPECT_EQ(found.width, expected.width);
+  EXPECT_EQ(found.centre, expected.centre);
+  EXPECT_EQ(found.first, expected.first);
+  EXPECT_EQ(found.last, expected.last);
+}
+
+// The scan from zero, and from just below the residue of some box it
+// would keep (the best's, or that of a box in the middle), keeps the box of
+// the plain scan; boxResidue gives that box the residue the plain scan does.
 TEST(LightcurveBoxScan, EqualsEveryBoxScanned) {
   const Case cases[] = {
       {"one entry", 1, 0.0, 0.5, 0.5, 0.0, 0.0, false, 0.0},
@@ -109,11 +123,18 @@ TEST(LightcurveBoxScan, EqualsEveryBoxScanned) {
       const TrialBox expected = plainScan(c, k.qmin, k.qmax);
       TrialBox found;
       scanBoxes(c, k.qmin, k.qmax, found);
-      EXPECT_EQ(found.sr, expected.sr);
-      EXPECT_EQ(found.high, expected.high);
-      EXPECT_EQ(found.low, expected.low);
-      EXPECT_EQ(found.width, expected.width);
-      EXPECT_EQ(found.centre, expected.centre);
+      expectSameBox(found, expected);
+      if (expected.first == 0) continue;
+      EXPECT_EQ(boxResidue(c, expected.first, expected.last, k.qmin, k.qmax), expected.sr);
+      double middle = 0.0;  // the residue of some box from the middle entry
+      for (int i2 = c.M / 2; i2 <= c.M && middle == 0.0; ++i2) middle = boxResidue(c, c.M / 2, i2, k.qmin, k.qmax);
+      for (const double start : {expected.sr, middle}) {
+        if (start == 0.0) continue;
+        TrialBox seeded;
+        seeded.sr = start * (1 - 1e-9);
+        scanBoxes(c, k.qmin, k.qmax, seeded);
+        expectSameBox(seeded, expected);
+      }
     }
   }
 }
@@ -135,7 +156,5 @@ TEST(LightcurveBoxScan, LaterBoxAheadByTheLastBitWins) {
   ASSERT_EQ(expected.centre, 0.3);  // the second entry
   TrialBox found;
   scanBoxes(c, 0.0, 0.1, found);
-  EXPECT_EQ(found.sr, expected.sr);
-  EXPECT_EQ(found.centre, expected.centre);
-  EXPECT_EQ(found.low, expected.low);
+  expectSameBox(found, expected);
 }
