@@ -133,10 +133,9 @@ struct Quotient {
   void operator()(const Lanes& a, const Lanes& b, const Lanes&, Lanes& q) const { q = a / b; }
 };
 
-// What fit_run computes of a run's lanes: everything; only the flux, its
-// error and the counts; or only the normalised chi of the wanted lanes, from
-// fluxes already in the lanes' flux.
-enum class Sums { kAll, kFlux, kChi };
+// What fit_run computes of a run's lanes: everything, or only the flux, its
+// error and the counts.
+enum class Sums { kAll, kFlux };
 
 // The least-squares flux, its error and the normalised chi of len neighbouring
 // pixels starting at base, each over the mask's pixels in the mask's order.
@@ -144,8 +143,9 @@ enum class Sums { kAll, kFlux, kChi };
 // add +0.0, which leaves every sum as skipping them would. With reciprocal set
 // the quotients D Pp / E² of Spd are formed by ExactQuotient on the
 // multiply-add units while the divider forms the others: for moderate pixels
-// and PSF values the same values, in less time. With Sums::kChi only the
-// blocks with a wanted lane (wanted[k] != 0, up to a whole block) are summed.
+// and PSF values the same values, in less time. With wanted, only the blocks
+// of lanes with a wanted lane (wanted[k] != 0) are summed; the lanes of the
+// others keep what they held.
 __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default"))) void fit_run(
     const PaddedPixels& px, std::size_t base, int len, const std::vector<MaskEntry>& mask, bool reciprocal,
     Sums sums, const char* wanted, LaneFits& s) {
@@ -170,41 +170,31 @@ __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default"))) vo
       n += (Lanes)((LaneBits)one & keep);
     }
   };
-  // The chi² sum of the block from index at0 on at the lanes' fluxes, and
-  // with count set the number of usable pixels.
-  const auto chi_sums = [&](std::size_t at0, const Lanes& flux, Lanes& chi2, Lanes& n, auto count) {
-    for (const MaskEntry& m : mask) {
-      Lanes D, E2, inv;
-      LaneBits keep;
-      pixels(at0 + m.step, D, E2, inv, keep);
-      const Lanes d = m.psf * flux - D;
-      chi2 += (Lanes)((LaneBits)(d * d / (m.var * flux * flux + E2)) & keep);
-      if constexpr (decltype(count)::value) n += (Lanes)((LaneBits)one & keep);
-    }
-  };
   for (int k0 = 0; k0 < len; k0 += kLanes) {
-    Lanes Spp = zero, Spd = zero, n = zero, flux, chi2 = zero;
-    if (sums == Sums::kChi) {
+    if (wanted != nullptr) {
       bool any = false;
       for (int l = 0; l < kLanes; ++l) any |= wanted[k0 + l] != 0;
       if (!any) continue;
-      std::memcpy(&flux, &s.flux[k0], sizeof flux);
-      chi_sums(base + k0, flux, chi2, n, std::true_type());
-      std::memcpy(&s.n[k0], &n, sizeof n);
-      std::memcpy(&s.chi2[k0], &chi2, sizeof chi2);
-      continue;
     }
+    Lanes Spp = zero, Spd = zero, n = zero;
     if (reciprocal)
       flux_sums(base + k0, Spp, Spd, n, ExactQuotient());
     else
       flux_sums(base + k0, Spp, Spd, n, Quotient());
     const LaneBits fits = (LaneBits)((n >= two) & (Spp != zero));
-    flux = (Lanes)((LaneBits)(Spd / Spp) & fits);
+    const Lanes flux = (Lanes)((LaneBits)(Spd / Spp) & fits);
     std::memcpy(&s.Spp[k0], &Spp, sizeof Spp);
     std::memcpy(&s.n[k0], &n, sizeof n);
     std::memcpy(&s.flux[k0], &flux, sizeof flux);
     if (sums == Sums::kFlux) continue;
-    chi_sums(base + k0, flux, chi2, n, std::false_type());
+    Lanes chi2 = zero;
+    for (const MaskEntry& m : mask) {
+      Lanes D, E2, inv;
+      LaneBits keep;
+      pixels(base + m.step + k0, D, E2, inv, keep);
+      const Lanes d = m.psf * flux - D;
+      chi2 += (Lanes)((LaneBits)(d * d / (m.var * flux * flux + E2)) & keep);
+    }
     std::memcpy(&s.chi2[k0], &chi2, sizeof chi2);
   }
   double* __restrict eflux = s.eflux.data();
@@ -212,10 +202,74 @@ __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default"))) vo
   const double* __restrict Spp = s.Spp.data();
   const double* __restrict n = s.n.data();
   const double* __restrict chi2 = s.chi2.data();
-  if (sums != Sums::kChi)
-    for (int k = 0; k < len; ++k) eflux[k] = std::sqrt(1 / Spp[k]);
-  if (sums != Sums::kFlux)
+  for (int k = 0; k < len; ++k) eflux[k] = std::sqrt(1 / Spp[k]);
+  if (sums == Sums::kAll)
     for (int k = 0; k < len; ++k) nchi[k] = std::sqrt(chi2[k] / (n[k] - 1));
+}
+
+// Lanes of the screen below: single precision, twice as many per register.
+constexpr int kScreenLanes = 16;
+typedef float ScreenLanes __attribute__((vector_size(kScreenLanes * sizeof(float))));
+typedef std::uint32_t ScreenBits __attribute__((vector_size(kScreenLanes * sizeof(float))));
+
+// Magnitudes for which the screen's single-precision products and sums of at
+// most a few hundred terms stay far from underflow and overflow.
+bool screenable(double v, int bits) {
+  const double a = std::fabs(v);
+  return a >= std::ldexp(1.0, -bits) && a <= std::ldexp(1.0, bits);
+}
+
+// The pixels as the screen reads them: x = D / E² and y = 1 / E² where the
+// pixel is usable, 0 elsewhere, in single precision, laid out as the pixel
+// copies; false if a usable pixel's values are out of the screen's range.
+bool screen_pixels(const PaddedPixels& px, std::vector<float>& x, std::vector<float>& y) {
+  const std::size_t n = px.data.size();
+  x.assign(n + 2 * kScreenLanes, 0.0f);
+  y.assign(n + 2 * kScreenLanes, 0.0f);
+  for (std::size_t k = 0; k < n; ++k) {
+    if (px.keep[k] == 0) continue;
+    const double xk = px.data[k] * px.inv[k];
+    if (!(xk == 0 || screenable(xk, 60)) || !screenable(px.inv[k], 60)) return false;
+    x[k] = static_cast<float>(xk);
+    y[k] = static_cast<float>(px.inv[k]);
+  }
+  return true;
+}
+
+// Which cells of a run of len neighbouring pixels from base can pass
+// snr eflux <= flux (snr > 0), into maybe[k]. A cell passes only if its fit
+// is usable and Spd >= snr sqrt(Spp) up to rounding, and over the usable
+// pixels of its mask Spd = sum Pp x <= U = sum max(Pp x, 0) while Spp =
+// sum Pp² y = L. U, L and A = sum |Pp x| are summed here in single
+// precision, within some 1e-4 of their values for masks of up to a few
+// thousand pixels; Spd, Spp and the flux test round by some 1e-13 of A at
+// most. A cell is left out only when U + 1e-3 (U + A) < snr sqrt(L)
+// (1 - 1e-3), beyond all of that. Two blocks of lanes are summed side by
+// side, so that the additions of one wait less on the other's.
+__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default"))) void screen_run(
+    const std::vector<float>& x, const std::vector<float>& y, std::size_t base, int len,
+    const std::vector<psf_maps::ScreenEntry>& mask, double snr, char* maybe) {
+  const ScreenLanes zero = {};
+  const ScreenBits magnitude = (ScreenBits){} + 0x7fffffffu;
+  const float snrLow = static_cast<float>(snr) * (1 - 1e-3f);
+  for (int k0 = 0; k0 < len; k0 += 2 * kScreenLanes) {
+    ScreenLanes U[2] = {zero, zero}, A[2] = {zero, zero}, L[2] = {zero, zero};
+    for (const psf_maps::ScreenEntry& m : mask)
+      for (int b = 0; b < 2; ++b) {
+        ScreenLanes xv, yv;
+        std::memcpy(&xv, &x[base + k0 + b * kScreenLanes + m.step], sizeof xv);
+        std::memcpy(&yv, &y[base + k0 + b * kScreenLanes + m.step], sizeof yv);
+        const ScreenLanes t = m.psf * xv;
+        U[b] += t > zero ? t : zero;
+        A[b] += (ScreenLanes)((ScreenBits)t & magnitude);
+        L[b] += m.psf2 * yv;
+      }
+    for (int b = 0; b < 2; ++b)
+      for (int l = 0; l < kScreenLanes; ++l) {
+        const float u = U[b][l], a = A[b][l];
+        maybe[k0 + b * kScreenLanes + l] = !(u + 1e-3f * (u + a) < snrLow * std::sqrt(L[b][l]));
+      }
+  }
 }
 
 }  // namespace
@@ -299,6 +353,7 @@ psf_maps::Plan psf::plan_cells__(const orv::MArray<float, 2>& image, int i0, int
   plan.width = plan.xs.back().pixel - plan.xs.front().pixel + 2 * h + 1;
   const double r2 = radius * radius;
   plan.masks.resize(xClasses.size() * yClasses.size());
+  plan.screens.resize(plan.masks.size());
   plan.centreUsable.resize(plan.masks.size());
   for (std::size_t a = 0; a < xClasses.size(); ++a)
     for (std::size_t b = 0; b < yClasses.size(); ++b) {
@@ -313,7 +368,11 @@ psf_maps::Plan psf::plan_cells__(const orv::MArray<float, 2>& image, int i0, int
           plan.moderatePsf = plan.moderatePsf && moderate(Pp);
           mask.push_back({static_cast<std::ptrdiff_t>(j) * plan.width + i, Pp, Pp * Pp,
                           _all_e2binned_psf(sx, sy, i, j)});
+          plan.screenablePsf = plan.screenablePsf && screenable(Pp, 25);
+          plan.screens[a * yClasses.size() + b].push_back(
+              {mask.back().step, static_cast<float>(Pp), static_cast<float>(Pp * Pp)});
         }
+      plan.screenablePsf = plan.screenablePsf && mask.size() <= 4096;
     }
 
   // Runs of the first-axis cells.
@@ -400,15 +459,29 @@ void psf::map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& im
   // Map rows in storage order (second-axis cell outer); with a selection
   // their flux only, nchi marked NaN where the cell is usable.
   const Sums sums = select != nullptr ? Sums::kFlux : Sums::kAll;
+  // With snr > 0, the flux sums only for the cells that a quick bound leaves
+  // as possible stars; the others get the pending NaN, and their sums, if
+  // wanted, come with the wanted nchi.
+  const bool screened = select != nullptr && select->snr > 0 && plan.screenablePsf && first != last &&
+                        screen_pixels(pixels, buffers.x, buffers.y);
+  if (screened) buffers.maybe.assign(fits.flux.size() + 2 * kScreenLanes, 0);
   const double pending = std::numeric_limits<double>::quiet_NaN();
   for (auto cy = first; cy != last; ++cy) {
-    if (select != nullptr) star.assign(static_cast<std::size_t>(maps.NX), 0);
+    if (select != nullptr) {
+      star.assign(static_cast<std::size_t>(maps.NX), 0);
+      std::fill(maps.nchi + maps.at(i0, cy->cell), maps.nchi + maps.at(i1, cy->cell) + 1, pending);
+    }
     for (const psf_maps::Run& r : plan.runs) {
       const std::size_t m = static_cast<std::size_t>(r.klass) * plan.yClasses + cy->klass;
       const AxisCell* cells = &plan.sorted[r.first];
       const std::size_t base = pixels.index(cells[0].pixel, cy->pixel);
       const bool centreUsable = plan.centreUsable[m];
-      if (centreUsable) fit_run(pixels, base, r.length, plan.masks[m], reciprocal, sums, nullptr, fits);
+      const char* maybe = nullptr;
+      if (screened && centreUsable) {
+        screen_run(buffers.x, buffers.y, base, r.length, plan.screens[m], select->snr, buffers.maybe.data());
+        maybe = buffers.maybe.data();
+      }
+      if (centreUsable) fit_run(pixels, base, r.length, plan.masks[m], reciprocal, sums, maybe, fits);
       // The lanes' values into the maps' row, through plain pointers (the
       // flags' char stores would else make every vector reload its data).
       const std::uint64_t* __restrict keep = pixels.keep.data() + base;
@@ -422,25 +495,46 @@ void psf::map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& im
       double* __restrict mapFlux = maps.flux + row - 1;
       double* __restrict mapEflux = maps.eflux + row - 1;
       char* __restrict starRow = select != nullptr ? star.data() - 1 : nullptr;
-      for (int k = 0; k < r.length; ++k) {
-        const int ci = cells[k].cell;
-        // A cell has a value where its own pixel is usable and its fit has
-        // at least two pixels and a non-zero Spp.
-        if (!centreUsable || keep[k] == 0 || !(n[k] >= 2 && Spp[k] != 0)) {
-          mapNchi[ci] = kUnusable;
-          mapFlux[ci] = 0;
-          mapEflux[ci] = kUnusable;
-          if (select != nullptr) starRow[ci] = unusableStar;
-          continue;
+      const auto unusableCell = [&](int ci) {
+        mapNchi[ci] = kUnusable;
+        mapFlux[ci] = 0;
+        mapEflux[ci] = kUnusable;
+        if (select != nullptr) starRow[ci] = unusableStar;
+      };
+      // Blocks of the screen's lanes; one without a possible star only marks
+      // its unusable pixels (the others are pending, with star flag 0).
+      constexpr int kBlock = 2 * kScreenLanes;
+      for (int k0 = 0; k0 < r.length; k0 += kBlock) {
+        const int k1 = std::min(r.length, k0 + kBlock);
+        if (maybe != nullptr) {
+          bool any = false;
+          for (int k = k0; k < k1; ++k) any |= maybe[k] != 0;
+          if (!any) {
+            for (int k = k0; k < k1; ++k)
+              if (keep[k] == 0) unusableCell(cells[k].cell);
+            continue;
+          }
         }
-        mapFlux[ci] = flux[k];
-        mapEflux[ci] = eflux[k];
-        if (select == nullptr) {
-          mapNchi[ci] = nchi[k];
-          continue;
+        for (int k = k0; k < k1; ++k) {
+          const int ci = cells[k].cell;
+          // A cell has a value where its own pixel is usable and its fit has
+          // at least two pixels and a non-zero Spp.
+          if (!centreUsable || keep[k] == 0) {
+            unusableCell(ci);
+            continue;
+          }
+          if (maybe != nullptr && maybe[k] == 0) continue;
+          if (!(n[k] >= 2 && Spp[k] != 0)) {
+            unusableCell(ci);
+            continue;
+          }
+          mapFlux[ci] = flux[k];
+          mapEflux[ci] = eflux[k];
+          if (select == nullptr)
+            mapNchi[ci] = nchi[k];
+          else
+            starRow[ci] = snr * eflux[k] <= flux[k];
         }
-        mapNchi[ci] = pending;
-        starRow[ci] = snr * eflux[k] <= flux[k];
       }
     }
     progress.row_done();
@@ -448,7 +542,8 @@ void psf::map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& im
   }
   if (select == nullptr) return;
 
-  // The wanted nchi: usable cells with near flags within reach rows.
+  // The wanted nchi, with the flux sums again: pending cells with near flags
+  // within reach rows.
   std::vector<char>& wanted = star;
   std::vector<char>& lanes = buffers.neededLanes;
   lanes.assign(fits.flux.size(), 0);
@@ -480,17 +575,25 @@ void psf::map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& im
       std::fill(lanes.begin(), lanes.end(), 0);
       bool any = false;
       for (int k = kLo; k < kHi; ++k) {
-        const std::size_t at = maps.at(cells[k].cell, cj);
-        lanes[k] = wanted[cells[k].cell - 1] && std::isnan(maps.nchi[at]);
-        if (!lanes[k]) continue;
-        fits.flux[k] = maps.flux[at];
-        any = true;
+        lanes[k] = wanted[cells[k].cell - 1] && std::isnan(maps.nchi[maps.at(cells[k].cell, cj)]);
+        any = any || lanes[k];
       }
       if (!any) continue;
       fit_run(pixels, pixels.index(cells[0].pixel, cy->pixel), r.length, plan.masks[m], reciprocal,
-              Sums::kChi, lanes.data(), fits);
-      for (int k = kLo; k < kHi; ++k)
-        if (lanes[k]) maps.nchi[maps.at(cells[k].cell, cj)] = fits.nchi[k];
+              Sums::kAll, lanes.data(), fits);
+      // The pending cells' pixels are usable; their fits decide the rest.
+      for (int k = kLo; k < kHi; ++k) {
+        if (!lanes[k]) continue;
+        const int ci = cells[k].cell;
+        if (!(fits.n[k] >= 2 && fits.Spp[k] != 0)) {
+          unusable(ci, cj);
+          continue;
+        }
+        const std::size_t at = maps.at(ci, cj);
+        maps.flux[at] = fits.flux[k];
+        maps.eflux[at] = fits.eflux[k];
+        maps.nchi[at] = fits.nchi[k];
+      }
     }
   }
 }

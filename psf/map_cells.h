@@ -44,6 +44,12 @@ struct MaskEntry {
   double psf, psf2, var;
 };
 
+// The same in single precision for a quick bound on the flux.
+struct ScreenEntry {
+  std::ptrdiff_t step;
+  float psf, psf2;
+};
+
 // Cells of one offset class whose pixels follow one another along the first
 // axis, so that their pixels lie side by side in storage.
 struct Run {
@@ -60,6 +66,8 @@ struct Plan {
   bool moderatePsf = true;                    // every candidate pixel's PSF value is moderate
   int width = 0;                              // padded row length of the pixel copies the masks step through
   std::vector<std::vector<MaskEntry>> masks;  // [x class * yClasses + y class]
+  std::vector<std::vector<ScreenEntry>> screens;  // the masks in single precision
+  bool screenablePsf = true;                      // every PSF value is in the screen's range
   std::vector<char> centreUsable;
   std::vector<AxisCell> sorted;  // xs by class, stable
   std::vector<Run> runs;
@@ -74,7 +82,8 @@ struct RowBuffers {
   std::vector<double> data, var, inv;  // the pieces' pixels
   std::vector<std::uint64_t> keep;
   std::vector<double> Spp, n, flux, chi2, eflux, nchi;  // the fits of a run's lanes
-  std::vector<char> needed, neededLanes;                // a row's flags, a run's wanted lanes
+  std::vector<char> needed, neededLanes, maybe;         // a row's flags, a run's wanted and maybe lanes
+  std::vector<float> x, y;                              // the pixels for the screen
 };
 
 // A caller that wants nchi only about the cells that can be stars (cells

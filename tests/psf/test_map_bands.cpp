@@ -30,59 +30,79 @@ struct BandField : testing::Test {
   orv::MArray<double, 2> nchi, flux, eflux;
   int NX = 0, NY = 0;
 
+  const std::vector<Star> stars = {
+      {20.3, kEdge + 0.4, 3000},     {40.0, kEdge + 1.0, 900},     {9.6, 2 * kEdge + 0.5, 2500},
+      {55.2, 2 * kEdge + 0.9, 1500}, {30.0, 3 * kEdge + 0.2, 700}, {1.4, 40.0, 4000},
+      {kSide - 0.3, 25.5, 4000},     {35.5, 1.2, 3000},            {50.1, kSide - 0.6, 3500},
+      {kSide - 3.5, kSide - 3.5, 2000}};
+  static constexpr double kEdge = psf_maps::kBandPixelRows;
+
   void SetUp() override {
-    const double edge = psf_maps::kBandPixelRows;
-    const std::vector<Star> stars = {
-        {20.3, edge + 0.4, 3000},      {40.0, edge + 1.0, 900},     {9.6, 2 * edge + 0.5, 2500},
-        {55.2, 2 * edge + 0.9, 1500},  {30.0, 3 * edge + 0.2, 700}, {1.4, 40.0, 4000},
-        {kSide - 0.3, 25.5, 4000},     {35.5, 1.2, 3000},           {50.1, kSide - 0.6, 3500},
-        {kSide - 3.5, kSide - 3.5, 2000}};
     psf_test::starField(p, kSide, 2.0, stars, -17, image, error);
     error(22, 3 * psf_maps::kBandPixelRows) = -1;  // an unusable pixel on a band edge
+    mapWhole();
+  }
+  void mapWhole() {
     testing::internal::CaptureStdout();
     p.mapping_full(image, error, nchi, flux, eflux, 3.0, 0);
     testing::internal::GetCapturedStdout();
     NX = nchi.length(1);
     NY = nchi.length(2);
   }
-};
 
-TEST_F(BandField, FindEqualsTheReductionOfTheWholeMaps) {
-  // The smoothed map over the whole map, then its strict local minima.
-  orv::MArray<double, 2> binned(NX, NY);
-  binned = 0.0;
-  for (int j = 2; j < NY; ++j)
-    for (int i = 2; i < NX; ++i) {
-      if (nchi(i, j) == 0) continue;
-      double sum = 0;
-      int count = 0;
-      for (int dj = -2; dj <= 2; ++dj)
-        for (int di = -2; di <= 2; ++di) {
-          const int ii = i + di, jj = j + dj;
-          if (di * di + dj * dj > 4 || ii < 1 || ii > NX || jj < 1 || jj > NY || nchi(ii, jj) == 0) continue;
-          sum += nchi(ii, jj);
-          ++count;
-        }
-      binned(i, j) = sum / count;
-    }
-  // snr 5 leaves a few cells that can be stars, 0 makes every computed
-  // cell one (the unusable too).
-  for (const double snr : {5.0, 0.0}) {
-    std::vector<std::tuple<double, double, double>> expected;
+  // The cells with nchi <= 1e6 that are strict local minima of the smoothed
+  // whole map, first axis outer.
+  std::vector<std::pair<int, int>> minima() const {
+    orv::MArray<double, 2> binned(NX, NY);
+    binned = 0.0;
+    for (int j = 2; j < NY; ++j)
+      for (int i = 2; i < NX; ++i) {
+        if (nchi(i, j) == 0) continue;
+        double sum = 0;
+        int count = 0;
+        for (int dj = -2; dj <= 2; ++dj)
+          for (int di = -2; di <= 2; ++di) {
+            const int ii = i + di, jj = j + dj;
+            if (di * di + dj * dj > 4 || ii < 1 || ii > NX || jj < 1 || jj > NY || nchi(ii, jj) == 0) continue;
+            sum += nchi(ii, jj);
+            ++count;
+          }
+        binned(i, j) = sum / count;
+      }
+    std::vector<std::pair<int, int>> out;
     for (int i = 2; i < NX; ++i)
       for (int j = 2; j < NY; ++j) {
-        if (nchi(i, j) == 0) continue;
+        if (nchi(i, j) == 0 || nchi(i, j) > 1e6) continue;
         bool minimum = true;
         for (int dj = -1; dj <= 1; ++dj)
           for (int di = -1; di <= 1; ++di) {
             const double n = binned(i + di, j + dj);
             if ((di != 0 || dj != 0) && !(binned(i, j) < n || n == 0)) minimum = false;
           }
-        if (minimum && nchi(i, j) <= 1e6 && snr * eflux(i, j) <= flux(i, j))
-          expected.emplace_back((i + 2) / 5, (j + 2) / 5, flux(i, j));
+        if (minimum) out.emplace_back(i, j);
       }
-    ASSERT_GE(expected.size(), 10u) << snr;
+    return out;
+  }
 
+  // The largest snr that keeps the faintest of the minima that snr 5 keeps:
+  // a star right on the threshold.
+  double edgeSnr(const std::vector<std::pair<int, int>>& cells) const {
+    double edge = 1e300;
+    for (const auto& [i, j] : cells)
+      if (5.0 * eflux(i, j) <= flux(i, j)) {
+        double s = flux(i, j) / eflux(i, j);
+        while (s * eflux(i, j) > flux(i, j)) s = std::nextafter(s, 0.0);
+        edge = std::min(edge, s);
+      }
+    return edge;
+  }
+
+  // find with snr lists the minima whose flux passes, bit for bit.
+  void expectFind(const std::vector<std::pair<int, int>>& cells, double snr, std::size_t least) const {
+    std::vector<std::tuple<double, double, double>> expected;
+    for (const auto& [i, j] : cells)
+      if (snr * eflux(i, j) <= flux(i, j)) expected.emplace_back((i + 2) / 5, (j + 2) / 5, flux(i, j));
+    ASSERT_GE(expected.size(), least) << snr;
     orv::MArray<double, 1> x, y, f;
     testing::internal::CaptureStdout();
     p.find(image, error, x, y, f, snr, 1e6, 3.0, "bands", 0);
@@ -94,6 +114,49 @@ TEST_F(BandField, FindEqualsTheReductionOfTheWholeMaps) {
       EXPECT_EQ(f(k), std::get<2>(expected[k - 1])) << snr << " " << k;
     }
   }
+};
+
+// snr 5 leaves a few cells that can be stars, 0 makes every computed cell
+// one (the unusable too), the edge puts a star on the threshold.
+TEST_F(BandField, FindEqualsTheReductionOfTheWholeMaps) {
+  const std::vector<std::pair<int, int>> cells = minima();
+  expectFind(cells, 5.0, 10);
+  expectFind(cells, 0.0, 10);
+  expectFind(cells, edgeSnr(cells), 1);
+}
+
+// Without noise and background every term of a star's flux sum is positive,
+// so the flux of a star on the threshold leaves no slack to the bound that
+// spares find the sums of the cells that cannot be stars; with the threshold
+// at the best flux / eflux about the faintest star, its best cell is the only
+// one there that can be a star.
+TEST_F(BandField, FindKeepsAStarOnTheThresholdOfANoiselessField) {
+  image = 0.0f;
+  orv::MArray<float, 2> e2(kSide, kSide);
+  for (const Star& s : stars) {
+    e2 = 2.0f;
+    p.add_psf(image, e2, s.x, s.y, s.flux, -1e20, -1, 0);
+  }
+  mapWhole();
+  const Star& faintest = stars[4];
+  const int ci = static_cast<int>(std::lround(5 * faintest.x)) - 2;
+  const int cj = static_cast<int>(std::lround(5 * faintest.y)) - 2;
+  std::vector<std::pair<int, int>> about;
+  for (int i = ci - 10; i <= ci + 10; ++i)
+    for (int j = cj - 10; j <= cj + 10; ++j)
+      if (nchi(i, j) != 0) about.emplace_back(i, j);
+  double snr = 0;
+  for (const auto& [i, j] : about) {
+    double s = flux(i, j) / eflux(i, j);
+    while (s * eflux(i, j) > flux(i, j)) s = std::nextafter(s, 0.0);
+    snr = std::max(snr, s);
+  }
+  const std::vector<std::pair<int, int>> cells = minima();
+  int near = 0;
+  for (const auto& [i, j] : cells)
+    near += std::abs(i - ci) <= 10 && std::abs(j - cj) <= 10 && snr * eflux(i, j) <= flux(i, j);
+  ASSERT_EQ(near, 1);  // the faintest star is found only on the threshold
+  expectFind(cells, snr, 1);
 }
 
 TEST_F(BandField, BestSourceEqualsTheReductionOfTheWholeMaps) {
