@@ -18,13 +18,7 @@ using lightcurve_detail::TrialBox;
 
 namespace {
 
-// The phase of every date folded on (period, t0) and its bin, 1..nbins: bin
-// b holds the phases from boundary b - 1 to below boundary b, where
-// boundary k is k * width for 0 < k < nbins, boundary 0 is -infinity and
-// boundary nbins +infinity (so a phase outside [0, 1), NaN among them, goes
-// to the first or the last bin as the comparisons place it). The product of
-// the phase with nbins, truncated, is at most one bin off for any int
-// nbins, so one comparison with each neighbouring boundary settles it.
+// The phase of every date folded on (period, t0) and its bin (phaseBin).
 // Plain element-wise arithmetic, built also for 256- and 512-bit vectors,
 // the widest the processor has chosen where it runs; the values are the
 // same bits either way (IEEE operations, no contraction). The integer
@@ -33,17 +27,11 @@ namespace {
 __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void phasesAndBins(
     const double* jd, int n, double t0, double period, int nbins, double width, double* __restrict phase,
     int* __restrict bin) {
-  const double last = nbins - 1;
   for (int i = 0; i < n; ++i) {
     const double offset = (jd[i] - t0) / period;
     const double p = lightcurve_detail::phaseOfOffset(offset, std::trunc(offset));
-    double guess = p < 1.0 ? p * nbins : last;
-    guess = p >= 0.0 ? guess : 0.0;
-    double g = std::min(std::trunc(guess), last);
-    g -= static_cast<double>((g > 0.0) & (p < g * width));
-    g += static_cast<double>((g < last) & (p >= (g + 1.0) * width));
     phase[i] = p;
-    bin[i] = static_cast<int>(g) + 1;
+    bin[i] = lightcurve_detail::phaseBin(p, nbins, width);
   }
 }
 

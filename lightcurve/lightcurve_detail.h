@@ -4,6 +4,7 @@
 // Helpers shared by the light-curve source files: fixed messages, the phase
 // rule, and new filled arrays.
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -42,6 +43,25 @@ inline double phaseOfOffset(double x, double integerPart) {
 inline double foldedPhase(double date, double t0, double period) {
   const double x = (date - t0) / period;
   return phaseOfOffset(x, truncated(x));
+}
+
+// The bin, 1..nbins, of a phase p among nbins bins of the given width
+// (1.0 / nbins): bin b holds the phases from boundary b - 1 to below
+// boundary b, where boundary k is k * width for 0 < k < nbins, boundary 0
+// is -infinity and boundary nbins +infinity (so a phase outside [0, 1), NaN
+// among them, goes to the first or the last bin as the comparisons place
+// it): the bin that walking up the boundaries while p reaches them finds.
+// The product of the phase with nbins, truncated, is at most one bin off
+// for any int nbins, so one comparison with each neighbouring boundary
+// settles it.
+inline int phaseBin(double p, int nbins, double width) {
+  const double last = nbins - 1;
+  double guess = p < 1.0 ? p * nbins : last;
+  guess = p >= 0.0 ? guess : 0.0;
+  double g = std::min(std::trunc(guess), last);
+  g -= static_cast<double>((g > 0.0) & (p < g * width));
+  g += static_cast<double>((g < last) & (p >= (g + 1.0) * width));
+  return static_cast<int>(g) + 1;
 }
 
 // Inside the window of width tau centred on phase 0.5, with a margin of 1e-4

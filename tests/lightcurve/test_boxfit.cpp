@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "lightcurve/lightcurve_detail.h"
 #include "lightcurve/pellib.h"
 #include "tests/lightcurve/lightcurve_fixtures.h"
 #include "tests/support/python_reference.h"
@@ -112,6 +114,29 @@ TEST(LightcurveBoxfit, AgainstNumpySearch) {
     ASSERT_EQ(lc.phased_length, static_cast<int>(phases[0]));
     for (int m = 1; m <= lc.phased_length; ++m) ASSERT_NEAR(lc.phase(m), phases[m], 1e-12) << m;
     for (int i = 1; i <= k.n; ++i) ASSERT_NEAR(lc.flux(i), c.flux[i - 1], 1e-12);
+  }
+}
+
+// The search's bin of a phase on, just below and just above every bin
+// boundary k * (1.0 / n), and at the ends of the phase range, is the bin
+// that walking up the boundaries finds: advance from bin 1 while the phase
+// reaches the next boundary (as the record's phase binning does).
+TEST(LightcurveBoxfit, PhaseBinsAtTheBoundaries) {
+  for (const int n : {1, 2, 3, 7, 10, 25, 49, 1000, 4096}) {
+    SCOPED_TRACE(n);
+    const double w = 1.0 / n;
+    auto walked = [&](double p) {
+      int b = 1;
+      while (b < n && p >= b * w) ++b;
+      return b;
+    };
+    std::vector<double> phases = {0.0, -0.0, -1e-300, std::nextafter(1.0, 0.0), 1.0,
+                                  std::numeric_limits<double>::quiet_NaN()};
+    for (int k = 1; k < n; ++k)
+      for (const double p : {k * w, std::nextafter(k * w, 0.0), std::nextafter(k * w, 1.0), k / double(n)})
+        phases.push_back(p);
+    for (const double p : phases)
+      ASSERT_EQ(lightcurve_detail::phaseBin(p, n, w), walked(p)) << "phase " << std::hexfloat << p;
   }
 }
 
