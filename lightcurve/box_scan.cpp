@@ -182,6 +182,28 @@ void scanBoxes(SortedCurve& c, double qmin, double qmax, TrialBox& best) {
   // whose span from the last start exceeds 1 - qmin. The phases are sorted,
   // so all four only move forward from block to block.
   int boxEnd = 1, complementFrom = 1, complementEnd = 1;
+  // The first index from `from` on at which the condition fails (M + 1 if
+  // none), for a condition that, over the sorted phases, holds for a leading
+  // run of entries and then no more: by doubling steps, then halving the
+  // bracket. The complement bounds jump by most of the curve at first (a
+  // walk would take one step per entry), then by a block or none at a time.
+  auto advance = [&](int from, auto&& holds) {
+    if (from > M || !holds(from)) return from;
+    int lo = from, step = 1;  // holds(lo)
+    while (lo + step <= M && holds(lo + step)) {
+      lo += step;
+      step *= 2;
+    }
+    int hi = std::min(lo + step, M + 1);  // M + 1, or the condition fails there
+    while (hi - lo > 1) {
+      const int mid = lo + (hi - lo) / 2;
+      if (holds(mid))
+        lo = mid;
+      else
+        hi = mid;
+    }
+    return hi;
+  };
   for (int startBlock = 0; startBlock * kScanBlock < M; ++startBlock) {
     const int first = startBlock * kScanBlock + 1, last = std::min(M, first + kScanBlock - 1);
     s0Low = s0High = cumS[first - 1];
@@ -202,10 +224,10 @@ void scanBoxes(SortedCurve& c, double qmin, double qmax, TrialBox& best) {
     }
     boxEnd = std::max(boxEnd, last);
     while (boxEnd <= M && ph[boxEnd] - ph[last] <= qmax) ++boxEnd;
-    complementFrom = std::max(complementFrom, first);
-    while (complementFrom <= M && !(1 - (ph[complementFrom] - ph[first]) <= qmax)) ++complementFrom;
-    complementEnd = std::max(complementEnd, last);
-    while (complementEnd <= M && 1 - (ph[complementEnd] - ph[last]) >= qmin) ++complementEnd;
+    complementFrom =
+        advance(std::max(complementFrom, first), [&](int j) { return !(1 - (ph[j] - ph[first]) <= qmax); });
+    complementEnd =
+        advance(std::max(complementEnd, last), [&](int j) { return 1 - (ph[j] - ph[last]) >= qmin; });
     const int boxCount = collectOpen(boxStart[0], boxEnd, false, openForBoxes);
     const int complementCount = collectOpen(complementFrom, complementEnd, true, openForComplements);
     if (boxCount + complementCount == 0) continue;
