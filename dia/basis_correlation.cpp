@@ -92,8 +92,10 @@ struct BasisCorrelator::Source {
   bool finite = true;
   int width = 0, height = 0;  // the stamp box
   int innerWidth = 0, innerHeight = 0;
-  // width × height, rows of x: the image's own storage where it lies so, else a copy
+  // width × height, rows of x `stride` values apart: the image's own storage where its x
+  // runs along memory, else a copy
   const Real* data = nullptr;
+  std::ptrdiff_t stride = 0;
   std::vector<Real> copy;
   struct Kept {
     Buffer values;
@@ -376,9 +378,19 @@ void BasisCorrelator::correlate__(int p, bool variance, orv::MArray<float, 2>& i
   Source& source = *sources_[variance ? 1 : 0];
   const auto it = products_.find({p, variance});
   const orv::MArray<double, 3>& kernels = variance ? e.quad_basis : e.basis;
+  // The result over the stamp box: a caller's array of that shape whose x runs along memory
+  // (a view of a larger image too) is written in place; any other is replaced.
+  const orv::MArray<float, 2>& box = source.image;
+  const bool kept = !into.isEmpty() && into.first(1) == box.first(1) && into.last(1) == box.last(1) &&
+                    into.first(2) == box.first(2) && into.last(2) == box.last(2) && into.stride(1) == 1 &&
+                    into.stride(2) >= source.width;
   auto twoDimensional = [&] {
-    into.makeReference(convolve2d_circ(
-        orv::MArray<double, 2>(kernels, orv::Range::all(), orv::Range::all(), p), source.image));
+    const orv::MArray<float, 2> result = convolve2d_circ(
+        orv::MArray<double, 2>(kernels, orv::Range::all(), orv::Range::all(), p), source.image);
+    if (kept)
+      into = result;
+    else
+      into.makeReference(result);
   };
   if (it == products_.end() || !it->second->split || source.innerWidth == 0 || source.innerHeight == 0)
     return twoDimensional();
@@ -387,35 +399,38 @@ void BasisCorrelator::correlate__(int p, bool variance, orv::MArray<float, 2>& i
     // use; an image with a value that is not finite goes through the two-dimensional routine,
     // where a corner value never enters.
     const orv::MArray<float, 2>& a = source.image;
-    if (a.stride(1) == 1 && a.stride(2) == source.width) {
+    if (a.stride(1) == 1 && a.stride(2) >= source.width) {
       source.data = &a(a.first(1), a.first(2));
+      source.stride = a.stride(2);
     } else {
       source.copy.resize(static_cast<std::size_t>(source.width) * source.height);
       std::size_t k = 0;
       for (int y = a.first(2); y <= a.last(2); ++y)
         for (int x = a.first(1); x <= a.last(1); ++x) source.copy[k++] = a(x, y);
       source.data = source.copy.data();
+      source.stride = source.width;
     }
-    const std::size_t n = static_cast<std::size_t>(source.width) * source.height;
-    for (std::size_t k = 0; k < n; ++k) source.finite = source.finite && std::isfinite(source.data[k]);
+    for (int y = 0; y < source.height; ++y) {
+      const Real* row = source.data + y * source.stride;
+      for (int x = 0; x < source.width; ++x) source.finite = source.finite && std::isfinite(row[x]);
+    }
   }
   if (!source.finite) return twoDimensional();
 
   const Product& product = *it->second;
   const int hx = e.hx, hy = e.hy, W = source.width, H = source.height;
   const int IW = source.innerWidth, IH = source.innerHeight;
+  const std::ptrdiff_t S = source.stride;
 
-  // The result over the stamp box, kept from call to call when it has the box's shape and
-  // storage of its own: 0 around the inner area, where the sums go straight.
-  const orv::MArray<float, 2>& box = source.image;
-  if (into.isEmpty() || into.first(1) != box.first(1) || into.last(1) != box.last(1) ||
-      into.first(2) != box.first(2) || into.last(2) != box.last(2) || into.stride(1) != 1 ||
-      into.stride(2) != W)
+  // The result over the stamp box, rows OS apart: 0 around the inner area, where the sums go
+  // straight.
+  if (!kept)
     into.makeReference(
         orv::MArray<float, 2>(orv::Range(box.first(1), box.last(1)), orv::Range(box.first(2), box.last(2))));
+  const std::ptrdiff_t OS = into.stride(2);
   float* const out = into.firstElement();
   for (int y = 0; y < H; ++y) {
-    float* row = out + static_cast<std::size_t>(y) * W;
+    float* row = out + y * OS;
     if (y < hy || y >= hy + IH) {
       std::fill(row, row + W, 0.0f);
     } else {
@@ -423,7 +438,7 @@ void BasisCorrelator::correlate__(int p, bool variance, orv::MArray<float, 2>& i
       std::fill(row + hx + IW, row + W, 0.0f);
     }
   }
-  Real* const sum = out + static_cast<std::size_t>(hy) * W + hx;  // the inner area, rows W apart
+  Real* const sum = out + hy * OS + hx;  // the inner area
 
   auto rowPass = [&](int xFactor) -> const Real* {
     auto found = source.rowPasses.find(xFactor);
@@ -433,8 +448,7 @@ void BasisCorrelator::correlate__(int p, bool variance, orv::MArray<float, 2>& i
       if (factors_[xFactor][i + hx] != 0.0) taps.push_back({i, static_cast<Real>(factors_[xFactor][i + hx])});
     Buffer rows = source.buffer();
     for (int y = 0; y < H; ++y)
-      setRow(taps.data(), taps.size(), &source.data[static_cast<std::size_t>(y) * W + hx],
-             &rows[static_cast<std::size_t>(y) * IW], IW);
+      setRow(taps.data(), taps.size(), &source.data[y * S + hx], &rows[static_cast<std::size_t>(y) * IW], IW);
     Source::Kept& kept = source.rowPasses[xFactor];
     kept.values = std::move(rows);
     kept.lastUse = source.rowPassLastUse[xFactor];
@@ -442,7 +456,7 @@ void BasisCorrelator::correlate__(int p, bool variance, orv::MArray<float, 2>& i
   };
   // target (rows targetStride apart) = (or, with add, target +=) the column pass of the row
   // pass with the y factor times the coefficient.
-  auto columnPass = [&](Real* target, std::size_t targetStride, const Real* rows, int yFactor,
+  auto columnPass = [&](Real* target, std::ptrdiff_t targetStride, const Real* rows, int yFactor,
                         double coefficient, bool add) {
     std::vector<Tap> taps;
     for (int j = -hy; j <= hy; ++j) {
@@ -454,7 +468,7 @@ void BasisCorrelator::correlate__(int p, bool variance, orv::MArray<float, 2>& i
     for (int x = 0; x < IW; x += kColumnBlock)
       for (int y = 0; y < IH; ++y)
         row(taps.data(), taps.size(), &rows[static_cast<std::size_t>(y + hy) * IW + x],
-            &target[static_cast<std::size_t>(y) * targetStride + x], std::min(kColumnBlock, IW - x));
+            &target[y * targetStride + x], std::min(kColumnBlock, IW - x));
   };
 
   // The first term sets the sum, the others add to it.
@@ -462,8 +476,7 @@ void BasisCorrelator::correlate__(int p, bool variance, orv::MArray<float, 2>& i
   auto addScaled = [&](const Real* values, double coefficient) {
     const Tap scaled{0, static_cast<Real>(coefficient)};
     const dia_taps::RowFunction<Real> row = started ? addRow : setRow;
-    for (int y = 0; y < IH; ++y)
-      row(&scaled, 1, &values[static_cast<std::size_t>(y) * IW], &sum[static_cast<std::size_t>(y) * W], IW);
+    for (int y = 0; y < IH; ++y) row(&scaled, 1, &values[static_cast<std::size_t>(y) * IW], &sum[y * OS], IW);
   };
   for (std::size_t k = 0; k < product.terms.size(); ++k) {
     const Term& t = product.terms[k];
@@ -485,18 +498,17 @@ void BasisCorrelator::correlate__(int p, bool variance, orv::MArray<float, 2>& i
       }
       addScaled(found->second.values.get(), t.coefficient);
     } else {
-      columnPass(sum, W, rowPass(t.xFactor), t.yFactor, t.coefficient, started);
+      columnPass(sum, OS, rowPass(t.xFactor), t.yFactor, t.coefficient, started);
     }
     started = true;
   }
   if (!product.cornerWeight.empty()) {
     std::vector<Tap> taps;
     for (std::size_t k = 0; k < product.cornerWeight.size(); ++k)
-      taps.push_back({static_cast<std::ptrdiff_t>(product.cornerY[k]) * W + product.cornerX[k],
-                      static_cast<Real>(product.cornerWeight[k])});
+      taps.push_back(
+          {product.cornerY[k] * S + product.cornerX[k], static_cast<Real>(product.cornerWeight[k])});
     for (int y = 0; y < IH; ++y)
-      addRow(taps.data(), taps.size(), &source.data[static_cast<std::size_t>(y + hy) * W + hx],
-             &sum[static_cast<std::size_t>(y) * W], IW);
+      addRow(taps.data(), taps.size(), &source.data[(y + hy) * S + hx], &sum[y * OS], IW);
   }
   source.forget(product.order + 1);
 }
@@ -507,7 +519,7 @@ namespace dia_basis {
 
 void BasisCorrelator::makeFootprintTerms__(Source& source, int xFactor, int order) {
   const diffima& e = engine_;
-  const int hx = e.hx, hy = e.hy, W = source.width;
+  const int hx = e.hx, hy = e.hy;
   const int IW = source.innerWidth, IH = source.innerHeight;
   // Every footprint term of the x factor that a product from this one on still needs.
   std::vector<std::pair<int, Real*>> targets;
@@ -548,8 +560,7 @@ void BasisCorrelator::makeFootprintTerms__(Source& source, int xFactor, int orde
     for (int r = 0; r < rows + 2 * hy; ++r)
       for (std::size_t k = 0; k < planes; ++k) {
         Real* to = &planeRows[k * plane + static_cast<std::size_t>(r) * IW];
-        setRow(rowTaps[k].data(), rowTaps[k].size(),
-               &source.data[static_cast<std::size_t>(first + r) * W + hx], to, IW);
+        setRow(rowTaps[k].data(), rowTaps[k].size(), &source.data[(first + r) * source.stride + hx], to, IW);
         if (k > 0) addRow(&previousPlane, 1, to - plane, to, IW);
       }
     // A block of columns at a time for every term, so that the plane rows stay in cache.

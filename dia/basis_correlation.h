@@ -40,8 +40,9 @@ struct Term {
 
 class BasisCorrelator {
  public:
-  // image and variance (empty when there is none) over the stamp box; results are kept over
-  // the inner area, where the footprint centred on a pixel stays inside the box.
+  // image and variance (empty when there is none) over the stamp box, read in place where
+  // their x runs along memory; results are kept over the inner area, where the footprint
+  // centred on a pixel stays inside the box.
   BasisCorrelator(const diffima& engine, const orv::MArray<float, 2>& image,
                   const orv::MArray<float, 2>& variance);
   ~BasisCorrelator();
@@ -52,8 +53,9 @@ class BasisCorrelator {
   // ·, p): a float image over the stamp box, 0 outside the inner area.
   orv::MArray<float, 2> image(int p);
   orv::MArray<float, 2> variance(int p);
-  // The same into `into`, whose storage is kept when it already has the stamp box's shape:
-  // a caller that asks for many products saves the fresh pages of each.
+  // The same into `into`, whose storage is kept when it already has the stamp box's indices
+  // and its x runs along memory (a view of a larger image too): a caller that asks for many
+  // products saves the fresh pages of each, or has them land where they are wanted.
   void image(int p, orv::MArray<float, 2>& into);
   void variance(int p, orv::MArray<float, 2>& into);
 

@@ -191,4 +191,41 @@ TEST(BasisCorrelationFallback, GivesTheFootprintCorrelationItself) {
   EXPECT_TRUE(sameBits(passes.image(2), convolve2d_circ(kernelOf(e->basis, 2), small)));
 }
 
+// Views of larger images, as calc_basis hands them over: the image read in place and the
+// results written into the stamp box of a larger frame, the same bits as with arrays of their
+// own, the frame beyond the box untouched; a product of convolve2d_circ lands there too.
+TEST(BasisCorrelationViews, ReadAndWrittenInPlace) {
+  std::unique_ptr<diffima> e(dia_test::makeEngine(Model{}, ""));
+  e->basis(3, -2, 5) += 1e-3;
+  const Image box = stampBox(70, 60, 11, 6), variance = varianceOf(box);
+  auto inLarger = [](const Image& a) {
+    Image large(orv::Range(a.first(1) - 5, a.last(1) + 9), orv::Range(a.first(2) - 3, a.last(2) + 2));
+    large = -7.0f;
+    Image view = large(orv::Range(a.first(1), a.last(1)), orv::Range(a.first(2), a.last(2)));
+    view.setBase(a.first(1), a.first(2));
+    view = a;
+    return std::make_pair(large, view);
+  };
+  const auto [largeImage, imageView] = inLarger(box);
+  const auto [largeVariance, varianceView] = inLarger(variance);
+  dia_basis::BasisCorrelator own(*e, box, variance), inPlace(*e, imageView, varianceView);
+  for (int p : {2, 5, 27, 40})
+    for (bool isVariance : {false, true}) {
+      auto [frame, target] = inLarger(Image(orv::Range(11, 80), orv::Range(11, 70)));
+      frame = -7.0f;
+      const float* const storage = target.firstElement();
+      (isVariance ? inPlace.variance(p, target) : inPlace.image(p, target));
+      EXPECT_EQ(target.firstElement(), storage) << p;
+      const Image want = isVariance ? own.variance(p) : own.image(p);
+      for (int y = frame.first(2); y <= frame.last(2); ++y)
+        for (int x = frame.first(1); x <= frame.last(1); ++x) {
+          const bool inside = x >= 11 && x <= 80 && y >= 11 && y <= 70;
+          const float expected = inside ? want(x, y) : -7.0f;
+          ASSERT_EQ(std::memcmp(&frame(x, y), &expected, sizeof(float)), 0)
+              << "parameter " << p << (isVariance ? " variance" : " image") << " at " << x << ", " << y;
+        }
+    }
+  EXPECT_FALSE(inPlace.splits(5, false));
+}
+
 }  // namespace
