@@ -13,19 +13,35 @@
 
 namespace {
 
-constexpr std::uint32_t kAllBits = 0xffffffffu;
-
-// to[k] = from[k] where keep[k] has all bits set, +0.0 where it has none: a bitwise and, four
-// values to a vector, whatever the values are.
-void keepUsable(const float* from, const std::uint32_t* keep, float* to, int n) {
+// to[k] = from[k] where keep[k] is 0xff, +0.0 where it is 0: a bitwise and, sixteen values
+// at a time, whatever the values are; from and to may be the same.
+void keepUsable(const float* from, const std::uint8_t* keep, float* to, int n) {
+  typedef std::uint8_t Bytes16 __attribute__((vector_size(16)));
+  typedef std::uint16_t Halves8 __attribute__((vector_size(16)));
   typedef std::uint32_t Bits4 __attribute__((vector_size(16)));
-  int k = 0;
-  for (; k + 4 <= n; k += 4) {
+  auto keepFour = [&](int k, Halves8 spread) {
     Bits4 value, mask;
     std::memcpy(&value, from + k, sizeof(Bits4));
-    std::memcpy(&mask, keep + k, sizeof(Bits4));
+    std::memcpy(&mask, &spread, sizeof(Bits4));
     value &= mask;
     std::memcpy(to + k, &value, sizeof(Bits4));
+  };
+  int k = 0;
+  for (; k + 16 <= n; k += 16) {
+    // Each flag byte spread over the four bytes of its value by interleaving it with itself
+    // twice.
+    Bytes16 f;
+    std::memcpy(&f, keep + k, sizeof(Bytes16));
+    const Bytes16 low = __builtin_shufflevector(f, f, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+    const Bytes16 high =
+        __builtin_shufflevector(f, f, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
+    Halves8 l, h;
+    std::memcpy(&l, &low, sizeof l);
+    std::memcpy(&h, &high, sizeof h);
+    keepFour(k, __builtin_shufflevector(l, l, 0, 8, 1, 9, 2, 10, 3, 11));
+    keepFour(k + 4, __builtin_shufflevector(l, l, 4, 12, 5, 13, 6, 14, 7, 15));
+    keepFour(k + 8, __builtin_shufflevector(h, h, 0, 8, 1, 9, 2, 10, 3, 11));
+    keepFour(k + 12, __builtin_shufflevector(h, h, 4, 12, 5, 13, 6, 14, 7, 15));
   }
   for (; k < n; ++k) to[k] = keep[k] ? from[k] : 0.0f;
 }
@@ -236,50 +252,66 @@ int diffima::calc_basis(const orv::MArray<float, 2>& image_r, const orv::MArray<
       }
   }
 
-  // The convolution input: the stamp box of the reference (and of its variance).
-  const orv::Range sx(x0, x1), sy(y0, y1);
-  orv::MArray<float, 2> image_r_trim(sx, sy), e2image_r_trim;
-  for (int y = y0; y <= y1; ++y)
-    for (int x = x0; x <= x1; ++x) image_r_trim(x, y) = image_r(x, y);
+  // The convolution input: the stamp box of the reference (and of its variance), read in
+  // place through a view in image coordinates.
+  auto stampBox = [&](const orv::MArray<float, 2>& a) {
+    orv::MArray<float, 2> box = a(orv::Range(x0, x1), orv::Range(y0, y1));
+    box.setBase(x0, y0);
+    return box;
+  };
+  const orv::MArray<float, 2> image_r_trim = stampBox(image_r);
   if (verbose > 2) {
     std::cout << std::endl << " image_r_trim =   " << std::endl;
     image_r_trim.describeSelf();
   }
+  orv::MArray<float, 2> e2image_r_trim;
   if (variances) {
-    e2image_r_trim.makeReference(orv::MArray<float, 2>(sx, sy));
-    for (int y = y0; y <= y1; ++y)
-      for (int x = x0; x <= x1; ++x) e2image_r_trim(x, y) = e2image_r(x, y);
+    e2image_r_trim.makeReference(stampBox(e2image_r));
     if (verbose > 2) {
       std::cout << " e2image_r_trim = " << std::endl;
       e2image_r_trim.describeSelf();
     }
   }
 
-  // Which pixels of the inner area count, row by row.
+  // Which pixels of the inner area count, row by row: 0xff or 0.
   const int innerWidth = std::max(0, ix1 - ix0 + 1);
-  std::vector<std::uint32_t> usableInner(static_cast<std::size_t>(innerWidth) * std::max(0, iy1 - iy0 + 1));
+  std::vector<std::uint8_t> usableInner(static_cast<std::size_t>(innerWidth) * std::max(0, iy1 - iy0 + 1));
   for (int y = iy0, k = 0; y <= iy1; ++y)
-    for (int x = ix0; x <= ix1; ++x) usableInner[k++] = usable(x, y) ? kAllBits : 0u;
+    for (int x = ix0; x <= ix1; ++x) usableInner[k++] = usable(x, y) ? 0xff : 0;
+  auto usableRow = [&](int y) { return &usableInner[static_cast<std::size_t>(y - iy0) * innerWidth]; };
 
   // The correlations run in one-dimensional passes, sharing the row passes of a Gaussian and
-  // x exponent between the basis functions.
-  // G and H keep their storage from one basis function to the next.
+  // x exponent between the basis functions. A basis function with one spatial term has its
+  // correlation made straight in the stamp box of W and V and masked there, W and V being 0
+  // outside the inner area anyway; with several terms the correlations G and H keep their
+  // storage from one basis function to the next.
   dia_basis::BasisCorrelator correlations(*this, image_r_trim, e2image_r_trim);
+  const bool inWork = x0 >= rx.first && x1 <= rx.last && y0 >= ry.first && y1 <= ry.last;
+  const orv::MArray<float, 2> Wbox = inWork ? stampBox(W) : orv::MArray<float, 2>();
+  const orv::MArray<float, 2> Vbox = inWork && variances ? stampBox(V) : orv::MArray<float, 2>();
   orv::MArray<float, 2> G, H;
   int p = nbg + 1;
   for (int n = 1; n <= ngauss; ++n)
     for (int i = 0; i <= d(n); ++i)
       for (int j = 0; j <= d(n) - i; ++j) {
+        const int t = (p == nbg + flux_basis) ? 0 : kern_order;
         // One correlation serves every spatial term of the basis function.
+        const bool direct = inWork && t == 0;
+        if (direct) {
+          G.makeReference(Wbox);
+          if (variances) H.makeReference(Vbox);
+        } else if (G.getData() == Wbox.getData()) {
+          G.free();
+          H.free();
+        }
         correlations.image(p, G);
         if (variances) correlations.variance(p, H);
-        const int t = (p == nbg + flux_basis) ? 0 : kern_order;
         for (int a = 0; a <= t; ++a)
           for (int b = 0; b <= t - a; ++b) {
             // Row by row through plain pointers: x runs along memory in every image. The
             // plain term (a power 0 in both) is the masked correlation itself.
             for (int y = iy0; y <= iy1; ++y) {
-              const std::uint32_t* ok = &usableInner[static_cast<std::size_t>(y - iy0) * innerWidth];
+              const std::uint8_t* ok = usableRow(y);
               float* w = &W(ix0, y);
               float* v = variances ? &V(ix0, y) : nullptr;
               const float* g = &G(ix0, y);
