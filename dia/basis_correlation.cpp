@@ -76,6 +76,14 @@ std::vector<double> product(const std::vector<double>& a, const std::vector<doub
 
 }  // namespace
 
+orv::MArray<float, 2> zeroImage(const orv::Range& rx, const orv::Range& ry) {
+  orv::MArray<float, 2> a(rx, ry);
+  const long bytes = static_cast<long>(sizeof(float)) * a.numElements();
+  if (bytes >= static_cast<long>(kHugePage)) orv::adviseMemory(a.firstElement(), bytes, MADV_HUGEPAGE);
+  a = 0.0f;
+  return a;
+}
+
 // Buffers given back, reused before new memory is asked for: fresh pages cost more than the
 // passes that fill them. The image and the variance of one box share one pool.
 struct BufferPool {

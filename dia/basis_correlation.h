@@ -32,6 +32,10 @@ class diffima;
 
 namespace dia_basis {
 
+// A float image over rx × ry set to 0, its fresh storage asked for in huge pages where it is
+// large: a frame of the reference step faults in 2 MB at a time instead of 4 kB.
+orv::MArray<float, 2> zeroImage(const orv::Range& rx, const orv::Range& ry);
+
 // One term coefficient·u(i)·v(j) of a kernel, u and v numbered in the correlator's factor list.
 struct Term {
   double coefficient;

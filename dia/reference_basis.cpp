@@ -192,12 +192,8 @@ int diffima::calc_basis(const orv::MArray<float, 2>& image_r, const orv::MArray<
                         const orv::Range& rx, const orv::Range& ry, int s) {
   if (verbose > 0) std::cout << "###################### calc_basis ###################### " << std::endl;
   const bool variances = !no_ref_error;
-  orv::MArray<float, 2> W(rx, ry), V;
-  W = 0.0f;
-  if (variances) {
-    V.makeReference(orv::MArray<float, 2>(rx, ry));
-    V = 0.0f;
-  }
+  orv::MArray<float, 2> W = dia_basis::zeroImage(rx, ry), V;
+  if (variances) V.makeReference(dia_basis::zeroImage(rx, ry));
   if (verbose > 3) {
     std::cout << std::endl << " image_r      =   " << std::endl;
     image_r.describeSelf();

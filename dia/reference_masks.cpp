@@ -4,6 +4,7 @@
 #include <iomanip>
 #include <iostream>
 
+#include "dia/basis_correlation.h"
 #include "dia/dia.h"
 #include "dia/footprint_spread.h"
 #include "dia/product_names.h"
@@ -81,8 +82,7 @@ bool diffima::getpicsR(const orv::MArray<float, 2>& ref, const orv::MArray<float
     return false;
   }
   const orv::Range rx(ref.first(1), ref.last(1)), ry(ref.first(2), ref.last(2));
-  orv::MArray<float, 2> image_r(rx, ry);
-  image_r = 0.0f;
+  orv::MArray<float, 2> image_r = dia_basis::zeroImage(rx, ry);
   cut_radius = k;
 
   if (no_ref_error) {
@@ -100,8 +100,7 @@ bool diffima::getpicsR(const orv::MArray<float, 2>& ref, const orv::MArray<float
     return true;
   }
 
-  orv::MArray<float, 2> e2image_r(rx, ry);
-  e2image_r = 0.0f;
+  orv::MArray<float, 2> e2image_r = dia_basis::zeroImage(rx, ry);
   // A non-finite value or error counts as no data, so that the masks exclude the pixel.
   for (int y = by0; y <= by1; ++y)
     for (int x = bx0; x <= bx1; ++x) {
