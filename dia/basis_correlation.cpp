@@ -491,11 +491,10 @@ void BasisCorrelator::correlate__(int p, bool variance, orv::MArray<float, 2>& i
     const std::pair<int, int> key{t.xFactor, t.yFactor};
     if (static_cast<int>(k) == product.footprintTerm) {
       auto found = source.footprintTerms.find(key);
-      if (found == source.footprintTerms.end()) {
-        makeFootprintTerms__(source, t.xFactor, product.order);
+      if (found == source.footprintTerms.end() &&
+          !makeFootprintTerms__(source, t.xFactor, product.order, t.yFactor, sum, OS, t.coefficient, started))
         found = source.footprintTerms.find(key);
-      }
-      addScaled(found->second.values.get(), t.coefficient);
+      if (found != source.footprintTerms.end()) addScaled(found->second.values.get(), t.coefficient);
     } else if (source.termUses[key] > 1) {
       // A term of several products: its result is kept and added with the coefficient.
       auto found = source.terms.find(key);
@@ -525,19 +524,30 @@ void BasisCorrelator::correlate__(int p, bool variance, orv::MArray<float, 2>& i
 
 namespace dia_basis {
 
-void BasisCorrelator::makeFootprintTerms__(Source& source, int xFactor, int order) {
+bool BasisCorrelator::makeFootprintTerms__(Source& source, int xFactor, int order, int yFactor, float* sum,
+                                           std::ptrdiff_t stride, double coefficient, bool add) {
   const diffima& e = engine_;
   const int hx = e.hx, hy = e.hy;
   const int IW = source.innerWidth, IH = source.innerHeight;
-  // Every footprint term of the x factor that a product from this one on still needs.
+  // Every footprint term of the x factor that a product from this one on still needs; the
+  // asking product's own, when no later one needs it, first and without storage of its own.
   std::vector<std::pair<int, Real*>> targets;
-  for (const auto& [yFactor, lastUse] : source.footprintGroups[xFactor]) {
-    if (lastUse < order || source.footprintTerms.count({xFactor, yFactor})) continue;
-    Source::Kept& kept = source.footprintTerms[{xFactor, yFactor}];
+  const std::map<int, int>& group = source.footprintGroups[xFactor];
+  const auto own = group.find(yFactor);
+  const bool direct = own != group.end() && own->second == order;
+  if (direct) targets.push_back({yFactor, nullptr});
+  for (const auto& [y, lastUse] : group) {
+    if (lastUse < order || (direct && y == yFactor) || source.footprintTerms.count({xFactor, y})) continue;
+    Source::Kept& kept = source.footprintTerms[{xFactor, y}];
     kept.values = source.buffer();
     kept.lastUse = lastUse;
-    targets.push_back({yFactor, kept.values.get()});
+    targets.push_back({y, kept.values.get()});
   }
+  // The direct term's rows pass through one block of values and are then scaled into the
+  // result, as addScaled does with a kept term: the same bits in any order of asking.
+  std::vector<Real> block(direct ? kColumnBlock : 0);
+  const Tap scaled{0, static_cast<Real>(coefficient)};
+  const dia_taps::RowFunction<Real> scaleRow = add ? addRow : setRow;
   // Plane k holds the row pass cut to the k-th narrowest width of the footprint's rows: the
   // plane before plus the taps between the two widths.
   const std::vector<double>& u = factors_[xFactor];
@@ -572,14 +582,22 @@ void BasisCorrelator::makeFootprintTerms__(Source& source, int xFactor, int orde
         if (k > 0) addRow(&previousPlane, 1, to - plane, to, IW);
       }
     // A block of columns at a time for every term, so that the plane rows stay in cache.
-    for (int x = 0; x < IW; x += kColumnBlock)
+    for (int x = 0; x < IW; x += kColumnBlock) {
+      const int width = std::min(kColumnBlock, IW - x);
       for (std::size_t n = 0; n < targets.size(); ++n)
-        for (int y = 0; y < rows; ++y)
-          setRow(columnTaps[n].data(), columnTaps[n].size(),
-                 &planeRows[static_cast<std::size_t>(y + hy) * IW + x],
-                 &targets[n].second[static_cast<std::size_t>(first + y) * IW + x],
-                 std::min(kColumnBlock, IW - x));
+        for (int y = 0; y < rows; ++y) {
+          const Real* from = &planeRows[static_cast<std::size_t>(y + hy) * IW + x];
+          if (targets[n].second != nullptr) {
+            setRow(columnTaps[n].data(), columnTaps[n].size(), from,
+                   &targets[n].second[static_cast<std::size_t>(first + y) * IW + x], width);
+          } else {
+            setRow(columnTaps[n].data(), columnTaps[n].size(), from, block.data(), width);
+            scaleRow(&scaled, 1, block.data(), &sum[(first + y) * stride + x], width);
+          }
+        }
+    }
   }
+  return direct;
 }
 
 }  // namespace dia_basis

@@ -75,8 +75,12 @@ class BasisCorrelator {
   void planFootprintRows__();
   void planLastUses__();
   // The footprint terms of every product from `order` on whose footprint term has this x
-  // factor, made together: the planes of a strip serve them all.
-  void makeFootprintTerms__(Source& source, int xFactor, int order);
+  // factor, made together: the planes of a strip serve them all. The term with y factor
+  // `yFactor`, when no later product needs it, goes straight into the result `sum` (rows
+  // `stride` apart) times `coefficient`, added when `add` is set, as a kept term would be;
+  // true when it went there.
+  bool makeFootprintTerms__(Source& source, int xFactor, int order, int yFactor, float* sum,
+                            std::ptrdiff_t stride, double coefficient, bool add);
   int factorIndex__(const std::vector<double>& values);
 
   const diffima& engine_;
