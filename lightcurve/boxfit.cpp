@@ -126,8 +126,11 @@ class BoxSearch {
   void sortedCurve__(double period, double t0) {
     for (int i = 0; i < n_; ++i)
       points_[i] = {foldedPhase(jd_[i], t0, period), weight_[i], weight_[i] * flux_[i]};
-    std::sort(points_.begin(), points_.end(),
-              [](const Point& a, const Point& b) { return a.phase < b.phase; });
+    // Phases that are not numbers (from dates that are not) go last: a plain `<` is no order
+    // over them, and std::sort needs one or it may read outside the array.
+    std::sort(points_.begin(), points_.end(), [](const Point& a, const Point& b) {
+      return a.phase < b.phase || (!std::isnan(a.phase) && std::isnan(b.phase));
+    });
     curve_.M = n_;
     double w = 0.0, s = 0.0;
     for (int k = 1; k <= n_; ++k) {

@@ -165,6 +165,22 @@ TEST(LightcurveBoxReadback, DegenerateSearches) {
             "lightcurve contains no data points!\n");
 }
 
+// Dates that are not numbers sort after every phase in the unbinned search (a plain `<` is no
+// order for std::sort, which may then read outside its array): the search still completes and
+// finds the transit of the other points.
+TEST(LightcurveBoxReadback, DatesThatAreNotNumbers) {
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    SCOPED_TRACE(seed);
+    Curve c = nightlyCurve(seed, 400, 60.0, 3.1, 2000.4, 0.15, 0.02, 0.002);
+    std::mt19937 rng(seed);
+    for (int k = 0; k < 40; ++k) c.jd[1 + rng() % (c.jd.size() - 1)] = std::nan("");  // the epoch is from the first
+    Lightcurve lc(arrayOf(c.jd), arrayOf(c.flux), arrayOf(c.error));
+    lc.boxfitting(400, 2.5, 4.0, 0.02, 0.1, 0);
+    ASSERT_TRUE(lc.isBoxfitted());
+    EXPECT_NEAR(lc.getPeriod_box(1), 3.1, 0.02);
+  }
+}
+
 // Injected transits recovered like astropy's BoxLeastSquares on the same trial periods.
 TEST(LightcurveBoxReadback, InjectionAgainstAstropy) {
   struct Case {
