@@ -146,4 +146,7 @@ void cut_image(const CutFiles& files, bool withError, const ImageTable& table, i
     image.copy(inputRows, filledRows, outputRows, firstFilled - first + 1, span);
     if (error) error->copy(inputRows, filledRows, outputRows, firstFilled - first + 1, span);
   }
+  // Each cut image takes its name only here, whole; a failure to give it its name is a failed write.
+  out.finish();
+  if (withError) errorOut.finish();
 }

@@ -2,8 +2,8 @@
 #include "brisel/overlap.h"
 
 #include <algorithm>
-#include <fstream>
-#include <stdexcept>
+
+#include "util/replacing_file.h"
 
 namespace {
 
@@ -49,8 +49,5 @@ std::string small_overlap_warning(const OverlapBox& box) {
 }
 
 void write_region_file(const std::string& name, const std::string& text) {
-  std::ofstream out(name, std::ios::out | std::ios::trunc | std::ios::binary);
-  out << text;
-  out.close();
-  if (!out) throw std::runtime_error("cannot write file '" + name + "'");
+  util::writeReplacingTextFile(name, text);
 }

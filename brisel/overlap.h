@@ -28,8 +28,8 @@ std::string overlap_region_text(const OverlapBox& box);
 // The warning printed when w or h is below 40, with a line end; empty otherwise.
 std::string small_overlap_warning(const OverlapBox& box);
 
-// Writes text, without a line end, to the named file, replacing it. Throws std::runtime_error
-// when the file cannot be written.
+// Writes text, without a line end, as the whole named file: an earlier file of the name stays
+// unless the new one is complete. Throws util::UException when the file cannot be written.
 void write_region_file(const std::string& name, const std::string& text);
 
 #endif

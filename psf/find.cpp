@@ -41,6 +41,8 @@ class MapFile {
     out_.setRegion(r);
     out_ << rows;
   }
+  // Gives the file its name once every band is in it.
+  void finish() { out_.finish(); }
 
  private:
   orv::FitsOut out_;
@@ -207,6 +209,7 @@ void psf::find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MA
   // only a cell with snr eflux <= flux can be one: without the map files, nchi
   // is computed only about those (elsewhere NaN, which then decides nothing).
   map_bands__(image, error, radius, verbose, 3, nullptr, reduce, verbose > 0 ? nullptr : &snr);
+  for (const auto& file : files) file->finish();
   std::sort(stars.begin(), stars.end());
 
   const int count = static_cast<int>(stars.size());

@@ -1,8 +1,8 @@
 #include "util/option_parser.h"
 
-#include <fstream>
 #include <sstream>
 
+#include "util/replacing_file.h"
 #include "util/uexception.h"
 
 namespace util {
@@ -96,8 +96,7 @@ std::string OptionParser::toString(bool withUsage) const {
 }
 
 void OptionParser::writeConfig(const std::string& fileName, bool withUsage, bool byOrder) const {
-  std::ofstream file(fileName, std::ios::out | std::ios::trunc);
-  if (!file.is_open()) throw UException("Cannot open file " + fileName + " for writing");
+  std::ostringstream file;
   const auto writeLine = [&](const Option& option) {
     file << option.getName() << "\t= " << option.toString();
     if (withUsage) file << "\t# " << option.getUsage();
@@ -110,8 +109,8 @@ void OptionParser::writeConfig(const std::string& fileName, bool withUsage, bool
       if (entry.second != nullptr) writeLine(*entry.second);
     }
   }
-  file.close();
-  if (file.fail()) throw UException("Cannot write file " + fileName);
+  // The earlier configuration stays unless the new one is whole on disk.
+  writeReplacingTextFile(fileName, file.str());
 }
 
 // The entries stay, emptied, so that a second call deletes nothing twice.

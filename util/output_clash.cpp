@@ -9,7 +9,7 @@
 #include <system_error>
 #include <utility>
 
-#include "util/directory_part.h"
+#include "util/replacing_file.h"
 
 namespace util {
 
@@ -60,18 +60,8 @@ std::optional<OutputClash> findOutputClash(const std::vector<std::string>& input
 
 std::string findUnwritableOutput(const std::vector<std::string>& outputs) {
   for (const std::string& output : outputs) {
-    // The directory as stat wants it: "." for a bare name, no trailing '/' except for the root.
-    const std::string part = directoryPart(output);
-    const std::string directory = part.empty() ? "." : part == "/" ? part : part.substr(0, part.size() - 1);
-    struct stat status {};
-    if (::stat(directory.c_str(), &status) != 0)
-      return "cannot write '" + output + "': directory '" + directory + "' does not exist";
-    if (!S_ISDIR(status.st_mode))
-      return "cannot write '" + output + "': '" + directory + "' is not a directory";
-    if (::access(directory.c_str(), W_OK | X_OK) != 0)
-      return "cannot write '" + output + "': directory '" + directory + "' is not writable";
-    if (::stat(output.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
-      return "cannot write '" + output + "': it is a directory";
+    std::string refusal = replacementRefusal(output);
+    if (!refusal.empty()) return refusal;
   }
   return "";
 }

@@ -22,10 +22,9 @@ struct OutputClash {
 std::optional<OutputClash> findOutputClash(const std::vector<std::string>& inputs,
                                            const std::vector<std::string>& outputs);
 
-// The reason why the first output that cannot be made cannot be made, naming it: its directory
-// (the part of the name before its last '/', else the working directory) does not exist, is no
-// directory or is not writable, or the output itself is a directory. Empty when every output
-// can be made.
+// The reason why the first output that cannot be made cannot be made, naming it
+// (util::replacementRefusal: every case in which a writer would refuse to replace it). Empty when
+// every output can be made.
 std::string findUnwritableOutput(const std::vector<std::string>& outputs);
 
 }  // namespace util

@@ -61,36 +61,65 @@ FitsOut::FitsOut(const char* filename, const FitsHeader& header, bool quiet, boo
     : FitsOut(std::string(filename), header, quiet, noJunk) {}
 
 FitsOut::~FitsOut() {
-  if (newFile__.path.empty() || newFileFailed__) return;
-  // Filled piece by piece: complete unless a piece is still open or an exception is unwinding
-  // the writer's scope.
-  const bool complete = !wholeImage__ && map == nullptr && std::uncaught_exceptions() <= exceptionsAtStart__;
-  unmap__();
-  if (!complete) {
-    dropNewFile__();
+  if (newFile__.path.empty()) {
+    unmap__();  // a finished file changed in place keeps what was stored
+    return;
+  }
+  // A file filled and left is finished, unless an exception is unwinding the writer's scope.
+  if (std::uncaught_exceptions() > exceptionsAtStart__) {
+    abandonNewFile__();
     return;
   }
   try {
-    finishNewFile__();
+    finish();
   } catch (const FitsException& e) {
     std::cerr << e.what() << std::endl;
   }
 }
 
-void FitsOut::finishNewFile__() {
-  const FitsNewFile done = newFile__;
-  newFile__ = FitsNewFile();
-  commitFitsNewFile(done);
+void FitsOut::finish() {
+  switch (state__) {
+    case State::prepared:
+    case State::finished:
+      return;
+    case State::failed:
+      throw FitsException("cannot finish file '" + filename + "': writing it failed");
+    case State::openWhole:
+    case State::openByRegions:
+      closeData();
+      if (state__ != State::created) return;
+      break;
+    case State::created:
+      break;
+  }
+  commitNewFile__();
 }
 
-void FitsOut::dropNewFile__() {
-  discardFitsNewFile(newFile__);
-  newFile__ = FitsNewFile();
+void FitsOut::beginNewFile__() {
+  closeData();
+  if (state__ == State::created) commitNewFile__();
+  newFile__ = util::ReplacingFile();
+}
+
+void FitsOut::commitNewFile__() {
+  const std::string temporary = newFile__.path;
+  const std::string target = newFile__.target;
+  if (!util::commitReplacingFile(newFile__)) {
+    state__ = State::failed;
+    throw FitsException("cannot rename file '" + temporary + "' to '" + target + "'");
+  }
+  state__ = State::finished;
+}
+
+void FitsOut::abandonNewFile__() {
+  unmap__();
+  region.reset();
+  util::discardReplacingFile(newFile__);
+  state__ = State::failed;
 }
 
 void FitsOut::failNewFile__(const std::string& message) {
-  discardFitsNewFile(newFile__);
-  newFileFailed__ = true;
+  abandonNewFile__();
   throw FitsException(message);
 }
 
@@ -159,12 +188,8 @@ int FitsOut::setGeometry(int newBitpix, int newNaxis, const int* lengths) {
 }
 
 int FitsOut::createNewFile__(int newBitpix, int newNaxis, const int* lengths) {
-  closeData();
-  // A file begun before and not finished is given up for the new one.
-  if (!newFile__.path.empty() && !newFileFailed__) dropNewFile__();
-  newFile__ = FitsNewFile();
-  newFileFailed__ = false;
-  wholeImage__ = false;
+  beginNewFile__();
+  state__ = State::prepared;
   resetMandatories(newBitpix, newNaxis, lengths);
   resetArrayKeys();
   const std::string text = writeHeader(!noJunk);
@@ -177,11 +202,12 @@ int FitsOut::createNewFile__(int newBitpix, int newNaxis, const int* lengths) {
                          __builtin_add_overflow(dataOffset, padded, &size));
   if (overflow) throw FitsException("cannot (re)set file size for file '" + filename + "'");
 
-  FitsNewFile file;
-  FitsFileDescriptor guard(createFitsNewFile(filename, file));
-  newFile__ = file;
+  const int fd = util::createReplacingFile(filename, newFile__);
+  if (fd < 0) throw FitsException("cannot open file '" + filename + "' for writing");
+  FitsFileDescriptor guard(fd);
+  state__ = State::created;
   try {
-    if (!file.inPlace) fitsRequireRoom(guard.get(), filename, size);
+    if (!newFile__.inPlace) fitsRequireRoom(guard.get(), filename, size);
   } catch (const FitsException& e) {
     failNewFile__(e.message());
   }
@@ -207,9 +233,8 @@ void FitsOut::openData(int newBitpix, int newNaxis, const int* lengths) {
 
 int FitsOut::mapNewImage__(int newBitpix, int newNaxis, const int* lengths) {
   FitsFileDescriptor guard(setGeometry(newBitpix, newNaxis, lengths));
-  wholeImage__ = true;
   if (dataLength == 0) {
-    finishNewFile__();  // nothing to fill: the header is the whole file
+    commitNewFile__();  // nothing to fill: the header is the whole file
     return -1;
   }
   const long length = dataOffset + dataLength;
@@ -219,6 +244,7 @@ int FitsOut::mapNewImage__(int newBitpix, int newNaxis, const int* lengths) {
   mapLength = length;
   mapOffset = 0;
   position = map + dataOffset;
+  state__ = State::openWhole;
   return guard.release();
 }
 
@@ -259,7 +285,7 @@ void FitsOut::setRegion(const util::Region& r) {
   const long spanLength = (last - first + 1) * bytpix;
 
   // After a failure the new file is gone: the earlier file of the name must not be written.
-  const int fd = newFileFailed__ ? -1 : ::open(writtenPath__().c_str(), O_RDWR | O_CLOEXEC);
+  const int fd = state__ == State::failed ? -1 : ::open(writtenPath__().c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) throw FitsException("cannot open file '" + filename + "' for writing");
   FitsFileDescriptor guard(fd);
   fitsRequireFileHolds(fd, filename, spanOffset, spanLength);
@@ -269,6 +295,7 @@ void FitsOut::setRegion(const util::Region& r) {
   map = static_cast<unsigned char*>(p);
   mapLength = window.length;
   mapOffset = window.offset;
+  state__ = State::openByRegions;
 }
 
 void FitsOut::closeData() {
@@ -287,7 +314,7 @@ void FitsOut::closeData() {
       failNewFile__(message);
     }
   }
-  if (wholeImage__ && !newFile__.path.empty() && !newFileFailed__) finishNewFile__();
+  if (open__()) state__ = newFile__.path.empty() ? State::finished : State::created;
 }
 
 void FitsOut::copyData(FitsIn& in) {
@@ -307,23 +334,27 @@ void FitsOut::copyData(FitsIn& in) {
       if (size != 1) sizes.push_back(static_cast<int>(size));
     }
     openData(in.getBitpix(), static_cast<int>(sizes.size()), sizes.data());
-    in.ensureMapped__();
-    requireMapped__();
-    copyRawRegionRows(map + (dataOffset - mapOffset), in.map, in.baseOffset__(), in.getBitpix(),
-                      in.getFullRegion(), *in.region);
+    copyOrAbandon__([&] {
+      in.ensureMapped__();
+      requireMapped__();
+      copyRawRegionRows(map + (dataOffset - mapOffset), in.map, in.baseOffset__(), in.getBitpix(),
+                        in.getFullRegion(), *in.region);
+    });
   } else {
     openData(in.getBitpix(), in.getNaxis(), in.naxisArray);
     if (in.getDataLength() > 0) {
-      in.ensureMapped__();
-      requireMapped__();
-      const long bytes = in.imageElements__() * in.getBytpix();
-      if (bytes != imageElements__() * bytpix)
-        throw FitsException("cannot copy data of file '" + in.filename + "' to file '" + filename +
-                            "': the data sizes differ");
-      std::memcpy(map + (dataOffset - mapOffset), in.map + in.baseOffset__(), bytes);
+      copyOrAbandon__([&] {
+        in.ensureMapped__();
+        requireMapped__();
+        const long bytes = in.imageElements__() * in.getBytpix();
+        if (bytes != imageElements__() * bytpix)
+          throw FitsException("cannot copy data of file '" + in.filename + "' to file '" + filename +
+                              "': the data sizes differ");
+        std::memcpy(map + (dataOffset - mapOffset), in.map + in.baseOffset__(), bytes);
+      });
     }
   }
-  closeData();
+  finish();
 }
 
 void FitsOut::requireMapped__() const {

@@ -17,19 +17,23 @@
 #include "orv/fits/fits_new_file.h"
 #include "orv/marray.h"
 #include "util/region.h"
+#include "util/replacing_file.h"
 
 namespace orv {
 
 // A FITS image file to be written: a header prepared from nothing or from another header,
 // then a file created and sized to whole records; a whole array is converted and written
 // into it, or the file is mapped read-write for storing into it directly (openData); or a
-// region of an existing output file mapped for filling it piece by piece.
+// region of the file mapped for filling it piece by piece (setRegion).
 //
-// The file is made beside its name and takes the name only when it is complete: a whole image
-// when closeData ends it, an image filled piece by piece (setGeometry, then setRegion for each
-// piece) when the writer is destroyed with no piece left open and no exception under way. A
-// write that fails leaves an earlier file of the name as it was and removes the unfinished one;
-// a reader that maps the earlier file keeps seeing it.
+// The file is made beside its name and takes the name only when it is finished, whole or not
+// at all. A whole array written with operator<< or copyData finishes the file at once. A file
+// filled through a mapping (openData, setRegion, in any order) is finished by finish(), which
+// throws when the file cannot take its name, or else by the destructor; the destructor finishes
+// it unless an exception is unwinding the writer's scope, in which case it removes the unfinished
+// file. A write that fails leaves an earlier file of the name as it was and removes the
+// unfinished one; a reader that maps the earlier file keeps seeing it. Programs call finish():
+// a destructor cannot report a failure.
 class FitsOut : public FitsHeader, public FitsIO {
  public:
   FitsOut();
@@ -59,6 +63,10 @@ class FitsOut : public FitsHeader, public FitsIO {
   void setRegion(const util::Region& r);
   void closeData();
   void copyData(FitsIn& in);
+  // Gives the file its name: ends an open mapping as closeData does, syncs and renames the file.
+  // Nothing to do when no file was begun or it is finished already; throws FitsException when
+  // the file cannot take its name (it is removed then) or an earlier write to it failed.
+  void finish();
 
   unsigned char* begin() const;
   unsigned char* end() const;
@@ -82,13 +90,12 @@ class FitsOut : public FitsHeader, public FitsIO {
   // openData, but the descriptor of the new file is returned open (-1 when nothing was
   // mapped) for the caller to close.
   int mapNewImage__(int bitpix, int naxis, const int* naxisArray);
-  // openData and writeDataArray in one pass over the new file, which is not mapped: the data
-  // are converted chunk by chunk into a buffer and written, and the write-back of each chunk
-  // is started at once, so that the disk works while the next chunk is converted; the data
-  // are synced at the end, with the header and the size, and closeData gives the file its
-  // name. Stores into a shared mapping cost a page fault per page, and the write-back of
-  // mapped pages write-protects each of them again with a TLB flush: several times the cost
-  // of the writes.
+  // openData, writeDataArray and finish in one pass over the new file, which is not mapped: the
+  // data are converted chunk by chunk into a buffer and written, and the write-back of each
+  // chunk is started at once, so that the disk works while the next chunk is converted; the
+  // data are synced at the end, with the header and the size, and the file takes its name. Stores into a
+  // shared mapping cost a page fault per page, and the write-back of mapped pages write-protects each of them
+  // again with a TLB flush: several times the cost of the writes.
   template <class Iter>
   void writeNewImage__(Iter& it, int bitpix, int naxis, const int* naxisArray);
   // Writes bytes at offset of the new file open as fd, or fails the file.
@@ -100,10 +107,34 @@ class FitsOut : public FitsHeader, public FitsIO {
   long imageElements__() const;
   template <class Iter>
   void checkElementCount__(const Iter& it, long expected) const;
-  // The file that setGeometry made, given its name (in closeData for a whole image, in the
-  // destructor for one filled piece by piece), or removed.
-  void finishNewFile__();
-  void dropNewFile__();
+  // Where the file is on its way to its name. Stores go to the new file from created to
+  // openByRegions; in finished, setRegion maps the named file itself for changing it in place.
+  enum class State {
+    prepared,       // nothing made yet
+    created,        // the new file holds the header and has its size; nothing mapped
+    openWhole,      // the whole new file is mapped (openData)
+    openByRegions,  // the window of a region is mapped (setRegion)
+    finished,       // the file has its name
+    failed          // a write failed and the new file was removed; nothing more goes to it
+  };
+  bool open__() const { return state__ == State::openWhole || state__ == State::openByRegions; }
+  // Starts a new file: one begun before and not finished is finished first.
+  void beginNewFile__();
+  // The new file given its name, or FitsException after removing it.
+  void commitNewFile__();
+  // Unmaps and removes the new file and marks it as failed: its name keeps what it held.
+  void abandonNewFile__();
+  // Runs fill, which writes the new file; when it throws, the file is abandoned first, so that
+  // nothing half written can take the name later.
+  template <class Fill>
+  void copyOrAbandon__(Fill&& fill) {
+    try {
+      fill();
+    } catch (...) {
+      if (state__ != State::failed) abandonNewFile__();
+      throw;
+    }
+  }
   // Marks the new file as failed, removes it and throws message: its name keeps what it held.
   [[noreturn]] void failNewFile__(const std::string& message);
   // The file that stores go to: the new file while there is one, else the named file.
@@ -112,9 +143,8 @@ class FitsOut : public FitsHeader, public FitsIO {
   bool noJunk = false;
   int bitpixOut = 0;
   std::string origin;
-  FitsNewFile newFile__;         // path empty when no file is being made
-  bool wholeImage__ = false;     // the new file is complete when closeData ends its mapping
-  bool newFileFailed__ = false;  // the new file was removed after a failure; nothing more goes to it
+  State state__ = State::prepared;
+  util::ReplacingFile newFile__;  // path empty when no new file is being made
   int exceptionsAtStart__ = std::uncaught_exceptions();
 };
 
@@ -141,30 +171,32 @@ void FitsOut::writeDataArray(Iter& it) {
 template <class Iter>
 void FitsOut::writeNewImage__(Iter& it, int newBitpix, int newNaxis, const int* lengths) {
   FitsFileDescriptor fd(createNewFile__(newBitpix, newNaxis, lengths));
-  wholeImage__ = true;
   if (dataLength == 0) {
     syncNewData__(fd.get());
-    finishNewFile__();  // nothing to fill: the header is the whole file
+    commitNewFile__();  // nothing to fill: the header is the whole file
     return;
   }
-  const long n = imageElements__();
-  checkElementCount__(it, n);
-  constexpr long chunkBytes = 1L << 20;  // a whole number of elements of every BITPIX
-  const long chunk = chunkBytes / bytpix;
-  const std::unique_ptr<unsigned char[]> buffer(new unsigned char[std::min(chunk, n) * bytpix]);
-  Iter cursor(it);
-  detail::FitsIteratorRuns<Iter> source{cursor};
-  writeFitsElements(bitpix, source, [&](auto&& store) {
-    long writtenBack = 0;  // file offset up to which the write-back has been started
-    for (long first = 0; first < n; first += chunk) {
-      const long count = std::min(chunk, n - first);
-      const long from = dataOffset + first * bytpix;
-      store(buffer.get(), count);
-      writeNewData__(fd.get(), buffer.get(), count * bytpix, from);
-      writtenBack = fitsStartWriteBack(fd.get(), writtenBack, from + count * bytpix, first + count == n);
-    }
+  copyOrAbandon__([&] {
+    const long n = imageElements__();
+    checkElementCount__(it, n);
+    constexpr long chunkBytes = 1L << 20;  // a whole number of elements of every BITPIX
+    const long chunk = chunkBytes / bytpix;
+    const std::unique_ptr<unsigned char[]> buffer(new unsigned char[std::min(chunk, n) * bytpix]);
+    Iter cursor(it);
+    detail::FitsIteratorRuns<Iter> source{cursor};
+    writeFitsElements(bitpix, source, [&](auto&& store) {
+      long writtenBack = 0;  // file offset up to which the write-back has been started
+      for (long first = 0; first < n; first += chunk) {
+        const long count = std::min(chunk, n - first);
+        const long from = dataOffset + first * bytpix;
+        store(buffer.get(), count);
+        writeNewData__(fd.get(), buffer.get(), count * bytpix, from);
+        writtenBack = fitsStartWriteBack(fd.get(), writtenBack, from + count * bytpix, first + count == n);
+      }
+    });
+    syncNewData__(fd.get());
   });
-  syncNewData__(fd.get());
+  commitNewFile__();
 }
 
 template <class Iter>

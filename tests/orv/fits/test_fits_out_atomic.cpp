@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cctype>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 
@@ -67,6 +68,15 @@ std::string messageUnderSizeLimit(rlim_t limit, const std::function<void()>& wri
   int status = 0;
   waitpid(child, &status, 0);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? message : "child failed";
+}
+
+// A case's description as a test name.
+template <class Case>
+std::string caseTestName(const ::testing::TestParamInfo<Case>& info) {
+  std::string name = info.param.what;
+  for (char& ch : name)
+    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  return name;
 }
 
 // Rows first..last of an image 30 pixels wide.
@@ -154,12 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
                       out << tooShort;
                     },
                     "cannot write an array of 29 elements into 30 elements of file '@'"}),
-    [](const ::testing::TestParamInfo<FailedWrite>& info) {
-      std::string name = info.param.what;
-      for (char& ch : name)
-        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      return name;
-    });
+    caseTestName<FailedWrite>);
 
 // An image filled piece by piece is invisible under its name until the writer is done with it;
 // then it replaces the earlier file whole, keeps that file's permission bits, and nothing else
@@ -257,3 +262,138 @@ TEST(FitsOutAtomic, NoRoomRefusedBeforeWriting) {
 }
 
 }  // namespace
+
+// Every way a client may end a writer that fills its file through a mapping: the file takes its
+// name when the writer is finished (explicitly or by its destructor) and not before, holds what
+// was stored, and nothing else is left in the directory.
+struct Lifecycle {
+  const char* what;
+  std::string name;  // of the file, in the scratch directory
+  // Fills the file; `absent` checks that the name does not exist yet.
+  std::function<void(orv::FitsOut& out, const std::function<void()>& absent)> fill;
+  bool explicitFinish;  // finish() called, and the file checked before the writer ends
+};
+
+void PrintTo(const Lifecycle& c, std::ostream* os) { *os << c.what; }
+
+class FitsOutLifecycle : public ::testing::TestWithParam<Lifecycle> {};
+
+// Stores value at pixel (x, y) of a 30-pixel-wide float image mapped whole.
+void storeMapped(orv::FitsOut& out, int x, int y, float value) {
+  float* pixels = reinterpret_cast<float*>(out.begin());
+  const long at = (y - 1) * 30L + (x - 1);
+  unsigned char bytes[4];
+  std::memcpy(bytes, &value, 4);
+  std::reverse(bytes, bytes + 4);  // FITS is big-endian
+  std::memcpy(pixels + at, bytes, 4);
+}
+
+TEST_P(FitsOutLifecycle, FileAppearsWhenFinishedWithWhatWasStored) {
+  const Lifecycle& c = GetParam();
+  test_support::ScratchDir dir;
+  const std::string file = dir / c.name;
+  const auto absent = [&] { EXPECT_NE(access(file.c_str(), F_OK), 0) << "the name exists too early"; };
+  {
+    orv::FitsOut out(file);
+    c.fill(out, absent);
+    absent();
+    if (c.explicitFinish) {
+      out.finish();
+      EXPECT_EQ(access(file.c_str(), F_OK), 0);
+      out.finish();  // a second finish changes nothing
+    }
+  }
+  orv::FitsIn in(file, true, false);
+  orv::MArray<float, 2> a;
+  in >> a;
+  ASSERT_EQ(a.length(1), 30);
+  ASSERT_EQ(a.length(2), 5);
+  EXPECT_EQ(a(7, 3), 42.0f);
+  EXPECT_EQ(a(1, 1), 0.0f);
+  EXPECT_EQ(namesIn(dir.path), std::vector<std::string>{c.name});
+  EXPECT_EQ(test_support::fitsverifyVerdict(file), "clean");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FitsOutLifecycle,
+    ::testing::Values(Lifecycle{"openData, stores, destructor", "a.fits",
+                                [](orv::FitsOut& out, const std::function<void()>&) {
+                                  const int lengths[2] = {30, 5};
+                                  out.openData(-32, 2, lengths);
+                                  storeMapped(out, 7, 3, 42.0f);
+                                },
+                                false},
+                      Lifecycle{"setGeometry, setRegion, stores, destructor", "b.fits",
+                                [](orv::FitsOut& out, const std::function<void()>&) {
+                                  out.setGeometry(-32, rowsOf30(1, 5));
+                                  out.setRegion(rowsOf30(3, 3));
+                                  orv::MArray<float, 1> row(30);
+                                  row = 0.0f;
+                                  row(7) = 42.0f;
+                                  out << row;
+                                },
+                                false},
+                      Lifecycle{"openData, stores, finish", "c.fits",
+                                [](orv::FitsOut& out, const std::function<void()>&) {
+                                  const int lengths[2] = {30, 5};
+                                  out.openData(-32, 2, lengths);
+                                  storeMapped(out, 7, 3, 42.0f);
+                                },
+                                true},
+                      Lifecycle{"openData, then bands by setRegion, finish", "d.fits",
+                                [](orv::FitsOut& out, const std::function<void()>& absent) {
+                                  const int lengths[2] = {30, 5};
+                                  out.setBitpixOut(-32);
+                                  out.openData(-32, 2, lengths);
+                                  for (int y = 1; y <= 5; ++y) {
+                                    orv::MArray<float, 1> row(30);
+                                    row = 0.0f;
+                                    if (y == 3) row(7) = 42.0f;
+                                    out.setRegion(rowsOf30(y, y));
+                                    out << row;
+                                    absent();
+                                  }
+                                },
+                                true},
+                      Lifecycle{"a name of 250 characters", std::string(245, 'n') + ".fits",
+                                [](orv::FitsOut& out, const std::function<void()>&) {
+                                  const int lengths[2] = {30, 5};
+                                  out.openData(-32, 2, lengths);
+                                  storeMapped(out, 7, 3, 42.0f);
+                                },
+                                true}),
+    caseTestName<Lifecycle>);
+
+// A whole image under a name of 255 characters, the longest a name may be: the temporary file
+// beside it must fit too.
+TEST(FitsOutAtomic, LongestNameIsWritten) {
+  test_support::ScratchDir dir;
+  const std::string file = dir / (std::string(250, 'x') + ".fits");
+  writeFloatImage(file, 8, 8, 3.0f);
+  writeFloatImage(file, 8, 8, 4.0f);  // and replaced
+  orv::MArray<float, 2> a;
+  orv::FitsIn in(file, true, false);
+  in >> a;
+  EXPECT_EQ(a(8, 8), 4.0f);
+  EXPECT_EQ(namesIn(dir.path).size(), 1u);
+}
+
+// A file that cannot take its name is a failed write that finish() reports, with the earlier
+// file, here a directory put in the way, left as it was and the unfinished file removed; the
+// destructor of a failed writer reports nothing more.
+TEST(FitsOutAtomic, FinishReportsAFailedRename) {
+  test_support::ScratchDir dir;
+  const std::string file = dir / "late.fits";
+  orv::FitsOut out(file);
+  const int lengths[2] = {30, 5};
+  out.openData(-32, 2, lengths);
+  storeMapped(out, 7, 3, 42.0f);
+  ASSERT_EQ(mkdir(file.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((file + "/inside").c_str(), 0755), 0);
+  const std::string message = fits_test::messageOf([&] { out.finish(); });
+  EXPECT_EQ(message.rfind("cannot rename file '", 0), 0u) << message;
+  EXPECT_NE(message.find("' to '" + file + "'"), std::string::npos) << message;
+  EXPECT_EQ(fits_test::messageOf([&] { out.finish(); }),
+            "cannot finish file '" + file + "': writing it failed");
+  EXPECT_EQ(namesIn(dir.path), std::vector<std::string>{"late.fits"});
+}
