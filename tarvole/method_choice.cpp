@@ -25,19 +25,20 @@ void call_very_new(FitArguments& a) { very_new(a.R, a.eR, a.I, a.eI, a.A, a.S, a
 const std::vector<MethodRow>& method_table() {
   static const std::vector<MethodRow> rows = {
       {1, "fit_dia", [](const Pliste& P) { return P.diffima; }, " tarvole with difference imaging of stars",
-       call_fit_dia, fit_dia_outputs},
+       call_fit_dia, fit_dia_outputs, false, false},
       {2, "fit_fielddia", [](const Pliste& P) { return P.fielddiffima; },
-       " tarvole with difference imaging in field", call_fit_fielddia, fit_fielddia_outputs},
+       " tarvole with difference imaging in field", call_fit_fielddia, fit_fielddia_outputs, false, true},
       {3, "fit_fielddiaY", [](const Pliste& P) { return P.fielddiffimaY; },
-       " tarvole with difference imaging in field and spline in Y", call_fit_fielddiaY,
-       fit_fielddiaY_outputs},
-      {4, "sky_new", [](const Pliste& P) { return P.skynew; }, nullptr, call_sky_new, sky_new_outputs},
+       " tarvole with difference imaging in field and spline in Y", call_fit_fielddiaY, fit_fielddiaY_outputs,
+       false, true},
+      {4, "sky_new", [](const Pliste& P) { return P.skynew; }, nullptr, call_sky_new, sky_new_outputs, true,
+       false},
       {5, "fit_abs_binspline", [](const Pliste& P) { return P.binspline || P.binsplinedez; }, nullptr,
-       call_fit_abs_binspline, fit_abs_binspline_outputs},
+       call_fit_abs_binspline, fit_abs_binspline_outputs, true, false},
       {6, "very_new", [](const Pliste& P) { return P.verynew || P.fitnew || P.const_abs || P.const_sky; },
-       nullptr, call_very_new, very_new_outputs},
+       nullptr, call_very_new, very_new_outputs, true, true},
       {7, "fit_abs_sky", [](const Pliste&) { return true; },
-       "\nbintarvole with free absorption:", call_fit_abs_sky, nullptr},
+       "\nbintarvole with free absorption:", call_fit_abs_sky, nullptr, true, false},
   };
   return rows;
 }

@@ -16,6 +16,11 @@ struct MethodRow {
   void (*call)(FitArguments& args);  // the method
   // Adds the names of the diagnostic files the method writes for the current P.outname.
   void (*outputs)(const Pliste& P, std::vector<std::string>& names);
+  // The options the method reads beyond those every method reads: the sampling grid's step and
+  // box radius ("intervall", "-a"), and the binning radius of the spline surfaces ("--radius").
+  // Only the options a method reads are checked for their range.
+  bool readsSamplingGrid;
+  bool readsBinRadius;
 };
 
 // The seven rows, in order.

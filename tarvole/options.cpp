@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "numerics/convert.h"
+#include "tarvole/method_choice.h"
 #include "tarvole/option_table.h"
 #include "util/command_line_reader.h"
 #include "util/config_file_reader.h"
@@ -25,8 +26,9 @@ constexpr int default_field_side = 2048;
 
 // Values the run cannot work with: a step or radius below 1 never ends the grid or breaks the
 // cell formulas; positions and radii beyond farthest_pixel overflow the pixel arithmetic or
-// make every box span the whole image.
+// make every box span the whole image. Only the options the chosen method reads are checked.
 std::string invalid_value(const Pliste& r) {
+  const MethodRow& method = choose_method(r);
   const auto out_of_range = [](const char* name, int value, int low) -> std::string {
     if (value < low)
       return std::string(name) + " must be at least " + int2str(low) + ", not " + int2str(value);
@@ -35,8 +37,9 @@ std::string invalid_value(const Pliste& r) {
     return "";
   };
   for (const std::string& problem :
-       {out_of_range("intervall", r.intervall, 1), out_of_range("radius", r.binradius, 1),
-        out_of_range("-a (box radius)", r.radius, 1),
+       {method.readsSamplingGrid ? out_of_range("intervall", r.intervall, 1) : "",
+        method.readsBinRadius ? out_of_range("radius", r.binradius, 1) : "",
+        method.readsSamplingGrid ? out_of_range("-a (box radius)", r.radius, 1) : "",
         out_of_range("galcenter", r.galcenter[0], -farthest_pixel),
         out_of_range("galcenter", r.galcenter[1], -farthest_pixel)})
     if (!problem.empty()) return problem;
@@ -48,7 +51,7 @@ std::string invalid_value(const Pliste& r) {
 std::string value_beyond_image(const Pliste& P, const std::string& reference, int nx, int ny) {
   const std::string of = ", " + reference + " being " + int2str(nx) + " x " + int2str(ny) + " pixels, not ";
   const int reach = std::max({nx, ny, default_field_side});
-  if (P.binradius > reach)
+  if (choose_method(P).readsBinRadius && P.binradius > reach)
     return "radius must be at most " + int2str(reach) + ", the larger of " + int2str(default_field_side) +
            " and the larger side of the reference" + of + int2str(P.binradius);
   const int extent[2] = {nx, ny};
