@@ -82,7 +82,10 @@ void fit_abs_binspline(const Image& R, const Image& /*eR*/, const Image& I, cons
   p = 0.0;
   for (int k = 1; k <= pts.K; ++k) add_point(M, p, pts.mR(k), pts.x(k) - P.cx, pts.y(k) - P.cy, pts.mI(k));
   mirror_upper_triangle(M);
-  const bool planeSolved = enoughPoints(pts.K, P.const_sky ? 2 : 4, P) && solve_plane(M, p, P.const_sky);
+  // Too few points make the system as unsolvable as a singular one: the same line is printed.
+  const bool enough = enoughPoints(pts.K, P.const_sky ? 2 : 4, P);
+  if (!enough) std::cout << " Fehler in Angleichung" << std::endl;
+  const bool planeSolved = enough && solve_plane(M, p, P.const_sky);
   const double p1 = p(1), p2 = p(2), p3 = p(3), p4 = p(4);
   if (!planeSolved || p1 == 0.0) {
     // Nothing to divide by: the absorption and sky stay blank.

@@ -57,10 +57,10 @@ void fit_abs_sky(const Image& R, const Image& /*eR*/, const Image& I, const Imag
                     ") than fitted coefficients (4)");
     enough = false;
   }
-  if (enough && solve_normal_system(M, 4, b) != 0) {
-    std::cout << "Fehler in Angleichung" << std::endl;
-    fail_fit(P, "singular fit");
-  }
+  // Too few points make the system as unsolvable as a singular one: the same line is printed.
+  const bool solved = enough && solve_normal_system(M, 4, b) == 0;
+  if (!solved) std::cout << "Fehler in Angleichung" << std::endl;
+  if (enough && !solved) fail_fit(P, "singular fit");
 
   std::cout.precision(5);
   std::cout << std::endl;

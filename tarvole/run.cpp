@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <list>
 #include <string>
@@ -115,7 +116,16 @@ bool run_image(const std::string& name, const std::string& reference_name, const
   method.call(args);
   if (!P.fit_failed) check_fit_values(c, P);
   if (P.fit_failed) {
-    std::cerr << name << ": " << P.fail_cause << ", no output written" << std::endl;
+    std::cerr << name << ": " << P.fail_cause << ", no output written";
+    // An output of the same name from an earlier run stays: the program never destroys a file it
+    // could not replace, but it must not pass for this run's result.
+    for (const std::string& earlier : {P.outname, P.errname})
+      if ((earlier == P.outname || P.error) && std::filesystem::exists(earlier))
+        std::cerr << "; " << earlier << " is an earlier file, not this run's result";
+    std::cerr << std::endl;
+    // Later images print as after a successful one: the result stage would have switched
+    // standard output to fixed notation.
+    std::cout << std::fixed;
     return false;
   }
   const bool cards_complete = result_stage(R, eR, I, eI, MR, MI, A, S, c, reference_name, name, in, P);

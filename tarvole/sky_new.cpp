@@ -57,9 +57,11 @@ void sky_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& e
         b(p + 1) += f[p] * pts.mI(k);
       }
     }
-    if (enoughPoints(used, 4, P) && solve_normal_system(M, 4, b) != 0) {
+    // Too few points make the system as unsolvable as a singular one: the same line is printed.
+    const bool enough = enoughPoints(used, 4, P);
+    if (!enough || solve_normal_system(M, 4, b) != 0) {
       os << " Fehler in Angleichung" << std::endl;
-      fail_fit(P, "singular fit");
+      if (enough) fail_fit(P, "singular fit");
     }
     const double a = b(1), s0 = b(2), gx = b(3), gy = b(4);
 

@@ -78,6 +78,8 @@ void very_new(const Image& R, const Image& /*eR*/, const Image& I, const Image& 
     const bool enough = enoughPoints(selectedPoints, P.const_sky ? 2 : (P.fitnew || P.const_abs) ? 4 : 6, P);
     int status = 0;
     if (!enough) {
+      // As unsolvable as a singular system: the same line is printed.
+      os << " Fehler in Angleichung" << std::endl;
     } else if (P.fitnew) {
       exchange_unknowns(M, b, 3, 5);
       exchange_unknowns(M, b, 4, 6);
