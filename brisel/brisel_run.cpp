@@ -24,6 +24,7 @@ namespace {
 
 constexpr int usageStatus = 255;
 constexpr int exceptionStatus = 1;
+constexpr int noCommonRegionStatus = 1;
 
 // Cuts every image into the frame, waiting after each.
 void cut_all(const std::vector<std::string>& files, const std::string& prefix, bool withError,
@@ -92,11 +93,14 @@ int brisel_run(int argc, char** argv, long waitSeconds) {
       std::cerr << "Warning: CRVAL1/CRVAL2 differ between images; the frame is placed by CRPIX alone!\n";
     const Frame frame = place_images(table, expand);
     const OverlapBox overlap = common_overlap(table, frame);
-    if (!has_common_region(overlap)) {
-      std::cerr << no_overlap_message(overlap);
-      return exceptionStatus;
-    }
     cut_all(files, prefix, withError, table, frame, waitSeconds);
+    // Images without a common region still make a frame (with expand, a mosaic of them); there is
+    // no region to hand on, and none of an earlier run may stand for it.
+    if (!has_common_region(overlap)) {
+      remove_region_file(overlap_region_file);
+      std::cerr << no_overlap_message(overlap);
+      return noCommonRegionStatus;
+    }
     std::cerr << small_overlap_warning(overlap);
     write_region_file(overlap_region_file, overlap_region_text(overlap));
   } catch (const std::exception& e) {

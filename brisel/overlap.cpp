@@ -2,6 +2,9 @@
 #include "brisel/overlap.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
 
 #include "util/replacing_file.h"
 
@@ -26,7 +29,7 @@ OverlapBox common_overlap(const ImageTable& table, const Frame& frame) {
   return box;
 }
 
-bool has_common_region(const OverlapBox& box) { return boxWidth(box) >= 1 && boxHeight(box) >= 1; }
+bool has_common_region(const OverlapBox& box) { return boxWidth(box) >= 0 && boxHeight(box) >= 0; }
 
 std::string no_overlap_message(const OverlapBox& box) {
   return "Error: the images have no region in common( " + std::to_string(boxWidth(box)) + ", " +
@@ -50,4 +53,10 @@ std::string small_overlap_warning(const OverlapBox& box) {
 
 void write_region_file(const std::string& name, const std::string& text) {
   util::writeReplacingTextFile(name, text);
+}
+
+void remove_region_file(const std::string& name) {
+  std::error_code error;
+  std::filesystem::remove(name, error);
+  if (error) throw std::runtime_error("cannot remove '" + name + "': " + error.message());
 }

@@ -15,7 +15,9 @@ struct OverlapBox {
 // 0..width, 0..height. It depends on the placement alone, so it is known before any pixel is copied.
 OverlapBox common_overlap(const ImageTable& table, const Frame& frame);
 
-// Whether the images share a region: w = xmax - xmin and h = ymax - ymin are both at least 1.
+// Whether the images share a region: w = xmax - xmin and h = ymax - ymin are differences, not
+// counts, so w = 0 is an overlap of exactly one column; the images share none when w or h is
+// negative.
 bool has_common_region(const OverlapBox& box);
 
 // The error printed, with a line end, when the images share no region.
@@ -31,5 +33,9 @@ std::string small_overlap_warning(const OverlapBox& box);
 // Writes text, without a line end, as the whole named file: an earlier file of the name stays
 // unless the new one is complete. Throws util::UException when the file cannot be written.
 void write_region_file(const std::string& name, const std::string& text);
+
+// Removes the named file when there is one, so that no later step reads the region of an earlier
+// run. Throws std::runtime_error, naming the file, when it is there and cannot be removed.
+void remove_region_file(const std::string& name);
 
 #endif

@@ -15,7 +15,14 @@ namespace {
 using brisel_test::TestImage;
 
 // What is done to a case's directory after its images are made.
-enum class Setup { none, truncateB, linkCutAToB, hardLinkCutAToB, overlapFileIsADirectory };
+enum class Setup {
+  none,
+  truncateB,
+  linkCutAToB,
+  hardLinkCutAToB,
+  overlapFileIsADirectory,
+  earlierOverlapFile
+};
 
 struct Case {
   std::string name;
@@ -26,6 +33,7 @@ struct Case {
   std::string stderrText;              // standard error contains it
   std::string stdoutText;              // standard output contains it; empty: nothing is printed there
   std::set<std::string> written = {};  // the files the run adds or changes, relative to its directory
+  std::set<std::string> removed = {};  // the files the run removes
 };
 
 // Written into a test name by gtest.
@@ -165,14 +173,26 @@ std::vector<Case> cases() {
        1,
        "EXCEPTION: FitsException: cannot open file 'e.b.fits'",
        "\n"},
-      // An image wholly left of the frame: w = -121; decided before anything is written.
+      // An image wholly left of the frame: w = -121. The cut images are written, the region
+      // file is not.
       {"no overlap",
        {image("a.fits"), image("b.fits", 0, "\"CRPIX1\": 150")},
        Setup::none,
        {"a.fits", "b.fits"},
        1,
        "Error: the images have no region in common( -121, 15 )!\n",
-       ""},
+       "",
+       {"cut_a.fits", "cut_b.fits"}},
+      // Tiles one above the other (h = -13) make a mosaic; the region file of an earlier run goes.
+      {"tiles apart vertically expanded",
+       {image("a.fits"), image("b.fits", 0, "\"CRPIX2\": -20")},
+       Setup::earlierOverlapFile,
+       {"-e", "a.fits", "b.fits"},
+       1,
+       "Error: the images have no region in common( 19, -13 )!\n",
+       "",
+       {"cut_a.fits", "cut_b.fits"},
+       {"common.part"}},
       {"truncated data", ab, Setup::truncateB, {"a.fits", "b.fits"}, 1, "is truncated", "\n"},
       {"reference pixel beyond an int",
        {image("a.fits"), image("b.fits", 0, "\"CRPIX2\": 1e12")},
@@ -238,6 +258,9 @@ void prepare(const Case& c, const std::string& dir) {
     case Setup::overlapFileIsADirectory:
       std::filesystem::create_directory(dir + "/common.part");
       break;
+    case Setup::earlierOverlapFile:
+      test_support::writeText(dir + "/common.part", "1:20,1:16");
+      break;
   }
 }
 
@@ -269,7 +292,11 @@ TEST_P(BriselProgram, EndsWithItsStatusMessagesAndFiles) {
 
   // The inputs byte for byte as before, the outputs and nothing else beside them.
   const auto after = brisel_test::snapshot(dir);
-  EXPECT_EQ(brisel_test::changedFiles(before, after), c.written);
+  std::set<std::string> changed = c.written;
+  changed.insert(c.removed.begin(), c.removed.end());
+  EXPECT_EQ(brisel_test::changedFiles(before, after), changed);
+  for (const std::string& name : c.removed)
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir + "/" + name))) << name;
   for (const std::string& name : c.written)
     if (name != "common.part") {
       EXPECT_EQ(test_support::fitsverifyVerdict(dir + "/" + name), "clean") << name;

@@ -26,7 +26,8 @@ struct Case {
   std::vector<std::string> options;
   int width, height;                  // of the frame
   std::vector<Placement> placements;  // one per image
-  std::string region;                 // the contents of "common.part"
+  std::string region;                 // the contents of "common.part"; empty: the images share no
+                                      // region, the run ends with 1 and leaves no such file
   std::string warnings;               // standard error
   bool garbageErrorImages = false;    // "e."+F files that are no FITS files lie beside the inputs
 };
@@ -177,6 +178,33 @@ std::vector<Case> cases() {
        {{1, 1}, {-9, 1}},
        "23:68,25:76",
        crvalWarning},
+      // The overlap width and height are differences: images that share one column (w = 0), or
+      // one pixel (w = h = 0), overlap.
+      {"images sharing one column",
+       {a, image("b.fits", 149, 50)},
+       {},
+       100,
+       100,
+       {{1, 1}, {-98, 1}},
+       "1:1,25:76",
+       "Warning: overlapping region in all images is small( 0, 99 )!\n"},
+      {"images sharing one corner pixel",
+       {a, image("b.fits", 149, 149)},
+       {"-e"},
+       199,
+       199,
+       {{100, 100}, {1, 1}},
+       "100:100,100:100",
+       "Warning: overlapping region in all images is small( 0, 0 )!\n"},
+      // Tiles side by side share no column (w = -1) but make a mosaic, which is written.
+      {"tiles side by side expanded",
+       {a, image("b.fits", 150, 50)},
+       {"-e"},
+       200,
+       100,
+       {{101, 1}, {1, 1}},
+       "",
+       "Error: the images have no region in common( -1, 99 )!\n"},
   };
 }
 
@@ -241,15 +269,20 @@ TEST_P(BriselRun, CutsEveryImageToTheCommonFrame) {
   std::vector<std::string> args = c.options;
   for (const TestImage& t : c.images) args.push_back(t.name);
   const test_support::RunResult run = runIn(dir, args);
-  ASSERT_EQ(run.status, 0) << run.err;
+  const bool commonRegion = !c.region.empty();
+  ASSERT_EQ(run.status, commonRegion ? 0 : 1) << run.err;
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, c.warnings);
-  EXPECT_EQ(test_support::readText(dir + "/common.part"), c.region);
+  if (commonRegion)
+    EXPECT_EQ(test_support::readText(dir + "/common.part"), c.region);
+  else
+    EXPECT_FALSE(std::filesystem::exists(dir + "/common.part"));
 
   // Inputs unchanged; the outputs, and nothing else, beside them.
   const std::string prefix = optionValue(c.options, "-p", "cut_");
   const bool withError = hasFlag(c.options, "--error");
-  std::set<std::string> expected = {"common.part"};
+  std::set<std::string> expected;
+  if (commonRegion) expected.insert("common.part");
   for (const TestImage& t : c.images) {
     expected.insert(prefix + t.name);
     if (withError) expected.insert("e." + prefix + t.name);
