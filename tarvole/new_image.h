@@ -8,16 +8,14 @@
 // soon after, so its pages are faulted in at once rather than one fault per page.
 inline orv::MArray<float, 2> new_image(int nx, int ny) {
   orv::MArray<float, 2> a(nx, ny);
-  orv::prefaultMemory(a.firstElement(),
-                      static_cast<long>(a.numElements()) * static_cast<long>(sizeof(float)));
+  orv::hintFreshArray(a, orv::PageHint::filledSoon);
   return a;
 }
 
 // The same with the extent and index bases of another image.
 inline orv::MArray<float, 2> new_image_like(const orv::MArray<float, 2>& other) {
   orv::MArray<float, 2> a(other.getShape());
-  orv::prefaultMemory(a.firstElement(),
-                      static_cast<long>(a.numElements()) * static_cast<long>(sizeof(float)));
+  orv::hintFreshArray(a, orv::PageHint::filledSoon);
   return a;
 }
 
