@@ -83,7 +83,29 @@ struct BlockCopy {
   }
 };
 
+// Whether the header holds a card of the keyword, parsed or not (the CONTINUE cards of long
+// strings are kept unparsed).
+bool hasCard(const orv::FitsHeader& header, const std::string& keyword) {
+  try {
+    header.getValueCard(keyword);
+    return true;
+  } catch (const orv::FitsException&) {
+    return false;
+  }
+}
+
 }  // namespace
+
+orv::FitsHeader cut_header(const orv::FitsIn& in, const std::string& file) {
+  if (!hasCard(in, "CONTINUE")) return in;
+  // Parsed cards are written back sorted by kind, and a CONTINUE card after all of them, away
+  // from the card it continues. Read unparsed, every card keeps its place in the file.
+  orv::FitsHeader header(file, false, true);
+  // The long-string convention is declared by this card; FITS checkers warn without it.
+  if (!hasCard(header, "LONGSTRN"))
+    header.addValueCard("LONGSTRN", "OGIP 1.0", "The OGIP long string convention may be used", true);
+  return header;
+}
 
 int cut_bitpix(const orv::FitsHeader& input) {
   const bool scaled = input.getBscale() != 1.0 || input.getBzero() != 0.0;
@@ -111,7 +133,7 @@ void cut_image(const CutFiles& files, bool withError, const ImageTable& table, i
   const util::Region frameRegion = rowRegion(width, 1, height);
 
   orv::FitsIn in(files.input, false, false);
-  orv::FitsOut out(files.output, in, false, false);
+  orv::FitsOut out(files.output, cut_header(in, files.input), false, false);
   set_reference_pixel(out, "CRPIX1  ", table.crpix1(j) + (table.xstart(j) - 1));
   set_reference_pixel(out, "CRPIX2  ", table.crpix2(j) + (ystart - 1));
   out.setGeometry(cut_bitpix(in), frameRegion);

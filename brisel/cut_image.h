@@ -7,6 +7,13 @@
 #include "brisel/image_table.h"
 #include "brisel/output_names.h"
 #include "orv/fits/fits_header.h"
+#include "orv/fits/fits_in.h"
+
+// The header a cut image starts from: that of the input file, in, read from file. A header with
+// long strings is taken with its cards as they stand in the file, in their order, so that each
+// run of CONTINUE cards stays right after the card it continues, with a LONGSTRN card that
+// declares the convention when the header has none; any other keeps its cards as parsed.
+orv::FitsHeader cut_header(const orv::FitsIn& in, const std::string& file);
 
 // BITPIX of a cut image: that of the input, so the stored values pass unchanged, except for a
 // scaled input (BSCALE != 1 or BZERO != 0), whose physical values are written as floats (the

@@ -8,13 +8,15 @@ many runs of the cutter).
 
 SPEC: a list of images {"name" (may hold a directory part), "nx", "ny", "bitpix", "bscale" and
 "bzero" (optional: the stored values scaled), "cards" (header cards over the defaults below; null
-removes one), "error_bitpix" (optional: also write the error image, "e." in front of the file-name
-part), "seed"}. The stored values span their type, its extremes among them.
+removes one, [value, comment] gives a comment), "error_bitpix" (optional: also write the error
+image, "e." in front of the file-name part), "seed"}. The stored values span their type, its
+extremes among them.
 
 EXPECT: {"frame": [W, H], "images": [{"name", "out", "start": [xstart, ystart], "error"}]}:
 image "name" placed with its pixel (1, 1) at frame pixel (xstart, ystart), written as "out"
 (and its error image too when "error" is true). Every pixel must equal the physical value of its
-input pixel exactly. The check prints one line per fault and exits with 1.
+input pixel exactly, and every string card of the input must read back with its value and
+comment. The check prints one line per fault and exits with 1.
 """
 import json
 import os
@@ -66,10 +68,11 @@ def image_hdu(nx, ny, bitpix, bscale, bzero, rng, header=None):
 
 
 def header_of(cards):
+    """The header of the cards; a card given as [value, comment] gets the comment too."""
     header = fits.Header()
     for key, value in cards.items():
         if value is not None:
-            header[key] = value
+            header[key] = tuple(value) if isinstance(value, list) else value
     return header
 
 
@@ -164,6 +167,19 @@ def check_wcs(faults, label, output, source, start, frame):
 
 
 WRITER_CARDS = {"SIMPLE", "BITPIX", "NAXIS", "NAXIS1", "NAXIS2", "DATE", "ORIGIN"}
+COMMENTARY = {"COMMENT", "HISTORY", ""}
+
+
+def check_strings(faults, label, output, source):
+    """Every string card of the input, long strings over CONTINUE cards among them, reads back
+    from the output with its value and comment."""
+    written = output[0].header
+    for card in source[0].header.cards:
+        if not isinstance(card.value, str) or card.keyword in WRITER_CARDS | COMMENTARY:
+            continue
+        got = (written.get(card.keyword), written.comments[card.keyword] if card.keyword in written else None)
+        if got != (card.value, card.comment):
+            faults.append("%s: %s is %r, want %r" % (label, card.keyword, got, (card.value, card.comment)))
 
 
 def check(directory, expect):
@@ -176,6 +192,7 @@ def check(directory, expect):
         with fits.open(name) as source, fits.open(out) as output:
             check_values(faults, image["out"], output, source, start, frame)
             check_wcs(faults, image["out"], output, source, start, frame)
+            check_strings(faults, image["out"], output, source)
         if image.get("error"):
             label = error_name(image["out"])
             with fits.open(error_name(name)) as source, fits.open(error_name(out)) as output:

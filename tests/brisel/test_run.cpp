@@ -58,6 +58,14 @@ TestImage sized(TestImage t, int nx, int ny) {
 
 const char crvalWarning[] =
     "Warning: CRVAL1/CRVAL2 differ between images; the frame is placed by CRPIX alone!\n";
+// Long strings continued over CONTINUE cards, one with '&' inside and a comment at its end, one
+// over three cards, between short strings with comments.
+const char longStringCards[] =
+    "\"OBJECT\": [\"A field whose name is long enough to need more than one card & an ampersand & "
+    "some more words\", \"the target\"], \"FILTNAME\": [\"R\", \"filter\"], "
+    "\"NOTE\": \"Seeing 1.2 arcsec, thin clouds from the west after midnight, the dome closed twice "
+    "for wind; flats taken at dawn in R and V, darks at the end of the night.\", "
+    "\"OBSERVER\": [\"someone\", \"who\"]";
 const char cdeltCards[] =
     "\"CD1_1\": null, \"CD1_2\": null, \"CD2_1\": null, \"CD2_2\": null, "
     "\"CDELT1\": -1e-4, \"CDELT2\": 1e-4";
@@ -178,6 +186,16 @@ std::vector<Case> cases() {
        {{1, 1}, {-9, 1}},
        "23:68,25:76",
        crvalWarning},
+      // Long strings keep their CONTINUE cards right after the card they continue, also in a
+      // scaled integer image, whose scaling cards go.
+      {"long strings",
+       {image("a.fits", 50, 50, 16, 32768, 0, longStringCards), image("b.fits", 60, 50)},
+       {},
+       100,
+       100,
+       {{1, 1}, {-9, 1}},
+       "23:68,25:76",
+       ""},
       // The overlap width and height are differences: images that share one column (w = 0), or
       // one pixel (w = h = 0), overlap.
       {"images sharing one column",
