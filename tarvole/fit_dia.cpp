@@ -294,6 +294,12 @@ void fit_dia(const Image& R, const Image& /*eR*/, Image& I, Image& eI, Image& A,
   }
   P.skyerr = std::sqrt(squares / (static_cast<double>(skies.value.size()) - 1.0));
   std::cout << "stw to plane = " << P.skyerr << std::endl;
+  if (skies.value.size() == 1) {
+    // The scatter of one value is undefined; the sky of the one star is still the measurement.
+    P.sky_error_undefined = true;
+    std::cerr << "warning: the sky error of " << P.outname << " cannot be estimated from one star"
+              << std::endl;
+  }
   fill(S, skySurface, P);
   if (P.verbose > 1) write_diagnostic(S, skies, 4, "sky_dia-", P);
 

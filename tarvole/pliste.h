@@ -59,6 +59,9 @@ struct Pliste {
   // run end with status 1 after the other images.
   bool fit_failed = false;
   std::string fail_cause;
+  // Not an option: set by a method whose sky error is undefined by its nature (the scatter of
+  // the sky values of a single star), not by a failed fit; main resets it before each method.
+  bool sky_error_undefined = false;
 };
 
 #endif

@@ -61,7 +61,9 @@ std::string check_planned_files(const Pliste& P, const std::list<std::string>& f
 void check_fit_values(const Coefficients& c, Pliste& P) {
   for (int i = 1; i <= 6; ++i)
     if (!std::isfinite(c(i))) return fail_fit(P, "coefficient " + std::to_string(i) + " is not finite");
-  if (!std::isfinite(P.abserr) || !std::isfinite(P.skyerr)) return fail_fit(P, "fit errors are not finite");
+  const bool skyErrorExpected = !P.sky_error_undefined;
+  if (!std::isfinite(P.abserr) || (skyErrorExpected && !std::isfinite(P.skyerr)))
+    return fail_fit(P, "fit errors are not finite");
   if (!(c(1) > 0.0)) fail_fit(P, "absorption " + std::to_string(c(1)) + " is not positive");
 }
 
@@ -111,6 +113,7 @@ bool run_image(const std::string& name, const std::string& reference_name, const
   P.skyerr = 0.0;
   P.fit_failed = false;
   P.fail_cause.clear();
+  P.sky_error_undefined = false;
   if (method.announcement != nullptr) std::cout << method.announcement << std::endl;
   FitArguments args{MR, MeR, MI, MeI, A, S, starX, starY, c, P};
   method.call(args);
