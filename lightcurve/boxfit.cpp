@@ -52,16 +52,23 @@ __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void binMean
 // The work of one search, reused for every trial.
 class BoxSearch {
  public:
-  BoxSearch(const Lightcurve& lc, int nbins) : n_(lc.length), nbins_(nbins) {
-    jd_.assign(lc.JD.firstElement(), lc.JD.firstElement() + n_);
-    flux_.assign(lc.flux.firstElement(), lc.flux.firstElement() + n_);
+  // The search over the given points of the curve (numbers from 1, ascending, at least one); the
+  // first of them gives the epoch of every fold.
+  BoxSearch(const Lightcurve& lc, const std::vector<int>& points, int nbins)
+      : n_(static_cast<int>(points.size())), nbins_(nbins) {
+    jd_.resize(n_);
+    flux_.resize(n_);
     weight_.resize(n_);
-    for (int i = 0; i < n_; ++i) weight_[i] = lc.weights(i + 1);
+    for (int i = 0; i < n_; ++i) {
+      jd_[i] = lc.JD(points[i]);
+      flux_[i] = lc.flux(points[i]);
+      weight_[i] = lc.weights(points[i]);
+    }
     if (nbins_ > 0) {
       inverseVariance_.resize(n_);
       weightedFlux_.resize(n_);
       for (int i = 0; i < n_; ++i) {
-        const double e = lc.error(i + 1);
+        const double e = lc.error(points[i]);
         inverseVariance_[i] = 1.0 / (e * e);
         weightedFlux_[i] = inverseVariance_[i] * flux_[i];
       }
@@ -126,8 +133,8 @@ class BoxSearch {
   void sortedCurve__(double period, double t0) {
     for (int i = 0; i < n_; ++i)
       points_[i] = {foldedPhase(jd_[i], t0, period), weight_[i], weight_[i] * flux_[i]};
-    // Phases that are not numbers (from dates that are not) go last: a plain `<` is no order
-    // over them, and std::sort needs one or it may read outside the array.
+    // Phases that are not numbers (from a period that is not finite) go last: a plain `<` is no
+    // order over them, and std::sort needs one or it may read outside the array.
     std::sort(points_.begin(), points_.end(), [](const Point& a, const Point& b) {
       return a.phase < b.phase || (!std::isnan(a.phase) && std::isnan(b.phase));
     });
@@ -197,14 +204,19 @@ class BoxSearch {
 }  // namespace
 
 void Lightcurve::boxfitting(int nper, double pmin, double pmax, double qmin, double qmax, int nbins) {
-  if (!requirePoints__()) return;
+  // Points whose date, flux or weight is not finite take no part, so that the
+  // search is, bit for bit, that of the curve without them: the weights are
+  // normalised over the others, the mean flux is theirs and the first of
+  // them gives the epoch.
+  std::vector<int> points;
+  if (!requirePointsTakingPart__(points, true)) return;
   if (nper < 2 || !(pmin > 0) || !(pmax >= pmin) || nbins < 0) {
     std::cout << "error: boxfitting needs nper >= 2, 0 < pmin <= pmax and nbins >= 0!" << std::endl;
     return;
   }
   boxfitted = true;
-  calc_weights();
-  renorm();
+  weighPoints__(points);
+  renormPoints__(points);
 
   SR.makeReference(lightcurve_detail::filled(nper, 0.0));
   frequency.makeReference(lightcurve_detail::filled(nper, 0.0));
@@ -218,13 +230,13 @@ void Lightcurve::boxfitting(int nper, double pmin, double pmax, double qmin, dou
     f += df;
   }
 
-  BoxSearch search(*this, nbins);
+  BoxSearch search(*this, points, nbins);
   for (int k = 1; k <= nper; ++k) {
     trials[k] = search.trial(frequency(k), qmin, qmax);
     SR(k) = trials[k].sr;
   }
   // The record is left folded (and binned) on the last trial.
-  fold_quick(1 / frequency(nper));
+  foldPoints__(points, 1 / frequency(nper), 0.0, true);
   if (nbins != 0) {
     binning_phased(nbins);
     calc_phased_weights();
@@ -267,7 +279,7 @@ void Lightcurve::boxfitting(int nper, double pmin, double pmax, double qmin, dou
     SDE(m) = sde > 0 ? sde : 0.0;
     period_box(m) = 1 / frequency(k);
     tau_box(m) = trials[k].width;
-    t0_box(m) = trials[k].centre / frequency(k) + JD(1);
+    t0_box(m) = trials[k].centre / frequency(k) + JD(points.front());
     H_box(m) = trials[k].high;
     L_box(m) = trials[k].low;
   }

@@ -181,9 +181,13 @@ void Lightcurve::renorm() {
     std::cout << "weights not calculated yet!" << std::endl;
     return;
   }
+  renormPoints__(lightcurve_detail::pointNumbers(length));
+}
+
+void Lightcurve::renormPoints__(const std::vector<int>& points) {
   double W = 0.0;
-  for (int i = 1; i <= length; ++i) W += flux(i) * weights(i);
-  // Weights of zero errors are not finite: then nothing is subtracted.
+  for (const int i : points) W += flux(i) * weights(i);
+  // A mean that is not finite (weights of zero errors among the points) leaves the flux as it is.
   if (!std::isfinite(W)) {
     renorm_offset = 0.0;
     return;

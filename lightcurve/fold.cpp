@@ -27,14 +27,8 @@ bool keyBefore(const KeyIndex& a, const KeyIndex& b) {
   return a.index < b.index;
 }
 
-// Point numbers 1..n in the stable ascending order of keys(1..n).
-std::vector<KeyIndex> stableOrder(const orv::MArray<double, 1>& keys, int n) {
-  std::vector<KeyIndex> order(n);
-  const double* k = &keys(1);
-  for (int i = 0; i < n; ++i) order[i] = {k[i], i + 1};
-  std::sort(order.begin(), order.end(), keyBefore);
-  return order;
-}
+// Keyed point numbers put in ascending order of their keys, the order of a stable sort.
+void sortByKey(std::vector<KeyIndex>& order) { std::sort(order.begin(), order.end(), keyBefore); }
 
 // A new array of the elements of src in the given order.
 template <typename T>
@@ -56,36 +50,34 @@ void reorder(orv::MArray<T, 1>& a, const std::vector<KeyIndex>& order) {
 
 }  // namespace
 
-void Lightcurve::foldPhases__(double period_, double t0_, orv::MArray<double, 1>& phases) {
+// The points ordered by phase; equal phases keep their stored order.
+void Lightcurve::foldPoints__(const std::vector<int>& points, double period_, double t0_, bool quick) {
   folded = true;
   period = period_;
-  t0 = (t0_ == 0.0) ? JD(1) + period_ * 0.5 : t0_;
-  const double* d = &JD(1);
-  double* p = phases.firstElement();
-  for (int i = 0; i < length; ++i) p[i] = lightcurve_detail::foldedPhase(d[i], t0, period);
-}
-
-// Folds and orders by phase the arrays the search needs; with all, nchi and
-// file names too. Equal phases keep their stored order.
-static void foldSorted(Lightcurve& lc, const orv::MArray<double, 1>& phases, bool all) {
-  const std::vector<KeyIndex> order = stableOrder(phases, lc.length);
-  lc.phase.makeReference(gathered(phases, order));
-  lc.phased_flux.makeReference(gathered(lc.flux, order));
-  lc.phased_error.makeReference(gathered(lc.error, order));
-  lc.phased_weights.makeReference(gathered(lc.weights, order));
-  lc.phased_boxval.makeReference(gathered(lc.boxval, order));
-  if (all) {
-    lc.phased_nchi.makeReference(gathered(lc.nchi, order));
-    lc.phased_filename.makeReference(gathered(lc.filename, order));
+  t0 = (t0_ == 0.0) ? JD(points.front()) + period_ * 0.5 : t0_;
+  const int n = static_cast<int>(points.size());
+  const double* date = &JD(1);
+  std::vector<KeyIndex> order(n);
+  for (int m = 0; m < n; ++m)
+    order[m] = {lightcurve_detail::foldedPhase(date[points[m] - 1], t0, period), points[m]};
+  sortByKey(order);
+  orv::MArray<double, 1> sortedPhases(n);
+  for (int m = 0; m < n; ++m) sortedPhases(m + 1) = order[m].key;
+  phase.makeReference(sortedPhases);
+  phased_flux.makeReference(gathered(flux, order));
+  phased_error.makeReference(gathered(error, order));
+  phased_weights.makeReference(gathered(weights, order));
+  phased_boxval.makeReference(gathered(boxval, order));
+  if (!quick) {
+    phased_nchi.makeReference(gathered(nchi, order));
+    phased_filename.makeReference(gathered(filename, order));
   }
-  lc.phased_length = lc.length;
+  phased_length = n;
 }
 
 void Lightcurve::fold(double period_, double t0_) {
-  if (!requirePoints__()) return;
-  orv::MArray<double, 1> phases(length);
-  foldPhases__(period_, t0_, phases);
-  foldSorted(*this, phases, true);
+  std::vector<int> points;
+  if (requirePointsTakingPart__(points, false)) foldPoints__(points, period_, t0_, false);
 }
 
 void Lightcurve::fold(double period_) { fold(period_, 0.0); }
@@ -93,10 +85,8 @@ void Lightcurve::fold(double period_) { fold(period_, 0.0); }
 void Lightcurve::fold() { fold(period, t0); }
 
 void Lightcurve::fold_quick(double period_, double t0_) {
-  if (!requirePoints__()) return;
-  orv::MArray<double, 1> phases(length);
-  foldPhases__(period_, t0_, phases);
-  foldSorted(*this, phases, false);
+  std::vector<int> points;
+  if (requirePointsTakingPart__(points, false)) foldPoints__(points, period_, t0_, true);
 }
 
 void Lightcurve::fold_quick(double period_) { fold_quick(period_, 0.0); }
@@ -106,7 +96,9 @@ void Lightcurve::fold_quick() { fold_quick(period, t0); }
 void Lightcurve::sort() {
   if (!requirePoints__()) return;
   if (length < 2) return;
-  const std::vector<KeyIndex> order = stableOrder(JD, length);
+  std::vector<KeyIndex> order(length);
+  for (int i = 1; i <= length; ++i) order[i - 1] = {JD(i), i};
+  sortByKey(order);
   reorder(JD, order);
   reorder(flux, order);
   reorder(error, order);
@@ -125,11 +117,13 @@ void Lightcurve::binning_phased(int n) {
     std::cout << "error: number of bins must be at least 1!" << std::endl;
     return;
   }
-  // Weighted sums per bin; the walk over the phase-sorted points only moves forward.
+  // Weighted sums per bin; the walk over the phase-sorted points only moves
+  // forward. Entries that take no part add nothing, as if they were not there.
   const double w = 1.0 / n;
   std::vector<double> P(n + 1, 0.0), F(n + 1, 0.0), W(n + 1, 0.0);
   int b = 1;
   for (int k = 1; k <= phased_length; ++k) {
+    if (!lightcurve_detail::takesPart(phase(k), phased_flux(k), phased_error(k))) continue;
     const double ph = phase(k);
     while (ph >= b * w && b < n) ++b;
     const double e = phased_error(k);
@@ -159,10 +153,16 @@ void Lightcurve::binning_phased(int n) {
 
 void Lightcurve::calc_weights() {
   if (!requirePoints__()) return;
+  weighPoints__(lightcurve_detail::pointNumbers(length));
+}
+
+void Lightcurve::weighPoints__(const std::vector<int>& points) {
   weighted = true;
   double S = 0.0;
-  for (int i = 1; i <= length; ++i) S += 1.0 / (error(i) * error(i));
-  for (int i = 1; i <= length; ++i) weights(i) = (1.0 / (error(i) * error(i))) / S;
+  for (const int i : points) S += 1.0 / (error(i) * error(i));
+  if (static_cast<int>(points.size()) < length)
+    for (int i = 1; i <= length; ++i) weights(i) = 0.0;
+  for (const int i : points) weights(i) = (1.0 / (error(i) * error(i))) / S;
 }
 
 void Lightcurve::calc_phased_weights() {

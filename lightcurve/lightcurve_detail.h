@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "orv/marray.h"
 
@@ -64,10 +65,29 @@ inline int phaseBin(double p, int nbins, double width) {
   return static_cast<int>(g) + 1;
 }
 
+// Whether a point takes part in folding: its date and its flux are finite.
+// Missing cadences are stored with dates or fluxes that are not numbers; such
+// a point is passed over as if it were not in the curve.
+inline bool foldable(double date, double flux) { return std::isfinite(date) && std::isfinite(flux); }
+
+// Whether a point, or a phased entry by its phase, takes part in binning and
+// the box search: it is foldable and its weight 1 / error^2 is finite too (an
+// error of 0, or one that is not a number, gives no usable weight).
+inline bool takesPart(double date, double flux, double error) {
+  return foldable(date, flux) && std::isfinite(1.0 / (error * error));
+}
+
 // Inside the window of width tau centred on phase 0.5, with a margin of 1e-4
 // at both ends (both inclusive).
 inline bool inCentredWindow(double phase, double tau) {
   return 0.4999 - tau / 2 <= phase && phase <= 0.5001 + tau / 2;
+}
+
+// The point numbers 1..n.
+inline std::vector<int> pointNumbers(int n) {
+  std::vector<int> numbers(n > 0 ? n : 0);
+  for (int i = 0; i < n; ++i) numbers[i] = i + 1;
+  return numbers;
 }
 
 // A new array of n elements, base 1, every element value.

@@ -6,6 +6,7 @@
 // operations live in the source files of this folder, one topic each.
 
 #include <string>
+#include <vector>
 
 #include "orv/marray.h"
 
@@ -78,7 +79,9 @@ class Lightcurve {
   int getNumber_transits() const;
 
   // --- Folding, sorting, phase binning and weights ---
-  // Phase in [0, 1) with the epoch t0 at 0.5; t0 = 0.0 stands for JD(1) + period/2.
+  // Phase in [0, 1) with the epoch t0 at 0.5; t0 = 0.0 stands for the first
+  // date plus period/2. Points whose date or flux is not finite are left out,
+  // and the first date is that of the first point kept.
   void fold(double period, double t0);
   void fold(double period);
   void fold();
@@ -88,7 +91,8 @@ class Lightcurve {
   void fold_quick();
   // Orders the points by date (equal dates keep their order).
   void sort();
-  // Replaces the folded curve by the filled ones of n phase bins.
+  // Replaces the folded curve by the filled ones of n phase bins; entries
+  // whose phase, flux or weight 1 / error^2 is not finite are left out.
   void binning_phased(int n);
   void calc_weights();
   void calc_phased_weights();
@@ -145,6 +149,8 @@ class Lightcurve {
   // Signal residue of box-shaped dips over nper trial periods from pmax down
   // to pmin (uniform in frequency), box widths qmin..qmax in phase, with
   // nbins phase bins (0: the points themselves); keeps the ten best peaks.
+  // Points whose date, flux or weight 1 / error^2 is not finite take no part:
+  // the result is that of the curve without them.
   void boxfitting(int nper, double pmin, double pmax, double qmin, double qmax, int nbins);
   // Read-backs of peak i: signal-to-noise ratio, transits holding at least
   // minpts points, box-model chi-square per point, points in transit.
@@ -262,6 +268,15 @@ class Lightcurve {
               orv::MArray<double, 1> nchi, orv::MArray<std::string, 1> filename);
   // True when the record holds at least one point; prints the no-data message otherwise.
   bool requirePoints__() const;
+  // The numbers (from 1, ascending) of the points that take part in folding
+  // (lightcurve_detail::foldable), or with withWeight in the box search
+  // (lightcurve_detail::takesPart), into points; true when there is one, else
+  // prints the no-data message, as for a curve without them.
+  bool requirePointsTakingPart__(std::vector<int>& points, bool withWeight) const;
+  // calc_weights over the given points alone (the others get weight 0), and
+  // renorm with the weighted mean of their flux, which every point loses.
+  void weighPoints__(const std::vector<int>& points);
+  void renormPoints__(const std::vector<int>& points);
   // True when the box search has run and i names a peak; prints the message otherwise.
   bool requirePeak__(int i) const;
   // As requirePeak__, and the peak was found (an empty peak holds period 0).
@@ -269,8 +284,9 @@ class Lightcurve {
   // Folds on peak i, bins (nbins not 0) and sets the box model when asked
   // (in magnitudes with the phased curve), with laps on the stopwatch.
   void boxedCurve__(int i, bool magnitudes, bool boxval, int nbins, Stopwatch& watch);
-  // Stores period and t0 (t0 = 0.0 replaced) and fills phases(1..length).
-  void foldPhases__(double period, double t0, orv::MArray<double, 1>& phases);
+  // Folds the given points (at least one) as fold does, or with quick as
+  // fold_quick does; t0 = 0.0 stands for the first of them plus half a period.
+  void foldPoints__(const std::vector<int>& points, double period, double t0, bool quick);
   // Box transit at the given dates with the given errors (lengths checked by the callers).
   void simulateBox__(double period, double t0, double tau, double drop, const orv::MArray<double, 1>& dates,
                      const orv::MArray<double, 1>& errors, long& seed);

@@ -90,6 +90,23 @@ bool Lightcurve::requirePoints__() const {
   return false;
 }
 
+bool Lightcurve::requirePointsTakingPart__(std::vector<int>& points, bool withWeight) const {
+  points.clear();
+  if (has_data && length > 0) {
+    points.reserve(length);
+    const double* date = &JD(1);
+    const double* value = &flux(1);
+    const double* err = &error(1);
+    for (int i = 0; i < length; ++i)
+      if (withWeight ? lightcurve_detail::takesPart(date[i], value[i], err[i])
+                     : lightcurve_detail::foldable(date[i], value[i]))
+        points.push_back(i + 1);
+  }
+  if (!points.empty()) return true;
+  std::cout << kNoData << std::endl;
+  return false;
+}
+
 bool Lightcurve::requirePeak__(int i) const {
   if (!boxfitted) {
     std::cout << kNoBox << std::endl;

@@ -1,6 +1,7 @@
 # Box-fitting search written independently with numpy, for the tests: the
-# curve is renormalised with inverse-variance weights, folded per trial on
-# the default epoch (the first date at phase 0), optionally binned, then
+# points that take part (finite date, flux and weight) are renormalised
+# with inverse-variance weights, folded per trial on the default epoch (the
+# first of their dates at phase 0), optionally binned, then
 # every box (start i1, end i2) is scored with running sums from i1, all
 # boxes of a trial at once.
 #
@@ -18,6 +19,10 @@ nper, pmin, pmax, qmin, qmax, nbins = int(head[0]), *map(float, head[1:5]), int(
 jd = np.array(lines[1].split(), float)
 flux = np.array(lines[2].split(), float)
 err = np.array(lines[3].split(), float)
+# A point whose date, flux or weight 1/err^2 is not finite takes no part.
+with np.errstate(divide="ignore"):
+    part = np.isfinite(jd) & np.isfinite(flux) & np.isfinite(1 / err**2)
+jd, flux, err = jd[part], flux[part], err[part]
 
 v = 1 / err**2
 w = v / v.sum()

@@ -163,17 +163,23 @@ TEST(LightcurveBoxReadback, DegenerateSearches) {
   EXPECT_EQ(emptied.getLength(), 0);
   EXPECT_EQ(captured([&] { emptied.boxfitting(10, 1, 2, 0.01, 0.1, 0); }),
             "lightcurve contains no data points!\n");
+  // No point whose date, flux and weight are all finite: as a curve without points.
+  const double nan = std::nan("");
+  Lightcurve unusable(arrayOf({1.0, nan, 3.0}), arrayOf({1, 1, nan}), arrayOf({0.0, .1, .1}));
+  EXPECT_EQ(captured([&] { unusable.boxfitting(10, 1, 2, 0.01, 0.1, 4); }),
+            "lightcurve contains no data points!\n");
+  EXPECT_FALSE(unusable.isBoxfitted() || unusable.isWeighted() || unusable.isFolded());
 }
 
-// Dates that are not numbers sort after every phase in the unbinned search (a plain `<` is no
-// order for std::sort, which may then read outside its array): the search still completes and
-// finds the transit of the other points.
+// Dates that are not numbers in the unbinned search: it still completes and finds the transit
+// of the other points.
 TEST(LightcurveBoxReadback, DatesThatAreNotNumbers) {
   for (unsigned seed = 1; seed <= 20; ++seed) {
     SCOPED_TRACE(seed);
     Curve c = nightlyCurve(seed, 400, 60.0, 3.1, 2000.4, 0.15, 0.02, 0.002);
     std::mt19937 rng(seed);
-    for (int k = 0; k < 40; ++k) c.jd[1 + rng() % (c.jd.size() - 1)] = std::nan("");  // the epoch is from the first
+    for (int k = 0; k < 40; ++k)
+      c.jd[1 + rng() % (c.jd.size() - 1)] = std::nan("");  // the epoch is from the first
     Lightcurve lc(arrayOf(c.jd), arrayOf(c.flux), arrayOf(c.error));
     lc.boxfitting(400, 2.5, 4.0, 0.02, 0.1, 0);
     ASSERT_TRUE(lc.isBoxfitted());

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
+#include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -225,6 +228,9 @@ TEST(LightcurveFold, Refusals) {
   Lightcurve lc(arrayOf({1, 2}), arrayOf({1, 1}), arrayOf({0.1, 0.1}));
   Lightcurve emptied(arrayOf({1}), arrayOf({1}), arrayOf({0.1}));
   emptied.remove_point(1);  // has_data still set, no point left
+  const double nan = std::nan("");
+  Lightcurve missing(arrayOf({nan, 2, 3}), arrayOf({1, nan, -std::numeric_limits<double>::infinity()}),
+                     arrayOf({0.1, 0.1, 0.1}));
   const std::string noData = "lightcurve contains no data points!\n";
   struct Case {
     const char* label;
@@ -239,6 +245,8 @@ TEST(LightcurveFold, Refusals) {
       {"fold emptied", [&] { emptied.fold(1.0); }, noData},
       {"weights emptied", [&] { emptied.calc_weights(); }, noData},
       {"phased weights empty", [&] { empty.calc_phased_weights(); }, noData},
+      {"fold without a finite date and flux", [&] { missing.fold(1.0); }, noData},
+      {"fold_quick without a finite date and flux", [&] { missing.fold_quick(1.0, 0.5); }, noData},
       {"binning unfolded", [&] { lc.binning_phased(5); }, "lightcurve is not folded!\n"},
       {"phased weights unfolded", [&] { lc.calc_phased_weights(); }, "lightcurve not folded yet!\n"},
   };
@@ -246,11 +254,98 @@ TEST(LightcurveFold, Refusals) {
     SCOPED_TRACE(c.label);
     EXPECT_EQ(captured(c.call), c.message);
   }
-  EXPECT_FALSE(empty.isFolded() || empty.isWeighted() || emptied.isFolded() || lc.isFolded());
+  EXPECT_FALSE(empty.isFolded() || empty.isWeighted() || emptied.isFolded() || lc.isFolded() ||
+               missing.isFolded());
   lc.fold(1.5);
   for (int bad : {0, -2}) {
     EXPECT_EQ(captured([&] { lc.binning_phased(bad); }), "error: number of bins must be at least 1!\n");
     EXPECT_EQ(lc.phased_length, 2);
+  }
+}
+
+// The fold of two curves, bit for bit: the epoch and the phased arrays; with
+// how 2 (binned) only those that binning makes, with how 1 (a quick fold) all
+// but nchi and the file names.
+void expectSamePhasedCurve(const Lightcurve& found, const Lightcurve& expected, int how) {
+  EXPECT_EQ(found.getT0(), expected.getT0());
+  ASSERT_EQ(found.phased_length, expected.phased_length);
+  for (int m = 1; m <= found.phased_length; ++m) {
+    SCOPED_TRACE(m);
+    ASSERT_EQ(found.phase(m), expected.phase(m));
+    ASSERT_EQ(found.phased_flux(m), expected.phased_flux(m));
+    ASSERT_EQ(found.phased_error(m), expected.phased_error(m));
+    ASSERT_EQ(found.phased_weights(m), expected.phased_weights(m));
+    if (how == 2) continue;
+    ASSERT_EQ(found.phased_boxval(m), expected.phased_boxval(m));
+    if (how == 1) continue;
+    ASSERT_EQ(found.phased_nchi(m), expected.phased_nchi(m));
+    // The flux marks the point: point p has flux p + 0.5 and name "fp".
+    ASSERT_EQ(found.phased_filename(m), "f" + std::to_string(static_cast<int>(found.phased_flux(m))));
+  }
+}
+
+// Points whose date or flux is not finite are left out of the fold, and
+// entries whose weight is not finite out of the binning too: the phased
+// arrays are, bit for bit, those of the curve without them, the default
+// epoch is the first date left, and a point with an error of 0 is folded.
+TEST(LightcurveFold, PointsThatAreNotFiniteAreLeftOut) {
+  enum Field { kDate, kFlux, kError };
+  struct Spoilt {
+    int point;  // from 1
+    Field field;
+    double value;
+  };
+  struct Case {
+    const char* label;
+    std::vector<Spoilt> spoilt;
+    std::vector<int> leftOut;  // points
+    double period, t0;
+    int how;  // 0 fold(P, t0), 1 fold_quick(P, t0), 2 fold(P, t0) and binning_phased(25)
+  };
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::vector<Spoilt> datesAndFluxes = {
+      {1, kDate, nan}, {7, kFlux, inf}, {300, kDate, -inf}, {150, kFlux, nan}, {40, kError, 0.0}};
+  const std::vector<int> gone = {1, 7, 150, 300};
+  const Case cases[] = {
+      {"fold on the first date left", datesAndFluxes, gone, 2.7, 0.0, 0},
+      {"fold with an epoch", datesAndFluxes, gone, 2.7, 1003.1, 0},
+      {"quick fold", datesAndFluxes, gone, 0.77, 0.0, 1},
+      {"binning",
+       {{1, kDate, nan}, {10, kError, 0.0}, {20, kError, nan}, {30, kFlux, -inf}},
+       {1, 10, 20, 30},
+       1.2345,
+       0.0,
+       2},
+  };
+  auto foldAs = [](Lightcurve& lc, const Case& k) {
+    if (k.how == 1) {
+      lc.fold_quick(k.period, k.t0);
+      return;
+    }
+    lc.fold(k.period, k.t0);
+    if (k.how == 2) {
+      lc.binning_phased(25);
+      lc.calc_phased_weights();
+    }
+  };
+  const Curve c = randomCurve(31, 300);
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.label);
+    Curve spoilt = c, kept;
+    for (const Spoilt& v : k.spoilt)
+      (v.field == kDate ? spoilt.jd : v.field == kFlux ? spoilt.flux : spoilt.error)[v.point - 1] = v.value;
+    for (int i = 1; i <= 300; ++i) {
+      if (std::find(k.leftOut.begin(), k.leftOut.end(), i) != k.leftOut.end()) continue;
+      kept.jd.push_back(spoilt.jd[i - 1]);
+      kept.flux.push_back(spoilt.flux[i - 1]);
+      kept.error.push_back(spoilt.error[i - 1]);
+      kept.nchi.push_back(spoilt.nchi[i - 1]);
+      kept.boxval.push_back(spoilt.boxval[i - 1]);
+    }
+    std::unique_ptr<Lightcurve> lc(makeCurve(spoilt)), reference(makeCurve(kept));
+    for (Lightcurve* curve : {lc.get(), reference.get()}) EXPECT_EQ(captured([&] { foldAs(*curve, k); }), "");
+    expectSamePhasedCurve(*lc, *reference, k.how);
   }
 }
 
