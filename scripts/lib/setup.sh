@@ -2,7 +2,7 @@
 # and the programs need, when any of them is missing.
 ORV_PACKAGES=(build-essential cmake libgtest-dev libbenchmark-dev libcfitsio-dev libccfits-dev
   libcfitsio-bin fitsverify python3-astropy python3-numpy python3-scipy python3-photutils python3-sep
-  clang-format)
+  clang-format strace)
 
 # Further packages may be named as arguments (clang for the fuzz targets).
 orv_install_packages() {

@@ -41,6 +41,13 @@ inline std::string fitsverifyVerdict(const std::string& file) {
   return fitsverifyClean(file, &report) ? "clean" : report;
 }
 
+// Whether strace can trace a program here and inject faults into its system calls: it may be
+// missing, or the machine may forbid tracing (a container without ptrace).
+inline bool canInjectSystemCallFaults() {
+  return runCommand(
+             "strace -f -o /dev/null -e trace=getpid -e inject=getpid:retval=1 true > /dev/null 2>&1") == 0;
+}
+
 }  // namespace test_support
 
 #endif
