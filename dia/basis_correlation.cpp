@@ -19,8 +19,11 @@ namespace {
 using Real = float;
 using Tap = dia_taps::Tap<Real>;
 
-const dia_taps::RowFunction<Real> setRow = dia_taps::bestRowFunction<Real, false>();
-const dia_taps::RowFunction<Real> addRow = dia_taps::bestRowFunction<Real, true>();
+// The row functions of the chosen path, setting and adding.
+struct RowFunctions {
+  dia_taps::RowFunction<Real> set = dia_taps::rowFunction<Real, false>();
+  dia_taps::RowFunction<Real> add = dia_taps::rowFunction<Real, true>();
+};
 
 // A split is accepted when it rebuilds the kernel over the footprint to this fraction of the
 // kernel's largest magnitude.
@@ -447,6 +450,8 @@ void BasisCorrelator::correlate__(int p, bool variance, orv::MArray<float, 2>& i
     }
   }
   Real* const sum = out + hy * OS + hx;  // the inner area
+  const RowFunctions rowFunctions;
+  const dia_taps::RowFunction<Real> setRow = rowFunctions.set, addRow = rowFunctions.add;
 
   auto rowPass = [&](int xFactor) -> const Real* {
     auto found = source.rowPasses.find(xFactor);
@@ -529,6 +534,8 @@ bool BasisCorrelator::makeFootprintTerms__(Source& source, int xFactor, int orde
   const diffima& e = engine_;
   const int hx = e.hx, hy = e.hy;
   const int IW = source.innerWidth, IH = source.innerHeight;
+  const RowFunctions rowFunctions;
+  const dia_taps::RowFunction<Real> setRow = rowFunctions.set, addRow = rowFunctions.add;
   // Every footprint term of the x factor that a product from this one on still needs; the
   // asking product's own, when no later one needs it, first and without storage of its own.
   std::vector<std::pair<int, Real*>> targets;

@@ -8,12 +8,6 @@
 #include "dia/dia.h"
 #include "dia/tap_rows.h"
 
-namespace {
-
-const dia_taps::RowFunction<float> correlateRowBest = dia_taps::bestRowFunction<float, false>();
-
-}  // namespace
-
 template <class T, class K>
 orv::MArray<T, 2> convolve2d_circ(const orv::MArray<K, 2>& kernel, const orv::MArray<T, 2>& image) {
   static_assert(std::is_same_v<T, float>, "the correlation runs on float images");
@@ -51,8 +45,9 @@ orv::MArray<T, 2> convolve2d_circ(const orv::MArray<K, 2>& kernel, const orv::MA
     }
 
   const int count = x2 - x1 - 2 * hx + 1;
+  const dia_taps::RowFunction<float> correlateRowOfPath = dia_taps::rowFunction<float, false>();
   for (int y = y1 + hy; y <= y2 - hy; ++y)
-    correlateRowBest(taps.data(), taps.size(), &source(x1 + hx, y), &result(x1 + hx, y), count);
+    correlateRowOfPath(taps.data(), taps.size(), &source(x1 + hx, y), &result(x1 + hx, y), count);
   return result;
 }
 

@@ -9,6 +9,8 @@
 
 #include <cstddef>
 
+#include "orv/lanes.h"
+
 namespace dia_taps {
 
 template <class T>
@@ -18,10 +20,23 @@ struct Tap {
 };
 
 // dst[t] = Σ_k taps[k].value·src[t + taps[k].offset] for t < count, or with ADD dst[t] += that
-// sum; the sum runs in T. V is the vector type of LANES elements, BLOCK the vectors held.
-template <class T, class V, int LANES, int BLOCK, bool ADD>
+// sum; the sum runs in T, from 0 in tap order. The plain loop, one pixel at a time, that the
+// row functions below equal bit for bit.
+template <class T, bool ADD>
+inline void correlateRowPlain(const Tap<T>* taps, std::size_t ntaps, const T* src, T* dst, int count) {
+  for (int t = 0; t < count; ++t) {
+    T sum = T(0);
+    for (std::size_t k = 0; k < ntaps; ++k) sum += taps[k].value * src[t + taps[k].offset];
+    dst[t] = ADD ? dst[t] + sum : sum;
+  }
+}
+
+// The same in blocks of BLOCK vectors of LANES pixels, then single vectors, then the pixels
+// left one at a time.
+template <class T, int LANES, int BLOCK, bool ADD>
 inline __attribute__((always_inline)) void correlateRow(const Tap<T>* taps, std::size_t ntaps, const T* src,
                                                         T* dst, int count) {
+  using V = orv::lanes::Vector<T, LANES>;
   int t = 0;
   for (; t + LANES * BLOCK <= count; t += LANES * BLOCK) {
     V acc[BLOCK];
@@ -61,33 +76,15 @@ inline __attribute__((always_inline)) void correlateRow(const Tap<T>* taps, std:
     }
     __builtin_memcpy(dst + t, &acc, sizeof(V));
   }
-  for (; t < count; ++t) {
-    T sum = T(0);
-    for (std::size_t k = 0; k < ntaps; ++k) sum += taps[k].value * src[t + taps[k].offset];
-    dst[t] = ADD ? dst[t] + sum : sum;
-  }
+  correlateRowPlain<T, ADD>(taps, ntaps, src + t, dst + t, count - t);
 }
 
-typedef float Float4 __attribute__((vector_size(16)));
-typedef float Float8 __attribute__((vector_size(32)));
-typedef double Double2 __attribute__((vector_size(16)));
-typedef double Double4 __attribute__((vector_size(32)));
-
-// The vector types and blocks per element type: 16-byte vectors everywhere, 32-byte ones where
-// the processor has AVX2.
+// Pixels per vector and vectors per block: 16-byte vectors on the baseline path, 32-byte ones
+// on the AVX2 and AVX-512 paths.
 template <class T>
-struct Vectors;
-template <>
-struct Vectors<float> {
-  using Narrow = Float4;
-  using Wide = Float8;
-  static constexpr int narrowLanes = 4, narrowBlock = 4, wideLanes = 8, wideBlock = 8;
-};
-template <>
-struct Vectors<double> {
-  using Narrow = Double2;
-  using Wide = Double4;
-  static constexpr int narrowLanes = 2, narrowBlock = 4, wideLanes = 4, wideBlock = 8;
+struct Widths {
+  static constexpr int narrowLanes = 16 / static_cast<int>(sizeof(T)), narrowBlock = 4;
+  static constexpr int wideLanes = 32 / static_cast<int>(sizeof(T)), wideBlock = 8;
 };
 
 template <class T>
@@ -96,27 +93,26 @@ using RowFunction = void (*)(const Tap<T>*, std::size_t, const T*, T*, int);
 // One output row per call: rows are long enough that the dispatch cost is nothing.
 template <class T, bool ADD>
 void correlateRowNarrow(const Tap<T>* taps, std::size_t ntaps, const T* src, T* dst, int count) {
-  using W = Vectors<T>;
-  correlateRow<T, typename W::Narrow, W::narrowLanes, W::narrowBlock, ADD>(taps, ntaps, src, dst, count);
+  correlateRow<T, Widths<T>::narrowLanes, Widths<T>::narrowBlock, ADD>(taps, ntaps, src, dst, count);
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
 template <class T, bool ADD>
-__attribute__((target("avx2"))) void correlateRowWide(const Tap<T>* taps, std::size_t ntaps, const T* src,
-                                                      T* dst, int count) {
-  using W = Vectors<T>;
-  correlateRow<T, typename W::Wide, W::wideLanes, W::wideBlock, ADD>(taps, ntaps, src, dst, count);
+ORV_LANES_AVX2 void correlateRowWide(const Tap<T>* taps, std::size_t ntaps, const T* src, T* dst, int count) {
+  correlateRow<T, Widths<T>::wideLanes, Widths<T>::wideBlock, ADD>(taps, ntaps, src, dst, count);
 }
-#endif
 
-// The fastest row function this processor runs.
 template <class T, bool ADD>
-RowFunction<T> bestRowFunction() {
-#if defined(__x86_64__) && defined(__GNUC__)
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) return correlateRowWide<T, ADD>;
-#endif
-  return correlateRowNarrow<T, ADD>;
+ORV_LANES_AVX512 void correlateRowWideAvx512(const Tap<T>* taps, std::size_t ntaps, const T* src, T* dst,
+                                             int count) {
+  correlateRow<T, Widths<T>::wideLanes, Widths<T>::wideBlock, ADD>(taps, ntaps, src, dst, count);
+}
+
+// The row function of the path kernels run on (orv::lanes::chosen), asked for where the rows
+// are made, never once at load time.
+template <class T, bool ADD>
+RowFunction<T> rowFunction() {
+  return orv::lanes::pick<RowFunction<T>>(correlateRowNarrow<T, ADD>, correlateRowWide<T, ADD>,
+                                          correlateRowWideAvx512<T, ADD>);
 }
 
 }  // namespace dia_taps
