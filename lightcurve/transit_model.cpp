@@ -9,6 +9,8 @@
 #include <iostream>
 #include <vector>
 
+#include "orv/lanes.h"
+
 using transit_model::clampUnit;
 using transit_model::kPi;
 
@@ -82,13 +84,12 @@ __attribute__((always_inline)) inline bool rcLanes(const double* x, const double
 // running exactly the steps of rj_ (its R_C values from rcLanes), so each
 // value equals rj_'s bit for bit. False, with nothing computed, when some
 // step meets R_C arguments rc_ would report.
-// Built three times, for processors with 512-bit, 256-bit and 128-bit
-// vectors, the widest chosen where it runs, with rcLanes and anyLive built
-// into each (forced inline: called apart they would run the 128-bit build
-// whatever the processor, and the R_C steps are most of the time). The
-// lanes' arithmetic is IEEE in every build, so the values are the same bits.
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) bool rjLanes(
-    const double* x, const double* y, const double* z, const double* p, double* out) {
+// One body with an entry point per processor path of orv/lanes.h, rcLanes and
+// anyLive built into each (forced inline: called apart they would run the
+// baseline build whatever the path, and the R_C steps are most of the time).
+// The lanes' arithmetic is IEEE on every path, so the values are the same bits.
+[[gnu::always_inline]] inline bool rjLanesBody(const double* x, const double* y, const double* z,
+                                               const double* p, double* out) {
   const double c1 = 0.2142857164144516, c2 = 1.0 / 3.0, c3 = 3.0 / 22.0, c4 = 3.0 / 26.0;
   const double c5 = 0.75 * c3, c6 = 1.5 * c4, c7 = 0.5 * c2, c8 = c3 + c3;
   double xt[kLanes], yt[kLanes], zt[kLanes], pt[kLanes], sum[kLanes], fac[kLanes], ave[kLanes];
@@ -150,6 +151,20 @@ __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) bool rjLanes
                                 (ave[l] * std::sqrt(ave[l]));
   }
   return true;
+}
+
+bool rjLanesBaseline(const double* x, const double* y, const double* z, const double* p, double* out) {
+  return rjLanesBody(x, y, z, p, out);
+}
+
+ORV_LANES_AVX2 bool rjLanesAvx2(const double* x, const double* y, const double* z, const double* p,
+                                double* out) {
+  return rjLanesBody(x, y, z, p, out);
+}
+
+ORV_LANES_AVX512 bool rjLanesAvx512(const double* x, const double* y, const double* z, const double* p,
+                                    double* out) {
+  return rjLanesBody(x, y, z, p, out);
 }
 
 // The exact model at one separation: everything but R_J of the complete
@@ -362,6 +377,7 @@ double rj_(double x, double y, double z, double p) {
 }
 
 void rjMany(const double* x, const double* y, const double* z, const double* p, double* out, int n) {
+  const auto rjLanes = orv::lanes::pick(rjLanesBaseline, rjLanesAvx2, rjLanesAvx512);
   for (int first = 0; first < n; first += kLanes) {
     // A block of lanes, the last one filled up with a harmless argument set.
     const int used = std::min(kLanes, n - first);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "lightcurve/transit_model.h"
+#include "orv/lanes.h"
 #include "tests/lightcurve/lightcurve_fixtures.h"
 
 namespace {
@@ -53,9 +54,10 @@ TEST(TransitModelNumerics, CarlsonIntegralsAgainstScipy) {
 }
 
 // R_J of many argument sets at once equals rj_ of each set bit for bit, and
-// prints what rj_ prints in the same order: sets of the transit model's kind
-// (x = 0, z = 1, p = 1 + n above 1), general sets, negative p and reported
-// sets among them, for every count up to a few blocks and a long run.
+// prints what rj_ prints in the same order, on every processor path this
+// machine runs: sets of the transit model's kind (x = 0, z = 1, p = 1 + n
+// above 1), general sets, negative p and reported sets among them, for every
+// count up to a few blocks and a long run.
 TEST(TransitModelNumerics, ManyRJEqualOneByOne) {
   std::mt19937 rng(23);
   std::uniform_real_distribution<double> u(0.0, 1.0);
@@ -78,18 +80,21 @@ TEST(TransitModelNumerics, ManyRJEqualOneByOne) {
   x[61] = -1.0;  // reported, and a block of the model's kind around it
   p[122] = 1e12;
   const int n = static_cast<int>(x.size());
-  for (int count : {0, 1, 3, 4, 5, 8, 9, 13, n}) {
-    SCOPED_TRACE(testing::Message() << count << " sets");
-    std::vector<double> one(count), many(count);
-    const std::string printedOne = captured([&] {
-      for (int i = 0; i < count; ++i) one[i] = rj_(x[i], y[i], z[i], p[i]);
-    });
-    const std::string printedMany =
-        captured([&] { rjMany(x.data(), y.data(), z.data(), p.data(), many.data(), count); });
-    EXPECT_EQ(printedMany, printedOne);
-    for (int i = 0; i < count; ++i)
-      ASSERT_EQ(std::bit_cast<std::uint64_t>(many[i]), std::bit_cast<std::uint64_t>(one[i]))
-          << "set " << i << ": " << many[i] << " against " << one[i];
+  for (const orv::lanes::Path path : orv::lanes::runnable()) {
+    orv::lanes::PathOverride only(path);
+    for (int count : {0, 1, 3, 4, 5, 8, 9, 13, n}) {
+      SCOPED_TRACE(testing::Message() << orv::lanes::pathName(path) << ", " << count << " sets");
+      std::vector<double> one(count), many(count);
+      const std::string printedOne = captured([&] {
+        for (int i = 0; i < count; ++i) one[i] = rj_(x[i], y[i], z[i], p[i]);
+      });
+      const std::string printedMany =
+          captured([&] { rjMany(x.data(), y.data(), z.data(), p.data(), many.data(), count); });
+      EXPECT_EQ(printedMany, printedOne);
+      for (int i = 0; i < count; ++i)
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(many[i]), std::bit_cast<std::uint64_t>(one[i]))
+            << "set " << i << ": " << many[i] << " against " << one[i];
+    }
   }
 }
 
