@@ -1,10 +1,14 @@
 // The normal-matrix sums in register tiles: four rows by two columns of the result are summed
-// together over vectors of pixels, each weighted row formed once per tile. AVX2 when the
-// processor has it, plain SSE2 vectors otherwise; no fused multiply-add.
+// together over vectors of four pixels, each weighted row formed once per tile. The sums keep
+// that layout of four lanes on every path: the baseline path holds each vector as two halves
+// of 16 bytes, so every path gives the very bits of the plain loop in the header. No fused
+// multiply-add.
 #include "dia/normal_matrix.h"
 
 #include <algorithm>
 #include <utility>
+
+#include "orv/lanes.h"
 
 namespace dia_normal {
 
@@ -43,9 +47,11 @@ void giveBack(Block<T> block) {
 
 // Pixels are taken in chunks: each chunk of every row is converted to double once, weighted
 // once, and stays in cache while all the tiles use it.
-constexpr std::size_t kChunk = 512;
+constexpr std::size_t kChunk = kSumChunk;
+constexpr int kLanes = kSumLanes;
+using VD = orv::lanes::Vector<double, kLanes>;
+using VF = orv::lanes::Vector<float, kLanes>;
 
-template <class VD, class VF, int LANES>
 inline __attribute__((always_inline)) void tileSums(const float* t, std::size_t stride, const double* w,
                                                     std::size_t pixels, int paddedRows,
                                                     std::vector<double>& out) {
@@ -59,7 +65,7 @@ inline __attribute__((always_inline)) void tileSums(const float* t, std::size_t 
       const float* src = t + i * stride + k0;
       double* p = plain + i * kChunk;
       double* q = weighted + i * kChunk;
-      for (std::size_t k = 0; k < n; k += LANES) {  // n is a multiple of 8
+      for (std::size_t k = 0; k < n; k += kLanes) {  // n is a multiple of 8
         VF f;
         VD weight;
         __builtin_memcpy(&f, src + k, sizeof(VF));
@@ -80,7 +86,7 @@ inline __attribute__((always_inline)) void tileSums(const float* t, std::size_t 
         const double* c1 = c0 + kChunk;
         VD a00 = VD{} * 0.0, a01 = a00, a10 = a00, a11 = a00, a20 = a00, a21 = a00, a30 = a00, a31 = a00;
 #pragma GCC unroll 2
-        for (std::size_t k = 0; k < n; k += LANES) {
+        for (std::size_t k = 0; k < n; k += kLanes) {
           VD b0, b1, a;
           __builtin_memcpy(&b0, c0 + k, sizeof(VD));
           __builtin_memcpy(&b1, c1 + k, sizeof(VD));
@@ -101,7 +107,7 @@ inline __attribute__((always_inline)) void tileSums(const float* t, std::size_t 
         for (int a = 0; a < 4; ++a)
           for (int b = 0; b < 2; ++b) {
             double s = 0.0;
-            for (int l = 0; l < LANES; ++l) s += acc[a][b][l];
+            for (int l = 0; l < kLanes; ++l) s += acc[a][b][l];
             out[static_cast<std::size_t>(i0 + a) * paddedRows + j0 + b] += s;
           }
       }
@@ -110,32 +116,23 @@ inline __attribute__((always_inline)) void tileSums(const float* t, std::size_t 
   giveBack<double, tilesSlot>(std::move(buffers));
 }
 
-typedef double Double2 __attribute__((vector_size(16)));
-typedef float Float2 __attribute__((vector_size(8)));
-typedef double Double4 __attribute__((vector_size(32)));
-typedef float Float4 __attribute__((vector_size(16)));
-
 using TileFunction = void (*)(const float*, std::size_t, const double*, std::size_t, int,
                               std::vector<double>&);
 
-void tileSumsGeneric(const float* t, std::size_t stride, const double* w, std::size_t pixels, int rows,
-                     std::vector<double>& out) {
-  tileSums<Double2, Float2, 2>(t, stride, w, pixels, rows, out);
+void tileSumsBaseline(const float* t, std::size_t stride, const double* w, std::size_t pixels, int rows,
+                      std::vector<double>& out) {
+  tileSums(t, stride, w, pixels, rows, out);
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2"))) void tileSumsAvx2(const float* t, std::size_t stride, const double* w,
-                                                  std::size_t pixels, int rows, std::vector<double>& out) {
-  tileSums<Double4, Float4, 4>(t, stride, w, pixels, rows, out);
+ORV_LANES_AVX2 void tileSumsAvx2(const float* t, std::size_t stride, const double* w, std::size_t pixels,
+                                 int rows, std::vector<double>& out) {
+  tileSums(t, stride, w, pixels, rows, out);
 }
-TileFunction chooseTileFunction() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") ? tileSumsAvx2 : tileSumsGeneric;
+
+ORV_LANES_AVX512 void tileSumsAvx512(const float* t, std::size_t stride, const double* w, std::size_t pixels,
+                                     int rows, std::vector<double>& out) {
+  tileSums(t, stride, w, pixels, rows, out);
 }
-const TileFunction tileSumsBest = chooseTileFunction();
-#else
-const TileFunction tileSumsBest = tileSumsGeneric;
-#endif
 
 }  // namespace
 
@@ -162,7 +159,9 @@ PackedBasis::~PackedBasis() {
 
 void PackedBasis::addWeightedProducts(std::vector<double>& sums) const {
   std::vector<double> tiles(static_cast<std::size_t>(paddedRows_) * paddedRows_, 0.0);
-  tileSumsBest(values_.get(), stride_, weights_.get(), stride_, paddedRows_, tiles);
+  const TileFunction tileSumsOfPath =
+      orv::lanes::pick<TileFunction>(tileSumsBaseline, tileSumsAvx2, tileSumsAvx512);
+  tileSumsOfPath(values_.get(), stride_, weights_.get(), stride_, paddedRows_, tiles);
   for (int i = 0; i < rows_; ++i)
     for (int j = i; j < rows_; ++j)
       sums[static_cast<std::size_t>(i) * rows_ + j] += tiles[static_cast<std::size_t>(i) * paddedRows_ + j];

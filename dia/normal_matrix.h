@@ -9,6 +9,13 @@
 
 namespace dia_normal {
 
+// The order of the sums, the same on every processor path: the pixels go in chunks of
+// kSumChunk, and within a chunk lane l of kSumLanes sums the terms of the pixels k with
+// k mod kSumLanes = l from 0 in pixel order, each term (t_ik·w_k)·t_jk in double; the lanes then
+// add up in lane order, from 0, and that chunk sum is added to the result.
+constexpr std::size_t kSumChunk = 512;
+constexpr int kSumLanes = 4;
+
 // Basis values of the usable pixels, one row of floats per basis image, and a double weight
 // per pixel. Rows are padded to a multiple of 4 and pixels to a multiple of 8 with zeros, so
 // that the sums run in whole vector blocks; padding adds nothing to any sum. The storage of a
