@@ -3,6 +3,7 @@
 #include <ctime>
 #include <iomanip>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 
 #include "dia/cell_median.h"
@@ -49,11 +50,17 @@ double power(int x, int i) {
 class diffima::ProductReads {
  public:
   ProductReads(Stopwatch& watch, dia_products::ProductBoxes& files) : watch_(watch), files_(files) {}
-  // The box [x0 … x1] × [y0 … y1] of the file, indexed in image coordinates.
+  // The box [x0 … x1] × [y0 … y1] of the file, indexed in image coordinates. A file that is
+  // missing or does not hold the box is named in the exception, with what makes it.
   template <class T>
   orv::MArray<T, 2> read(const std::string& file, int x0, int x1, int y0, int y1) {
     ReadTimer timer(watch_);
-    return files_.read<T>(file, x0, x1, y0, y1);
+    try {
+      return files_.read<T>(file, x0, x1, y0, y1);
+    } catch (const std::exception& e) {
+      throw std::runtime_error("reference product " + file + " cannot be used (" + e.what() +
+                               "): the reference step makes the products; run it again");
+    }
   }
 
  private:

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "dia/product_origin.h"
 #include "orv/fits/fits.h"
 #include "orv/marray.h"
 #include "util/region.h"
@@ -88,6 +89,8 @@ class diffima {
   // When set, calc_kern reads the reference products through these open files; a caller that
   // fits many small boxes shares one among its engines. Otherwise each call opens its own.
   std::shared_ptr<dia_products::ProductBoxes> products;
+  // The name of the reference step that this engine runs, recorded in the cards of its products.
+  std::string product_step;
 
   // half points to hx then hy. d and sig share the caller's storage.
   diffima(orv::MArray<int, 1> d, orv::MArray<double, 1> sig, const int* half, int kern_order, int bg_order,
@@ -98,13 +101,18 @@ class diffima {
 
   void set_mx_bx(int mx0, int mx1, int bx0, int bx1);
 
-  // Reference step: modified reference, masks and basis-convolved references under refpath.
-  // Returns 0, or −1 (after a message) when the area is empty or eref or the mask file do not
-  // match the reference.
+  // Reference step: modified reference, masks and basis-convolved references under refpath,
+  // each file with the cards of its origin (product_origin, and one new identifier for all).
+  // Returns 0, or −1 (after a message) when the area is empty or smaller than the kernel
+  // footprint, when eref or the mask file do not match the reference, or when a product it
+  // reads back was replaced by another run of the step.
   int calc_reference(const orv::MArray<float, 2>& ref, const orv::MArray<float, 2>& eref, util::Region& area,
                      int cut_radius, std::string varmask);
   int calc_reference_stamps(orv::MArray<float, 2>& ref, orv::MArray<float, 2>& eref, util::Region& area,
                             const orv::MArray<int, 3>& stamps, int cut_radius, std::string varmask);
+  // The origin that the reference step of this engine records in every product it makes from
+  // ref, but for the identifier of the run, which each run draws anew.
+  dia_files::ProductOrigin product_origin(const orv::MArray<float, 2>& ref) const;
 
   // Kernel and background fit over cells; results in factor, factor_err, constant,
   // constant_err. Returns 0, or −1 for an empty area or a malformed stampxy.
@@ -130,9 +138,22 @@ class diffima {
   // Refuses (message, false) an error image or mask file that does not match the reference.
   bool checkReferenceInputs__(const orv::MArray<float, 2>& ref, const orv::MArray<float, 2>& eref,
                               const std::string& varmask) const;
-  // Reads back the modified reference over the basis area and the masks over the fit area.
-  void readReferenceProducts__(orv::MArray<float, 2>& image_r, orv::MArray<float, 2>& e2image_r,
+  // Reads back the modified reference over the basis area and the masks over the fit area;
+  // false, after a message, when one of them is not this run's own.
+  bool readReferenceProducts__(orv::MArray<float, 2>& image_r, orv::MArray<float, 2>& e2image_r,
                                orv::MArray<short, 2>& rmask_calc, orv::MArray<short, 2>& rmask_conv);
+  // The origin of the products of the running reference step, set when it starts.
+  dia_files::ProductOrigin productOrigin__;
+  // Writes a product of the reference step, with the cards of its origin.
+  template <class T>
+  void writeProduct__(const std::string& file, const orv::MArray<T, 2>& a) const;
+  // Reads back a product that this run of the step wrote, whole or over the box [x0 … x1] ×
+  // [y0 … y1] (indexed in image coordinates); false, after a message, when the file is another
+  // run's: the products made from it would not be this run's.
+  template <class T>
+  bool readOwnProduct__(const std::string& file, orv::MArray<T, 2>& a) const;
+  template <class T>
+  bool readOwnProduct__(const std::string& file, int x0, int x1, int y0, int y1, orv::MArray<T, 2>& a) const;
 
   // Gaussian, x and y exponents of the basis function and spatial exponents of one kernel
   // parameter; kernelTerms__()[p − nbg − 1] describes parameter p.
@@ -187,10 +208,13 @@ class diffima {
   // Kernel of cell n rebuilt for the pixel (x, y) from the coefficients and the spatial terms.
   void rebuildKernel__(int n, int x, int y, const std::vector<KernelTerm>& terms);
 
-  // Both return false after "wrong area in diffima", having written nothing.
+  // Both return false after "wrong area in diffima", having written nothing: getpicsR also for a
+  // fit area smaller than the kernel footprint. getpicsRmasks returns false as well when the
+  // modified reference it reads back is not this run's.
   bool getpicsR(const orv::MArray<float, 2>& ref, const orv::MArray<float, 2>& eref, util::Region& region,
                 int k);
   bool getpicsRmasks(util::Region& region, std::string varmask);
+  // Stamp s must hold the kernel footprint: its inner area is not empty.
   int calc_basis(const orv::MArray<float, 2>& image_r, const orv::MArray<float, 2>& e2image_r,
                  const orv::MArray<short, 2>& rmask_calc, const orv::MArray<short, 2>& rmask_conv,
                  const orv::Range& rx, const orv::Range& ry, int s);

@@ -53,6 +53,19 @@ inline std::vector<std::string> referenceProducts(const std::string& refpath, in
   return names;
 }
 
+// The files a kernel fit reads (calc_kern with the basis images on disk): the calculation mask,
+// the reference variance when the fit weighs by it, the background terms (i outer) and each
+// kernel parameter's basis image.
+inline std::vector<std::string> fitProducts(const std::string& refpath, int bgOrder, int kernelParameters,
+                                            bool weighedByVariance) {
+  std::vector<std::string> names{refpath + calcMask};
+  if (weighedByVariance) names.push_back(refpath + referenceVariance);
+  for (int i = 0; i <= bgOrder; ++i)
+    for (int j = 0; j <= bgOrder - i; ++j) names.push_back(backgroundTermName(refpath, i, j));
+  for (int q = 1; q <= kernelParameters; ++q) names.push_back(basisImageName(refpath, q));
+  return names;
+}
+
 }  // namespace dia_files
 
 #endif

@@ -9,7 +9,6 @@
 #include "dia/basis_correlation.h"
 #include "dia/dia.h"
 #include "dia/product_names.h"
-#include "orv/fits/fits_image.h"
 
 namespace {
 
@@ -64,7 +63,7 @@ void printReferenceModel(const diffima& e) {
 
 }  // namespace
 
-void diffima::readReferenceProducts__(orv::MArray<float, 2>& image_r, orv::MArray<float, 2>& e2image_r,
+bool diffima::readReferenceProducts__(orv::MArray<float, 2>& image_r, orv::MArray<float, 2>& e2image_r,
                                       orv::MArray<short, 2>& rmask_calc, orv::MArray<short, 2>& rmask_conv) {
   if (verbose > 2)
     std::cout << " mx0 = " << mx0 << std::endl
@@ -72,12 +71,12 @@ void diffima::readReferenceProducts__(orv::MArray<float, 2>& image_r, orv::MArra
               << " my0 = " << my0 << std::endl
               << " my1 = " << my1 << std::endl
               << std::endl;
-  image_r.makeReference(orv::readFitsBox<float>(refpath + dia_files::modifiedReference, bx0, bx1, by0, by1));
-  if (!no_ref_error)
-    e2image_r.makeReference(
-        orv::readFitsBox<float>(refpath + dia_files::referenceVariance, bx0, bx1, by0, by1));
-  rmask_calc.makeReference(orv::readFitsBox<short>(refpath + dia_files::calcMask, mx0, mx1, my0, my1));
-  rmask_conv.makeReference(orv::readFitsBox<short>(refpath + dia_files::convMask, mx0, mx1, my0, my1));
+  if (!readOwnProduct__(refpath + dia_files::modifiedReference, bx0, bx1, by0, by1, image_r)) return false;
+  if (!no_ref_error &&
+      !readOwnProduct__(refpath + dia_files::referenceVariance, bx0, bx1, by0, by1, e2image_r))
+    return false;
+  if (!readOwnProduct__(refpath + dia_files::calcMask, mx0, mx1, my0, my1, rmask_calc)) return false;
+  if (!readOwnProduct__(refpath + dia_files::convMask, mx0, mx1, my0, my1, rmask_conv)) return false;
   if (verbose > 2) {
     std::cout << "calc_reference: image_r Array:" << std::endl;
     image_r.describeSelf();
@@ -88,18 +87,21 @@ void diffima::readReferenceProducts__(orv::MArray<float, 2>& image_r, orv::MArra
     std::cout << "calc_reference: rmask_calc Array:" << std::endl;
     rmask_calc.describeSelf();
   }
+  return true;
 }
 
 int diffima::calc_reference(const orv::MArray<float, 2>& ref, const orv::MArray<float, 2>& eref,
                             util::Region& area, int k, std::string varmask) {
   if (verbose > 2) printReferenceModel(*this);
   if (!checkReferenceInputs__(ref, eref, varmask)) return -1;
+  productOrigin__ = product_origin(ref);
+  productOrigin__.set = dia_files::newProductSet();
   if (!getpicsR(ref, eref, area, k)) return -1;
   if (!getpicsRmasks(area, varmask)) return -1;
 
   orv::MArray<float, 2> image_r, e2image_r;
   orv::MArray<short, 2> rmask_calc, rmask_conv;
-  readReferenceProducts__(image_r, e2image_r, rmask_calc, rmask_conv);
+  if (!readReferenceProducts__(image_r, e2image_r, rmask_calc, rmask_conv)) return -1;
 
   // Products on disk cover the whole reference; in memory only the fit area, so that
   // cc(1, 1, ·, 1) is the pixel (mx0, my0).
@@ -139,6 +141,8 @@ int diffima::calc_reference_stamps(orv::MArray<float, 2>& ref, orv::MArray<float
     return -1;
   }
   if (!checkReferenceInputs__(ref, eref, varmask)) return -1;
+  productOrigin__ = product_origin(ref);
+  productOrigin__.set = dia_files::newProductSet();
   if (!getpicsR(ref, eref, area, k)) return -1;
 
   // Each stamp is clipped to the basis area, the only part of the reference read back.
@@ -165,7 +169,7 @@ int diffima::calc_reference_stamps(orv::MArray<float, 2>& ref, orv::MArray<float
   if (!getpicsRmasks(area, varmask)) return -1;
   orv::MArray<float, 2> image_r, e2image_r;
   orv::MArray<short, 2> rmask_calc, rmask_conv;
-  readReferenceProducts__(image_r, e2image_r, rmask_calc, rmask_conv);
+  if (!readReferenceProducts__(image_r, e2image_r, rmask_calc, rmask_conv)) return -1;
 
   const orv::Range cx(1, widest + 1), cy(1, highest + 1), params(1, mat), all(1, numberofstamps);
   cc.makeReference(orv::MArray<float, 4>(cx, cy, params, all));
@@ -179,6 +183,10 @@ int diffima::calc_reference_stamps(orv::MArray<float, 2>& ref, orv::MArray<float
     const int x0 = stampxy(1, 0, s), x1 = stampxy(1, 1, s), y0 = stampxy(2, 0, s), y1 = stampxy(2, 1, s);
     if (x0 > x1 || y0 > y1) {
       std::cout << " stamp " << s << " lies outside the basis area: skipped" << std::endl;
+      continue;
+    }
+    if (x1 - x0 < 2 * hx || y1 - y0 < 2 * hy) {
+      std::cout << " stamp " << s << " is smaller than the kernel footprint: skipped" << std::endl;
       continue;
     }
     calc_basis(image_r, e2image_r, rmask_calc, rmask_conv, orv::Range(x0, x1), orv::Range(y0, y1), s);
@@ -240,7 +248,7 @@ int diffima::calc_basis(const orv::MArray<float, 2>& image_r, const orv::MArray<
         if (verbose > 3) std::cout << nbg << " ";
         std::cout.flush();
         if (!basis_in_memory) {
-          orv::writeFitsImage(dia_files::backgroundTermName(refpath, i, j), W);
+          writeProduct__(dia_files::backgroundTermName(refpath, i, j), W);
         } else {
           if (verbose > 2) std::cout << " CX = " << CX << " CY = " << CY << std::endl;
           store(cc, W, nbg);
@@ -325,8 +333,8 @@ int diffima::calc_basis(const orv::MArray<float, 2>& image_r, const orv::MArray<
             }
             if (verbose > 0) std::cout << p - nbg << " " << std::flush;
             if (!basis_in_memory) {
-              orv::writeFitsImage(dia_files::basisImageName(refpath, p - nbg), W);
-              if (variances) orv::writeFitsImage(dia_files::basisVarianceName(refpath, p - nbg), V);
+              writeProduct__(dia_files::basisImageName(refpath, p - nbg), W);
+              if (variances) writeProduct__(dia_files::basisVarianceName(refpath, p - nbg), V);
             } else {
               store(cc, W, p);
               if (variances) store(e2cc, V, p);

@@ -81,6 +81,16 @@ bool diffima::getpicsR(const orv::MArray<float, 2>& ref, const orv::MArray<float
     std::cerr << "wrong area in diffima" << std::endl;
     return false;
   }
+  // Basis images are made only where the footprint centred on a pixel of the fit area stays
+  // inside it: a fit area smaller than the footprint would leave none.
+  if (mx1 - mx0 < 2 * hx || my1 - my0 < 2 * hy) {
+    std::cerr << "wrong area in diffima: the fit area " << mx0 << ":" << mx1 << "," << my0 << ":" << my1
+              << " is smaller than the kernel footprint of " << 2 * hx + 1 << " x " << 2 * hy + 1
+              << " pixels (the fit area keeps " << hx << " pixels inside the reference in x and " << hy
+              << " in y: a whole reference needs at least " << 4 * hx + 1 << " x " << 4 * hy + 1 << ")"
+              << std::endl;
+    return false;
+  }
   const orv::Range rx(ref.first(1), ref.last(1)), ry(ref.first(2), ref.last(2));
   orv::MArray<float, 2> image_r = dia_basis::zeroImage(rx, ry);
   cut_radius = k;
@@ -91,7 +101,7 @@ bool diffima::getpicsR(const orv::MArray<float, 2>& ref, const orv::MArray<float
         const float p = ref(x, y);
         if (p != 0.0f && std::isfinite(p)) image_r(x, y) = scale > 0 ? p * scale : p;
       }
-    orv::writeFitsImage(refpath + dia_files::modifiedReference, image_r);
+    writeProduct__(refpath + dia_files::modifiedReference, image_r);
     if (verbose > 9) {
       std::cout << "getpicsR: image_r.fits" << std::endl;
       image_r.describeSelf();
@@ -138,8 +148,8 @@ bool diffima::getpicsR(const orv::MArray<float, 2>& ref, const orv::MArray<float
             if (static_cast<double>(dx * dx + dy * dy) <= reach) e2image_r(x + dx, y + dy) = -1.0f;
       }
   }
-  orv::writeFitsImage(refpath + dia_files::modifiedReference, image_r);
-  orv::writeFitsImage(refpath + dia_files::referenceVariance, e2image_r);
+  writeProduct__(refpath + dia_files::modifiedReference, image_r);
+  writeProduct__(refpath + dia_files::referenceVariance, e2image_r);
   if (verbose > 9) {
     std::cout << "getpicsR: image_r.fits" << std::endl;
     image_r.describeSelf();
@@ -152,7 +162,8 @@ bool diffima::getpicsR(const orv::MArray<float, 2>& ref, const orv::MArray<float
 
 bool diffima::getpicsRmasks(util::Region& region, std::string varmask) {
   if (verbose > 0) std::cout << "############### calculate reference masks ##############" << std::endl;
-  orv::MArray<float, 2> image_r = orv::readFitsImage<float>(refpath + dia_files::modifiedReference);
+  orv::MArray<float, 2> image_r;
+  if (!readOwnProduct__(refpath + dia_files::modifiedReference, image_r)) return false;
   const orv::Range rx(image_r.first(1), image_r.last(1)), ry(image_r.first(2), image_r.last(2));
   if (!fixArea__(region, image_r.first(1), image_r.last(1), image_r.first(2), image_r.last(2))) {
     std::cerr << "wrong area in diffima" << std::endl;
@@ -176,7 +187,9 @@ bool diffima::getpicsRmasks(util::Region& region, std::string varmask) {
   if (no_ref_error) {
     e2.makeReference(image_r);
   } else {
-    e2.makeReference(orv::readFitsImage<float>(refpath + dia_files::referenceVariance));
+    orv::MArray<float, 2> variance;
+    if (!readOwnProduct__(refpath + dia_files::referenceVariance, variance)) return false;
+    e2.makeReference(variance);
     image_r.free();
   }
   auto noVariance = [&](int x, int y) { return no_ref_error ? e2(x, y) == 0.0f : e2(x, y) <= 0.0f; };
@@ -204,7 +217,7 @@ bool diffima::getpicsRmasks(util::Region& region, std::string varmask) {
     dia_spread::spreadBad(rmask, mArea, mArea, bad, quad, verbose > 3 ? " " : nullptr);
   else
     dia_spread::spreadBad(rmask, mArea, bArea, bad, quad, verbose > (no_ref_error ? 3 : 4) ? " " : nullptr);
-  orv::writeFitsImage(refpath + dia_files::calcMask, rmask);
+  writeProduct__(refpath + dia_files::calcMask, rmask);
   mask.free();
 
   // rmask_conv: valid where no pixel without variance (with keep_zero_var: without data)
@@ -214,21 +227,22 @@ bool diffima::getpicsRmasks(util::Region& region, std::string varmask) {
   for (int y = my0; y <= my1; ++y)
     for (int x = mx0; x <= mx1; ++x) rmask(x, y) = 1;
   if (keep_zero_var && !no_ref_error) {
-    const orv::MArray<float, 2> data = orv::readFitsImage<float>(refpath + dia_files::modifiedReference);
+    orv::MArray<float, 2> data;
+    if (!readOwnProduct__(refpath + dia_files::modifiedReference, data)) return false;
     dia_spread::spreadBad(
         rmask, mArea, mArea, [&](int x, int y) { return data(x, y) == 0.0f; }, quad,
         verbose > 3 ? "." : nullptr);
   } else {
     dia_spread::spreadBad(rmask, mArea, mArea, noVariance, quad, verbose > 3 ? "." : nullptr);
   }
-  orv::writeFitsImage(refpath + dia_files::convMask, rmask);
+  writeProduct__(refpath + dia_files::convMask, rmask);
 
   if (verbose > 1) std::cout << std::endl << "### create ermask_conv..." << std::endl;
   rmask = 0;
   for (int y = my0; y <= my1; ++y)
     for (int x = mx0; x <= mx1; ++x) rmask(x, y) = 1;
   dia_spread::spreadBad(rmask, mArea, mArea, noVariance, quad, verbose > 3 ? " " : nullptr);
-  orv::writeFitsImage(refpath + dia_files::varianceConvMask, rmask);
+  writeProduct__(refpath + dia_files::varianceConvMask, rmask);
   if (verbose > 1) std::cout << std::endl;
   return true;
 }

@@ -3,10 +3,15 @@
 // agreement of the solution with an independent least-squares solve in numpy.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "dia/product_boxes.h"
+#include "dia/product_names.h"
 #include "tests/dia/dia_fixtures.h"
 
 namespace {
@@ -139,7 +144,8 @@ TEST(DiaCalcKern, RecoversKnownKernels) {
       int lef;
     };
     for (const Area& area : {Area{0, 0, 0, 0, false, 0}, Area{30, 130, 28, 128, true, 1000}}) {
-      std::unique_ptr<diffima> e = fit(I, eI, area.x0, area.x1, area.y0, area.y1, area.circ, Model{}, area.lef);
+      std::unique_ptr<diffima> e =
+          fit(I, eI, area.x0, area.x1, area.y0, area.y1, area.circ, Model{}, area.lef);
       EXPECT_NEAR(e->factor, a, c.factorTolerance);
       EXPECT_NEAR(e->constant, b, c.constantTolerance);
       EXPECT_GT(e->factor_err, 0.0);
@@ -197,14 +203,16 @@ TEST(DiaCalcKern, NoisePullsAndResiduals) {
 
 TEST(DiaCalcKern, AgreesWithNumpyLeastSquares) {
   const Reference& ref = reference(0);
-  const Image I = makeImage(ref.field.image, gaussian(1.7), 1.1, [](int x, int y) { return 10.0 + 0.01 * x + 0.02 * y; });
+  const Image I =
+      makeImage(ref.field.image, gaussian(1.7), 1.1, [](int x, int y) { return 10.0 + 0.01 * x + 0.02 * y; });
   Image eI = constantImage(2.0);
   for (int x = 40; x <= 60; ++x) eI(x, 70) = 0.5f;  // uneven weights
   std::unique_ptr<diffima> e = fit(I, eI, 0, 0, 0, 0, false);
   orv::writeFitsImage(ref.dir + "I.fits", I);
   orv::writeFitsImage(ref.dir + "eI.fits", eI);
   std::ostringstream s;
-  s << "D='" << ref.dir << "'\nM=(" << e->mx0 << "," << e->mx1 << "," << e->my0 << "," << e->my1 << ")\n" << R"(
+  s << "D='" << ref.dir << "'\nM=(" << e->mx0 << "," << e->mx1 << "," << e->my0 << "," << e->my1 << ")\n"
+    << R"(
 import numpy as np
 from astropy.io import fits
 g=lambda n: fits.getdata(D+n).astype(float)[M[2]-1:M[3],M[0]-1:M[1]]
@@ -312,8 +320,8 @@ TEST(DiaCalcKern, CellGridCirclesAndThreshold) {
       EXPECT_EQ(c, static_cast<int>(corners.size()) + 1);
       corners.push_back({x0, y0});
     }
-    const std::vector<std::pair<int, int>> expected = {{100, 50},  {100, 84},  {100, 118}, {134, 50}, {134, 84},
-                                                       {134, 118}, {168, 50}, {168, 84},  {168, 118}};
+    const std::vector<std::pair<int, int>> expected = {
+        {100, 50}, {100, 84}, {100, 118}, {134, 50}, {134, 84}, {134, 118}, {168, 50}, {168, 84}, {168, 118}};
     EXPECT_EQ(corners, expected);
     for (int c = 1; c <= 9; ++c) EXPECT_GT(e->cell_factor(c), 0.5) << c;
   }
@@ -392,6 +400,42 @@ TEST(DiaCalcKern, SharedProductFilesGiveTheSameFits) {
     }
 }
 
+// A copy of the products of reference(bg) in a directory of its own; only the files named in
+// `keep` (names without a directory) when it is not empty.
+std::string productCopy(int bg, const std::vector<std::string>& keep = {}) {
+  const std::string dir = test_support::programScratchDir("product_copy");
+  for (const auto& entry : std::filesystem::directory_iterator(reference(bg).dir)) {
+    const std::string name = entry.path().filename();
+    if (keep.empty() || std::find(keep.begin(), keep.end(), name) != keep.end())
+      std::filesystem::copy_file(entry.path(), dir + name);
+  }
+  return dir;
+}
+
+TEST(DiaCalcKern, FitsReadOnlyTheListedProducts) {
+  // With only the files of fitProducts beside it, a fit is the one with all products.
+  const Image& R = reference(1).field.image;
+  const Image I = makeImage(R, gaussian(1.3), 0.9, [](int x, int) { return 2.0 + 0.01 * x; });
+  const Image eI = constantImage(1.0);
+  std::unique_ptr<diffima> all = fit(I, eI, 20, 150, 30, 170, true, withBackground(1), 1000);
+  std::unique_ptr<diffima> e(dia_test::makeEngine(withBackground(1), ""));
+  const std::vector<std::string> read = dia_files::fitProducts("", 1, e->mat - e->nbg, true);
+  EXPECT_EQ(read.size(), 2u + 3u + 50u);
+  e->refpath = productCopy(1, read);
+  EXPECT_EQ(
+      std::distance(std::filesystem::directory_iterator(e->refpath), std::filesystem::directory_iterator()),
+      static_cast<long>(read.size()));
+  setStamp(*e, 20, 150, 30, 170);
+  util::Region area = region(20, 150, 30, 170);
+  ASSERT_EQ(e->calc_kern(I, eI, area, 1000, true, 0, 0), 0);
+  EXPECT_NE(e->factor, 0.0);
+  EXPECT_EQ(e->factor, all->factor);
+  EXPECT_EQ(e->factor_err, all->factor_err);
+  EXPECT_EQ(e->constant, all->constant);
+  EXPECT_EQ(e->constant_err, all->constant_err);
+  std::filesystem::remove_all(e->refpath);
+}
+
 TEST(DiaCalcKern, RefusalsAndPrintedState) {
   const Image& R = reference(0).field.image;
   const Image eI = constantImage(1.0);
@@ -411,9 +455,36 @@ TEST(DiaCalcKern, RefusalsAndPrintedState) {
   // Bounds the region leaves at 0 keep the values of the call before.
   std::cout << std::fixed;
   util::Region whole = region(18, 183, 18, 183);
-  EXPECT_EQ(e->calc_kern(makeImage(R, delta(), 1.0, [](int, int) { return 0.0; }), eI, whole, 0, false, 0, 0), 0);
+  EXPECT_EQ(e->calc_kern(makeImage(R, delta(), 1.0, [](int, int) { return 0.0; }), eI, whole, 0, false, 0, 0),
+            0);
   EXPECT_EQ(std::cout.flags() & std::ios::floatfield, std::ios::fmtflags(0));
   EXPECT_NEAR(e->factor, 1.0, 1e-4);
+}
+
+TEST(DiaCalcKernDeathTest, UnusableProductsAreNamed) {
+  // A product that is missing, or too small for the boxes read from it, is named with what
+  // makes it; the run ends with status 1.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const Image eI = constantImage(1.0);
+  const std::string missing = productCopy(0), small = productCopy(0);
+  std::filesystem::remove(missing + "cc0010.fits");
+  orv::writeFitsImage(small + "cc0010.fits", Image(50, 50));
+  struct Unusable {
+    std::string dir;
+    const char* cause;
+  };
+  for (const Unusable& u : {Unusable{missing, "cannot open file '.*cc0010.fits' for reading"},
+                            Unusable{small, "is no subarray of \\[1:50,1:50\\]"}}) {
+    SCOPED_TRACE(u.cause);
+    std::unique_ptr<diffima> e(dia_test::makeEngine(Model{}, u.dir));
+    setStamp(*e, 1, kSide, 1, kSide);
+    util::Region whole = region(0, 0, 0, 0);
+    EXPECT_EXIT(e->calc_kern(eI, eI, whole, 0, false, 0, 0), testing::ExitedWithCode(1),
+                std::string("^reference product [^ ]*/cc0010.fits cannot be used \\(.*") + u.cause +
+                    ".*\\): the reference step makes the products; run it again\n$");
+  }
+  std::filesystem::remove_all(missing);
+  std::filesystem::remove_all(small);
 }
 
 TEST(DiaCalcKernDeathTest, MissingProductsEndWithStatusOne) {

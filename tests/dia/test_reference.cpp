@@ -51,8 +51,9 @@ TEST(DiaReference, SkyModelProductsMatchScipy) {
   EXPECT_EQ(e->numberofstamps, 1);
   const std::set<std::string> files = filesIn(dir);
   EXPECT_EQ(files.size(), 106u);
-  for (const char* name : {"image_r.fits", "e2.image_r.fits", "rmask_calc.fits", "rmask_conv.fits",
-                           "e.rmask_conv.fits", "bb0000.fits", "cc0001.fits", "cc0050.fits", "e2.cc0050.fits"})
+  for (const char* name :
+       {"image_r.fits", "e2.image_r.fits", "rmask_calc.fits", "rmask_conv.fits", "e.rmask_conv.fits",
+        "bb0000.fits", "cc0001.fits", "cc0050.fits", "e2.cc0050.fits"})
     EXPECT_TRUE(files.count(name)) << name;
   std::string all;
   for (const std::string& name : files) all += dir + name + " ";
@@ -184,10 +185,10 @@ TEST(DiaReference, ModifiedReferenceAndMasksMatchNumpy) {
       int x, y;
       float p, s;
     };
-    const Pixel specials[] = {{20, 20, 0.0f, 3.0f},       {24, 20, 50.0f, 0.0f},     {28, 20, 50.0f, -1.0f},
-                              {32, 20, -40.0f, 2.0f},     {36, 20, NAN, 2.0f},       {40, 20, 50.0f, NAN},
-                              {20, 30, INFINITY, 2.0f},   {24, 30, 50.0f, -INFINITY}, {28, 30, 0.0f, -1.0f},
-                              {3, 3, 50.0f, 0.0f},        {12, 25, 50.0f, -1.0f},     {46, 44, 0.0f, 1.0f},
+    const Pixel specials[] = {{20, 20, 0.0f, 3.0f},     {24, 20, 50.0f, 0.0f},      {28, 20, 50.0f, -1.0f},
+                              {32, 20, -40.0f, 2.0f},   {36, 20, NAN, 2.0f},        {40, 20, 50.0f, NAN},
+                              {20, 30, INFINITY, 2.0f}, {24, 30, 50.0f, -INFINITY}, {28, 30, 0.0f, -1.0f},
+                              {3, 3, 50.0f, 0.0f},      {12, 25, 50.0f, -1.0f},     {46, 44, 0.0f, 1.0f},
                               {51, 20, 50.0f, -1.0f}};
     for (const Pixel& s : specials) ref(s.x, s.y) = s.p, eref(s.x, s.y) = s.s;
     if (c.manyBad)
@@ -232,10 +233,12 @@ TEST(DiaReference, FileSetsFollowTheModel) {
     std::vector<std::string> basisFiles;
   };
   const SetCase cases[] = {
-      {"bg 2, kern_order 1", smallModel({1}, 2, 1), false,
-       {"bb0000", "bb0001", "bb0002", "bb0100", "bb0101", "bb0200", "cc0001", "cc0002", "cc0003", "cc0004",
-        "cc0005", "cc0006", "cc0007", "e2.cc0001", "e2.cc0002", "e2.cc0003", "e2.cc0004", "e2.cc0005",
-        "e2.cc0006", "e2.cc0007"}},
+      {"bg 2, kern_order 1",
+       smallModel({1}, 2, 1),
+       false,
+       {"bb0000",    "bb0001",    "bb0002",    "bb0100",    "bb0101",    "bb0200",   "cc0001",
+        "cc0002",    "cc0003",    "cc0004",    "cc0005",    "cc0006",    "cc0007",   "e2.cc0001",
+        "e2.cc0002", "e2.cc0003", "e2.cc0004", "e2.cc0005", "e2.cc0006", "e2.cc0007"}},
       {"no background", smallModel({0}, -1), false, {"cc0001", "e2.cc0001"}},
       {"no reference error", smallModel({0}, 0), true, {"bb0000", "cc0001"}},
   };
@@ -247,7 +250,8 @@ TEST(DiaReference, FileSetsFollowTheModel) {
     e->no_ref_error = c.noRefError;
     util::Region whole = region(0, 0, 0, 0);
     ASSERT_EQ(e->calc_reference(field.image, field.error, whole, 0, ""), 0);
-    std::set<std::string> expected = {"image_r.fits", "rmask_calc.fits", "rmask_conv.fits", "e.rmask_conv.fits"};
+    std::set<std::string> expected = {"image_r.fits", "rmask_calc.fits", "rmask_conv.fits",
+                                      "e.rmask_conv.fits"};
     if (!c.noRefError) expected.insert("e2.image_r.fits");
     for (const std::string& f : c.basisFiles) expected.insert(f + ".fits");
     EXPECT_EQ(filesIn(dir), expected);
@@ -306,7 +310,8 @@ TEST(DiaReference, StampsInMemoryEqualFileProducts) {
   EXPECT_EQ(e->stampxy(1, 1, 2), 72);
   EXPECT_EQ(e->stampxy(2, 1, 2), 62);
   for (int s = 1; s <= 2; ++s) {
-    const int x0 = e->stampxy(1, 0, s), x1 = e->stampxy(1, 1, s), y0 = e->stampxy(2, 0, s), y1 = e->stampxy(2, 1, s);
+    const int x0 = e->stampxy(1, 0, s), x1 = e->stampxy(1, 1, s), y0 = e->stampxy(2, 0, s),
+              y1 = e->stampxy(2, 1, s);
     for (int p = 1; p <= e->mat; ++p) {
       const Image product =
           orv::readFitsImage<float>(files + (p <= e->nbg ? std::string("bb0000.fits") : ccName(p - e->nbg)));
@@ -331,7 +336,8 @@ TEST(DiaReference, StampsInMemoryEqualFileProducts) {
   testing::internal::CaptureStdout();
   f->calc_reference_stamps(ref2, eref2, area2, stamps, 0, "");
   testing::internal::GetCapturedStdout();
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), " calc_reference_stamps wors only with basis_in_memory\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            " calc_reference_stamps wors only with basis_in_memory\n");
   std::filesystem::remove_all(files);
   std::filesystem::remove_all(memory);
 }
@@ -361,7 +367,8 @@ TEST(DiaReference, RefusedInputsWriteNothing) {
   }
   Refusal refusals[] = {
       {"empty area", region(20, 20, 0, 0), field.error, "", "wrong area in diffima\n"},
-      {"eref of another extent", region(0, 0, 0, 0), wrongSize, "", "eref does not match the reference in diffima\n"},
+      {"eref of another extent", region(0, 0, 0, 0), wrongSize, "",
+       "eref does not match the reference in diffima\n"},
       {"mask of another extent", region(0, 0, 0, 0), field.error, dir + "small_mask.fits",
        "does not match the reference in diffima\n"},
       {"reference not indexed from 1", region(0, 0, 0, 0), field.error, "",
@@ -391,6 +398,52 @@ TEST(DiaReference, RefusedInputsWriteNothing) {
   EXPECT_TRUE(filesIn(percent).count("cc0001.fits"));
   std::filesystem::remove_all(dir);
   std::filesystem::remove_all(percent);
+}
+
+TEST(DiaReference, AreasSmallerThanTheFootprintAreRefused) {
+  // A kernel of 7 x 5 pixels: the fit area keeps 3 and 2 pixels inside the reference and must
+  // hold the footprint, so a whole reference needs 13 x 9 pixels. Every size up to a little
+  // beyond, and a region narrower than the footprint inside a large reference.
+  Model m = smallModel({1, 0}, 0);
+  m.half[0] = 3;
+  m.half[1] = 2;
+  struct Area {
+    int nx, ny;
+    util::Region region;
+  };
+  std::vector<Area> areas;
+  for (int nx = 1; nx <= 15; ++nx)
+    for (int ny = 1; ny <= 11; ++ny) areas.push_back({nx, ny, region(0, 0, 0, 0)});
+  areas.push_back({40, 40, region(10, 15, 1, 40)});
+  areas.push_back({40, 40, region(10, 16, 1, 40)});
+  areas.push_back({40, 40, region(1, 40, 20, 23)});
+  for (Area& a : areas) {
+    SCOPED_TRACE(std::to_string(a.nx) + " x " + std::to_string(a.ny) + " region x " +
+                 std::to_string(a.region.getStart(1)) + ":" + std::to_string(a.region.getEnd(1)));
+    const std::string dir = test_support::programScratchDir("small_area");
+    dia_test::StarField field(a.nx, a.ny, 4, 2);
+    std::unique_ptr<diffima> e(dia_test::makeEngine(m, dir));
+    testing::internal::CaptureStderr();
+    const int status = e->calc_reference(field.image, field.error, a.region, 0, "");
+    const std::string err = testing::internal::GetCapturedStderr();
+    const bool whole = a.region.getStart(1) == 0;
+    const int fitWidth =
+        whole ? a.nx - 6 : std::min(a.region.getEnd(1), a.nx - 3) - std::max(a.region.getStart(1), 4) + 1;
+    const int fitHeight =
+        whole ? a.ny - 4 : std::min(a.region.getEnd(2), a.ny - 2) - std::max(a.region.getStart(2), 3) + 1;
+    if (fitWidth >= 7 && fitHeight >= 5) {
+      EXPECT_EQ(status, 0) << err;
+      EXPECT_TRUE(filesIn(dir).count("cc0001.fits"));
+    } else {
+      EXPECT_EQ(status, -1);
+      EXPECT_NE(err.find("wrong area in diffima"), std::string::npos) << err;
+      if (fitWidth >= 2 && fitHeight >= 2) {
+        EXPECT_NE(err.find("is smaller than the kernel footprint of 7 x 5 pixels"), std::string::npos) << err;
+      }
+      EXPECT_TRUE(filesIn(dir).empty());
+    }
+    std::filesystem::remove_all(dir);
+  }
 }
 
 }  // namespace
