@@ -10,44 +10,16 @@
 #include "lightcurve/box_scan.h"
 #include "lightcurve/lightcurve_detail.h"
 #include "lightcurve/pellib.h"
+#include "lightcurve/trial_bins.h"
 
+using lightcurve_detail::binMeans;
 using lightcurve_detail::foldedPhase;
+using lightcurve_detail::phasesAndBins;
 using lightcurve_detail::scanBoxes;
 using lightcurve_detail::SortedCurve;
 using lightcurve_detail::TrialBox;
 
 namespace {
-
-// The phase of every date folded on (period, t0) and its bin (phaseBin).
-// Plain element-wise arithmetic, built also for 256- and 512-bit vectors,
-// the widest the processor has chosen where it runs; the values are the
-// same bits either way (IEEE operations, no contraction). The integer
-// parts are those of std::trunc, which the vector builds do in one rounding
-// instruction.
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void phasesAndBins(
-    const double* jd, int n, double t0, double period, int nbins, double width, double* __restrict phase,
-    int* __restrict bin) {
-  for (int i = 0; i < n; ++i) {
-    const double offset = (jd[i] - t0) / period;
-    const double p = lightcurve_detail::phaseOfOffset(offset, std::trunc(offset));
-    phase[i] = p;
-    bin[i] = lightcurve_detail::phaseBin(p, nbins, width);
-  }
-}
-
-// The mean phase, mean flux and weight 1 / err^2 (err = 1 / sqrt(W)) of
-// each bin from its sums; an empty bin gets values that are not used.
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void binMeans(
-    const double* sumPhase, const double* sumFlux, const double* sumWeight, int n,
-    double* __restrict meanPhase, double* __restrict meanFlux, double* __restrict weight) {
-  for (int b = 0; b < n; ++b) {
-    const double W = sumWeight[b];
-    const double err = 1.0 / std::sqrt(W);
-    weight[b] = 1.0 / (err * err);
-    meanPhase[b] = sumPhase[b] / W;
-    meanFlux[b] = sumFlux[b] / W;
-  }
-}
 
 // The work of one search, reused for every trial.
 class BoxSearch {
