@@ -1,5 +1,5 @@
 // Whole-image chi-map cells, evaluated shift by shift: the hot loop of the
-// whole-image maps (built with -O3, see psf/CMakeLists.txt).
+// whole-image maps (a hot source, see psf/CMakeLists.txt).
 //
 // Every cell gives the values nchi_calc gives at the cell's position, bit for
 // bit: the same used pixels, summed in the same order (first-axis offset outer,
@@ -7,8 +7,9 @@
 // once instead of per cell: cells of one sub-pixel offset share the PSF slice
 // and the circle, so the list of candidate pixels (PSF != 0 and inside the
 // circle) with their PSF values is made once per offset pair, and the pixels of
-// a map row that share an offset are evaluated side by side, each lane summing
-// its own pixel's terms in the common order. The plan of a block (its cells,
+// a map row that share an offset are evaluated side by side by the lanes of
+// psf/cell_fits.h, each lane summing its own pixel's terms in the common order.
+// The plan of a block (its cells,
 // offset classes and candidate pixels) is made once; its rows are computed in
 // any pieces, the image and error of each piece's pixels read into double
 // copies with a margin, where a pixel outside the image or with error <= 0 is
@@ -16,15 +17,14 @@
 // leaves it out.
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <limits>
-#include <type_traits>
 #include <vector>
 
+#include "psf/cell_fits.h"
 #include "psf/korven_lib.h"
 #include "psf/map_cells.h"
 
@@ -32,249 +32,9 @@ namespace {
 
 constexpr double kUnusable = 1e100;
 
-// Lanes of neighbouring pixels evaluated together: the sums of a block of
-// lanes stay in registers over the whole mask.
-constexpr int kLanes = 8;
-
 using psf_maps::AxisCell;
 using psf_maps::MaskEntry;
 using psf_maps::OffsetClass;
-
-// Magnitudes whose products and quotients in the cell sums stay far from
-// underflow and overflow: there a quotient can be formed exactly from the
-// reciprocal of its divisor (see ExactQuotient).
-bool moderate(double v) {
-  const double a = std::fabs(v);
-  return a >= 0x1p-200 && a <= 0x1p200;
-}
-
-// The image and error as doubles over the cells' pixels plus a margin of h,
-// with keep = all bits set where the pixel lies in both arrays and its error is
-// > 0, and 0 elsewhere (where data is 0 and var 1, so every term stays finite).
-// inv holds 1 / var, and moderate tells whether every usable pixel has a
-// moderate variance and a data value that is 0 or moderate.
-struct PaddedPixels {
-  int x0 = 0, y0 = 0, width = 0, height = 0;
-  std::vector<double>&data, &var, &inv;
-  std::vector<std::uint64_t>& keep;
-  bool moderate = true;
-
-  explicit PaddedPixels(psf_maps::RowBuffers& b) : data(b.data), var(b.var), inv(b.inv), keep(b.keep) {}
-
-  void fill(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, int xlo, int xhi, int ylo,
-            int yhi) {
-    x0 = xlo;
-    y0 = ylo;
-    width = xhi - xlo + 1;
-    height = yhi - ylo + 1;
-    // kLanes more at the end for the lanes a block computes past a run.
-    const std::size_t n = static_cast<std::size_t>(width) * height + kLanes;
-    data.assign(n, 0.0);
-    var.assign(n, 1.0);
-    inv.assign(n, 1.0);
-    keep.assign(n, 0);
-    moderate = true;
-    const int qlo = std::max({ylo, image.first(2), error.first(2)});
-    const int qhi = std::min({yhi, image.last(2), error.last(2)});
-    const int plo = std::max({xlo, image.first(1), error.first(1)});
-    const int phi = std::min({xhi, image.last(1), error.last(1)});
-    for (int q = qlo; q <= qhi; ++q)
-      for (int p = plo; p <= phi; ++p) {
-        const double E = error(p, q);
-        if (!(E > 0)) continue;
-        const std::size_t k = index(p, q);
-        data[k] = image(p, q);
-        var[k] = E * E;
-        inv[k] = 1 / var[k];
-        keep[k] = ~std::uint64_t{0};
-        moderate = moderate && ::moderate(var[k]) && (data[k] == 0 || ::moderate(data[k]));
-      }
-  }
-  std::size_t index(int p, int q) const {
-    return static_cast<std::size_t>(q - y0) * width + static_cast<std::size_t>(p - x0);
-  }
-};
-
-typedef double Lanes __attribute__((vector_size(kLanes * sizeof(double))));
-typedef std::uint64_t LaneBits __attribute__((vector_size(kLanes * sizeof(double))));
-
-// The fits of one run of neighbouring pixels, one lane per pixel, in blocks of
-// kLanes lanes (lanes past the run are computed and ignored).
-struct LaneFits {
-  std::vector<double>&Spp, &n, &flux, &chi2, &eflux, &nchi;
-
-  explicit LaneFits(psf_maps::RowBuffers& b)
-      : Spp(b.Spp), n(b.n), flux(b.flux), chi2(b.chi2), eflux(b.eflux), nchi(b.nchi) {}
-  void resize(std::size_t len) {
-    const std::size_t lanes = (len + kLanes - 1) / kLanes * kLanes;
-    for (std::vector<double>* v : {&Spp, &n, &flux, &chi2, &eflux, &nchi}) v->resize(lanes);
-  }
-};
-
-// q = a / b lane by lane, correctly rounded, from y = 1 / b (correctly
-// rounded): the product a y is off by at most about 1.5 units in the last
-// place; one correction by the exact remainder a - b q brings it within one
-// unit, and a second gives the correctly rounded quotient (Markstein's
-// theorem). It needs a, b and a / b far from underflow and overflow, which
-// moderate values ensure, and fused multiply-adds. a = ±0 gives +0, which
-// leaves a sum started at +0 as -0 would.
-struct ExactQuotient {
-  void operator()(const Lanes& a, const Lanes& b, const Lanes& y, Lanes& q) const {
-    for (int l = 0; l < kLanes; ++l) {
-      const double q0 = a[l] * y[l];
-      const double q1 = std::fma(std::fma(-q0, b[l], a[l]), y[l], q0);
-      q[l] = std::fma(std::fma(-q1, b[l], a[l]), y[l], q1);
-    }
-  }
-};
-
-// q = a / b by division.
-struct Quotient {
-  void operator()(const Lanes& a, const Lanes& b, const Lanes&, Lanes& q) const { q = a / b; }
-};
-
-// What fit_run computes of a run's lanes: everything, or only the flux, its
-// error and the counts.
-enum class Sums { kAll, kFlux };
-
-// The least-squares flux, its error and the normalised chi of len neighbouring
-// pixels starting at base, each over the mask's pixels in the mask's order.
-// A term is kept by a bitwise and with the pixel's keep bits: unusable pixels
-// add +0.0, which leaves every sum as skipping them would. With reciprocal set
-// the quotients D Pp / E² of Spd are formed by ExactQuotient on the
-// multiply-add units while the divider forms the others: for moderate pixels
-// and PSF values the same values, in less time. With wanted, only the blocks
-// of lanes with a wanted lane (wanted[k] != 0) are summed; the lanes of the
-// others keep what they held.
-__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default"))) void fit_run(
-    const PaddedPixels& px, std::size_t base, int len, const std::vector<MaskEntry>& mask, bool reciprocal,
-    Sums sums, const char* wanted, LaneFits& s) {
-  const Lanes zero = {}, one = zero + 1.0, two = zero + 2.0;
-  // Data, variance, its reciprocal and keep bits of the lanes' pixels from
-  // index at on.
-  const auto pixels = [&px](std::size_t at, Lanes& D, Lanes& E2, Lanes& inv, LaneBits& keep) {
-    std::memcpy(&D, &px.data[at], sizeof D);
-    std::memcpy(&E2, &px.var[at], sizeof E2);
-    std::memcpy(&inv, &px.inv[at], sizeof inv);
-    std::memcpy(&keep, &px.keep[at], sizeof keep);
-  };
-  // The flux sums of the block from index at0 on, quotients by quotient.
-  const auto flux_sums = [&](std::size_t at0, Lanes& Spp, Lanes& Spd, Lanes& n, auto quotient) {
-    for (const MaskEntry& m : mask) {
-      Lanes D, E2, inv, q;
-      LaneBits keep;
-      pixels(at0 + m.step, D, E2, inv, keep);
-      Spp += (Lanes)((LaneBits)(m.psf2 / E2) & keep);
-      quotient(D * m.psf, E2, inv, q);
-      Spd += (Lanes)((LaneBits)q & keep);
-      n += (Lanes)((LaneBits)one & keep);
-    }
-  };
-  for (int k0 = 0; k0 < len; k0 += kLanes) {
-    if (wanted != nullptr) {
-      bool any = false;
-      for (int l = 0; l < kLanes; ++l) any |= wanted[k0 + l] != 0;
-      if (!any) continue;
-    }
-    Lanes Spp = zero, Spd = zero, n = zero;
-    if (reciprocal)
-      flux_sums(base + k0, Spp, Spd, n, ExactQuotient());
-    else
-      flux_sums(base + k0, Spp, Spd, n, Quotient());
-    const LaneBits fits = (LaneBits)((n >= two) & (Spp != zero));
-    const Lanes flux = (Lanes)((LaneBits)(Spd / Spp) & fits);
-    std::memcpy(&s.Spp[k0], &Spp, sizeof Spp);
-    std::memcpy(&s.n[k0], &n, sizeof n);
-    std::memcpy(&s.flux[k0], &flux, sizeof flux);
-    if (sums == Sums::kFlux) continue;
-    Lanes chi2 = zero;
-    for (const MaskEntry& m : mask) {
-      Lanes D, E2, inv;
-      LaneBits keep;
-      pixels(base + m.step + k0, D, E2, inv, keep);
-      const Lanes d = m.psf * flux - D;
-      chi2 += (Lanes)((LaneBits)(d * d / (m.var * flux * flux + E2)) & keep);
-    }
-    std::memcpy(&s.chi2[k0], &chi2, sizeof chi2);
-  }
-  double* __restrict eflux = s.eflux.data();
-  double* __restrict nchi = s.nchi.data();
-  const double* __restrict Spp = s.Spp.data();
-  const double* __restrict n = s.n.data();
-  const double* __restrict chi2 = s.chi2.data();
-  for (int k = 0; k < len; ++k) eflux[k] = std::sqrt(1 / Spp[k]);
-  if (sums == Sums::kAll)
-    for (int k = 0; k < len; ++k) nchi[k] = std::sqrt(chi2[k] / (n[k] - 1));
-}
-
-// Lanes of the screen below: single precision, twice as many per register.
-constexpr int kScreenLanes = 16;
-typedef float ScreenLanes __attribute__((vector_size(kScreenLanes * sizeof(float))));
-typedef std::uint32_t ScreenBits __attribute__((vector_size(kScreenLanes * sizeof(float))));
-
-// Magnitudes for which the screen's single-precision products and sums of at
-// most a few hundred terms stay far from underflow and overflow.
-bool screenable(double v, int bits) {
-  const double a = std::fabs(v);
-  return a >= std::ldexp(1.0, -bits) && a <= std::ldexp(1.0, bits);
-}
-
-// The pixels as the screen reads them: x = D / E² and y = 1 / E² where the
-// pixel is usable, 0 elsewhere, in single precision, laid out as the pixel
-// copies; false if a usable pixel's values are out of the screen's range.
-bool screen_pixels(const PaddedPixels& px, std::vector<float>& x, std::vector<float>& y) {
-  const std::size_t n = px.data.size();
-  x.assign(n + 2 * kScreenLanes, 0.0f);
-  y.assign(n + 2 * kScreenLanes, 0.0f);
-  for (std::size_t k = 0; k < n; ++k) {
-    if (px.keep[k] == 0) continue;
-    const double xk = px.data[k] * px.inv[k];
-    if (!(xk == 0 || screenable(xk, 60)) || !screenable(px.inv[k], 60)) return false;
-    x[k] = static_cast<float>(xk);
-    y[k] = static_cast<float>(px.inv[k]);
-  }
-  return true;
-}
-
-// Which cells of a run of len neighbouring pixels from base can pass
-// snr eflux <= flux (snr > 0), into maybe[k]. A cell passes only if its fit
-// is usable and Spd >= snr sqrt(Spp) up to rounding, and over the usable
-// pixels of its mask Spd = sum Pp x <= U = sum max(Pp x, 0) while Spp =
-// sum Pp² y = L. U, L and A = sum |Pp x| are summed here in single
-// precision, within some 1e-4 of their values for masks of up to a few
-// thousand pixels; Spd, Spp and the flux test round by some 1e-13 of A at
-// most. A cell is left out only when U + 1e-3 (U + A) < snr sqrt(L)
-// (1 - 1e-3), beyond all of that. Two blocks of lanes are summed side by
-// side, so that the additions of one wait less on the other's.
-__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default"))) void screen_run(
-    const std::vector<float>& x, const std::vector<float>& y, std::size_t base, int len,
-    const std::vector<psf_maps::ScreenEntry>& mask, double snr, char* maybe) {
-  const ScreenLanes zero = {};
-  const ScreenBits magnitude = (ScreenBits){} + 0x7fffffffu;
-  const float snrLow = static_cast<float>(snr) * (1 - 1e-3f);
-  for (int k0 = 0; k0 < len; k0 += 2 * kScreenLanes) {
-    ScreenLanes U[2] = {zero, zero}, A[2] = {zero, zero}, L[2] = {zero, zero};
-    for (const psf_maps::ScreenEntry& m : mask)
-      for (int b = 0; b < 2; ++b) {
-        ScreenLanes xv, yv;
-        std::memcpy(&xv, &x[base + k0 + b * kScreenLanes + m.step], sizeof xv);
-        std::memcpy(&yv, &y[base + k0 + b * kScreenLanes + m.step], sizeof yv);
-        const ScreenLanes t = m.psf * xv;
-        U[b] += t > zero ? t : zero;
-        A[b] += (ScreenLanes)((ScreenBits)t & magnitude);
-        L[b] += m.psf2 * yv;
-      }
-    for (int b = 0; b < 2; ++b)
-      for (int l = 0; l < kScreenLanes; ++l) {
-        const float u = U[b][l], a = A[b][l];
-        maybe[k0 + b * kScreenLanes + l] = !(u + 1e-3f * (u + a) < snrLow * std::sqrt(L[b][l]));
-      }
-  }
-}
-
-}  // namespace
-
-namespace {
 
 // Map cell c of axis d stands for (c - 1)/P + first_d - (P div 2)/P, formed
 // from integers so that lrint of the position decides the edge rule.
@@ -365,10 +125,10 @@ psf_maps::Plan psf::plan_cells__(const orv::MArray<float, 2>& image, int i0, int
         for (int j = -h; j <= h; ++j) {
           const double Pp = _all_binned_psf(sx, sy, i, j);
           if (!(Pp != 0 && (i - fx) * (i - fx) + (j - fy) * (j - fy) < r2)) continue;
-          plan.moderatePsf = plan.moderatePsf && moderate(Pp);
+          plan.moderatePsf = plan.moderatePsf && psf_maps::moderate_magnitude(Pp);
           mask.push_back({static_cast<std::ptrdiff_t>(j) * plan.width + i, Pp, Pp * Pp,
                           _all_e2binned_psf(sx, sy, i, j)});
-          plan.screenablePsf = plan.screenablePsf && screenable(Pp, 25);
+          plan.screenablePsf = plan.screenablePsf && psf_maps::screenable(Pp, 25);
           plan.screens[a * yClasses.size() + b].push_back(
               {mask.back().step, static_cast<float>(Pp), static_cast<float>(Pp * Pp)});
         }
@@ -446,25 +206,24 @@ void psf::map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& im
   const int h = plan.h;
   const Rows low = first == last ? chiFirst : chiFirst == chiLast ? first : std::min(first, chiFirst);
   const Rows high = first == last ? chiLast : chiFirst == chiLast ? last : std::max(last, chiLast);
-  PaddedPixels pixels(buffers);
+  psf_maps::PaddedPixels pixels(buffers);
   pixels.fill(image, error, plan.xs.front().pixel - h, plan.xs.back().pixel + h, low->pixel - h,
               (high - 1)->pixel + h);
-  LaneFits fits(buffers);
+  psf_maps::LaneFits fits(buffers);
   fits.resize(plan.longest);
-  // Quotients from reciprocals where that gives the same values and the
-  // processor fuses multiply-adds.
-  static const bool fusedMultiplyAdd = __builtin_cpu_supports("fma");
-  const bool reciprocal = fusedMultiplyAdd && pixels.moderate && plan.moderatePsf;
+  // Every pixel and PSF value of these rows is moderate: the paths that fuse
+  // multiply-adds may form quotients from reciprocals.
+  const bool moderate = pixels.moderate && plan.moderatePsf;
 
   // Map rows in storage order (second-axis cell outer); with a selection
   // their flux only, nchi marked NaN where the cell is usable.
-  const Sums sums = select != nullptr ? Sums::kFlux : Sums::kAll;
+  const psf_maps::Sums sums = select != nullptr ? psf_maps::Sums::kFlux : psf_maps::Sums::kAll;
   // With snr > 0, the flux sums only for the cells that a quick bound leaves
   // as possible stars; the others get the pending NaN, and their sums, if
   // wanted, come with the wanted nchi.
   const bool screened = select != nullptr && select->snr > 0 && plan.screenablePsf && first != last &&
-                        screen_pixels(pixels, buffers.x, buffers.y);
-  if (screened) buffers.maybe.assign(fits.flux.size() + 2 * kScreenLanes, 0);
+                        psf_maps::screen_pixels(pixels, buffers.x, buffers.y);
+  if (screened) buffers.maybe.assign(fits.flux.size() + 2 * psf_maps::kScreenLanes, 0);
   const double pending = std::numeric_limits<double>::quiet_NaN();
   for (auto cy = first; cy != last; ++cy) {
     if (select != nullptr) {
@@ -478,10 +237,11 @@ void psf::map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& im
       const bool centreUsable = plan.centreUsable[m];
       const char* maybe = nullptr;
       if (screened && centreUsable) {
-        screen_run(buffers.x, buffers.y, base, r.length, plan.screens[m], select->snr, buffers.maybe.data());
+        psf_maps::screen_run(buffers.x, buffers.y, base, r.length, plan.screens[m], select->snr,
+                             buffers.maybe.data());
         maybe = buffers.maybe.data();
       }
-      if (centreUsable) fit_run(pixels, base, r.length, plan.masks[m], reciprocal, sums, maybe, fits);
+      if (centreUsable) psf_maps::fit_run(pixels, base, r.length, plan.masks[m], moderate, sums, maybe, fits);
       // The lanes' values into the maps' row, through plain pointers (the
       // flags' char stores would else make every vector reload its data).
       const std::uint64_t* __restrict keep = pixels.keep.data() + base;
@@ -503,7 +263,7 @@ void psf::map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& im
       };
       // Blocks of the screen's lanes; one without a possible star only marks
       // its unusable pixels (the others are pending, with star flag 0).
-      constexpr int kBlock = 2 * kScreenLanes;
+      constexpr int kBlock = 2 * psf_maps::kScreenLanes;
       for (int k0 = 0; k0 < r.length; k0 += kBlock) {
         const int k1 = std::min(r.length, k0 + kBlock);
         if (maybe != nullptr) {
@@ -579,8 +339,8 @@ void psf::map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& im
         any = any || lanes[k];
       }
       if (!any) continue;
-      fit_run(pixels, pixels.index(cells[0].pixel, cy->pixel), r.length, plan.masks[m], reciprocal,
-              Sums::kAll, lanes.data(), fits);
+      psf_maps::fit_run(pixels, pixels.index(cells[0].pixel, cy->pixel), r.length, plan.masks[m], moderate,
+                        psf_maps::Sums::kAll, lanes.data(), fits);
       // The pending cells' pixels are usable; their fits decide the rest.
       for (int k = kLo; k < kHi; ++k) {
         if (!lanes[k]) continue;

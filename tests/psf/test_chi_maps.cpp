@@ -10,6 +10,7 @@
 #include <string>
 
 #include "numerics/random.h"
+#include "orv/lanes.h"
 #include "psf/korven_lib.h"
 #include "tests/psf/psf_fixtures.h"
 
@@ -120,11 +121,14 @@ TEST(PsfChiMaps, WholeImageCellsAndStarLists) {
 }
 
 // The whole-image maps equal nchi_calc called cell by cell at the cell
-// positions, bit for bit, over every cell: fields with unusable pixels (zero,
-// negative and NaN errors), boxes that reach past the image (B = 0), a radius
-// beyond the tables, an error image smaller than the image, odd first indices,
-// pixel values and errors spread over many binary orders of magnitude, and
-// errors so small that their squares lie near the bottom of the double range.
+// positions, bit for bit, over every cell, on every processor path this
+// machine runs (with division on the baseline, with quotients from
+// reciprocals on the others where the values are moderate): fields with
+// unusable pixels (zero, negative and NaN errors), boxes that reach past the
+// image (B = 0), a radius beyond the tables, an error image smaller than the
+// image, odd first indices, pixel values and errors spread over many binary
+// orders of magnitude, and errors so small that their squares lie near the
+// bottom of the double range (divided on every path).
 TEST(PsfChiMaps, WholeImageMapEqualsNchiCalcBitForBit) {
   struct Case {
     const char* label;
@@ -169,33 +173,37 @@ TEST(PsfChiMaps, WholeImageMapEqualsNchiCalcBitForBit) {
     error(c.first1 + 20, c.first2 + 8) = std::nanf("");
     error(c.first1 + 2, c.first2 + 2) = 0.0f;
 
-    orv::MArray<double, 2> nchi, flux, eflux;
-    testing::internal::CaptureStdout();
-    p.mapping_full(image, error, nchi, flux, eflux, c.radius, 0);
-    testing::internal::GetCapturedStdout();
-    const int P = c.subpixel;
-    int mismatches = 0, computed = 0;
-    for (int j = 1; j <= nchi.length(2); ++j)
-      for (int i = 1; i <= nchi.length(1); ++i) {
-        const double px = static_cast<double>(i - 1) / P + c.first1 - static_cast<double>(P / 2) / P;
-        const double py = static_cast<double>(j - 1) / P + c.first2 - static_cast<double>(P / 2) / P;
-        const long ix = std::lrint(px), iy = std::lrint(py);
-        const bool inside = ix >= rx.first + c.boxlen && ix <= rx.last - c.boxlen &&
-                            iy >= ry.first + c.boxlen && iy <= ry.last - c.boxlen;
-        double f = 0, e = 0, n = 0;
-        if (inside) {
-          n = p.nchi_calc(image, error, px, py, f, e, c.radius, 0);
-          ++computed;
+    for (const orv::lanes::Path path : orv::lanes::runnable()) {
+      orv::lanes::PathOverride only(path);
+      orv::MArray<double, 2> nchi, flux, eflux;
+      testing::internal::CaptureStdout();
+      p.mapping_full(image, error, nchi, flux, eflux, c.radius, 0);
+      testing::internal::GetCapturedStdout();
+      const int P = c.subpixel;
+      int mismatches = 0, computed = 0;
+      for (int j = 1; j <= nchi.length(2); ++j)
+        for (int i = 1; i <= nchi.length(1); ++i) {
+          const double px = static_cast<double>(i - 1) / P + c.first1 - static_cast<double>(P / 2) / P;
+          const double py = static_cast<double>(j - 1) / P + c.first2 - static_cast<double>(P / 2) / P;
+          const long ix = std::lrint(px), iy = std::lrint(py);
+          const bool inside = ix >= rx.first + c.boxlen && ix <= rx.last - c.boxlen &&
+                              iy >= ry.first + c.boxlen && iy <= ry.last - c.boxlen;
+          double f = 0, e = 0, n = 0;
+          if (inside) {
+            n = p.nchi_calc(image, error, px, py, f, e, c.radius, 0);
+            ++computed;
+          }
+          const bool same = std::bit_cast<std::uint64_t>(nchi(i, j)) == std::bit_cast<std::uint64_t>(n) &&
+                            std::bit_cast<std::uint64_t>(flux(i, j)) == std::bit_cast<std::uint64_t>(f) &&
+                            std::bit_cast<std::uint64_t>(eflux(i, j)) == std::bit_cast<std::uint64_t>(e);
+          if (!same && ++mismatches <= 5)
+            ADD_FAILURE() << c.label << ", path " << orv::lanes::pathName(path) << ", cell " << i << "," << j
+                          << ": " << nchi(i, j) << " " << flux(i, j) << " " << eflux(i, j) << " against " << n
+                          << " " << f << " " << e;
         }
-        const bool same = std::bit_cast<std::uint64_t>(nchi(i, j)) == std::bit_cast<std::uint64_t>(n) &&
-                          std::bit_cast<std::uint64_t>(flux(i, j)) == std::bit_cast<std::uint64_t>(f) &&
-                          std::bit_cast<std::uint64_t>(eflux(i, j)) == std::bit_cast<std::uint64_t>(e);
-        if (!same && ++mismatches <= 5)
-          ADD_FAILURE() << c.label << " cell " << i << "," << j << ": " << nchi(i, j) << " " << flux(i, j)
-                        << " " << eflux(i, j) << " against " << n << " " << f << " " << e;
-      }
-    EXPECT_EQ(mismatches, 0) << c.label;
-    EXPECT_GT(computed, nchi.numElements() / 3) << c.label;
+      EXPECT_EQ(mismatches, 0) << c.label << ", path " << orv::lanes::pathName(path);
+      EXPECT_GT(computed, nchi.numElements() / 3) << c.label;
+    }
   }
 }
 
