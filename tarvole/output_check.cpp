@@ -47,6 +47,11 @@ std::vector<std::string> run_inputs(const Pliste& P, const std::string& referenc
   if (P.error) names.push_back(newname(reference, "e."));
   if (P.diffima && !P.inputtab.empty()) names.push_back(P.inputtab);
   if (P.ref && !P.varmask.empty()) names.push_back(P.varmask);
+  // Without a reference step in this run the products of an earlier one are inputs.
+  if (!P.ref) {
+    const std::vector<std::string> products = dia_fit_products(choose_method(P).number, P);
+    names.insert(names.end(), products.begin(), products.end());
+  }
   for (const std::string& image : images) {
     names.push_back(image);
     if (P.error) names.push_back(newname(image, "e."));

@@ -15,7 +15,8 @@ std::vector<std::string> planned_outputs(const Pliste& P, const std::list<std::s
                                          const MethodRow& method);
 
 // The files the run reads: the reference, the images and, with P.error, their "e." files; the
-// star table of difference imaging and, with P.ref, the mask file of the reference step.
+// star table of difference imaging; with P.ref the mask file of the reference step, without it
+// the reference products that the chosen method reads under P.refdir.
 std::vector<std::string> run_inputs(const Pliste& P, const std::string& reference,
                                     const std::list<std::string>& images);
 

@@ -43,7 +43,8 @@ void write_with_blanks_as_zero(const std::string& name, const Image& a, float bl
 }
 
 // Every file the run will write (the configuration file, images, error images, diagnostic images
-// and reference products) against every file it reads, and each where it can be made.
+// and reference products) against every file it reads, and each where it can be made; then the
+// reference products of an earlier reference step that the fits will read.
 std::string check_planned_files(const Pliste& P, const std::list<std::string>& files) {
   Pliste planned = P;
   planned.refdir = util::directoryPart(files.front());
@@ -53,7 +54,9 @@ std::string check_planned_files(const Pliste& P, const std::list<std::string>& f
   if (!P.write_config_file.empty()) outputs.insert(outputs.begin(), P.write_config_file);
   if (!P.read_config_file.empty()) inputs.push_back(P.read_config_file);
   const std::string clash = find_output_clash(inputs, outputs);
-  return clash.empty() ? util::findUnwritableOutput(outputs) : clash;
+  if (!clash.empty()) return clash;
+  const std::string unwritable = util::findUnwritableOutput(outputs);
+  return unwritable.empty() ? dia_product_problem(planned, files.front()) : unwritable;
 }
 
 // A fit whose coefficients, errors or zero-point offset are not finite determined nothing: it
