@@ -1,6 +1,6 @@
 // Tests difference imaging over stars and over the field end to end on synthetic fields:
 // coefficients and the sky against the truth, reuse of the reference products, the printed
-// lines, skipped stars, failing tables and missing products.
+// lines, skipped stars, a single star, failing tables and missing products.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -44,6 +44,8 @@ with open("stars.txt", "w") as t:
     t.write("17 -40.0 100.0\n18 120.0 9999.0\n")
 with open("nostars.txt", "w") as t:
     t.write("1 -40.0 100.0\n")
+with open("onestar.txt", "w") as t:
+    t.write("1 %.3f %.3f\n2 -40.0 100.0\n" % stars[0])
 print("made")
 )");
   ASSERT_NE(made.out.find("made"), std::string::npos) << made.out;
@@ -101,6 +103,17 @@ TEST(FitDia, StarsWithReferenceStepThenReused) {
   EXPECT_NE(none.out.find("no good star"), std::string::npos);
   EXPECT_NE(none.err.find("I.fits: no good star, no output written\n"), std::string::npos) << none.err;
   EXPECT_FALSE(tarvole_test::exists(dir / "bI.fits"));
+
+  // One good star: the sky scatter is undefined, the image is still written with the star's
+  // measurement, and the error stream says why the sky error is missing.
+  const auto one = tarvole_test::run_tarvole(dir.path, "-d -t onestar.txt sub/R.fits I.fits");
+  EXPECT_EQ(one.status, 0) << one.err;
+  EXPECT_NE(one.err.find("warning: the sky error of bI.fits cannot be estimated from one star\n"),
+            std::string::npos)
+      << one.err;
+  EXPECT_NEAR(card(dir / "bI.fits", "ABSORP  "), 0.8, 0.03);
+  EXPECT_NEAR(card(dir / "bI.fits", "NSKY    "), 40.0, 6.0);
+  expect_verified(dir / "bI.fits");
 }
 
 TEST(FitDia, MissingProductsEndTheRun) {
