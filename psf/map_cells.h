@@ -141,6 +141,16 @@ struct Band {
     return static_cast<std::size_t>(j - row0) * static_cast<std::size_t>(NX) +
            static_cast<std::size_t>(i - 1);
   }
+  // A window of rows from row0 on: its rows r0..computed, those still
+  // needed, move to its front, and r0 becomes its first row.
+  void slide_to(int r0, int computed) {
+    const std::size_t keep = computed >= r0 ? static_cast<std::size_t>(computed - r0 + 1) * NX : 0;
+    if (keep > 0) {
+      for (double* m : {nchi, flux, eflux}) std::memmove(m, m + at(1, r0), keep * sizeof(double));
+      if (near != nullptr) std::memmove(near, near + at(1, r0), keep);
+    }
+    row0 = r0;
+  }
   // All three maps 0 on rows j0..j1 except the cells the plan computes (its
   // cells form one block), which are written once, by the computation.
   void zero_around(const Plan& plan, int j0, int j1) const {
@@ -221,16 +231,7 @@ void psf::map_bands__(const orv::MArray<float, 2>& image, const orv::MArray<floa
     const int f1 = std::min(NY, f0 + bandRows - 1);
     const int w0 = std::max(1, f0 - margin), w1 = std::min(NY, f1 + margin);
     const int r0 = std::max(1, w0 - ahead), r1 = std::min(NY, w1 + ahead);
-    if (whole == nullptr && r0 > band.row0) {
-      // Rows r0..computed stay; they move to the front of the window.
-      const std::size_t keep = computed >= r0 ? static_cast<std::size_t>(computed - r0 + 1) * NX : 0;
-      if (keep > 0) {
-        for (double* m : {band.nchi, band.flux, band.eflux})
-          std::memmove(m, m + band.at(1, r0), keep * sizeof(double));
-        if (select) std::memmove(band.near, band.near + band.at(1, r0), keep);
-      }
-      band.row0 = r0;
-    }
+    if (whole == nullptr && r0 > band.row0) band.slide_to(r0, computed);
     const int from = std::max(computed + 1, r0);
     band.zero_around(plan, from, r1);
     if (select && r1 >= from)
