@@ -54,13 +54,23 @@ constexpr int vectorBytes(Path path) { return path == Path::avx512 ? 64 : path =
 inline bool canRun(Path path) {
 #if defined(__x86_64__) && defined(__GNUC__)
   __builtin_cpu_init();
+#if defined(__clang__)
+  // Clang knows no level names here: the features of each level that it can ask for.
+  const bool v3 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
+                  __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+  const bool v4 = v3 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                  __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx512dq") &&
+                  __builtin_cpu_supports("avx512vl");
+#else
+  const bool v3 = __builtin_cpu_supports("x86-64-v3"), v4 = __builtin_cpu_supports("x86-64-v4");
+#endif
   switch (path) {
     case Path::baseline:
       return true;
     case Path::avx2:
-      return __builtin_cpu_supports("x86-64-v3");
+      return v3;
     case Path::avx512:
-      return __builtin_cpu_supports("x86-64-v4");
+      return v4;
   }
   return false;
 #else
