@@ -22,7 +22,6 @@
 #ifndef DIA_BASIS_CORRELATION_H
 #define DIA_BASIS_CORRELATION_H
 
-#include <map>
 #include <memory>
 #include <vector>
 
@@ -68,32 +67,27 @@ class BasisCorrelator {
   bool splits(int p, bool variance) const;
 
  private:
+  struct Plan;
   struct Product;
   struct Source;
+  struct Area;
+  struct PlannedTerm;
   void correlate__(int p, bool variance, orv::MArray<float, 2>& into);
-  void planProducts__();
-  void planFootprintRows__();
-  void planLastUses__();
-  // The footprint terms of every product from `order` on whose footprint term has this x
-  // factor, made together: the planes of a strip serve them all. The term with y factor
-  // `yFactor`, when no later product needs it, goes straight into the result `sum` (rows
-  // `stride` apart) times `coefficient`, added when `add` is set, as a kept term would be;
-  // true when it went there.
-  bool makeFootprintTerms__(Source& source, int xFactor, int order, int yFactor, float* sum,
-                            std::ptrdiff_t stride, double coefficient, bool add);
-  int factorIndex__(const std::vector<double>& values);
+  // The passes of one product into the inner area of its result.
+  void sumTerms__(Source& source, const Product& product, const Area& result);
+  const float* rowPass__(Source& source, int xFactor);
+  const float* keptTerm__(Source& source, const PlannedTerm& planned);
+  // The footprint terms of every product from `order` on whose footprint term has the x factor
+  // of `asked`, made together: the planes of a strip serve them all. The asked term, when no
+  // later product needs it, goes straight into `result` times its coefficient, added when
+  // `add` is set, as a kept term would be; true when it went there.
+  bool makeFootprintTerms__(Source& source, const PlannedTerm& asked, int order, const Area& result,
+                            bool add);
 
   const diffima& engine_;
   std::unique_ptr<Source> sources_[2];  // the image, then the variance
-  // The one-dimensional factors, as the passes use them and in full.
-  std::vector<std::vector<double>> factors_, exactFactors_;
-  // The footprint by rows: row j (index j + hy) covers −rowWidth_ … rowWidth_ (−1: nothing);
-  // planeWidths_ are the distinct widths, narrowest first, one footprint plane each; false
-  // rowRuns_ when the footprint is not of that shape.
-  std::vector<int> rowWidth_, planeWidths_;
-  bool rowRuns_ = false;
-  std::map<std::pair<int, bool>, std::unique_ptr<Product>> products_;
-  int productsDone_ = 0;
+  // The products with their taps and the lifetime table of what their passes keep.
+  std::unique_ptr<Plan> plan_;
 };
 
 }  // namespace dia_basis
