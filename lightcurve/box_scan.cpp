@@ -53,7 +53,11 @@ void SortedCurve::resize(int n) {
 }
 
 void scanBoxes(SortedCurve& c, double qmin, double qmax, TrialBox& best) {
-  const int M = c.M;
+  // Entries whose phase is not a number sort last, and no box starts or ends
+  // on them (its width is not a number), though their weight counts in the
+  // complement of every box: the scan reads the others, 1..M.
+  int M = c.M;
+  while (M > 0 && std::isnan(c.ph[M])) --M;
   const double* ph = c.ph.data();
   const double* cumW = c.cumW.data();
   const double* cumS = c.cumS.data();

@@ -23,7 +23,8 @@ struct TrialBox {
 // Phase-sorted entries of one trial (points or filled bins), with prefix
 // sums of the weights and of weight times flux: the sums over entries
 // i1..i2 are cumW[i2] - cumW[i1 - 1] and cumS[i2] - cumS[i1 - 1]. The
-// weights are positive, so cumW never decreases.
+// weights are positive, so cumW never decreases. Phases that are not numbers
+// come last; no box starts or ends on their entries.
 struct SortedCurve {
   std::vector<double> ph, cumW, cumS;  // ph[1..M], cumW/cumS[0..M]
   // The least and the greatest cumS of each block of kScanBlock entries

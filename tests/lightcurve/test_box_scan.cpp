@@ -33,7 +33,8 @@ TrialBox plainScan(const SortedCurve& c, double qmin, double qmax) {
       const double high = -s / (1 - r), low = s / r;
       if (!(sr > best.sr) || !(box ? high > low : low > high)) continue;
       const double centre = (c.ph[i1] + c.ph[i2]) / 2;
-      best = box ? TrialBox{sr, high, low, q, centre, i1, i2} : TrialBox{sr, low, high, 1 - q, centre - 0.5, i1, i2};
+      best = box ? TrialBox{sr, high, low, q, centre, i1, i2}
+                 : TrialBox{sr, low, high, 1 - q, centre - 0.5, i1, i2};
     }
   }
   return best;
@@ -42,14 +43,16 @@ TrialBox plainScan(const SortedCurve& c, double qmin, double qmax) {
 struct Case {
   const char* label;
   int entries;
-  double qmin, qmax;
+  double qmin = 0.0, qmax = 0.0;
   double dipPhase, dipWidth, dipDepth;  // one box-shaped dip (depth 0: noise alone)
   bool clustered;                       // phases in a few clumps with gaps between
   double heavyShare;                    // share of all weight on one entry (0: none)
+  int nanTail = 0;                      // entries at the end whose phase is not a number
 };
 
 // Sorted phases in [0, 1), positive weights summing to 1, fluxes of zero
-// weighted mean with the dip, and their prefix sums.
+// weighted mean with the dip, and their prefix sums. Phases that are not
+// numbers go last, as the search sorts them.
 SortedCurve makeCurve(const Case& k, unsigned seed) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> u(0.0, 1.0);
@@ -60,6 +63,7 @@ SortedCurve makeCurve(const Case& k, unsigned seed) {
     if (k.clustered) p = std::floor(p * 5) / 5 + 0.06 * u(rng);
   }
   std::sort(ph.begin(), ph.end());
+  for (int i = std::max(0, k.entries - k.nanTail); i < k.entries; ++i) ph[i] = std::nan("");
   double total = 0.0;
   for (double& v : w) total += v = 0.2 + u(rng);
   if (k.heavyShare > 0) {
@@ -102,6 +106,26 @@ void expectSameBox(const TrialBox& found, const TrialBox& expected) {
 // The scan from zero, and from just below the residue of some box it
 // would keep (the best's, or that of a box in the middle), keeps the box of
 // the plain scan; boxResidue gives that box the residue the plain scan does.
+void expectEveryScanKeepsThePlainBox(const Case& k, unsigned seed) {
+  SortedCurve c = makeCurve(k, seed);
+  const TrialBox expected = plainScan(c, k.qmin, k.qmax);
+  TrialBox found;
+  scanBoxes(c, k.qmin, k.qmax, found);
+  expectSameBox(found, expected);
+  if (expected.first == 0) return;
+  EXPECT_EQ(boxResidue(c, expected.first, expected.last, k.qmin, k.qmax), expected.sr);
+  double middle = 0.0;  // the residue of some box from the middle entry
+  for (int i2 = c.M / 2; i2 <= c.M && middle == 0.0; ++i2)
+    middle = boxResidue(c, c.M / 2, i2, k.qmin, k.qmax);
+  for (const double start : {expected.sr, middle}) {
+    if (start == 0.0) continue;
+    TrialBox seeded;
+    seeded.sr = start * (1 - 1e-9);
+    scanBoxes(c, k.qmin, k.qmax, seeded);
+    expectSameBox(seeded, expected);
+  }
+}
+
 TEST(LightcurveBoxScan, EqualsEveryBoxScanned) {
   const Case cases[] = {
       {"one entry", 1, 0.0, 0.5, 0.5, 0.0, 0.0, false, 0.0},
@@ -115,27 +139,40 @@ TEST(LightcurveBoxScan, EqualsEveryBoxScanned) {
       {"clumps with gaps", 500, 0.0, 0.12, 0.41, 0.04, 2.0, true, 0.0},
       {"wide boxes", 300, 0.2, 0.5, 0.7, 0.3, 1.0, false, 0.0},
       {"one entry holding most weight", 200, 0.0, 0.2, 0.5, 0.05, 2.0, false, 0.97},
+      {"phases that are not numbers at the end", 300, 0.005, 0.1, 0.5, 0.05, 2.0, false, 0.0, 17},
+      {"complements and phases that are not numbers", 400, 0.01, 0.15, 0.0, 0.12, 3.0, false, 0.0, 3},
+      {"every phase but one not a number", 30, 0.0, 0.5, 0.5, 0.05, 2.0, false, 0.0, 29},
   };
   for (const Case& k : cases) {
     for (unsigned seed = 1; seed <= 4; ++seed) {
       SCOPED_TRACE(testing::Message() << k.label << ", seed " << seed);
-      SortedCurve c = makeCurve(k, seed);
-      const TrialBox expected = plainScan(c, k.qmin, k.qmax);
-      TrialBox found;
-      scanBoxes(c, k.qmin, k.qmax, found);
-      expectSameBox(found, expected);
-      if (expected.first == 0) continue;
-      EXPECT_EQ(boxResidue(c, expected.first, expected.last, k.qmin, k.qmax), expected.sr);
-      double middle = 0.0;  // the residue of some box from the middle entry
-      for (int i2 = c.M / 2; i2 <= c.M && middle == 0.0; ++i2) middle = boxResidue(c, c.M / 2, i2, k.qmin, k.qmax);
-      for (const double start : {expected.sr, middle}) {
-        if (start == 0.0) continue;
-        TrialBox seeded;
-        seeded.sr = start * (1 - 1e-9);
-        scanBoxes(c, k.qmin, k.qmax, seeded);
-        expectSameBox(seeded, expected);
-      }
+      expectEveryScanKeepsThePlainBox(k, seed);
     }
+  }
+}
+
+// Many small curves drawn at random, a few blocks of the scan long: box
+// widths from none to over half the period, dips anywhere, clumps, an entry
+// holding most weight, phases that are not numbers at the end.
+TEST(LightcurveBoxScan, EqualsEveryBoxScannedOnRandomCurves) {
+  std::mt19937 rng(71);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (unsigned curve = 1; curve <= 3000; ++curve) {
+    Case k{.label = "random",
+           .entries = 1 + static_cast<int>(70 * u(rng)),
+           .dipPhase = u(rng),
+           .dipWidth = 0.02 + 0.3 * u(rng),
+           .dipDepth = 4 * u(rng),
+           .clustered = u(rng) < 0.3,
+           .heavyShare = u(rng) < 0.1 ? 0.9 : 0.0,
+           .nanTail = u(rng) < 0.2 ? static_cast<int>(5 * u(rng)) : 0};
+    k.qmin = u(rng) < 0.3 ? 0.0 : 0.2 * u(rng);
+    k.qmax = k.qmin + 0.6 * u(rng);
+    SCOPED_TRACE(testing::Message() << "curve " << curve << ": " << k.entries << " entries, q " << k.qmin
+                                    << " .. " << k.qmax << ", dip at " << k.dipPhase << " of width "
+                                    << k.dipWidth << ", " << k.nanTail << " phases not numbers");
+    expectEveryScanKeepsThePlainBox(k, curve);
+    if (testing::Test::HasFailure()) break;
   }
 }
 
