@@ -6,13 +6,11 @@
 #include <cmath>
 #include <iostream>
 
+#include "orv/memory_pages.h"
 #include "psf/korven_lib.h"
 #include "psf/map_cells.h"
 
 namespace {
-
-// Maps from this size on are worth the huge-page hint.
-constexpr long kHugeMapBytes = 64L << 20;
 
 // The edge rule of every map: the trial position's nearest pixel lies at
 // least B pixels inside the image on both axes.
@@ -109,14 +107,11 @@ void psf::whole_image_maps__(const orv::MArray<float, 2>& image, orv::MArray<dou
   std::cout << " wenn hier abbricht sind Bilder zu gross fuer Speicher ..." << std::endl;
   for (orv::MArray<double, 2>* map : {&nchi, &flux, &eflux}) {
     map->makeReference(orv::MArray<double, 2>(NX, NY));
-    // Fresh maps of hundreds of MB: a hint asks for huge pages, so that the
+    // Fresh maps of up to hundreds of MB: huge pages, where offered, let the
     // cells' first writes fault them in 2 MB at a time instead of 4 kB, with
     // no pass over the maps before the cells are computed. Only a hint: the
-    // values are the same either way; smaller maps go without.
-    const long bytes = static_cast<long>(sizeof(double)) * map->numElements();
-#ifdef MADV_HUGEPAGE
-    if (bytes >= kHugeMapBytes) orv::adviseMemory(map->firstElement(), bytes, MADV_HUGEPAGE);
-#endif
+    // values are the same either way.
+    orv::hintFreshArray(*map, orv::PageHint::hugePages);
     if (zero) *map = 0.0;
   }
   std::cout << " alles ok!" << std::endl;
