@@ -2,48 +2,15 @@
 // background term images, on disk under the reference path or in memory per stamp.
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <iostream>
 #include <vector>
 
 #include "dia/basis_correlation.h"
 #include "dia/dia.h"
 #include "dia/product_names.h"
+#include "dia/usable_values.h"
 
 namespace {
-
-// to[k] = from[k] where keep[k] is 0xff, +0.0 where it is 0: a bitwise and, sixteen values
-// at a time, whatever the values are; from and to may be the same.
-void keepUsable(const float* from, const std::uint8_t* keep, float* to, int n) {
-  typedef std::uint8_t Bytes16 __attribute__((vector_size(16)));
-  typedef std::uint16_t Halves8 __attribute__((vector_size(16)));
-  typedef std::uint32_t Bits4 __attribute__((vector_size(16)));
-  auto keepFour = [&](int k, Halves8 spread) {
-    Bits4 value, mask;
-    std::memcpy(&value, from + k, sizeof(Bits4));
-    std::memcpy(&mask, &spread, sizeof(Bits4));
-    value &= mask;
-    std::memcpy(to + k, &value, sizeof(Bits4));
-  };
-  int k = 0;
-  for (; k + 16 <= n; k += 16) {
-    // Each flag byte spread over the four bytes of its value by interleaving it with itself
-    // twice.
-    Bytes16 f;
-    std::memcpy(&f, keep + k, sizeof(Bytes16));
-    const Bytes16 low = __builtin_shufflevector(f, f, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
-    const Bytes16 high =
-        __builtin_shufflevector(f, f, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
-    Halves8 l, h;
-    std::memcpy(&l, &low, sizeof l);
-    std::memcpy(&h, &high, sizeof h);
-    keepFour(k, __builtin_shufflevector(l, l, 0, 8, 1, 9, 2, 10, 3, 11));
-    keepFour(k + 4, __builtin_shufflevector(l, l, 4, 12, 5, 13, 6, 14, 7, 15));
-    keepFour(k + 8, __builtin_shufflevector(h, h, 0, 8, 1, 9, 2, 10, 3, 11));
-    keepFour(k + 12, __builtin_shufflevector(h, h, 4, 12, 5, 13, 6, 14, 7, 15));
-  }
-  for (; k < n; ++k) to[k] = keep[k] ? from[k] : 0.0f;
-}
 
 // x^a·y^b in double with integer powers; a power 0 gives 1.
 double powers(int x, int a, int y, int b) {
@@ -321,8 +288,8 @@ int diffima::calc_basis(const orv::MArray<float, 2>& image_r, const orv::MArray<
               const float* g = &G(ix0, y);
               const float* h = variances ? &H(ix0, y) : nullptr;
               if (a == 0 && b == 0) {
-                keepUsable(g, ok, w, innerWidth);
-                if (variances) keepUsable(h, ok, v, innerWidth);
+                dia_usable::keepUsable(g, ok, w, innerWidth);
+                if (variances) dia_usable::keepUsable(h, ok, v, innerWidth);
                 continue;
               }
               for (int k = 0; k < innerWidth; ++k) {
