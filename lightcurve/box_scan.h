@@ -44,8 +44,23 @@ struct SortedCurve {
 // q = ph[i2] - ph[i1] in [qmin, qmax] is a transit (lower level inside); when
 // q lies outside but 1 - q inside, the entries i1..i2 are the out-of-transit
 // part. End indices are tried in ascending order, so the first of equal
-// residues is kept; best holds the box to beat on entry.
+// residues is kept; best holds the box to beat on entry. Blocks of ends that
+// cannot hold a better box are passed over.
 void scanBoxes(SortedCurve& c, double qmin, double qmax, TrialBox& best);
+
+// The same scan, plainly: every box in order, each kept when its residue
+// beats the best so far and its levels lie the right way round. scanBoxes
+// keeps the same box, bit for bit.
+void scanEveryBox(const SortedCurve& c, double qmin, double qmax, TrialBox& best);
+
+// The best box of scanBoxes from a best of zero, by a scan that starts just
+// below seed, the residue of some box of the curve (boxResidue) or 0. A start
+// near the best lets the scan pass over more blocks from the first; every box
+// it passes over falls short of the start, and those it tries are tried in
+// the same order, so it keeps the same box. A seed the scan cannot beat
+// leaves nothing kept (an infinite one, from weighted fluxes whose squares
+// overflow); the scan then runs again from zero.
+TrialBox scanFromSeed(SortedCurve& c, double qmin, double qmax, double seed);
 
 // The residue of the entries i1..i2 by the rules of scanBoxes (a box or a
 // complement by its width) when the scan would keep them against a best of

@@ -15,7 +15,7 @@
 using lightcurve_detail::binMeans;
 using lightcurve_detail::foldedPhase;
 using lightcurve_detail::phasesAndBins;
-using lightcurve_detail::scanBoxes;
+using lightcurve_detail::scanFromSeed;
 using lightcurve_detail::SortedCurve;
 using lightcurve_detail::TrialBox;
 
@@ -62,11 +62,7 @@ class BoxSearch {
   // Neighbouring trials fold the dates almost alike, so the entries of the
   // last trial's box, moved by a few entries, hold a box of about its
   // residue. The best box of this trial reaches at least the greatest such
-  // residue; the scan starts just below it and so passes over more blocks
-  // from the first. It still keeps the first box of the greatest residue, as
-  // from zero: every box it passes over falls short of the start, and the
-  // boxes it tries are tried in the same order. Should it keep none (it
-  // cannot: the seed box beats the start), it scans again from zero.
+  // residue, and the scan starts from it (scanFromSeed).
   TrialBox trial(double f, double qmin, double qmax) {
     const double period = 1.0 / f;
     const double t0 = jd_[0] + period * 0.5;
@@ -74,15 +70,8 @@ class BoxSearch {
       binnedCurve__(period, t0);
     else
       sortedCurve__(period, t0);
-    TrialBox best;
-    best.sr = seedResidue__(qmin, qmax) * (1 - 1e-9);
-    scanBoxes(curve_, qmin, qmax, best);
-    if (best.first == 0 && best.sr > 0) {
-      best = TrialBox();
-      scanBoxes(curve_, qmin, qmax, best);
-    }
-    last_ = best;
-    return best;
+    last_ = scanFromSeed(curve_, qmin, qmax, seedResidue__(qmin, qmax));
+    return last_;
   }
 
  private:
