@@ -2,6 +2,7 @@
 // frequencies, its ten strongest peaks, and the read-backs of one peak.
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <iostream>
 #include <limits>
@@ -162,6 +163,27 @@ class BoxSearch {
   TrialBox last_;  // the best box of the last trial
 };
 
+// The trials of the ten peaks of the spectrum SR over the trial frequencies
+// (peak[1..10], 0 for none), each more than five frequency steps df from the
+// earlier ones; equal residues go to the later trial.
+std::array<int, 11> tenPeaks(const orv::MArray<double, 1>& frequency, const orv::MArray<double, 1>& SR,
+                             int nper, double df) {
+  std::array<int, 11> peak{};
+  for (int m = 1; m <= 10; ++m) {
+    double best = 0.0;
+    for (int k = 1; k <= nper; ++k) {
+      bool excluded = false;
+      for (int j = 1; j < m && !excluded; ++j)
+        excluded = peak[j] != 0 && std::fabs(frequency(k) - frequency(peak[j])) <= 5 * df;
+      if (!excluded && SR(k) >= best) {
+        best = SR(k);
+        peak[m] = k;
+      }
+    }
+  }
+  return peak;
+}
+
 }  // namespace
 
 void Lightcurve::boxfitting(int nper, double pmin, double pmax, double qmin, double qmax, int nbins) {
@@ -203,21 +225,7 @@ void Lightcurve::boxfitting(int nper, double pmin, double pmax, double qmin, dou
     calc_phased_weights();
   }
 
-  // Ten peaks, each more than five frequency steps from the earlier ones;
-  // equal residues go to the later trial.
-  int peak[11] = {0};
-  for (int m = 1; m <= 10; ++m) {
-    double best = 0.0;
-    for (int k = 1; k <= nper; ++k) {
-      bool excluded = false;
-      for (int j = 1; j < m && !excluded; ++j)
-        excluded = peak[j] != 0 && std::fabs(frequency(k) - frequency(peak[j])) <= 5 * df;
-      if (!excluded && SR(k) >= best) {
-        best = SR(k);
-        peak[m] = k;
-      }
-    }
-  }
+  const std::array<int, 11> peak = tenPeaks(frequency, SR, nper, df);
   // Normalised spectrum; a spectrum of zeros stays zero.
   const double top = SR(peak[1]);
   if (top > 0)
