@@ -2,12 +2,18 @@
 // fits_read_img and fits_write_img with a float buffer, for BITPIX -32 and for BITPIX 16
 // (read with BZERO 32768, the unsigned 16-bit convention).
 //
+// The reads also count the page faults of one read ("faults"): a read that maps the file or
+// fills fresh storage pays for them in the kernel, at a price that differs much from one
+// machine to the next.
+//
 // Files go to the directory named by ORV_BENCH_DIR (default /tmp); write times include
 // getting the data to the file system, which for the orv writer means reserving the blocks
 // and syncing them (the price of reporting a full disk as an error).
 #include <benchmark/benchmark.h>
 #include <fitsio.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -60,8 +66,29 @@ const std::string& inputFile(int bitpix) {
   return bitpix == 16 ? u16 : f32;
 }
 
+long pageFaults() {
+  rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_minflt + usage.ru_majflt;
+}
+
+// Counts the page faults of the timed loop as faults per read.
+class FaultCounter {
+ public:
+  explicit FaultCounter(benchmark::State& state) : state_(state), start_(pageFaults()) {}
+  ~FaultCounter() {
+    state_.counters["faults"] =
+        benchmark::Counter(static_cast<double>(pageFaults() - start_), benchmark::Counter::kAvgIterations);
+  }
+
+ private:
+  benchmark::State& state_;
+  long start_;
+};
+
 void orvReadNew(benchmark::State& state, int bitpix) {
   const std::string& file = inputFile(bitpix);
+  FaultCounter faults(state);
   for (auto _ : state) {
     orv::FitsIn in(file, true);
     orv::MArray<float, 2> a;
@@ -73,6 +100,8 @@ void orvReadNew(benchmark::State& state, int bitpix) {
 void orvReadInto(benchmark::State& state, int bitpix) {
   const std::string& file = inputFile(bitpix);
   orv::MArray<float, 2> a(kSide, kSide);
+  a = 0.0f;  // resident, as an array in use is
+  FaultCounter faults(state);
   for (auto _ : state) {
     orv::FitsIn in(file, true);
     in >> a;
@@ -83,6 +112,8 @@ void orvReadInto(benchmark::State& state, int bitpix) {
 void cfitsioRead(benchmark::State& state, int bitpix, bool allocate) {
   const std::string& file = inputFile(bitpix);
   std::unique_ptr<float[]> kept(new float[kElements]);
+  std::fill(kept.get(), kept.get() + kElements, 0.0f);  // resident, as a buffer in use is
+  FaultCounter faults(state);
   for (auto _ : state) {
     std::unique_ptr<float[]> fresh(allocate ? new float[kElements] : nullptr);
     float* buffer = allocate ? fresh.get() : kept.get();

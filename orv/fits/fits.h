@@ -15,6 +15,7 @@
 #include "orv/fits/fits_map.h"
 #include "orv/fits/fits_out.h"
 #include "orv/marray.h"
+#include "orv/memory_pages.h"
 #include "util/region.h"
 
 namespace orv {
@@ -61,7 +62,7 @@ MArray<T, N> getFitsMArray(FitsIn& file) {
   shape.setContiguous(bases, lengths.data());
   MArray<T, N> a(&shape);
   // The fresh storage is written whole: fault its pages in with one call, not one by one.
-  prefaultMemory(a.firstElement(), static_cast<long>(count * sizeof(T)));
+  hintFreshArray(a, PageHint::filledSoon);
   MArrayIter<T, N> it(a);
   file.readDataArray(it);
   return a;

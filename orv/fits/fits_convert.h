@@ -165,15 +165,24 @@ FitsScaling chooseFitsScaling(double bscale, double bzero);
 
 namespace detail {
 
-template <int BITPIX, FitsScalePath PATH, class T>
-inline T fitsScaledValue(const unsigned char* src, const FitsScaling& s) {
-  const auto raw = loadFitsRaw<BITPIX>(src);
-  if constexpr (PATH == FitsScalePath::plain) {
+// How the values of one read are computed, the scaling path refined by BITPIX. On the
+// whole-number path, 8- and 16-bit raw values are scaled in 32-bit integers when no result
+// can leave their range, by an addition alone when BSCALE is 1, and in 64-bit integers
+// otherwise: the same integers every way, but the 32-bit loops vectorize.
+enum class FitsArithmetic { plain, offsetInt32, wholeInt32, wholeInt64, wholeDouble, real };
+
+template <FitsArithmetic A, class T, class R>
+inline T fitsScaledValue(R raw, const FitsScaling& s) {
+  if constexpr (A == FitsArithmetic::plain) {
     return fitsConvert<T>(raw);
-  } else if constexpr (PATH == FitsScalePath::wholeNumber && (BITPIX == 8 || BITPIX == 16)) {
-    // 64-bit arithmetic: a 16-bit value times a 32-bit scale cannot overflow.
+  } else if constexpr (A == FitsArithmetic::offsetInt32) {
+    return fitsConvert<T>(static_cast<std::int32_t>(raw) + static_cast<std::int32_t>(s.intZero));
+  } else if constexpr (A == FitsArithmetic::wholeInt32) {
+    return fitsConvert<T>(static_cast<std::int32_t>(raw) * static_cast<std::int32_t>(s.intScale) +
+                          static_cast<std::int32_t>(s.intZero));
+  } else if constexpr (A == FitsArithmetic::wholeInt64) {
     return fitsConvert<T>(static_cast<std::int64_t>(raw) * s.intScale + s.intZero);
-  } else if constexpr (PATH == FitsScalePath::wholeNumber) {
+  } else if constexpr (A == FitsArithmetic::wholeDouble) {
     return fitsConvert<T>(static_cast<double>(raw) * static_cast<double>(s.intScale) +
                           static_cast<double>(s.intZero));
   } else {
@@ -181,13 +190,18 @@ inline T fitsScaledValue(const unsigned char* src, const FitsScaling& s) {
   }
 }
 
-template <int BITPIX, FitsScalePath PATH, class T>
-inline void convertFitsRun(T* out, long step, const unsigned char* src, long count, const FitsScaling& s) {
+// The loops read the scaling from a local copy, which no store to out can alias, so that it
+// stays in registers.
+template <int BITPIX, FitsArithmetic A, class T>
+inline void convertFitsRun(T* out, long step, const unsigned char* src, long count,
+                           const FitsScaling& scaling) {
   constexpr long bytes = fitsBytesPerElement(BITPIX);
+  const FitsScaling s = scaling;
   if (step == 1) {
-    for (long i = 0; i < count; ++i) out[i] = fitsScaledValue<BITPIX, PATH, T>(src + i * bytes, s);
+    for (long i = 0; i < count; ++i) out[i] = fitsScaledValue<A, T>(loadFitsRaw<BITPIX>(src + i * bytes), s);
   } else {
-    for (long i = 0; i < count; ++i) out[i * step] = fitsScaledValue<BITPIX, PATH, T>(src + i * bytes, s);
+    for (long i = 0; i < count; ++i)
+      out[i * step] = fitsScaledValue<A, T>(loadFitsRaw<BITPIX>(src + i * bytes), s);
   }
 }
 
@@ -201,16 +215,29 @@ inline void storeFitsRun(unsigned char* dst, const E* in, long step, long count)
   }
 }
 
-// Calls f(std::integral_constant<FitsScalePath, PATH>{}) with the scaling path of s.
-template <class F>
-inline void withFitsScalePath(const FitsScaling& s, F&& f) {
+// Calls f(std::integral_constant<FitsArithmetic, A>{}) with the arithmetic of a read of raw
+// elements of the given BITPIX scaled by s.
+template <int BITPIX, class F>
+inline void withFitsArithmetic(const FitsScaling& s, F&& f) {
+  using A = FitsArithmetic;
   switch (s.path) {
     case FitsScalePath::plain:
-      return f(std::integral_constant<FitsScalePath, FitsScalePath::plain>{});
+      return f(std::integral_constant<A, A::plain>{});
     case FitsScalePath::wholeNumber:
-      return f(std::integral_constant<FitsScalePath, FitsScalePath::wholeNumber>{});
+      if constexpr (BITPIX == 8 || BITPIX == 16) {
+        // |raw| <= 255 or 32768; |intScale| and |intZero| fit a 32-bit int.
+        constexpr std::int64_t largestRaw = BITPIX == 8 ? 255 : 32768;
+        const std::int64_t largest = largestRaw * (s.intScale < 0 ? -s.intScale : s.intScale) +
+                                     (s.intZero < 0 ? -s.intZero : s.intZero);
+        if (largest > std::numeric_limits<std::int32_t>::max())
+          return f(std::integral_constant<A, A::wholeInt64>{});
+        if (s.intScale == 1) return f(std::integral_constant<A, A::offsetInt32>{});
+        return f(std::integral_constant<A, A::wholeInt32>{});
+      } else {
+        return f(std::integral_constant<A, A::wholeDouble>{});
+      }
     case FitsScalePath::real:
-      return f(std::integral_constant<FitsScalePath, FitsScalePath::real>{});
+      return f(std::integral_constant<A, A::real>{});
   }
 }
 

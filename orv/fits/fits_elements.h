@@ -23,11 +23,11 @@ template <class Sink, class Walk>
 void readFitsElements(int bitpix, const FitsScaling& s, Sink& sink, Walk&& walk) {
   withFitsBitpix(bitpix, [&](auto bitpixConstant) {
     constexpr int BITPIX = decltype(bitpixConstant)::value;
-    detail::withFitsScalePath(s, [&](auto pathConstant) {
-      constexpr FitsScalePath PATH = decltype(pathConstant)::value;
+    detail::withFitsArithmetic<BITPIX>(s, [&](auto arithmeticConstant) {
+      constexpr detail::FitsArithmetic A = decltype(arithmeticConstant)::value;
       walk([&](const unsigned char* src, long n) {
         sink.take(n, [&](auto* out, long step, long count) {
-          detail::convertFitsRun<BITPIX, PATH>(out, step, src, count, s);
+          detail::convertFitsRun<BITPIX, A>(out, step, src, count, s);
           src += count * fitsBytesPerElement(BITPIX);
         });
       });

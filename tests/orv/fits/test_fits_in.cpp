@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
+#include <limits>
 #include <sstream>
 
 #include "orv/fits/fits.h"
@@ -15,18 +17,27 @@ namespace {
 
 // The expected value of a raw element: plain when BSCALE is 1 and BZERO 0, else raw * BSCALE
 // + BZERO in double (exact for the whole-number cases of the fixtures), then converted to T:
-// rounded to float, or truncated toward zero into short with NaN 0 and saturation.
+// rounded to float or double, or truncated toward zero into an integer with NaN 0 and
+// saturation.
 template <class T>
 T expectedValue(double raw, double bscale, double bzero) {
   const double v = (bscale == 1.0 && bzero == 0.0) ? raw : raw * bscale + bzero;
-  if constexpr (std::is_same_v<T, float>) {
-    return static_cast<float>(v);
+  if constexpr (std::is_floating_point_v<T>) {
+    return static_cast<T>(v);
   } else {
     if (std::isnan(v)) return 0;
-    if (v >= 32767.0) return 32767;
-    if (v <= -32768.0) return -32768;
-    return static_cast<short>(std::trunc(v));
+    if (v >= std::numeric_limits<T>::max()) return std::numeric_limits<T>::max();
+    if (v <= std::numeric_limits<T>::min()) return std::numeric_limits<T>::min();
+    return static_cast<T>(std::trunc(v));
   }
+}
+
+template <class T>
+const char* typeName() {
+  if constexpr (std::is_same_v<T, float>) return "float";
+  if constexpr (std::is_same_v<T, double>) return "double";
+  if constexpr (std::is_same_v<T, short>) return "short";
+  return "int";
 }
 
 struct ValueCase {
@@ -52,8 +63,7 @@ std::vector<ValueCase> valueCases() {
 // not lose the scaling.
 template <class T, int N>
 void checkWholeRead(const ValueCase& c, bool allJunk) {
-  SCOPED_TRACE(c.name + " into " + (std::is_same_v<T, float> ? "float" : "short") +
-               (allJunk ? ", cards kept unparsed" : ""));
+  SCOPED_TRACE(c.name + " into " + typeName<T>() + (allJunk ? ", cards kept unparsed" : ""));
   const std::string file = imageFixtures() + "img_" + c.name + ".fits";
   const std::vector<double> raw = fits_test::readDoubles(imageFixtures() + "img_" + c.name + ".raw");
   orv::FitsIn in(file, true, allJunk);
@@ -90,11 +100,92 @@ void checkWholeRead(const ValueCase& c, bool allJunk) {
 
 TEST(FitsInValues, EveryBitpixAndScalingGivesTheScaledValues) {
   const std::vector<ValueCase> cases = valueCases();
-  ASSERT_GE(cases.size(), 15u);
+  ASSERT_GE(cases.size(), 23u);
   for (const ValueCase& c : cases) {
     for (bool allJunk : {false, true}) {
       checkWholeRead<float>(c, allJunk);
       checkWholeRead<short>(c, allJunk);
+    }
+    // Elements as wide as the file's are converted where they were read; others are not.
+    checkWholeRead<double>(c, false);
+    checkWholeRead<int>(c, false);
+  }
+}
+
+// A whole image goes to an array by several ways: into a new array or one of the image's size,
+// into a strided view, from an iterator that stands inside an array, into a buffer, or by a
+// reader that already holds its mapping. Every way gives the same values, in images of many
+// pages.
+TEST(FitsInValues, EveryDestinationOfAWholeImageGetsTheSameValues) {
+  using Read = std::function<std::vector<float>(orv::FitsIn&, int nx, int ny)>;
+  auto values = [](const float* p, long n) { return std::vector<float>(p, p + n); };
+  struct Destination {
+    const char* name;
+    Read read;
+  };
+  const Destination destinations[] = {
+      {"new array",
+       [&](orv::FitsIn& in, int, int) {
+         orv::MArray<float, 2> a;
+         in >> a;
+         return values(a.firstElement(), a.numElements());
+       }},
+      {"array of the image's size",
+       [&](orv::FitsIn& in, int nx, int ny) {
+         orv::MArray<float, 2> a(nx, ny);
+         in >> a;
+         return values(a.firstElement(), a.numElements());
+       }},
+      {"every second column of a wider array",
+       [](orv::FitsIn& in, int nx, int ny) {
+         orv::MArray<float, 2> wide(2 * nx, ny);
+         wide = -1.0f;
+         orv::MArray<float, 2> view(wide);
+         view.setrange(1, orv::Range(1, 2 * nx - 1, 2));
+         in >> view;
+         std::vector<float> v;
+         for (int y = 1; y <= ny; ++y)
+           for (int x = 1; x <= nx; ++x) {
+             v.push_back(wide(2 * x - 1, y));
+             EXPECT_EQ(wide(2 * x, y), -1.0f);
+           }
+         return v;
+       }},
+      {"iterator that stands on the third element",
+       [&](orv::FitsIn& in, int nx, int ny) {
+         orv::MArray<float, 1> longer(nx * ny + 5);
+         longer = -1.0f;
+         orv::MArrayIter<float, 1> it(longer);
+         ++it;
+         ++it;
+         in.readDataArray(it);
+         EXPECT_EQ(longer(2), -1.0f);
+         EXPECT_EQ(longer(nx * ny + 3), -1.0f);
+         return values(&longer(3), static_cast<long>(nx) * ny);
+       }},
+      {"buffer",
+       [&](orv::FitsIn& in, int nx, int ny) {
+         std::unique_ptr<float[]> buffer(in.getDataArray(float()));
+         return values(buffer.get(), static_cast<long>(nx) * ny);
+       }},
+      {"reader holding a mapping",
+       [&](orv::FitsIn& in, int, int) {
+         in.openData();
+         orv::MArray<float, 2> a;
+         in >> a;
+         return values(a.firstElement(), a.numElements());
+       }},
+  };
+  for (const ValueCase& c : valueCases()) {
+    if (c.name.find("big") == std::string::npos) continue;
+    const std::vector<double> raw = fits_test::readDoubles(imageFixtures() + "img_" + c.name + ".raw");
+    for (const Destination& d : destinations) {
+      SCOPED_TRACE(c.name + " into " + d.name);
+      orv::FitsIn in(imageFixtures() + "img_" + c.name + ".fits", true);
+      const std::vector<float> got = d.read(in, c.axes[0], c.axes[1]);
+      ASSERT_EQ(got.size(), raw.size());
+      for (size_t i = 0; i < raw.size(); ++i)
+        ASSERT_TRUE(sameValue(got[i], expectedValue<float>(raw[i], c.bscale, c.bzero))) << "element " << i;
     }
   }
 }

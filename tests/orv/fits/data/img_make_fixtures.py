@@ -78,6 +78,18 @@ write("u32", ints(np.uint32, (6, 5), [0, 2**32 - 1, 2**31, 2**31 - 1]))
 write("half", ints(np.int16, (8, 9), [-32768, 32767, 3, -3]), bscale=0.5, bzero=0.0)
 write("s2z3", ints(np.int16, (8, 9), [-32768, 32767, 3, -3]), bscale=2.0, bzero=-3.0)
 write("i32s3", ints(np.int32, (5, 4), [-2**31, 2**31 - 1]), bscale=3.0, bzero=7.0)
+# Whole-number scalings of 16-bit values at the bounds of 32-bit arithmetic: 32768 * 65535
+# fits a 32-bit int, 32768 * 65536 does not, nor does 32767 + 2147483647; a negative scale.
+edges16 = [-32768, 32767, 0, -1, 1]
+write("s16fits32", ints(np.int16, (10, 7), edges16), bscale=65535.0, bzero=0.0)
+write("s16wide", ints(np.int16, (10, 7), edges16), bscale=65536.0, bzero=-5.0)
+write("s16top", ints(np.int16, (10, 7), edges16), bscale=1.0, bzero=2147483647.0)
+write("s16neg", ints(np.int16, (10, 7), edges16), bscale=-3.0, bzero=100.0)
+# Images of many pages of data, for reads into every kind of destination.
+write("f32big", rng.normal(0, 1e4, size=(260, 301)).astype(np.float32))
+write("u16big", ints(np.uint16, (400, 377), [0, 65535, 32768, 32767]))
+write("f64big", rng.normal(0, 1e5, size=(120, 301)))
+write("i32big", ints(np.int32, (250, 301), [-2**31, 2**31 - 1]), bscale=3.0, bzero=7.0)
 # A header of several records.
 write("many", rng.normal(size=(10, 12)).astype(np.float32), cards=80)
 # The same data written by cfitsio's tools.
