@@ -35,11 +35,9 @@ namespace dia_basis {
 // large: a frame of the reference step faults in 2 MB at a time instead of 4 kB.
 orv::MArray<float, 2> zeroImage(const orv::Range& rx, const orv::Range& ry);
 
-// One term coefficient·u(i)·v(j) of a kernel, u and v numbered in the correlator's factor list.
-struct Term {
-  double coefficient;
-  int xFactor, yFactor;
-};
+class BasisPlan;
+struct PlannedTerm;
+struct Product;
 
 class BasisCorrelator {
  public:
@@ -67,11 +65,8 @@ class BasisCorrelator {
   bool splits(int p, bool variance) const;
 
  private:
-  struct Plan;
-  struct Product;
   struct Source;
   struct Area;
-  struct PlannedTerm;
   void correlate__(int p, bool variance, orv::MArray<float, 2>& into);
   // The passes of one product into the inner area of its result.
   void sumTerms__(Source& source, const Product& product, const Area& result);
@@ -87,7 +82,7 @@ class BasisCorrelator {
   const diffima& engine_;
   std::unique_ptr<Source> sources_[2];  // the image, then the variance
   // The products with their taps and the lifetime table of what their passes keep.
-  std::unique_ptr<Plan> plan_;
+  std::unique_ptr<BasisPlan> plan_;
 };
 
 }  // namespace dia_basis
