@@ -158,6 +158,13 @@ struct FitsScaling {
 // 32-bit int; real otherwise (NaN never counts as a whole number).
 FitsScaling chooseFitsScaling(double bscale, double bzero);
 
+// The BLANK card of an integer image: the raw (unscaled) value that marks undefined pixels.
+// Read into floating-point elements, those pixels become NaN; integer elements keep them.
+struct FitsBlank {
+  bool present = false;
+  std::int64_t raw = 0;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Element loops: a run is `count` elements at `out` (or `in`), `step` elements apart; the raw
 // elements are contiguous and big-endian at `src` (or `dst`). They are the hot path of every
@@ -202,6 +209,36 @@ inline void convertFitsRun(T* out, long step, const unsigned char* src, long cou
   } else {
     for (long i = 0; i < count; ++i)
       out[i * step] = fitsScaledValue<A, T>(loadFitsRaw<BITPIX>(src + i * bytes), s);
+  }
+}
+
+// The same into floating-point elements of an integer BITPIX with a BLANK value `blank` of its
+// raw type: elements whose raw value is blank become NaN. Every element is scaled and then
+// replaced, so that the loop stays one of selects.
+template <int BITPIX, FitsArithmetic A, class T>
+inline void convertFitsRunWithBlank(T* out, long step, const unsigned char* src, long count,
+                                    const FitsScaling& scaling, typename FitsRawType<BITPIX>::type blank) {
+  static_assert(std::is_floating_point_v<T> && BITPIX > 0);
+  constexpr long bytes = fitsBytesPerElement(BITPIX);
+  constexpr T undefined = std::numeric_limits<T>::quiet_NaN();
+  const FitsScaling s = scaling;
+  for (long i = 0; i < count; ++i) {
+    const auto raw = loadFitsRaw<BITPIX>(src + i * bytes);
+    const T value = fitsScaledValue<A, T>(raw, s);
+    out[i * step] = raw == blank ? undefined : value;
+  }
+}
+
+// Whether the BLANK card of an image of the given BITPIX marks any pixel: only an integer
+// BITPIX has one, and a value outside the raw type's range matches no raw element.
+template <int BITPIX>
+inline bool fitsBlankApplies(const FitsBlank& blank) {
+  if constexpr (BITPIX > 0) {
+    using Raw = typename FitsRawType<BITPIX>::type;
+    return blank.present && std::in_range<Raw>(blank.raw);
+  } else {
+    (void)blank;
+    return false;
   }
 }
 

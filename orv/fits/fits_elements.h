@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <type_traits>
 
 #include "orv/fits/fits_convert.h"
 #include "orv/fits/fits_exception.h"
@@ -18,15 +19,29 @@ namespace orv {
 // Reads raw elements of the given BITPIX into a destination: walk(convert) calls
 // convert(src, n) for stretches of n contiguous raw elements at src, and the sink hands out
 // the runs that receive them, sink.take(n, f) calling f(out, step, count). The BITPIX and the
-// scaling path are resolved here, once for the whole read.
+// scaling path are resolved here, once for the whole read. Pixels marked by the image's BLANK
+// value become NaN in floating-point elements; without a BLANK card the loops are those of a
+// read without one.
 template <class Sink, class Walk>
-void readFitsElements(int bitpix, const FitsScaling& s, Sink& sink, Walk&& walk) {
+void readFitsElements(int bitpix, const FitsScaling& s, Sink& sink, Walk&& walk,
+                      const FitsBlank& blank = {}) {
   withFitsBitpix(bitpix, [&](auto bitpixConstant) {
     constexpr int BITPIX = decltype(bitpixConstant)::value;
+    const bool marksBlanks = detail::fitsBlankApplies<BITPIX>(blank);
     detail::withFitsArithmetic<BITPIX>(s, [&](auto arithmeticConstant) {
       constexpr detail::FitsArithmetic A = decltype(arithmeticConstant)::value;
       walk([&](const unsigned char* src, long n) {
         sink.take(n, [&](auto* out, long step, long count) {
+          using T = std::remove_pointer_t<decltype(out)>;
+          if constexpr (BITPIX > 0 && std::is_floating_point_v<T>) {
+            if (marksBlanks) {
+              using Raw = typename FitsRawType<BITPIX>::type;
+              detail::convertFitsRunWithBlank<BITPIX, A>(out, step, src, count, s,
+                                                         static_cast<Raw>(blank.raw));
+              src += count * fitsBytesPerElement(BITPIX);
+              return;
+            }
+          }
           detail::convertFitsRun<BITPIX, A>(out, step, src, count, s);
           src += count * fitsBytesPerElement(BITPIX);
         });

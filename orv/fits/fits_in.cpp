@@ -134,6 +134,23 @@ void FitsIn::resetPosition() { position = begin(); }
 
 long FitsIn::imageElements__() const { return fitsImageElements(naxis, naxisArray); }
 
+FitsBlank FitsIn::blank__() const {
+  if (bitpix < 0) return {};
+  if (const auto* card = dynamic_cast<const FitsIntCard*>(findCardInList("BLANK   ", arrayList)))
+    return {true, card->getInt()};
+  // A card kept unparsed (allJunk) counts as well, when it holds an integer.
+  for (const FitsCard* card : junkList) {
+    if (card == nullptr || card->getKeyword() != "BLANK   ") continue;
+    try {
+      const std::unique_ptr<FitsCard> typed(parseCard(card->writeCard()));
+      if (const auto* value = dynamic_cast<const FitsIntCard*>(typed.get())) return {true, value->getInt()};
+    } catch (const FitsException&) {
+      // not an integer: no BLANK value
+    }
+  }
+  return {};
+}
+
 FitsIn FitsIn::getNextExtension() {
   if (!extend) throw FitsException("No extension present");
   // The next header starts after the last whole record of this data segment.

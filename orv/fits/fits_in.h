@@ -70,6 +70,9 @@ class FitsIn : public FitsHeader, public FitsIO {
   void ensureMapped__() {
     if (map == nullptr) openData();
   }
+  // The BLANK card of an integer image; absent for a floating-point BITPIX, whose undefined
+  // pixels are NaN already.
+  FitsBlank blank__() const;
   // Byte offset of data byte 0 from the start of the mapping (negative for a window).
   long baseOffset__() const { return dataOffset - mapOffset; }
   // Number of elements of the whole image, the product of NAXISn (0 without axes).
@@ -87,13 +90,14 @@ T* FitsIn::getDataArray(T) {
     const util::Region full = getFullRegion();
     auto buffer = std::make_unique_for_overwrite<T[]>(region->getLength());
     detail::FitsBufferRuns<T> sink{buffer.get()};
-    readFitsElements(bitpix, s, sink, detail::fitsRegionWalk(map, baseOffset__(), bitpix, full, *region));
+    readFitsElements(bitpix, s, sink, detail::fitsRegionWalk(map, baseOffset__(), bitpix, full, *region),
+                     blank__());
     return buffer.release();
   }
   const long n = imageElements__();
   auto buffer = std::make_unique_for_overwrite<T[]>(n);
   detail::FitsBufferRuns<T> sink{buffer.get()};
-  readFitsElements(bitpix, s, sink, detail::fitsSegmentWalk(map + baseOffset__(), n));
+  readFitsElements(bitpix, s, sink, detail::fitsSegmentWalk(map + baseOffset__(), n), blank__());
   return buffer.release();
 }
 
@@ -104,7 +108,7 @@ void FitsIn::readDataArray(Iter& it) {
   Iter cursor(it);
   detail::FitsIteratorRuns<Iter> sink{cursor};
   readFitsElements(bitpix, chooseFitsScaling(bscale, bzero), sink,
-                   detail::fitsSegmentWalk(map + baseOffset__(), imageElements__()));
+                   detail::fitsSegmentWalk(map + baseOffset__(), imageElements__()), blank__());
 }
 
 template <class Iter>
@@ -115,7 +119,7 @@ void FitsIn::readRegionArray(Iter& it) {
   Iter cursor(it);
   detail::FitsIteratorRuns<Iter> sink{cursor};
   readFitsElements(bitpix, chooseFitsScaling(bscale, bzero), sink,
-                   detail::fitsRegionWalk(map, baseOffset__(), bitpix, full, *region));
+                   detail::fitsRegionWalk(map, baseOffset__(), bitpix, full, *region), blank__());
 }
 
 // A reader of the primary HDU that also hands out the file's image extensions, numbered

@@ -10,35 +10,12 @@
 #include "orv/fits/fits.h"
 #include "tests/orv/fits/fits_fixtures.h"
 
+using fits_test::expectedValue;
 using fits_test::imageFixtures;
 using fits_test::sameValue;
+using fits_test::typeName;
 
 namespace {
-
-// The expected value of a raw element: plain when BSCALE is 1 and BZERO 0, else raw * BSCALE
-// + BZERO in double (exact for the whole-number cases of the fixtures), then converted to T:
-// rounded to float or double, or truncated toward zero into an integer with NaN 0 and
-// saturation.
-template <class T>
-T expectedValue(double raw, double bscale, double bzero) {
-  const double v = (bscale == 1.0 && bzero == 0.0) ? raw : raw * bscale + bzero;
-  if constexpr (std::is_floating_point_v<T>) {
-    return static_cast<T>(v);
-  } else {
-    if (std::isnan(v)) return 0;
-    if (v >= std::numeric_limits<T>::max()) return std::numeric_limits<T>::max();
-    if (v <= std::numeric_limits<T>::min()) return std::numeric_limits<T>::min();
-    return static_cast<T>(std::trunc(v));
-  }
-}
-
-template <class T>
-const char* typeName() {
-  if constexpr (std::is_same_v<T, float>) return "float";
-  if constexpr (std::is_same_v<T, double>) return "double";
-  if constexpr (std::is_same_v<T, short>) return "short";
-  return "int";
-}
 
 struct ValueCase {
   std::string name;

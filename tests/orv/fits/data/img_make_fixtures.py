@@ -11,6 +11,10 @@ lengths numpy's squeezed slice has) with boxes.f64, the slices' values one after
 
 Extension fixture: img_ext.fits, a primary HDU without data, an IMAGE extension and a binary
 table.
+
+BLANK fixtures: img_blank_<name>.fits, integer images with a BLANK card, each with its .raw
+file, img_blank_<name>.nan (one byte a pixel, 1 where astropy reads NaN) and a line of
+blank_manifest.txt: name BITPIX BSCALE BZERO BLANK NAXIS1 NAXIS2.
 """
 import os
 import subprocess
@@ -100,6 +104,49 @@ for name in ("u16", "f32", "s8"):
 
 with open(path("manifest.txt"), "w") as f:
     f.write("\n".join(manifest) + "\n")
+
+# Integer images with a BLANK card, unscaled and scaled (whole-number and real paths): a tenth
+# of the pixels hold the BLANK value. img_blank_i16out's BLANK lies outside the 16-bit range,
+# and its pixels hold the value that BLANK would have if it were cut to 16 bits.
+blank_manifest = []
+
+
+def write_blank(name, data, blank, bscale=None, bzero=None, extremes=()):
+    flat = data.reshape(-1)
+    marked = rng.random(flat.size) < 0.1
+    marked[0] = True
+    if -2**63 <= blank < 2**63 and np.iinfo(data.dtype).min <= blank <= np.iinfo(data.dtype).max:
+        flat[marked] = blank
+    flat[1:1 + len(extremes)] = extremes
+    full = "blank_" + name
+    fits.PrimaryHDU(data).writeto(path("img_%s.fits" % full), overwrite=True)
+    with fits.open(path("img_%s.fits" % full), mode="update", do_not_scale_image_data=True) as hdul:
+        h = hdul[0].header
+        if bscale is not None or bzero is not None:
+            h["BSCALE"] = bscale if bscale is not None else 1.0
+            h["BZERO"] = bzero if bzero is not None else 0.0
+        h["BLANK"] = blank
+    with fits.open(path("img_%s.fits" % full), do_not_scale_image_data=True) as hdul:
+        h = hdul[0].header
+        np.asarray(hdul[0].data, dtype=np.float64).ravel().astype("<f8").tofile(path("img_%s.raw" % full))
+        blank_manifest.append(" ".join([name, str(h["BITPIX"]), repr(float(h.get("BSCALE", 1.0))),
+                                        repr(float(h.get("BZERO", 0.0))), str(h["BLANK"]),
+                                        str(h["NAXIS1"]), str(h["NAXIS2"])]))
+    with fits.open(path("img_%s.fits" % full)) as hdul:
+        read = np.asarray(hdul[0].data, dtype=np.float64)
+        np.isnan(read).ravel().astype(np.uint8).tofile(path("img_%s.nan" % full))
+
+
+write_blank("u8", ints(np.uint8, (9, 11), []), 255)
+write_blank("u8s", ints(np.uint8, (9, 11), []), 7, bscale=2.0, bzero=-100.0)
+write_blank("i16", ints(np.int16, (13, 10), []), -32768)
+write_blank("i16z", ints(np.int16, (13, 10), []), 32767, bzero=4000.0)
+write_blank("i16r", ints(np.int16, (13, 10), []), 3, bscale=0.5, bzero=10.0)
+write_blank("i16out", ints(np.int16, (13, 10), []), 99999, extremes=[99999 - 2**17])
+write_blank("i32", ints(np.int32, (7, 12), []), -2**31)
+write_blank("i32s", ints(np.int32, (7, 12), []), 12345, bscale=3.0, bzero=7.0)
+with open(path("blank_manifest.txt"), "w") as f:
+    f.write("\n".join(blank_manifest) + "\n")
 
 # A cube for region reads, scaled so that the readers' real path is used: numpy's slices of
 # astropy's scaled data are exact here (half-integers of moderate size).
