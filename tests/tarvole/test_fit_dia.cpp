@@ -33,7 +33,8 @@ while len(stars) < 16:
         stars.append((sx, sy))
 for sx, sy in stars:
     R += rng.uniform(20000, 60000) / (2 * np.pi * 2.25) * np.exp(-((x - sx) ** 2 + (y - sy) ** 2) / 4.5)
-I = gaussian_filter(R, 1.2) / 0.8 + 50 + )" + std::to_string(gradient) + R"( * ((x - 128) + (y - 128))
+I = gaussian_filter(R, 1.2) / 0.8 + 50 + )" + std::to_string(gradient) +
+                                                            R"( * ((x - 128) + (y - 128))
 os.makedirs("sub", exist_ok=True)
 fits.writeto("sub/R.fits", (R + rng.normal(0, np.sqrt(R))).astype(np.float32))
 fits.writeto("I.fits", (I + rng.normal(0, np.sqrt(I))).astype(np.float32))
@@ -81,7 +82,8 @@ TEST(FitDia, StarsWithReferenceStepThenReused) {
   const auto binned = orv::readFitsImage<float>(dir / "abs_dia-bI.fits", true);
   EXPECT_EQ(binned.length(1), 64);
   EXPECT_EQ(binned.length(2), 64);
-  for (const char* name : {"bI.fits", "abs_dia-bI.fits", "sky_dia-bI.fits", "sky-bI.fits"}) expect_verified(dir / name);
+  for (const char* name : {"bI.fits", "abs_dia-bI.fits", "sky_dia-bI.fits", "sky-bI.fits"})
+    expect_verified(dir / name);
 
   // Without --ref the products are reused: the same image gives the same cards.
   std::filesystem::remove(dir / "bI.fits");
@@ -160,16 +162,19 @@ print("made")
 TEST(FitDia, Field) {
   ScratchDir dir;
   make_smooth_sky_field(dir);
-  const auto run = tarvole_test::run_tarvole(dir.path, "--ref --fielddiffima --ordsky 0 -r 100:924,100:924 sub/R.fits I.fits");
+  const auto run = tarvole_test::run_tarvole(
+      dir.path, "--ref --fielddiffima --ordsky 0 -r 100:924,100:924 sub/R.fits I.fits");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find(" difference imaging in field 100:924,100:924\n"), std::string::npos);
   EXPECT_NE(run.out.find(" boxlen = 825\n"), std::string::npos);
   EXPECT_NEAR(card(dir / "bI.fits", "ABSORP  "), 0.8, 0.008);
-  for (const char* key : {"NSKYDX  ", "NSKYDY  ", "ABSIDX  ", "ABSIDY  "}) EXPECT_EQ(card(dir / "bI.fits", key), 0.0);
+  for (const char* key : {"NSKYDX  ", "NSKYDY  ", "ABSIDX  ", "ABSIDY  "})
+    EXPECT_EQ(card(dir / "bI.fits", key), 0.0);
   expect_verified(dir / "bI.fits");
 
   // The method itself on the products the run left: S against A*B.
-  const Image R = orv::readFitsImage<float>(dir / "sub/R.fits", true), I = orv::readFitsImage<float>(dir / "I.fits", true);
+  const Image R = orv::readFitsImage<float>(dir / "sub/R.fits", true),
+              I = orv::readFitsImage<float>(dir / "I.fits", true);
   const Image B = orv::readFitsImage<float>(dir / "B.fits", true);
   const Image eR = error_from_values(R), eI = error_from_values(I);
   Image I_before(I.getShape()), eI_before(eI.getShape()), A(I.getShape()), S(I.getShape());
