@@ -1,6 +1,5 @@
 #include "dia/product_boxes.h"
 
-#include "orv/fits/fits_elements.h"
 #include "orv/fits/fits_region.h"
 #include "util/region.h"
 
@@ -23,12 +22,9 @@ orv::MArray<T, 2> ProductBoxes::read(const std::string& file, int x0, int x1, in
   box.setRange(1, x0, x1);
   box.setRange(2, y0, y1);
   orv::FitsIn& in = open__(file);
-  const util::Region full = in.getFullRegion();
-  orv::checkRegionInside(full, box);
+  orv::checkRegionInside(in.getFullRegion(), box);  // refused before anything is allocated
   orv::MArray<T, 2> a(orv::Range(x0, x1), orv::Range(y0, y1));
-  orv::detail::FitsBufferRuns<T> sink{&a(x0, y0)};
-  orv::readFitsElements(in.getBitpix(), orv::chooseFitsScaling(in.getBscale(), in.getBzero()), sink,
-                        orv::detail::fitsRegionWalk(in.begin(), 0, in.getBitpix(), full, box));
+  in.readBox(box, &a(x0, y0));
   return a;
 }
 

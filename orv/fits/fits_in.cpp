@@ -134,6 +134,16 @@ void FitsIn::resetPosition() { position = begin(); }
 
 long FitsIn::imageElements__() const { return fitsImageElements(naxis, naxisArray); }
 
+void FitsIn::checkBox__(const util::Region& full, const util::Region& box) const {
+  checkRegionInside(full, box);
+  if (!region) return;
+  for (unsigned long d = 1; d <= box.N; ++d)
+    if (box.getStart(d) < region->getStart(d) || box.getEnd(d) > region->getEnd(d))
+      throw FitsException(withFitsFileName("request for illegal region:\n" + box.toString() +
+                                               " is not inside the region read " + region->toString(),
+                                           filename));
+}
+
 FitsBlank FitsIn::blank__() const {
   if (bitpix < 0) return {};
   if (const auto* card = dynamic_cast<const FitsIntCard*>(findCardInList("BLANK   ", arrayList)))

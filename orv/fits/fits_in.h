@@ -62,6 +62,13 @@ class FitsIn : public FitsHeader, public FitsIO {
   void readDataArray(Iter& it);
   template <class Iter>
   void readRegionArray(Iter& it);
+  // Converts the pixels of `box` (image coordinates, every axis) into the elements from out
+  // on, first axis fastest, as a read of that region converts them. The box lies inside the
+  // region set on the reader, or inside the image when none is set; the reader keeps its
+  // region and its mapping, so that many boxes are read from one mapping, and the pages of
+  // a region's window are read in only where boxes reach them.
+  template <class T>
+  void readBox(const util::Region& box, T* out);
 
  protected:
   friend class FitsOut;
@@ -70,6 +77,8 @@ class FitsIn : public FitsHeader, public FitsIO {
   void ensureMapped__() {
     if (map == nullptr) openData();
   }
+  // Refuses a box outside the image (full) or outside the reader's region.
+  void checkBox__(const util::Region& full, const util::Region& box) const;
   // The BLANK card of an integer image; absent for a floating-point BITPIX, whose undefined
   // pixels are NaN already.
   FitsBlank blank__() const;
@@ -120,6 +129,16 @@ void FitsIn::readRegionArray(Iter& it) {
   detail::FitsIteratorRuns<Iter> sink{cursor};
   readFitsElements(bitpix, chooseFitsScaling(bscale, bzero), sink,
                    detail::fitsRegionWalk(map, baseOffset__(), bitpix, full, *region), blank__());
+}
+
+template <class T>
+void FitsIn::readBox(const util::Region& box, T* out) {
+  const util::Region full = getFullRegion();
+  checkBox__(full, box);
+  ensureMapped__();
+  detail::FitsBufferRuns<T> sink{out};
+  readFitsElements(bitpix, chooseFitsScaling(bscale, bzero), sink,
+                   detail::fitsRegionWalk(map, baseOffset__(), bitpix, full, box), blank__());
 }
 
 // A reader of the primary HDU that also hands out the file's image extensions, numbered

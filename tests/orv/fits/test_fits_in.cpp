@@ -281,11 +281,15 @@ std::vector<double> readBox(orv::FitsIn& in, const std::vector<int>& lengths) {
   return values;
 }
 
+// Every box is read three ways: by a reader whose region is set to it, and by readBox of two
+// readers held open, one mapping the whole segment and one a region of the whole image.
 TEST(FitsInRegions, RandomBoxesEqualNumpySlices) {
   const std::vector<std::string> boxes = fits_test::readLines(imageFixtures() + "boxes.txt");
   const std::vector<double> expected = fits_test::readDoubles(imageFixtures() + "boxes.f64");
   ASSERT_EQ(boxes.size(), 300u);
   orv::FitsIn in(imageFixtures() + "img_cube.fits", true);
+  orv::FitsIn wholeHeld(imageFixtures() + "img_cube.fits", true);
+  orv::FitsIn regionHeld(imageFixtures() + "img_cube.fits", wholeHeld.getFullRegion(), true);
   size_t next = 0;
   for (const std::string& line : boxes) {
     SCOPED_TRACE(line);
@@ -316,9 +320,70 @@ TEST(FitsInRegions, RandomBoxesEqualNumpySlices) {
     }
     ASSERT_EQ(got.size(), static_cast<size_t>(count));
     for (long i = 0; i < count; ++i) ASSERT_EQ(got[i], expected[next + i]) << "element " << i;
+    for (orv::FitsIn* held : {&wholeHeld, &regionHeld}) {
+      std::vector<float> box(count);
+      held->readBox(region, box.data());
+      for (long i = 0; i < count; ++i)
+        ASSERT_EQ(box[i], expected[next + i]) << "element " << i << " by readBox";
+    }
     next += count;
   }
   EXPECT_EQ(next, expected.size());
+}
+
+// A box outside the image, or outside the region of the reader, is refused before anything
+// is written; the reader reads later boxes.
+TEST(FitsInRegions, BoxesOutsideTheReadersRegionAreRefused) {
+  const std::string file = imageFixtures() + "img_cube.fits";
+  auto cube = [](int x0, int x1, int y0, int y1, int z0, int z1) {
+    util::Region r(3);
+    r.setRange(1, x0, x1);
+    r.setRange(2, y0, y1);
+    r.setRange(3, z0, z1);
+    return r;
+  };
+  orv::FitsIn whole(file, true);
+  orv::FitsIn part(file, cube(5, 20, 3, 10, 2, 8), true);
+  struct Case {
+    orv::FitsIn* reader;
+    util::Region box;
+    std::string message;  // empty: read
+  };
+  const Case cases[] = {
+      {&whole, cube(1, 23, 1, 17, 1, 9), ""},
+      {&whole, cube(1, 24, 1, 17, 1, 9),
+       "request for illegal region:\n" + cube(1, 24, 1, 17, 1, 9).toString() + " is no subarray of " +
+           whole.getFullRegion().toString()},
+      {&part, cube(5, 20, 3, 10, 2, 8), ""},
+      {&part, cube(6, 7, 9, 10, 8, 8), ""},
+      {&part, cube(4, 7, 9, 10, 8, 8),
+       "request for illegal region:\n" + cube(4, 7, 9, 10, 8, 8).toString() +
+           " is not inside the region read " + cube(5, 20, 3, 10, 2, 8).toString() + " (file '" + file +
+           "')"},
+      {&part, cube(6, 7, 9, 11, 8, 8),
+       "request for illegal region:\n" + cube(6, 7, 9, 11, 8, 8).toString() +
+           " is not inside the region read " + cube(5, 20, 3, 10, 2, 8).toString() + " (file '" + file +
+           "')"},
+      {&part, cube(6, 7, 9, 10, 1, 2),
+       "request for illegal region:\n" + cube(6, 7, 9, 10, 1, 2).toString() +
+           " is not inside the region read " + cube(5, 20, 3, 10, 2, 8).toString() + " (file '" + file +
+           "')"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.box.toString());
+    std::vector<float> values(c.box.getLength() + 1, -7.0f);
+    const std::string message = fits_test::messageOf([&] { c.reader->readBox(c.box, values.data()); });
+    EXPECT_EQ(message, c.message);
+    if (!c.message.empty()) {
+      EXPECT_EQ(values.front(), -7.0f);
+    }
+    EXPECT_EQ(values.back(), -7.0f);
+    if (c.message.empty()) {
+      orv::FitsIn regionReader(file, c.box, true);
+      const std::unique_ptr<float[]> want(regionReader.getDataArray(float()));
+      for (long i = 0; i < c.box.getLength(); ++i) ASSERT_EQ(values[i], want[i]) << "element " << i;
+    }
+  }
 }
 
 TEST(FitsInRegions, WindowOfOnePixelStartsAtThePageBoundary) {
