@@ -219,10 +219,6 @@ void BasisPlan::planLifetimes__() {
 // rows of their source, and the planes and their column taps for the footprint terms.
 void BasisPlan::planTaps__(const diffima& e, const SourceShape* const shapes[2]) {
   const int hx = e.hx, hy = e.hy;
-  rowTaps_.resize(factors_.size());
-  for (std::size_t f = 0; f < factors_.size(); ++f)
-    for (int i = -hx; i <= hx; ++i)
-      if (factors_[f][i + hx] != 0.0) rowTaps_[f].push_back({i, static_cast<Real>(factors_[f][i + hx])});
   for (auto& [key, product] : products_) {
     if (!product.split) continue;
     const SourceShape& shape = *shapes[product.source];
@@ -231,6 +227,12 @@ void BasisPlan::planTaps__(const diffima& e, const SourceShape* const shapes[2])
       if (planned.form == TermForm::footprint) {
         planFootprintTaps__(e, shape, product.source, t);
         continue;
+      }
+      if (!rowTaps_.count(t.xFactor)) {
+        Taps& taps = rowTaps_[t.xFactor];
+        for (int i = -hx; i <= hx; ++i)
+          if (factors_[t.xFactor][i + hx] != 0.0)
+            taps.push_back({i, static_cast<Real>(factors_[t.xFactor][i + hx])});
       }
       const double coefficient = planned.form == TermForm::direct ? t.coefficient : 1.0;
       for (int j = -hy; j <= hy; ++j) {

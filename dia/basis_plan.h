@@ -116,7 +116,7 @@ class BasisPlan {
   std::vector<std::pair<int, int>> footprintGroup(int source, int xFactor) const;
 
   // The taps of the row pass of an x factor, offsets from the output pixel.
-  const Taps& rowTaps(int xFactor) const { return rowTaps_[xFactor]; }
+  const Taps& rowTaps(int xFactor) const { return rowTaps_.at(xFactor); }
   // The taps of the footprint planes of an x factor, one list per plane: plane k adds the taps
   // between the widths of planes k − 1 and k to plane k − 1.
   const std::vector<Taps>& planeTaps(int xFactor) const { return planeTaps_.at(xFactor); }
@@ -139,7 +139,7 @@ class BasisPlan {
   std::vector<std::vector<double>> factors_, exactFactors_;
   FootprintRows rows_;
   std::map<std::pair<int, bool>, Product> products_;         // by parameter and variance
-  std::vector<Taps> rowTaps_;                                // by x factor
+  std::map<int, Taps> rowTaps_;                              // by x factor
   std::map<int, std::vector<Taps>> planeTaps_;               // by x factor
   std::map<std::pair<int, int>, Taps> footprintColumnTaps_;  // by source and y factor
   // The lifetime table.
