@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "orv/fits/fits.h"
 
@@ -60,11 +61,21 @@ void placeRows(const orv::MArray<double, 2>& inBlock, orv::MArray<double, 2>& ou
   }
 }
 
+// Gives the undefined pixels of rows read, which hold NaN, the value that marks them in an
+// integer image. The rows are contiguous.
+void markUndefined(orv::MArray<double, 2>& rows, double blank) {
+  double* const first = rows.firstElement();
+  double* const end = first + static_cast<long>(rows.length(1)) * rows.length(2);
+  for (double* pixel = first; pixel != end; ++pixel)
+    if (std::isnan(*pixel)) *pixel = blank;
+}
+
 // One input file copied block by block into one output file.
 struct BlockCopy {
   orv::FitsIn& in;
   orv::FitsOut& out;
   orv::MArray<double, 2> inBlock, outBlock;
+  std::optional<double> blank;  // the BLANK value of an integer output
 
   // Reads filledRows input rows (the region inputRows, none when filledRows is 0), places them
   // from block row firstFilled on and writes the block as the region outputRows.
@@ -74,6 +85,7 @@ struct BlockCopy {
       orv::MArray<double, 2> inView = leadingRows(inBlock, filledRows);
       in.setRegion(inputRows);
       in >> inView;
+      if (blank) markUndefined(inView, *blank);
     }
     const int rows = static_cast<int>(outputRows.getLength(2));
     orv::MArray<double, 2> outView = leadingRows(outBlock, rows);
@@ -92,6 +104,14 @@ bool hasCard(const orv::FitsHeader& header, const std::string& keyword) {
   } catch (const orv::FitsException&) {
     return false;
   }
+}
+
+// The value that marks an undefined pixel in the cut of an image, when the cut keeps an integer
+// BITPIX and the image has a BLANK card: that BLANK. None otherwise: an undefined pixel, read as
+// NaN, stays NaN in a float cut.
+std::optional<double> integerBlank(const orv::FitsIn& in) {
+  if (cut_bitpix(in) < 0 || !hasCard(in, "BLANK   ")) return std::nullopt;
+  return static_cast<double>(in.getInt("BLANK   "));
 }
 
 }  // namespace
@@ -141,20 +161,23 @@ void cut_image(const CutFiles& files, bool withError, const ImageTable& table, i
   // The error writer exists in any case, but only gets a file when error images are cut.
   std::unique_ptr<orv::FitsIn> errorIn;
   orv::FitsOut errorOut(files.errorOutput);
+  std::optional<double> errorBlank;
   if (withError) {
     errorIn = std::make_unique<orv::FitsIn>(files.errorInput, false, false);
+    errorBlank = integerBlank(*errorIn);
+    if (errorBlank) errorOut.addValueCard(errorIn->getValueCard("BLANK   ")->clone());
     errorOut.setGeometry(cut_bitpix(*errorIn), frameRegion);
   }
 
   const long rowBytes = static_cast<long>(std::max(width, inWidth)) * static_cast<long>(sizeof(double));
   const int blockRows = static_cast<int>(std::clamp(blockBytes / rowBytes, 1L, static_cast<long>(height)));
   BlockCopy image{in, out, orv::MArray<double, 2>(inWidth, blockRows),
-                  orv::MArray<double, 2>(width, blockRows)};
+                  orv::MArray<double, 2>(width, blockRows), integerBlank(in)};
   std::unique_ptr<BlockCopy> error;
   if (withError)
     error =
         std::make_unique<BlockCopy>(BlockCopy{*errorIn, errorOut, orv::MArray<double, 2>(inWidth, blockRows),
-                                              orv::MArray<double, 2>(width, blockRows)});
+                                              orv::MArray<double, 2>(width, blockRows), errorBlank});
 
   for (int first = 1; first <= height; first += blockRows) {
     const int last = static_cast<int>(std::min<long>(height, static_cast<long>(first) + blockRows - 1));

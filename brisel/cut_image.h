@@ -28,11 +28,13 @@ void set_reference_pixel(orv::FitsHeader& header, const std::string& keyword, do
 // Writes image j of the table placed in the frame: frame.width x frame.height pixels, input
 // pixel (i, r) at frame pixel (i + xstart - 1, r + ystart - 1), 0 where the image does not
 // reach; pixels outside the frame are dropped. The header is that of the input with CRPIX1
-// and CRPIX2 moved by the placement, so every pixel keeps its world coordinates. With
-// withError, the error image is written the same way with a header of the writer's own
-// cards. Rows pass through double buffers, which hold every value of every BITPIX exactly, and
-// are copied in blocks of about blockBytes (at least one row each), so memory stays small for
-// any size.
+// and CRPIX2 moved by the placement, so every pixel keeps its world coordinates. Undefined
+// pixels of an integer input (those that hold its BLANK value) stay undefined: NaN in a float
+// cut, the BLANK value, under the input's BLANK card, in an integer cut. With withError, the
+// error image is written the same way with a header of the writer's own cards and, for an
+// integer cut, the BLANK card of the error image. Rows pass through double buffers, which hold
+// every value of every BITPIX exactly, and are copied in blocks of about blockBytes (at least
+// one row each), so memory stays small for any size.
 inline constexpr long cut_block_bytes = 4L << 20;
 void cut_image(const CutFiles& files, bool withError, const ImageTable& table, int j, const Frame& frame,
                long blockBytes = cut_block_bytes);

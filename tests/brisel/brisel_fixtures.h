@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -29,6 +30,8 @@ struct TestImage {
   double bscale = 1, bzero = 0;  // the stored values scaled to the physical ones
   int errorBitpix = 0;           // 0: no error image "e."+name
   std::string cards;
+  // Integer images: the BLANK value that some pixels of the image, or of its error image, hold.
+  std::optional<long> blank, errorBlank;
 };
 
 inline std::string imagesJson(const std::vector<TestImage>& images) {
@@ -43,6 +46,8 @@ inline std::string imagesJson(const std::vector<TestImage>& images) {
          << ", \"cards\": {\"CRPIX1\": " << image.crpix1 << ", \"CRPIX2\": " << image.crpix2
          << (image.cards.empty() ? "" : ", ") << image.cards << "}";
     if (image.errorBitpix != 0) json << ", \"error_bitpix\": " << image.errorBitpix;
+    if (image.blank) json << ", \"blank\": " << *image.blank;
+    if (image.errorBlank) json << ", \"error_blank\": " << *image.errorBlank;
     json << "}";
   }
   json << "]";

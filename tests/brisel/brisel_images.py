@@ -9,14 +9,17 @@ many runs of the cutter).
 SPEC: a list of images {"name" (may hold a directory part), "nx", "ny", "bitpix", "bscale" and
 "bzero" (optional: the stored values scaled), "cards" (header cards over the defaults below; null
 removes one, [value, comment] gives a comment), "error_bitpix" (optional: also write the error
-image, "e." in front of the file-name part), "seed"}. The stored values span their type, its
-extremes among them.
+image, "e." in front of the file-name part), "blank" and "error_blank" (optional, integer images:
+the BLANK value of the image or its error image, held by some of its pixels), "seed"}. The stored
+values span their type, its extremes among them.
 
 EXPECT: {"frame": [W, H], "images": [{"name", "out", "start": [xstart, ystart], "error"}]}:
 image "name" placed with its pixel (1, 1) at frame pixel (xstart, ystart), written as "out"
 (and its error image too when "error" is true). Every pixel must equal the physical value of its
-input pixel exactly, and every string card of the input must read back with its value and
-comment. The check prints one line per fault and exits with 1.
+input pixel exactly (undefined pixels, those of an integer input that hold its BLANK value, stay
+undefined: NaN in a float cut, the same BLANK value and card in an integer cut), and every string
+card of the input must read back with its value and comment. The check prints one line per fault
+and exits with 1.
 """
 import json
 import os
@@ -67,6 +70,24 @@ def image_hdu(nx, ny, bitpix, bscale, bzero, rng, header=None):
     return hdu
 
 
+def write_image(path, nx, ny, bitpix, bscale, bzero, blank, rng, header=None):
+    """Writes the image; with a blank value, every seventh pixel holds it and the BLANK card
+    says so."""
+    if blank is None:
+        image_hdu(nx, ny, bitpix, bscale, bzero, rng, header).writeto(path, overwrite=True)
+        return
+    stored = stored_values(nx, ny, bitpix, rng)
+    stored.flat[3::7] = blank
+    header = fits.Header() if header is None else header
+    header["BLANK"] = blank
+    fits.PrimaryHDU(data=stored, header=header).writeto(path, overwrite=True)
+    if bscale != 1 or bzero != 0:
+        # astropy scales NaN to 0 rather than to BLANK: the scaling is put on the stored values.
+        with fits.open(path, mode="update", do_not_scale_image_data=True) as hdus:
+            hdus[0].header["BSCALE"] = bscale
+            hdus[0].header["BZERO"] = bzero
+
+
 def header_of(cards):
     """The header of the cards; a card given as [value, comment] gets the comment too."""
     header = fits.Header()
@@ -84,11 +105,11 @@ def make(directory, spec):
         cards.update(image.get("cards", {}))
         path = directory + "/" + image["name"]
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        image_hdu(image["nx"], image["ny"], image["bitpix"], image.get("bscale", 1), image.get("bzero", 0), rng,
-                  header_of(cards)).writeto(path, overwrite=True)
+        write_image(path, image["nx"], image["ny"], image["bitpix"], image.get("bscale", 1), image.get("bzero", 0),
+                    image.get("blank"), rng, header_of(cards))
         if "error_bitpix" in image:
-            error = image_hdu(image["nx"], image["ny"], image["error_bitpix"], 1, 0, rng)
-            error.writeto(error_name(path), overwrite=True)
+            write_image(error_name(path), image["nx"], image["ny"], image["error_bitpix"], 1, 0,
+                        image.get("error_blank"), rng)
 
 
 def error_name(path):
@@ -127,7 +148,8 @@ def check_values(faults, label, output, source, start, frame):
         faults.append("%s: shape %s, want %s" % (label, None if data is None else data.shape,
                                                    (frame[1], frame[0])))
         return
-    wrong = np.argwhere(np.asarray(data, dtype=np.float64) != cut)
+    values = np.asarray(data, dtype=np.float64)
+    wrong = np.argwhere((values != cut) & ~(np.isnan(values) & np.isnan(cut)))
     if len(wrong):
         k, l = wrong[0]
         faults.append("%s: %d pixels differ from Cutout2D, first at (%d, %d): %r, want %r"
@@ -166,6 +188,32 @@ def check_wcs(faults, label, output, source, start, frame):
             faults.append("%s: %s is %r, want %r" % (label, key, output[0].header.get(key), value))
 
 
+def check_blank(faults, label, out, name, start, frame):
+    """The pixels of an integer input that hold its BLANK value are undefined in the cut, at the
+    same places: NaN in a float cut, which has no BLANK card; the same BLANK value, with the same
+    card, in an integer cut. No other pixel is undefined."""
+    with fits.open(name, do_not_scale_image_data=True) as source:
+        header = source[0].header
+        if header["BITPIX"] < 0 or "BLANK" not in header:
+            return
+        blank = header["BLANK"]
+        marked, _ = reference_cut((source[0].data == blank).astype(np.float64), start, frame)
+    with fits.open(out, do_not_scale_image_data=True) as output:
+        header, data = output[0].header, output[0].data
+        if header["BITPIX"] > 0:
+            if header.get("BLANK") != blank:
+                faults.append("%s: BLANK is %r, want %r" % (label, header.get("BLANK"), blank))
+            undefined = data == blank
+        else:
+            if "BLANK" in header:
+                faults.append("%s: a float image with BLANK" % label)
+            undefined = np.isnan(data)
+    wrong = np.argwhere(undefined != (marked != 0))
+    if len(wrong):
+        k, l = wrong[0]
+        faults.append("%s: %d pixels differ in being undefined, first at (%d, %d)" % (label, len(wrong), l + 1, k + 1))
+
+
 WRITER_CARDS = {"SIMPLE", "BITPIX", "NAXIS", "NAXIS1", "NAXIS2", "DATE", "ORIGIN"}
 COMMENTARY = {"COMMENT", "HISTORY", ""}
 
@@ -189,17 +237,22 @@ def check(directory, expect):
         start = image["start"]
         name = directory + "/" + image["name"]
         out = directory + "/" + image["out"]
-        with fits.open(name) as source, fits.open(out) as output:
+        # Read as floats, an unsigned integer input has NaN at its BLANK pixels too.
+        with fits.open(name, uint=False) as source, fits.open(out) as output:
             check_values(faults, image["out"], output, source, start, frame)
             check_wcs(faults, image["out"], output, source, start, frame)
             check_strings(faults, image["out"], output, source)
+        check_blank(faults, image["out"], out, name, start, frame)
         if image.get("error"):
             label = error_name(image["out"])
-            with fits.open(error_name(name)) as source, fits.open(error_name(out)) as output:
+            with fits.open(error_name(name), uint=False) as source, fits.open(error_name(out)) as output:
                 check_values(faults, label, output, source, start, frame)
-                extra = set(output[0].header.keys()) - WRITER_CARDS
+                # The BLANK card of an error image is kept (check_blank checks it).
+                kept = {"BLANK"} if "BLANK" in fits.getheader(error_name(name)) else set()
+                extra = set(output[0].header.keys()) - WRITER_CARDS - kept
                 if extra:
                     faults.append("%s: cards beyond the writer's own: %s" % (label, sorted(extra)))
+            check_blank(faults, label, error_name(out), error_name(name), start, frame)
     return faults
 
 

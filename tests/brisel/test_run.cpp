@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 #include <set>
 
 #include "brisel/brisel_run.h"
@@ -47,6 +48,12 @@ TestImage image(const std::string& name, double crpix1, double crpix2, int bitpi
 
 TestImage scaled(TestImage t, double bscale) {
   t.bscale = bscale;
+  return t;
+}
+
+TestImage withBlanks(TestImage t, long blank, std::optional<long> errorBlank = std::nullopt) {
+  t.blank = blank;
+  t.errorBlank = errorBlank;
   return t;
 }
 
@@ -195,6 +202,21 @@ std::vector<Case> cases() {
        100,
        {{1, 1}, {-9, 1}},
        "23:68,25:76",
+       ""},
+      // Undefined pixels of integer images stay undefined where they fall in the frame: the
+      // BLANK value in an integer cut, NaN in the float cut of a scaled image (whole-number
+      // and real scaling); padding is 0.
+      {"blank pixels",
+       {withBlanks(image("i16.fits", 50, 50, 16, 0, 16), -32768, 7),
+        withBlanks(image("u16.fits", 55, 50, 16, 32768, -32), -32768),
+        withBlanks(image("i32.fits", 45, 52, 32, 0, 32), -999, -2147483648L),
+        withBlanks(image("u32.fits", 50, 47, 32, 2147483648.0, -32), 12345),
+        withBlanks(scaled(image("s8.fits", 47, 53, 8, 10, 8), 0.5), 255, 200)},
+       {"--error"},
+       100,
+       100,
+       {{1, 1}, {-4, 1}, {6, -1}, {1, 4}, {4, -2}},
+       "28:73,27:74",
        ""},
       // The overlap width and height are differences: images that share one column (w = 0), or
       // one pixel (w = h = 0), overlap.
