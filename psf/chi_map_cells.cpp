@@ -247,12 +247,14 @@ class CellRows {
   // the rows within reach; false if none is set, else the first and last
   // wanted cell.
   bool wanted_cells__(int cj, int& cLo, int& cHi) {
-    const int reach = select_->reach;
+    // The bounds in locals: the char stores could else change them, and the
+    // loop would not vectorise.
+    const int reach = select_->reach, i0 = i0_, i1 = i1_;
     flags_.assign(static_cast<std::size_t>(maps_.NX), 0);
     for (int j = std::max(1, cj - reach); j <= std::min(j1_, cj + reach); ++j) {
       const char* __restrict near = maps_.near + maps_.at(1, j);
       char* __restrict into = flags_.data();
-      for (int i = i0_ - 1; i < i1_; ++i) into[i] |= near[i];
+      for (int i = i0 - 1; i < i1; ++i) into[i] |= near[i];
     }
     const char* const w = flags_.data();
     const char* lo = static_cast<const char*>(std::memchr(w, 1, flags_.size()));
