@@ -53,9 +53,9 @@ class psf {
   ~psf() = default;
 
   // Sizes. set_analyt and set_subgrid recompute _slen; no setter reallocates.
-  void set_boxlen(int boxlen) { _boxlen = boxlen; }
   void set_analyt(int analyt);
   void set_subgrid(int subgrid);
+  void set_boxlen(int boxlen) { _boxlen = boxlen; }
   void set_subpixel(int subpixel) { _subpixel = subpixel; }
   void set_interpolation(int interpolation) { _interpolation = interpolation; }
   int get_boxlen() const { return _boxlen; }
