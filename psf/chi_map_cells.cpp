@@ -382,7 +382,7 @@ psf_maps::Plan psf::plan_cells__(const orv::MArray<float, 2>& image, int i0, int
   axis_cells(j0, j1, 2, plan.ys, yClasses);
   plan.yClasses = yClasses.size();
   plan.ready = tables_ready__();
-  if (plan.empty() || !plan.ready) return plan;
+  if (plan.hasNoCells() || !plan.ready) return plan;
 
   // The candidate pixels of every pair of offset classes, in the order
   // nchi_calc sums them, as steps in pixel copies of the cells' columns plus
@@ -435,7 +435,7 @@ void psf::map_rows__(const psf_maps::Plan& plan, const orv::MArray<float, 2>& im
                      const orv::MArray<float, 2>& error, const psf_maps::Band& maps, int j0, int j1,
                      psf_maps::RowBuffers& buffers, psf_maps::Progress& progress,
                      const psf_maps::Selection* select) const {
-  if (plan.empty()) return;
+  if (plan.hasNoCells()) return;
   CellRows rows(plan, maps, buffers, select, j0, j1);
   if (rows.none()) return;
   if (!plan.ready) {

@@ -142,7 +142,7 @@ void psf::mapping_some(const orv::MArray<float, 2>& image, const orv::MArray<flo
     const int i0 = (dx - 1) * P + 1, i1 = (dx + 2) * P, j0 = (dy - 1) * P + 1, j1 = (dy + 2) * P;
     psf_maps::Progress progress = walk_cells__(image, i0, i1, j0, j1, verbose, count);
     const psf_maps::Plan plan = plan_cells__(image, i0, i1, j0, j1, radius);
-    if (plan.empty()) continue;
+    if (plan.hasNoCells()) continue;
     progress.rows = static_cast<long>(plan.ys.size());
     map_rows__(plan, image, error, maps, j0, j1, buffers, progress);
     progress.finish();

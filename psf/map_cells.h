@@ -73,7 +73,7 @@ struct Plan {
   std::vector<Run> runs;
   std::size_t longest = 0;
 
-  bool empty() const { return xs.empty() || ys.empty(); }
+  bool hasNoCells() const { return xs.empty() || ys.empty(); }
 };
 
 // Work arrays of the row computation (map_rows__), reused from piece to piece
@@ -154,7 +154,7 @@ struct Band {
   // All three maps 0 on rows j0..j1 except the cells the plan computes (its
   // cells form one block), which are written once, by the computation.
   void zero_around(const Plan& plan, int j0, int j1) const {
-    const bool block = !plan.empty();
+    const bool block = !plan.hasNoCells();
     const int i0 = block ? plan.xs.front().cell : 1, i1 = block ? plan.xs.back().cell : 0;
     for (int j = j0; j <= j1; ++j) {
       const bool computed = block && j >= plan.ys.front().cell && j <= plan.ys.back().cell;
@@ -236,7 +236,7 @@ void psf::map_bands__(const orv::MArray<float, 2>& image, const orv::MArray<floa
     band.zero_around(plan, from, r1);
     if (select && r1 >= from)
       std::fill_n(band.near + band.at(1, from), static_cast<std::size_t>(r1 - from + 1) * NX, 0);
-    if (!plan.empty()) {
+    if (!plan.hasNoCells()) {
       selection.chiFrom = chiDone + 1;
       selection.chiTo = w1;
       map_rows__(plan, image, error, band, from, r1, buffers, progress, select ? &selection : nullptr);
@@ -247,7 +247,7 @@ void psf::map_bands__(const orv::MArray<float, 2>& image, const orv::MArray<floa
     band.last = f1;
     reduce(static_cast<const psf_maps::Band&>(band));
   }
-  if (!plan.empty()) progress.finish();
+  if (!plan.hasNoCells()) progress.finish();
   if (verbose > 4) std::cout << std::endl << std::endl;
 }
 

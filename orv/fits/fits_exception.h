@@ -30,7 +30,7 @@ class FitsException : public std::exception {
 // The message with the name of the file it concerns: " (file 'NAME')" appended, unless the
 // message names the file already or no file is known.
 inline std::string withFitsFileName(const std::string& message, const std::string& filename) {
-  if (filename.empty() || message.find("'" + filename + "'") != std::string::npos) return message;
+  if (filename.empty() || message.rfind("'" + filename + "'") != std::string::npos) return message;
   return message + " (file '" + filename + "')";
 }
 
