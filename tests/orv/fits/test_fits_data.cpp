@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "orv/fits/fits_convert.h"
 #include "orv/fits/fits_exception.h"
@@ -76,6 +78,54 @@ TEST(FitsDataCodec, ConversionsAreDefinedForEveryValue) {
   EXPECT_EQ(orv::toFitsRaw<32>(1e10f), INT_MAX);
   EXPECT_EQ(orv::toFitsRaw<16>(1e10), -1);  // low 16 bits of INT_MAX
   EXPECT_EQ(orv::toFitsRaw<8>(-inf), 0);    // low 8 bits of INT_MIN
+}
+
+// The element loops go by blocks of swapped and converted elements, then one by one; each
+// must give the bytes and values of the element-by-element codec, for every count (no block,
+// whole blocks, blocks and a rest), unit and other steps, and every arithmetic.
+template <int BITPIX, class T>
+void checkElementLoops(const orv::FitsScaling& scaling) {
+  constexpr long bytes = orv::fitsBytesPerElement(BITPIX);
+  constexpr long maxCount = 3 * orv::detail::kFitsBlock + 5;
+  std::vector<unsigned char> raw(maxCount * bytes);
+  for (size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<unsigned char>(i * 101 + 7);
+  orv::detail::withFitsArithmetic<BITPIX>(scaling, [&](auto arithmeticConstant) {
+    constexpr orv::detail::FitsArithmetic A = decltype(arithmeticConstant)::value;
+    for (long count = 0; count <= maxCount; ++count)
+      for (long step : {1L, 3L}) {
+        SCOPED_TRACE("BITPIX " + std::to_string(BITPIX) + " into " + fits_test::typeName<T>() +
+                     ", arithmetic " + std::to_string(static_cast<int>(A)) + ", " + std::to_string(count) +
+                     " elements, step " + std::to_string(step));
+        std::vector<T> out(maxCount * 3 + 1, T(-5));
+        orv::detail::convertFitsRun<BITPIX, A>(out.data(), step, raw.data(), count, scaling);
+        for (long i = 0; i < count; ++i) {
+          const T want =
+              orv::detail::fitsScaledValue<A, T>(orv::loadFitsRaw<BITPIX>(raw.data() + i * bytes), scaling);
+          ASSERT_TRUE(fits_test::sameValue(out[i * step], want)) << "element " << i;
+        }
+        EXPECT_EQ(out[count * step], T(-5));
+        std::vector<unsigned char> stored(raw.size() + 1, 0xEE), want(raw.size() + 1, 0xEE);
+        orv::detail::storeFitsRun<BITPIX>(stored.data(), out.data(), step, count);
+        for (long i = 0; i < count; ++i)
+          orv::storeFitsRaw<BITPIX>(want.data() + i * bytes, orv::toFitsRaw<BITPIX>(out[i * step]));
+        ASSERT_EQ(stored, want);
+      }
+  });
+}
+
+TEST(FitsDataCodec, ElementLoopsEqualTheElementByElementCodec) {
+  for (const orv::FitsScaling& s : {orv::chooseFitsScaling(1.0, 0.0), orv::chooseFitsScaling(1.0, 32768.0),
+                                    orv::chooseFitsScaling(3.0, -7.0), orv::chooseFitsScaling(70000.0, 1.0),
+                                    orv::chooseFitsScaling(0.5, 10.0)}) {
+    checkElementLoops<8, float>(s);
+    checkElementLoops<16, float>(s);
+    checkElementLoops<16, short>(s);
+    checkElementLoops<32, double>(s);
+    checkElementLoops<32, int>(s);
+    checkElementLoops<-32, float>(s);
+    checkElementLoops<-32, short>(s);
+    checkElementLoops<-64, double>(s);
+  }
 }
 
 TEST(FitsDataScaling, PathIsChosenByTheValues) {
