@@ -268,6 +268,7 @@ double Lightcurve::getSNR_box(int i) {
   const double P = period_box(i), epoch = t0_box(i), width = tau_box(i);
   double S = 0.0;
   for (int k = 1; k <= length; ++k) {
+    if (!lightcurve_detail::takesPart(JD(k), flux(k), error(k))) continue;
     double p = (JD(k) - epoch) / P;
     p -= lightcurve_detail::truncated(p);
     if (p < 0) p += 1;
@@ -281,8 +282,11 @@ double Lightcurve::getSNR_box(int i) {
 int Lightcurve::getNumber_box(int i, int minpts) {
   if (!requireFoundPeak__(i)) return -1;
   const double P = period_box(i), epoch = t0_box(i), width = tau_box(i);
-  std::vector<double> dates(length);
-  for (int k = 1; k <= length; ++k) dates[k - 1] = JD(k);
+  // The dates of the points that take part in the search, all finite, so
+  // that they sort.
+  std::vector<double> dates;
+  for (int k = 1; k <= length; ++k)
+    if (lightcurve_detail::takesPart(JD(k), flux(k), error(k))) dates.push_back(JD(k));
   std::sort(dates.begin(), dates.end());
   double last = -1e99;
   int count = 0;
@@ -307,8 +311,11 @@ int Lightcurve::getNumber_box(int i, int minpts) {
 
 double Lightcurve::getNchi_box(int i) {
   if (!requireFoundPeak__(i)) return -1.0;
-  fold(period_box(i), t0_box(i));
-  if (!has_data || length < 1) return std::numeric_limits<double>::quiet_NaN();
+  // Folded as fold does, over the points that take part in the search, so
+  // that the chi-square is per such point.
+  std::vector<int> points;
+  if (!requirePointsTakingPart__(points, true)) return std::numeric_limits<double>::quiet_NaN();
+  foldPoints__(points, period_box(i), t0_box(i), false);
   const double lo = 0.4999 - tau_box(i) / 2, hi = 0.5001 + tau_box(i) / 2;
   double sum = 0.0;
   for (int k = 1; k <= phased_length; ++k) {
@@ -316,13 +323,14 @@ double Lightcurve::getNchi_box(int i) {
     const double z = (phased_flux(k) - level) / phased_error(k);
     sum += z * z;
   }
-  return sum / length;
+  return sum / phased_length;
 }
 
 int Lightcurve::getNumber_transit_box(int i) {
   if (!requireFoundPeak__(i)) return -1;
-  fold(period_box(i), t0_box(i));
-  if (!has_data || length < 1) return 0;
+  std::vector<int> points;
+  if (!requirePointsTakingPart__(points, true)) return 0;
+  foldPoints__(points, period_box(i), t0_box(i), false);
   const double lo = 0.4999 - tau_box(i) / 2, hi = 0.5001 + tau_box(i) / 2;
   int count = 0;
   for (int k = 1; k <= phased_length; ++k)

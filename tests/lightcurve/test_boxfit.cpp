@@ -229,11 +229,32 @@ Curve eightPoints() {
           {0.01, 0.01, 0.012, 0.01, 0.008, 0.01, 0.01, 0.011}};
 }
 
+// The four read-backs of peak i of a search, and what they print.
+struct ReadBacks {
+  double snr;
+  int transits;
+  double nchi;
+  int inTransit;
+  std::string printed;
+};
+
+ReadBacks readBacks(Lightcurve& lc, int i) {
+  ReadBacks r{};
+  r.printed = captured([&] {
+    r.snr = lc.getSNR_box(i);
+    r.transits = lc.getNumber_box(i, 2);
+    r.nchi = lc.getNchi_box(i);
+    r.inTransit = lc.getNumber_transit_box(i);
+  });
+  return r;
+}
+
 // A point whose date, flux or weight is not finite takes no part in the
-// search: the result is, bit for bit, that of the curve without it, and
-// agrees with the numpy search of every box over the points that take part.
-// The values go to the first, a middle or the last point in date order (the
-// first date gives the epoch of every fold).
+// search: the result, and the read-backs of every peak, are bit for bit
+// those of the curve without it; the result agrees with the numpy search of
+// every box over the points that take part. The values go to the first, a
+// middle or the last point in date order (the first date gives the epoch of
+// every fold).
 TEST(LightcurveBoxfit, PointsThatAreNotFiniteTakeNoPart) {
   enum Field { kDate, kFlux, kError };
   enum Where { kHead, kMiddle, kTail };
@@ -263,6 +284,10 @@ TEST(LightcurveBoxfit, PointsThatAreNotFiniteTakeNoPart) {
   const Search binned{150, 2.0, 5.0, 0.02, 0.15, 40}, unbinned{120, 1.5, 4.0, 0.02, 0.2, 0};
   const Case cases[] = {
       {"binned, 12 points, a date in the middle", twelvePoints(), {{kDate, kMiddle, nan}}, twoTrialsBinned},
+      {"binned, 12 points, an error of 0 in transit",
+       twelvePoints(),
+       {{kError, kTail, 0.0}},
+       twoTrialsBinned},
       {"binned, the first date", large, {{kDate, kHead, nan}}, binned},
       {"binned, a date in the middle", large, {{kDate, kMiddle, nan}}, binned},
       {"binned, the last date", large, {{kDate, kTail, -inf}}, binned},
@@ -308,6 +333,15 @@ TEST(LightcurveBoxfit, PointsThatAreNotFiniteTakeNoPart) {
     }
     expectAsReference(lc, referenceSearch(spoilt, q.nper, q.pmin, q.pmax, q.qmin, q.qmax, q.nbins), q.nper,
                       1);
+    // So are the read-backs of every peak (they refold the curve, hence last).
+    for (int i = 1; i <= 10; ++i) {
+      const ReadBacks found = readBacks(lc, i), expected = readBacks(reference, i);
+      EXPECT_EQ(found.snr, expected.snr) << i;
+      EXPECT_EQ(found.transits, expected.transits) << i;
+      EXPECT_EQ(found.nchi, expected.nchi) << i;
+      EXPECT_EQ(found.inTransit, expected.inTransit) << i;
+      EXPECT_EQ(found.printed, expected.printed) << i;
+    }
   }
 }
 
