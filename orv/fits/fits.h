@@ -55,7 +55,7 @@ MArray<T, N> getFitsMArray(FitsIn& file) {
     throw FitsException(withFitsFileName(
         "image or region of " + std::to_string(count) + " elements is too large for an MArray",
         file.getSourceFile()));
-  file.begin();  // maps the data: a truncated file fails before the array is allocated
+  file.requireData__();  // a truncated file fails before the array is allocated
   Shape<N> shape;
   int bases[N];
   std::fill(bases, bases + N, 1);

@@ -53,7 +53,7 @@ FitsIn& FitsIn::operator=(const FitsIn& other) {
 
 FitsIn::~FitsIn() = default;
 
-void FitsIn::openData() {
+void FitsIn::checkDataSegment__() const {
   if (naxis == 0)
     throw FitsException(withFitsFileName("No data segment associated with header (NAXIS = 0).", filename));
   if (!mandatoryList.empty() && mandatoryList.front()->what_id() == FitsKnownList::ID_XTENSION) {
@@ -61,6 +61,17 @@ void FitsIn::openData() {
     if (type != "IMAGE")
       throw FitsException(withFitsFileName(type + " extension not supported until now.", filename));
   }
+}
+
+void FitsIn::requireData__() {
+  if (region || map)
+    ensureMapped__();
+  else
+    FitsDataFile(filename, dataOffset, dataLength);
+}
+
+void FitsIn::openData() {
+  checkDataSegment__();
 
   // The span of the data segment to map: all of it, or first to last element of the region.
   long spanStart = 0;

@@ -20,8 +20,10 @@ namespace orv {
 class FitsOut;
 
 // A FITS image (primary HDU or image extension) opened for reading. The header is read by the
-// constructor; the data segment, or the page-aligned window of the region, is mapped read-only
-// on first use and stays mapped until freeData, a change of region or destruction.
+// constructor. A whole image is read into arrays and buffers by pread, a chunk at a time; the
+// data segment, or the page-aligned window of the region, is mapped read-only when it is read
+// through the mapping (begin(), regions, boxes) and stays mapped until freeData, a change of
+// region or destruction. A reader that holds a mapping reads whole images through it too.
 class FitsIn : public FitsHeader, public FitsIO {
  public:
   FitsIn(const std::string& filename, bool quiet = false, bool allJunk = false);
@@ -69,10 +71,19 @@ class FitsIn : public FitsHeader, public FitsIO {
   // a region's window are read in only where boxes reach them.
   template <class T>
   void readBox(const util::Region& box, T* out);
+  // Checks, before anything is allocated, that the data a read takes are there: the region's
+  // window is mapped, or else the file is opened and its length checked (getFitsMArray).
+  void requireData__();
 
  protected:
   friend class FitsOut;
 
+  // Refuses a header without a data segment and an extension that is not an image.
+  void checkDataSegment__() const;
+  // Reads the whole image into the sink: through the mapping when the reader holds one, else
+  // from the file by pread, a chunk at a time (detail::fitsFileWalk).
+  template <class Sink>
+  void readWhole__(Sink& sink);
   // Maps the data when nothing is mapped.
   void ensureMapped__() {
     if (map == nullptr) openData();
@@ -90,34 +101,43 @@ class FitsIn : public FitsHeader, public FitsIO {
   bool allJunk;
 };
 
+template <class Sink>
+void FitsIn::readWhole__(Sink& sink) {
+  const FitsScaling s = chooseFitsScaling(bscale, bzero);
+  const long n = imageElements__();
+  if (map) {
+    readFitsElements(bitpix, s, sink, detail::fitsSegmentWalk(map + baseOffset__(), n), blank__());
+    return;
+  }
+  checkDataSegment__();
+  const FitsDataFile file(filename, dataOffset, dataLength);
+  readFitsElements(bitpix, s, sink, detail::fitsFileWalk(file, dataOffset, n, bytpix), blank__());
+}
+
 template <class T>
 T* FitsIn::getDataArray(T) {
-  // Map first: a truncated file is refused before anything is allocated.
-  ensureMapped__();
-  const FitsScaling s = chooseFitsScaling(bscale, bzero);
+  // A truncated file is refused before anything is allocated.
+  requireData__();
   if (region) {
     const util::Region full = getFullRegion();
     auto buffer = std::make_unique_for_overwrite<T[]>(region->getLength());
     detail::FitsBufferRuns<T> sink{buffer.get()};
-    readFitsElements(bitpix, s, sink, detail::fitsRegionWalk(map, baseOffset__(), bitpix, full, *region),
-                     blank__());
+    readFitsElements(bitpix, chooseFitsScaling(bscale, bzero), sink,
+                     detail::fitsRegionWalk(map, baseOffset__(), bitpix, full, *region), blank__());
     return buffer.release();
   }
-  const long n = imageElements__();
-  auto buffer = std::make_unique_for_overwrite<T[]>(n);
+  auto buffer = std::make_unique_for_overwrite<T[]>(imageElements__());
   detail::FitsBufferRuns<T> sink{buffer.get()};
-  readFitsElements(bitpix, s, sink, detail::fitsSegmentWalk(map + baseOffset__(), n), blank__());
+  readWhole__(sink);
   return buffer.release();
 }
 
 template <class Iter>
 void FitsIn::readDataArray(Iter& it) {
   if (region) return readRegionArray(it);
-  ensureMapped__();
   Iter cursor(it);
   detail::FitsIteratorRuns<Iter> sink{cursor};
-  readFitsElements(bitpix, chooseFitsScaling(bscale, bzero), sink,
-                   detail::fitsSegmentWalk(map + baseOffset__(), imageElements__()), blank__());
+  readWhole__(sink);
 }
 
 template <class Iter>

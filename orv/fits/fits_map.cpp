@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "orv/fits/fits_exception.h"
 
 namespace orv {
@@ -30,6 +32,27 @@ void fitsRequireFileHolds(int fd, const std::string& filename, long spanOffset, 
     throw FitsException("file '" + filename + "' is truncated: it has " + std::to_string(size) +
                         " bytes, but its data segment needs " + std::to_string(spanLength) +
                         " bytes from byte " + std::to_string(spanOffset));
+}
+
+FitsDataFile::FitsDataFile(const std::string& filename, long spanOffset, long spanLength)
+    : fd_(::open(filename.c_str(), O_RDONLY | O_CLOEXEC)), filename_(filename) {
+  if (fd_.get() < 0) throw FitsException("cannot open file '" + filename + "' for reading");
+  fitsRequireFileHolds(fd_.get(), filename, spanOffset, spanLength);
+}
+
+void FitsDataFile::readAt(void* dst, long bytes, long offset) const {
+  auto* to = static_cast<unsigned char*>(dst);
+  while (bytes > 0) {
+    const ssize_t n = ::pread(fd_.get(), to, static_cast<size_t>(bytes), offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw FitsException("cannot read file '" + filename_ + "'");
+    if (n == 0)
+      throw FitsException("file '" + filename_ + "' is truncated: it ends at byte " + std::to_string(offset) +
+                          ", inside its data segment");
+    to += n;
+    bytes -= n;
+    offset += n;
+  }
 }
 
 long fitsStartWriteBack(int fd, long from, long to, bool last) {

@@ -4,6 +4,7 @@
 #ifndef ORV_FITS_FITS_MAP_H
 #define ORV_FITS_FITS_MAP_H
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -42,6 +43,42 @@ class FitsFileDescriptor {
 // spanLength bytes at spanOffset does: mapping it would fault when the missing bytes are
 // touched.
 void fitsRequireFileHolds(int fd, const std::string& filename, long spanOffset, long spanLength);
+
+// A file opened read-only for the span of spanLength bytes at file offset spanOffset, refused
+// when it cannot be opened or ends before the span does. Reads go by pread: a file that is
+// cut short after the check gives a FitsException, never a signal.
+class FitsDataFile {
+ public:
+  FitsDataFile(const std::string& filename, long spanOffset, long spanLength);
+  // Reads `bytes` bytes from file offset `offset` into dst, all of them or a FitsException.
+  void readAt(void* dst, long bytes, long offset) const;
+
+ private:
+  FitsFileDescriptor fd_;
+  std::string filename_;
+};
+
+namespace detail {
+
+// The walk of `elements` raw elements of bytesPerElement bytes from file offset `offset` on, read
+// by pread a chunk at a time into one buffer that stays in the cache, each chunk handed on as a
+// contiguous run. Reading a whole image this way costs no page-table entries and no mapping to
+// tear down, which on some machines costs more than the copy itself.
+inline auto fitsFileWalk(const FitsDataFile& file, long offset, long elements, int bytesPerElement) {
+  return [&file, offset, elements, bytesPerElement](auto&& move) {
+    constexpr long chunkBytes = 1L << 20;
+    const long chunk = std::max(1L, chunkBytes / bytesPerElement);
+    const auto buffer =
+        std::make_unique_for_overwrite<unsigned char[]>(std::min(elements, chunk) * bytesPerElement);
+    for (long first = 0; first < elements; first += chunk) {
+      const long count = std::min(chunk, elements - first);
+      file.readAt(buffer.get(), count * bytesPerElement, offset + first * bytesPerElement);
+      move(buffer.get(), count);
+    }
+  };
+}
+
+}  // namespace detail
 
 // Starts the write-back of the whole pages from `from` (page-aligned) up to byte `to`, or up
 // to `to` itself when `last`, without waiting for it; returns where the next call starts. A
