@@ -192,7 +192,7 @@ void Lightcurve::boxfitting(int nper, double pmin, double pmax, double qmin, dou
   // normalised over the others, the mean flux is theirs and the first of
   // them gives the epoch.
   std::vector<int> points;
-  if (!requirePointsTakingPart__(points, true)) return;
+  if (!requireUsablePoints__(points, true)) return;
   if (nper < 2 || !(pmin > 0) || !(pmax >= pmin) || nbins < 0) {
     std::cout << "error: boxfitting needs nper >= 2, 0 < pmin <= pmax and nbins >= 0!" << std::endl;
     return;
@@ -268,7 +268,7 @@ double Lightcurve::getSNR_box(int i) {
   const double P = period_box(i), epoch = t0_box(i), width = tau_box(i);
   double S = 0.0;
   for (int k = 1; k <= length; ++k) {
-    if (!lightcurve_detail::takesPart(JD(k), flux(k), error(k))) continue;
+    if (!lightcurve_detail::usablePoint(JD(k), flux(k), error(k))) continue;
     double p = (JD(k) - epoch) / P;
     p -= lightcurve_detail::truncated(p);
     if (p < 0) p += 1;
@@ -286,7 +286,7 @@ int Lightcurve::getNumber_box(int i, int minpts) {
   // that they sort.
   std::vector<double> dates;
   for (int k = 1; k <= length; ++k)
-    if (lightcurve_detail::takesPart(JD(k), flux(k), error(k))) dates.push_back(JD(k));
+    if (lightcurve_detail::usablePoint(JD(k), flux(k), error(k))) dates.push_back(JD(k));
   std::sort(dates.begin(), dates.end());
   double last = -1e99;
   int count = 0;
@@ -314,7 +314,7 @@ double Lightcurve::getNchi_box(int i) {
   // Folded as fold does, over the points that take part in the search, so
   // that the chi-square is per such point.
   std::vector<int> points;
-  if (!requirePointsTakingPart__(points, true)) return std::numeric_limits<double>::quiet_NaN();
+  if (!requireUsablePoints__(points, true)) return std::numeric_limits<double>::quiet_NaN();
   foldPoints__(points, period_box(i), t0_box(i), false);
   const double lo = 0.4999 - tau_box(i) / 2, hi = 0.5001 + tau_box(i) / 2;
   double sum = 0.0;
@@ -329,7 +329,7 @@ double Lightcurve::getNchi_box(int i) {
 int Lightcurve::getNumber_transit_box(int i) {
   if (!requireFoundPeak__(i)) return -1;
   std::vector<int> points;
-  if (!requirePointsTakingPart__(points, true)) return 0;
+  if (!requireUsablePoints__(points, true)) return 0;
   foldPoints__(points, period_box(i), t0_box(i), false);
   const double lo = 0.4999 - tau_box(i) / 2, hi = 0.5001 + tau_box(i) / 2;
   int count = 0;

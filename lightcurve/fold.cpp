@@ -77,7 +77,7 @@ void Lightcurve::foldPoints__(const std::vector<int>& points, double period_, do
 
 void Lightcurve::fold(double period_, double t0_) {
   std::vector<int> points;
-  if (requirePointsTakingPart__(points, false)) foldPoints__(points, period_, t0_, false);
+  if (requireUsablePoints__(points, false)) foldPoints__(points, period_, t0_, false);
 }
 
 void Lightcurve::fold(double period_) { fold(period_, 0.0); }
@@ -86,7 +86,7 @@ void Lightcurve::fold() { fold(period, t0); }
 
 void Lightcurve::fold_quick(double period_, double t0_) {
   std::vector<int> points;
-  if (requirePointsTakingPart__(points, false)) foldPoints__(points, period_, t0_, true);
+  if (requireUsablePoints__(points, false)) foldPoints__(points, period_, t0_, true);
 }
 
 void Lightcurve::fold_quick(double period_) { fold_quick(period_, 0.0); }
@@ -123,7 +123,7 @@ void Lightcurve::binning_phased(int n) {
   std::vector<double> P(n + 1, 0.0), F(n + 1, 0.0), W(n + 1, 0.0);
   int b = 1;
   for (int k = 1; k <= phased_length; ++k) {
-    if (!lightcurve_detail::takesPart(phase(k), phased_flux(k), phased_error(k))) continue;
+    if (!lightcurve_detail::usablePoint(phase(k), phased_flux(k), phased_error(k))) continue;
     const double ph = phase(k);
     while (ph >= b * w && b < n) ++b;
     const double e = phased_error(k);

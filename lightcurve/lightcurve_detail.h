@@ -73,7 +73,7 @@ inline bool foldable(double date, double flux) { return std::isfinite(date) && s
 // Whether a point, or a phased entry by its phase, takes part in binning and
 // the box search: it is foldable and its weight 1 / error^2 is finite too (an
 // error of 0, or one that is not a number, gives no usable weight).
-inline bool takesPart(double date, double flux, double error) {
+inline bool usablePoint(double date, double flux, double error) {
   return foldable(date, flux) && std::isfinite(1.0 / (error * error));
 }
 

@@ -270,9 +270,9 @@ class Lightcurve {
   bool requirePoints__() const;
   // The numbers (from 1, ascending) of the points that take part in folding
   // (lightcurve_detail::foldable), or with withWeight in the box search
-  // (lightcurve_detail::takesPart), into points; true when there is one, else
+  // (lightcurve_detail::usablePoint), into points; true when there is one, else
   // prints the no-data message, as for a curve without them.
-  bool requirePointsTakingPart__(std::vector<int>& points, bool withWeight) const;
+  bool requireUsablePoints__(std::vector<int>& points, bool withWeight) const;
   // calc_weights over the given points alone (the others get weight 0), and
   // renorm with the weighted mean of their flux, which every point loses.
   void weighPoints__(const std::vector<int>& points);

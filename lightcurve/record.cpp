@@ -90,7 +90,7 @@ bool Lightcurve::requirePoints__() const {
   return false;
 }
 
-bool Lightcurve::requirePointsTakingPart__(std::vector<int>& points, bool withWeight) const {
+bool Lightcurve::requireUsablePoints__(std::vector<int>& points, bool withWeight) const {
   points.clear();
   if (has_data && length > 0) {
     points.reserve(length);
@@ -98,7 +98,7 @@ bool Lightcurve::requirePointsTakingPart__(std::vector<int>& points, bool withWe
     const double* value = &flux(1);
     const double* err = &error(1);
     for (int i = 0; i < length; ++i)
-      if (withWeight ? lightcurve_detail::takesPart(date[i], value[i], err[i])
+      if (withWeight ? lightcurve_detail::usablePoint(date[i], value[i], err[i])
                      : lightcurve_detail::foldable(date[i], value[i]))
         points.push_back(i + 1);
   }

@@ -255,7 +255,7 @@ ReadBacks readBacks(Lightcurve& lc, int i) {
 // every box over the points that take part. The values go to the first, a
 // middle or the last point in date order (the first date gives the epoch of
 // every fold).
-TEST(LightcurveBoxfit, PointsThatAreNotFiniteTakeNoPart) {
+TEST(LightcurveBoxfit, PointsThatAreNotFiniteAreNotSearched) {
   enum Field { kDate, kFlux, kError };
   enum Where { kHead, kMiddle, kTail };
   struct Spoilt {
