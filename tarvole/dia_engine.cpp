@@ -11,7 +11,6 @@
 #include "dia/product_names.h"
 #include "dia/product_origin.h"
 #include "orv/fits/fits_image.h"
-#include "tarvole/method_choice.h"
 
 namespace {
 
@@ -164,11 +163,10 @@ std::vector<std::string> dia_fit_products(int method_row, const Pliste& P) {
   return dia_files::fitProducts(P.refdir, step->bg_order, engine->mat - engine->nbg, !engine->no_ref_error);
 }
 
-std::string dia_product_problem(const Pliste& P, const std::string& reference_name) {
+std::string dia_product_problem(int method_row, const Pliste& P, const std::string& reference_name) {
   // A reference step in this run makes the products anew; difference imaging of stars without a
   // star table ends before its first fit.
   if (P.ref) return "";
-  const int method_row = choose_method(P).number;
   const auto step = reference_step(method_row, P);
   if (!step || (method_row == 1 && P.inputtab.empty())) return "";
   const Image R = orv::readFitsImage<float>(reference_name, true, false);

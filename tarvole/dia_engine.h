@@ -30,13 +30,13 @@ std::vector<std::string> dia_reference_products(int method_row, const Pliste& P)
 // rows): the calculation mask, the reference variance, the background terms and the basis images.
 std::vector<std::string> dia_fit_products(int method_row, const Pliste& P);
 
-// Why the reference products under P.refdir cannot serve a run under P, as a message that
-// names the first product at fault, says what does not match and says to run the reference
-// step again; empty when every product that the fits of the chosen method read is there and
-// belongs to one run of that method's step made from the reference reference_name (read here),
-// with its background order and kernel. Empty as well when the run makes its own products
-// (P.ref), when its method reads none, and for difference imaging of stars without a star
-// table, which ends before its first fit. Reads the products' headers only.
-std::string dia_product_problem(const Pliste& P, const std::string& reference_name);
+// Why the reference products under P.refdir cannot serve a run under P with the method of that
+// row, as a message that names the first product at fault, says what does not match and says to
+// run the reference step again; empty when every product that the fits of the method read is
+// there and belongs to one run of that method's step made from the reference reference_name
+// (read here), with its background order and kernel. Empty as well when the run makes its own
+// products (P.ref), when its method reads none, and for difference imaging of stars without a
+// star table, which ends before its first fit. Reads the products' headers only.
+std::string dia_product_problem(int method_row, const Pliste& P, const std::string& reference_name);
 
 #endif

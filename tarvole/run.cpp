@@ -49,14 +49,15 @@ std::string check_planned_files(const Pliste& P, const std::list<std::string>& f
   Pliste planned = P;
   planned.refdir = util::directoryPart(files.front());
   const std::list<std::string> images(std::next(files.begin()), files.end());
-  std::vector<std::string> outputs = planned_outputs(planned, images, choose_method(planned));
+  const MethodRow& method = choose_method(planned);
+  std::vector<std::string> outputs = planned_outputs(planned, images, method);
   std::vector<std::string> inputs = run_inputs(planned, files.front(), images);
   if (!P.write_config_file.empty()) outputs.insert(outputs.begin(), P.write_config_file);
   if (!P.read_config_file.empty()) inputs.push_back(P.read_config_file);
   const std::string clash = find_output_clash(inputs, outputs);
   if (!clash.empty()) return clash;
   const std::string unwritable = util::findUnwritableOutput(outputs);
-  return unwritable.empty() ? dia_product_problem(planned, files.front()) : unwritable;
+  return unwritable.empty() ? dia_product_problem(method.number, planned, files.front()) : unwritable;
 }
 
 // A fit whose coefficients, errors or zero-point offset are not finite determined nothing: it
