@@ -19,6 +19,7 @@
 
 namespace {
 
+using test_support::namesIn;
 using test_support::shellQuoted;
 
 // The program under test.
@@ -113,13 +114,6 @@ int occurrence(const std::vector<TracedCall>& calls, const std::string& name, co
     if (call.firstArgument.find(file) != std::string::npos) return count;
   }
   return 0;
-}
-
-// The names in a directory, hidden ones too.
-std::set<std::string> namesIn(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename());
-  return names;
 }
 
 // The line of text that begins with prefix, without its end; empty when there is none.

@@ -14,12 +14,6 @@ namespace {
 using dia_test::Model;
 using Image = orv::MArray<float, 2>;
 
-std::set<std::string> filesIn(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename());
-  return names;
-}
-
 using dia_test::region;
 
 std::string ccName(int q) {
@@ -49,7 +43,7 @@ TEST(DiaReference, SkyModelProductsMatchScipy) {
   EXPECT_EQ(e->my0, 18);
   EXPECT_EQ(e->my1, 223);
   EXPECT_EQ(e->numberofstamps, 1);
-  const std::set<std::string> files = filesIn(dir);
+  const std::set<std::string> files = test_support::namesIn(dir);
   EXPECT_EQ(files.size(), 106u);
   for (const char* name :
        {"image_r.fits", "e2.image_r.fits", "rmask_calc.fits", "rmask_conv.fits", "e.rmask_conv.fits",
@@ -254,7 +248,7 @@ TEST(DiaReference, FileSetsFollowTheModel) {
                                       "e.rmask_conv.fits"};
     if (!c.noRefError) expected.insert("e2.image_r.fits");
     for (const std::string& f : c.basisFiles) expected.insert(f + ".fits");
-    EXPECT_EQ(filesIn(dir), expected);
+    EXPECT_EQ(test_support::namesIn(dir), expected);
     if (c.model.kern_order == 1) {
       // The triplets hold G, G·y, G·x of one correlation; bb0102-style names hold x^i·y^j.
       const Image g = orv::readFitsImage<float>(dir + "cc0002.fits");
@@ -327,7 +321,7 @@ TEST(DiaReference, StampsInMemoryEqualFileProducts) {
     }
   }
   for (int p = 1; p <= e->mat; ++p) EXPECT_EQ(e->cc(1, 1, p, 3), 0.0f);
-  EXPECT_EQ(filesIn(memory).count("cc0001.fits"), 0u);
+  EXPECT_EQ(test_support::namesIn(memory).count("cc0001.fits"), 0u);
 
   // Without basis_in_memory the warning goes to the error stream and files are written.
   std::unique_ptr<diffima> f(dia_test::makeEngine(m, memory));
@@ -384,18 +378,18 @@ TEST(DiaReference, RefusedInputsWriteNothing) {
     EXPECT_EQ(e->calc_reference(baseCase ? shifted : field.image, r.eref, r.area, 0, r.varmask), -1);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find(r.message), std::string::npos) << err;
-    EXPECT_EQ(filesIn(dir), (std::set<std::string>{"image_r.fits", "small_mask.fits"}));
+    EXPECT_EQ(test_support::namesIn(dir), (std::set<std::string>{"image_r.fits", "small_mask.fits"}));
   }
   EXPECT_EQ(std::filesystem::last_write_time(dir + "image_r.fits"), before);
   std::unique_ptr<diffima> e(dia_test::makeEngine(smallModel({0}, 0), dir));
   util::Region whole = region(0, 0, 0, 0);
   EXPECT_THROW(e->calc_reference(field.image, field.error, whole, 0, dir + "missing.fits"), std::exception);
-  EXPECT_EQ(filesIn(dir).size(), 2u);
+  EXPECT_EQ(test_support::namesIn(dir).size(), 2u);
   // A "%" in the reference path reaches no format string.
   const std::string percent = test_support::programScratchDir("per%scent%n");
   std::unique_ptr<diffima> p(dia_test::makeEngine(smallModel({0}, 0), percent));
   ASSERT_EQ(p->calc_reference(field.image, field.error, whole, 0, ""), 0);
-  EXPECT_TRUE(filesIn(percent).count("cc0001.fits"));
+  EXPECT_TRUE(test_support::namesIn(percent).count("cc0001.fits"));
   std::filesystem::remove_all(dir);
   std::filesystem::remove_all(percent);
 }
@@ -433,14 +427,14 @@ TEST(DiaReference, AreasSmallerThanTheFootprintAreRefused) {
         whole ? a.ny - 4 : std::min(a.region.getEnd(2), a.ny - 2) - std::max(a.region.getStart(2), 3) + 1;
     if (fitWidth >= 7 && fitHeight >= 5) {
       EXPECT_EQ(status, 0) << err;
-      EXPECT_TRUE(filesIn(dir).count("cc0001.fits"));
+      EXPECT_TRUE(test_support::namesIn(dir).count("cc0001.fits"));
     } else {
       EXPECT_EQ(status, -1);
       EXPECT_NE(err.find("wrong area in diffima"), std::string::npos) << err;
       if (fitWidth >= 2 && fitHeight >= 2) {
         EXPECT_NE(err.find("is smaller than the kernel footprint of 7 x 5 pixels"), std::string::npos) << err;
       }
-      EXPECT_TRUE(filesIn(dir).empty());
+      EXPECT_TRUE(test_support::namesIn(dir).empty());
     }
     std::filesystem::remove_all(dir);
   }

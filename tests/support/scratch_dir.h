@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -59,6 +60,13 @@ inline std::string programScratchDir(const std::string& tag = "orv_test") {
 inline std::string tempPath(const std::string& name) {
   static const std::string dir = programScratchDir("orv_files");
   return dir + name;
+}
+
+// The names in a directory, hidden ones too: what a run left there.
+inline std::set<std::string> namesIn(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename());
+  return names;
 }
 
 // A file of the given content at tempPath(name), removed when the object goes.

@@ -26,16 +26,10 @@ extern char** environ;
 namespace {
 
 using tarvole_test::small_pair_fit;
+using test_support::namesIn;
 using test_support::RunResult;
 using test_support::ScratchDir;
 using test_support::shellQuoted;
-
-// The names in a directory, hidden ones too.
-std::set<std::string> namesIn(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename());
-  return names;
-}
 
 // A small image of valid FITS, the earlier output of a name.
 void writeEarlierImage(const std::string& file) {
